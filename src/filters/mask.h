@@ -1,0 +1,28 @@
+// Detail masks: edge strength maps that protect detail from noise removal and
+// steer sharpening.
+#pragma once
+
+#include <cstdint>
+
+#include "planes/channel.h"
+
+namespace tarvo {
+
+// clamp(((m - (offset + 128)) * 2^(amount - 1)) + 128, 0, 255)
+int32_t MaskWeight(int32_t m, int32_t amount, int32_t offset);
+
+// Builds the edge plane of `source` into `edge` (a scratch plane the caller
+// keeps between calls; it is resized here) and smooths it into `mask`, which
+// is already sized like the source with Depth 1. `source` and `mask` may be the
+// same plane. Radius is clamped to 1..3.
+void CreateMask(const TChannel& source, TChannel& mask, int radius, TChannel& edge);
+// `target` holds the unfiltered samples on entry and the blend on exit.
+void ApplyMask(const TChannel& filtered, TChannel& target, const TChannel& mask, int offset, int amount);
+// Writes the mask weight of every sample into `output` (may be `mask`).
+void ShowMask(const TChannel& mask, TChannel& output, int amount, int offset);
+
+void CreateMaskReference(const TChannel& source, TChannel& mask, int radius, TChannel& edge);
+void ApplyMaskReference(const TChannel& filtered, TChannel& target, const TChannel& mask, int offset, int amount);
+void ShowMaskReference(const TChannel& mask, TChannel& output, int amount, int offset);
+
+}  // namespace tarvo

@@ -1,0 +1,18 @@
+// Limited 3 x 3 medians: the correction applies only above a threshold and
+// never by more than a maximum step.
+#pragma once
+
+#include "planes/channel.h"
+
+namespace tarvo {
+
+// Read source, write destination (same size). Samples outside the filtered
+// range are copied unchanged. maxStep and threshold are in 8-bit units and
+// doubled on Depth 2 planes. Planes smaller than 3 x 3 are copied.
+void PlainMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold);
+void WeightedMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold);
+
+void PlainMedianReference(const TChannel& source, TChannel& destination, int maxStep, int threshold);
+void WeightedMedianReference(const TChannel& source, TChannel& destination, int maxStep, int threshold);
+
+}  // namespace tarvo

@@ -1,0 +1,34 @@
+// Unsharp-mask sharpening and softening, and the edge views.
+#pragma once
+
+#include <cstdint>
+
+#include "planes/channel.h"
+
+namespace tarvo {
+
+// Blurs `source` into `blur` (resized like the source). Radius clamped to 1..3.
+void Blur(const TChannel& source, TChannel& blur, int radius);
+
+// In place on `plane`. `mask` may be nullptr (plain sharpening). `blur` is a
+// scratch plane the caller keeps between calls. Sharpen does nothing when
+// gain is 0.
+void Sharpen(TChannel& plane, const TChannel* mask, int radius, int offset, int amount, int levelValue,
+             int gain, TChannel& blur);
+void SharpenShowEdges(TChannel& plane, const TChannel* mask, int radius, int offset, int amount,
+                      int levelValue, int gain, TChannel& blur);
+
+void PlainSharpen(TChannel& plane, const TChannel& blur, int gain, int levelValue);
+void MaskSharpen(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount, int gain);
+void PlainShowEdges(TChannel& plane, const TChannel& blur, int levelValue);
+void MaskShowEdges(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount);
+
+// Plain reference versions of the per-sample kernels.
+void BlurReference(const TChannel& source, TChannel& blur, int radius);
+void PlainSharpenReference(TChannel& plane, const TChannel& blur, int gain, int levelValue);
+void MaskSharpenReference(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount,
+                          int gain);
+void PlainShowEdgesReference(TChannel& plane, const TChannel& blur, int levelValue);
+void MaskShowEdgesReference(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount);
+
+}  // namespace tarvo

@@ -1,0 +1,75 @@
+// The host's per-call record and the exported entry point's types.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/host_services.h"
+
+namespace tarvo {
+
+// Selectors of xFilter.
+constexpr int16_t kSelectorExecute = 0;
+constexpr int16_t kSelectorSetup = 1;
+// Results of the setup selector.
+constexpr int32_t kSetupOk = 0;
+constexpr int32_t kSetupCancel = -1;
+
+// The record is packed: 32-bit fields stand at odd offsets. On a 32-bit build
+// the offsets are SpecsHandle 0, Source 4, Destination 8, Part 12, Total 16,
+// PrivateData 21, FrameCallback 25, field word 35 (FieldFlags 36). On x86-64,
+// where handles and function pointers take 8 bytes, they are SpecsHandle 0,
+// Source 8, Destination 16, Part 24, Total 28, PrivateData 33,
+// FrameCallback 41, field word 55 (FieldFlags 56).
+#pragma pack(push, 1)
+struct TFilterCallRecord {
+  Handle SpecsHandle;          // the clip's 256-byte TSpecs; nil on a clip's first call
+  PixBufferHandle Source;      // source frame
+  PixBufferHandle Destination; // destination frame
+  int32_t Part;                // frame number within the clip
+  int32_t Total;               // frames in the clip
+  uint8_t Reserved1;
+  Handle PrivateData;          // host data of this clip instance, or nil
+  FrameCallbackFn FrameCallback;
+  uint8_t Reserved2[6];
+  uint8_t FieldWordLow;        // low byte of the 16-bit field word
+  uint8_t FieldFlags;          // bit 0 or 1: the clip renders as interlaced fields
+};
+#pragma pack(pop)
+
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(offsetof(TFilterCallRecord, Source) == 4);
+static_assert(offsetof(TFilterCallRecord, Destination) == 8);
+static_assert(offsetof(TFilterCallRecord, Part) == 12);
+static_assert(offsetof(TFilterCallRecord, Total) == 16);
+static_assert(offsetof(TFilterCallRecord, PrivateData) == 21);
+static_assert(offsetof(TFilterCallRecord, FrameCallback) == 25);
+static_assert(offsetof(TFilterCallRecord, FieldWordLow) == 35);
+static_assert(offsetof(TFilterCallRecord, FieldFlags) == 36);
+#else
+static_assert(offsetof(TFilterCallRecord, Source) == 8);
+static_assert(offsetof(TFilterCallRecord, Destination) == 16);
+static_assert(offsetof(TFilterCallRecord, Part) == 24);
+static_assert(offsetof(TFilterCallRecord, Total) == 28);
+static_assert(offsetof(TFilterCallRecord, PrivateData) == 33);
+static_assert(offsetof(TFilterCallRecord, FrameCallback) == 41);
+static_assert(offsetof(TFilterCallRecord, FieldWordLow) == 55);
+static_assert(offsetof(TFilterCallRecord, FieldFlags) == 56);
+#endif
+
+using CallRecordHandle = TFilterCallRecord**;
+
+}  // namespace tarvo
+
+// The plug-in library's exports, with C linkage so that hosts find them with
+// dlsym.
+extern "C" {
+// Selector 0 renders one frame, 1 runs setup, anything else only prepares the
+// clip's record. Execute returns 0; setup returns -1 for Cancel, else 0.
+typedef int32_t (*XFilterFn)(int16_t selector, tarvo::CallRecordHandle record);
+
+// Looks up one plug-in description block by type ("FLTD", "FLVS", "TEXT",
+// "TYPE") and id. Returns the block's size and stores a pointer to its bytes,
+// or returns -1 when there is no such block.
+typedef int32_t (*XFilterDescriptionFn)(const char* type, int32_t id, const uint8_t** bytes);
+}

@@ -1,0 +1,29 @@
+#include "host/notify.h"
+
+#include <cstdio>
+
+namespace tarvo {
+
+const char kProcessingErrorText[] = "Processing Error";
+const char kModeWarningText[] =
+    "Tarvo filter is not operating in 'Final' mode\rPress Esc key if you wish to cancel 'Make Movie'.";
+
+void Notifier::Show(Notice n, const std::string& text) {
+  const unsigned bit = 1u << static_cast<int>(n);
+  if (showing_ & bit) return;
+  showing_ |= bit;
+  if (handler_) {
+    handler_(n, text);
+    return;
+  }
+  // One line on standard error: the carriage return between the warning's two
+  // lines becomes a separator.
+  std::string line = text;
+  for (char& c : line)
+    if (c == '\r' || c == '\n') c = ' ';
+  std::fprintf(stderr, "tarvo: %s\n", line.c_str());
+}
+
+void Notifier::Clear(Notice n) { showing_ &= ~(1u << static_cast<int>(n)); }
+
+}  // namespace tarvo

@@ -1,0 +1,51 @@
+// Frame descriptors handed between the host and the filter.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tarvo {
+
+#pragma pack(push, 1)
+struct TRect {
+  int32_t left;
+  int32_t top;
+  int32_t right;
+  int32_t bottom;
+};
+
+// A frame: 4-byte pixels in memory order blue, green, red, fourth byte. Row n
+// starts RowBytes * n bytes after Pixels (only the low 14 bits of RowBytes
+// count). The fourth byte is never processed, only carried from source to
+// destination.
+struct TPixBuffer {
+  TRect Bounds;       // 0
+  int32_t RowBytes;   // 16
+  uint8_t Unused[8];  // 20..27, not used by the filter
+  uint8_t* Pixels;    // 28
+};
+#pragma pack(pop)
+
+static_assert(offsetof(TPixBuffer, Bounds) == 0);
+static_assert(offsetof(TPixBuffer, RowBytes) == 16);
+static_assert(offsetof(TPixBuffer, Pixels) == 28);
+
+using PixBufferHandle = TPixBuffer**;
+
+constexpr int32_t kRowBytesMask = 0x3FFF;
+// The widest row a frame descriptor can describe: RowBytes keeps 14 bits.
+constexpr int32_t kMaxFrameWidth = kRowBytesMask / 4;  // 4095 pixels
+
+inline int32_t FrameWidth(const TPixBuffer& b) { return b.Bounds.right - b.Bounds.left; }
+inline int32_t FrameHeight(const TPixBuffer& b) { return b.Bounds.bottom - b.Bounds.top; }
+inline int32_t FrameStride(const TPixBuffer& b) { return b.RowBytes & kRowBytesMask; }
+
+// True when the descriptor describes a frame that can be read and written
+// without leaving its buffer: positive size, pixels present, and a masked row
+// stride that holds a whole row.
+inline bool FrameIsUsable(const TPixBuffer& b) {
+  const int32_t w = FrameWidth(b), h = FrameHeight(b);
+  return b.Pixels != nullptr && w > 0 && h > 0 && w <= kMaxFrameWidth && FrameStride(b) >= w * 4;
+}
+
+}  // namespace tarvo

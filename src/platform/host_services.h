@@ -1,0 +1,89 @@
+// Host services: memory handles, off-screen frame buffers and drawing, as a
+// video host supplies them to the filter. Our hosts, adapters and tests all use
+// the one in-process implementation below.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "planes/pix_buffer.h"
+
+namespace tarvo {
+
+// A movable memory block: a pointer to the block's master pointer. The block
+// can grow (SetHandleSize) without the handle changing.
+using Handle = uint8_t**;
+
+// Renders source frame `frame` of the clip, scaled to *bounds, into the frame
+// buffer `destination`. Supplied by the host in the call record; the result is
+// ignored.
+using FrameCallbackFn = int32_t (*)(int32_t frame, PixBufferHandle destination, const TRect* bounds,
+                                    Handle privateData);
+
+// Where PPixToScreen draws: the user interface registers one. Arguments: the
+// frame, the device context given to PPixToScreen, the source and destination
+// rectangles.
+using DrawTarget = std::function<void(const TPixBuffer&, void*, const TRect&, const TRect&)>;
+
+class HostServices {
+ public:
+  virtual ~HostServices() = default;
+
+  // A handle to `size` writable bytes (zeroed), or nullptr when out of memory.
+  virtual Handle NewHandle(int32_t size) = 0;
+  virtual int32_t GetHandleSize(Handle h) = 0;
+  // Grows or shrinks the block, keeping its old bytes (new bytes are zero).
+  // False when out of memory; the block is then unchanged.
+  virtual bool SetHandleSize(Handle h, int32_t size) = 0;
+  virtual void DisposeHandle(Handle h) = 0;
+
+  // An off-screen world of bounds' size (32-bit pixels, bottom row first).
+  // Returns 0 and stores the world's id, or a non-zero error.
+  virtual int16_t NewPWorld(int16_t* world, const TRect& bounds) = 0;
+  // The world's frame descriptor handle; nullptr when no such world exists.
+  virtual PixBufferHandle GetPWorldBits(int16_t world) = 0;
+  virtual void DisposePWorld(int16_t world) = 0;
+
+  // Draws the frame, scaled from src to dst, into the registered draw target;
+  // does nothing when none is registered (headless).
+  virtual void PPixToScreen(PixBufferHandle frame, void* deviceContext, const TRect& src, const TRect& dst) = 0;
+  // The host's main window (opaque), or nullptr for a headless host.
+  virtual void* HostMainWindow() = 0;
+};
+
+// The process-wide in-process implementation. Handles made by any copy of this
+// code (the plug-in library and the host program each link one) are
+// interchangeable: a handle's size lives in its own header, not in a table.
+HostServices& InProcessHost();
+
+// Registers (or, with an empty function, removes) the draw target and the
+// main-window value of the in-process host.
+void SetDrawTarget(DrawTarget target);
+void SetHostMainWindow(void* window);
+
+// Small RAII owner for handles made by a host or a test.
+class OwnedHandle {
+ public:
+  OwnedHandle() = default;
+  explicit OwnedHandle(Handle h) : h_(h) {}
+  ~OwnedHandle() { reset(); }
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  OwnedHandle(OwnedHandle&& o) noexcept : h_(o.h_) { o.h_ = nullptr; }
+  OwnedHandle& operator=(OwnedHandle&& o) noexcept {
+    if (this != &o) { reset(); h_ = o.h_; o.h_ = nullptr; }
+    return *this;
+  }
+  Handle get() const { return h_; }
+  Handle* slot() { return &h_; }
+  Handle release() { Handle h = h_; h_ = nullptr; return h; }
+  void reset(Handle h = nullptr) {
+    if (h_) InProcessHost().DisposeHandle(h_);
+    h_ = h;
+  }
+
+ private:
+  Handle h_ = nullptr;
+};
+
+}  // namespace tarvo

@@ -1,0 +1,43 @@
+#include "util/cpu_features.h"
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+
+namespace tarvo {
+namespace {
+
+KernelLevel DetectLevel() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("avx2")) return KernelLevel::Avx2;
+  if (__builtin_cpu_supports("sse2")) return KernelLevel::Sse2;
+#endif
+  return KernelLevel::Scalar;
+}
+
+KernelLevel EnvironmentCap() {
+  const char* v = std::getenv("TARVO_KERNELS");
+  if (!v) return KernelLevel::Avx2;
+  if (std::strcmp(v, "scalar") == 0) return KernelLevel::Scalar;
+  if (std::strcmp(v, "sse2") == 0) return KernelLevel::Sse2;
+  return KernelLevel::Avx2;
+}
+
+std::atomic<int> g_cap{static_cast<int>(KernelLevel::Avx2)};
+
+}  // namespace
+
+KernelLevel ActiveKernelLevel() {
+  static const KernelLevel detected = DetectLevel();
+  static const KernelLevel env = EnvironmentCap();
+  int level = static_cast<int>(detected);
+  if (static_cast<int>(env) < level) level = static_cast<int>(env);
+  const int cap = g_cap.load(std::memory_order_relaxed);
+  if (cap < level) level = cap;
+  return static_cast<KernelLevel>(level);
+}
+
+void SetKernelLevelCap(KernelLevel cap) { g_cap.store(static_cast<int>(cap), std::memory_order_relaxed); }
+
+}  // namespace tarvo
