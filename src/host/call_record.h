@@ -62,7 +62,7 @@ using CallRecordHandle = TFilterCallRecord**;
 }  // namespace tarvo
 
 // The plug-in library's exports, with C linkage so that hosts find them with
-// dlsym.
+// dlsym under the names "xFilter" and "xFilterDescription".
 extern "C" {
 // Selector 0 renders one frame, 1 runs setup, anything else only prepares the
 // clip's record. Execute returns 0; setup returns -1 for Cancel, else 0.
