@@ -108,17 +108,30 @@ Ypq ToYpq(const uint8_t* px) {
   return Ypq{y, 256 * b - y, 256 * r - y};
 }
 
-int64_t Smooth(int32_t left, int32_t centre, int32_t right) {
-  return Rnd((left * 0.5L + centre + right * 0.5L) * 0.5L);
+// num / den (den > 0) rounded to the nearest integer, halves to even.
+template <int32_t den>
+int32_t DivNearestEven(int32_t num) {
+  int32_t q = num / den, rem = num % den;
+  if (rem < 0) rem += den, --q;  // floor division
+  if (2 * rem > den || (2 * rem == den && (q & 1) != 0)) ++q;
+  return q;
 }
 
-// For 8-bit input the rounded channel stays within a hundredth of a code of the
-// exact filtered value, which lies in 0..255; the clamp only keeps a stray
+// The rounded channel stays within a hundredth of a code of the exact filtered
+// value, which lies in 0..255 for 8-bit input; the clamp only keeps a stray
 // value from wrapping round.
-uint8_t ToByte(long double v) { return static_cast<uint8_t>(std::clamp<int64_t>(Rnd(v), 0, 255)); }
+uint8_t ClampByte(int64_t v) { return static_cast<uint8_t>(std::clamp<int64_t>(v, 0, 255)); }
 
 }  // namespace
 
+// The line filter is defined on extended-precision values (see the reference
+// below); every one of them is exact or a single division, so it reduces to
+// integer arithmetic with the same rounding:
+// - (Y[k-1] x 0.5 + Y[k] + Y[k+1] x 0.5) x 0.5 is exactly (Y[k-1] + 2 Y[k] + Y[k+1]) / 4;
+// - b = (Pf + Yf) / 256 and r = (Qf + Yf) / 256 are exact;
+// - g = (Yf - 29 b - 77 r) / 150 = (150 Yf - 29 Pf - 77 Qf) / 38400, whose
+//   only rounding error (about 2^-55) is far smaller than the distance from a
+//   value that is not a half to the nearest half (at least 1/38400).
 void BandLimitLine(uint8_t* line, int32_t n) {
   if (line == nullptr || n <= 2) return;
   // Each output pixel depends on the original values of its neighbours only.
@@ -128,17 +141,33 @@ void BandLimitLine(uint8_t* line, int32_t n) {
   for (int32_t k = 1; k <= n - 2; ++k) {
     uint8_t* px = line + static_cast<size_t>(k) * 4;
     const Ypq next = ToYpq(px + 4);
-    const int64_t yf = Smooth(prev.y, cur.y, next.y);
-    const int64_t pf = Smooth(prev.p, cur.p, next.p);
-    const int64_t qf = Smooth(prev.q, cur.q, next.q);
+    const int32_t yf = DivNearestEven<4>(prev.y + 2 * cur.y + next.y);
+    const int32_t pf = DivNearestEven<4>(prev.p + 2 * cur.p + next.p);
+    const int32_t qf = DivNearestEven<4>(prev.q + 2 * cur.q + next.q);
+    px[0] = ClampByte(DivNearestEven<256>(pf + yf));
+    px[1] = ClampByte(DivNearestEven<38400>(150 * yf - 29 * pf - 77 * qf));
+    px[2] = ClampByte(DivNearestEven<256>(qf + yf));
+    prev = cur;
+    cur = next;
+  }
+}
+
+void BandLimitLineReference(uint8_t* line, int32_t n) {
+  if (line == nullptr || n <= 2) return;
+  std::vector<Ypq> v(static_cast<size_t>(n));
+  for (int32_t k = 0; k < n; ++k) v[k] = ToYpq(line + static_cast<size_t>(k) * 4);
+  auto smooth = [](int32_t l, int32_t c, int32_t r) { return Rnd((l * 0.5L + c + r * 0.5L) * 0.5L); };
+  for (int32_t k = 1; k <= n - 2; ++k) {
+    const int64_t yf = smooth(v[k - 1].y, v[k].y, v[k + 1].y);
+    const int64_t pf = smooth(v[k - 1].p, v[k].p, v[k + 1].p);
+    const int64_t qf = smooth(v[k - 1].q, v[k].q, v[k + 1].q);
     const long double b = static_cast<long double>(pf + yf) / 256.0L;
     const long double r = static_cast<long double>(qf + yf) / 256.0L;
     const long double g = (static_cast<long double>(yf) - 29.0L * b - 77.0L * r) / 150.0L;
-    px[0] = ToByte(b);
-    px[1] = ToByte(g);
-    px[2] = ToByte(r);
-    prev = cur;
-    cur = next;
+    uint8_t* px = line + static_cast<size_t>(k) * 4;
+    px[0] = ClampByte(Rnd(b));
+    px[1] = ClampByte(Rnd(g));
+    px[2] = ClampByte(Rnd(r));
   }
 }
 

@@ -28,7 +28,11 @@ void DrawPluge(TPixBuffer& frame, const TSpecs& specs, bool bandLimit);       //
 
 // The quarter-half-quarter line filter on n pixels (4 bytes each); the first
 // and last pixel and every fourth byte stay unchanged. Any n is accepted; it
-// allocates nothing.
+// allocates nothing and uses integer arithmetic only.
 void BandLimitLine(uint8_t* line, int32_t n);
+
+// The same filter written out on extended-precision values, kept to check
+// BandLimitLine against; it allocates.
+void BandLimitLineReference(uint8_t* line, int32_t n);
 
 }  // namespace tarvo

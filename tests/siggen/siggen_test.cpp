@@ -212,15 +212,34 @@ TEST(BandLimit, SaturatedNeighboursStayWithinHalfACodeOfTheExactAverage) {
         uint8_t line[12];
         for (int k = 0; k < 3; ++k)
           for (int ch = 0; ch < 3; ++ch) line[4 * k + ch] = static_cast<uint8_t>(levels[(colour[k] >> (2 * ch)) & 3]);
-        uint8_t in[12];
+        uint8_t in[12], ref[12];
         std::memcpy(in, line, 12);
+        std::memcpy(ref, line, 12);
         BandLimitLine(line, 3);
+        BandLimitLineReference(ref, 3);
+        ASSERT_EQ(std::memcmp(line, ref, 12), 0) << a << " " << b << " " << c;
         for (int ch = 0; ch < 3; ++ch) {
           const double exact = (in[ch] + 2.0 * in[4 + ch] + in[8 + ch]) / 4;
           worst = std::max(worst, std::fabs(line[4 + ch] - exact));
         }
       }
   EXPECT_LE(worst, 0.51);
+}
+
+TEST(BandLimit, IntegerFilterMatchesTheExtendedPrecisionReference) {
+  const uint32_t seed = test::TestSeed();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> d(0, 255), pick(0, 7);
+  for (int n : {3, 720, 4096, 5000}) {
+    // Random bytes with runs of the extremes, where rounding meets halves.
+    std::vector<uint8_t> line(4 * static_cast<size_t>(n));
+    for (auto& v : line) v = static_cast<uint8_t>(pick(rng) == 0 ? 0 : pick(rng) == 0 ? 255 : d(rng));
+    std::vector<uint8_t> ref = line;
+    BandLimitLine(line.data(), n);
+    BandLimitLineReference(ref.data(), n);
+    for (size_t i = 0; i < line.size(); ++i) ASSERT_EQ(line[i], ref[i]) << "n " << n << " byte " << i;
+  }
 }
 
 TEST(Pluge, EachBandFiltersTheLineLeftByThePreviousBand) {
