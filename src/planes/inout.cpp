@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "planes/inout_kernels.h"
+#include "util/cpu_features.h"
 #include "util/rounding.h"
 
 namespace tarvo {
@@ -44,15 +46,6 @@ inline void OutputPixel(int32_t y, int32_t u, int32_t v, int32_t range, int32_t 
   d[0] = static_cast<uint8_t>(b + vmin);
   d[1] = static_cast<uint8_t>(g + vmin);
   d[2] = static_cast<uint8_t>(r + vmin);
-}
-
-// Output rows without a monitor sink: every pixel is independent of the
-// others, so rows are walked top to bottom, left to right, whatever the
-// chroma layout. HS is the horizontal subsampling shift.
-template <int HS>
-void OutputRow(const uint8_t* ys, const int16_t* us, const int16_t* vs, uint8_t* d, int32_t w, int32_t range,
-               int32_t vmin) {
-  for (int32_t x = 0; x < w; ++x, d += 4) OutputPixel(ys[x], us[x >> HS], vs[x >> HS], range, vmin, d);
 }
 
 }  // namespace
@@ -149,7 +142,13 @@ void ColourConverter::BuildTables(const TSpecs& s, bool neutral) {
     lumB_[i] = weightB_[blue_[i]] + 128;
     chromaR_[i] = chroma_[red_[i]];
     chromaB_[i] = chroma_[blue_[i]];
+    packedR_[i] = static_cast<int32_t>(static_cast<uint32_t>(chromaR_[i]) << 16) + lumR_[i];
+    packedB_[i] = static_cast<int32_t>(static_cast<uint32_t>(chromaB_[i]) << 16) + lumB_[i];
   }
+  satFactor_ = static_cast<int32_t>(std::clamp<int64_t>(satFactor, -32768, 32767));
+  chromaByFormula_ = true;
+  for (int32_t i = 0; i < 256; ++i)
+    if (chroma_[i] != inout_kernels::ChromaByFormula(satFactor_, i)) chromaByFormula_ = false;
   built_ = true;
   builtNeutral_ = neutral;
 }
@@ -173,73 +172,14 @@ bool ColourConverter::Input(const TPixBuffer& source, TPixBuffer& destination, c
   u.SetSize(cw, chh, 2);
   v.SetSize(cw, chh, 2);
 
-  const int32_t* const lumR = lumR_;
-  const int32_t* const lumG = lumG_;
-  const int32_t* const lumB = lumB_;
-  const int32_t* const chR = chromaR_;
-  const int32_t* const chB = chromaB_;
-  const int32_t* const chroma = chroma_;
-  const uint8_t* const src = source.Pixels;
-  uint8_t* const dst = destination.Pixels;
-
-  // One pixel: its level goes to *yOut, its colour differences are added to
-  // su and sv, and its fourth byte is carried to the destination.
-  auto pixel = [&](const uint8_t* s, uint8_t* d, uint8_t* yOut, int32_t& su, int32_t& sv) {
-    const int32_t b = s[0], g = s[1], r = s[2];
-    const int32_t lum = (lumB[b] + lumG[g] + lumR[r]) >> 8;
-    const int32_t cy = chroma[lum];
-    *yOut = static_cast<uint8_t>(lum);
-    su += chB[b] - cy;
-    sv += chR[r] - cy;
-    d[3] = s[3];
-  };
-
-  for (int32_t row = 0; row < h; row += 1 << sub.vs) {
-    const size_t off = static_cast<size_t>(row) * stride;
-    const uint8_t* s = src + off;
-    uint8_t* d = dst + off;
-    uint8_t* ys = y.Data() + static_cast<size_t>(row) * w;
-    int16_t* us = u.Data16() + static_cast<size_t>(row >> sub.vs) * cw;
-    int16_t* vs = v.Data16() + static_cast<size_t>(row >> sub.vs) * cw;
-    switch (mode) {
-      case 0:
-        for (int32_t x = 0; x < w; ++x) {
-          int32_t su = 0, sv = 0;
-          pixel(s + 4 * x, d + 4 * x, ys + x, su, sv);
-          us[x] = static_cast<int16_t>(su);
-          vs[x] = static_cast<int16_t>(sv);
-        }
-        break;
-      case 1:
-        for (int32_t x = 0; x < w; x += 2) {
-          int32_t su = 0, sv = 0;
-          pixel(s + 4 * x, d + 4 * x, ys + x, su, sv);
-          pixel(s + 4 * x + 4, d + 4 * x + 4, ys + x + 1, su, sv);
-          us[x >> 1] = static_cast<int16_t>((su + 1) >> 1);
-          vs[x >> 1] = static_cast<int16_t>((sv + 1) >> 1);
-        }
-        break;
-      case 2:
-        for (int32_t x = 0; x < w; x += 2) {
-          int32_t su = 0, sv = 0;
-          pixel(s + 4 * x, d + 4 * x, ys + x, su, sv);
-          pixel(s + stride + 4 * x, d + stride + 4 * x, ys + w + x, su, sv);
-          pixel(s + stride + 4 * x + 4, d + stride + 4 * x + 4, ys + w + x + 1, su, sv);
-          pixel(s + 4 * x + 4, d + 4 * x + 4, ys + x + 1, su, sv);
-          us[x >> 1] = static_cast<int16_t>((su + 2) >> 2);
-          vs[x >> 1] = static_cast<int16_t>((sv + 2) >> 2);
-        }
-        break;
-      default:
-        for (int32_t x = 0; x < w; x += 4) {
-          int32_t su = 0, sv = 0;
-          for (int32_t k = 0; k < 4; ++k) pixel(s + 4 * (x + k), d + 4 * (x + k), ys + x + k, su, sv);
-          us[x >> 2] = static_cast<int16_t>((su + 2) >> 2);
-          vs[x >> 2] = static_cast<int16_t>((sv + 2) >> 2);
-        }
-        break;
-    }
-  }
+  const inout_kernels::InputTables tables{lumR_,    lumG_,    lumB_,           chromaR_,  chromaB_,
+                                          chroma_,  packedR_, packedB_,        chromaByFormula_, satFactor_};
+  const inout_kernels::InputJob job{source.Pixels, destination.Pixels, stride, w, h, mode,
+                                    y.Data(),      u.Data16(),         v.Data16()};
+  if (ActiveKernelLevel() >= KernelLevel::Avx2)
+    inout_kernels::InputAvx2(tables, job);
+  else
+    inout_kernels::InputPlain(tables, job, 0);
   return true;
 }
 
@@ -261,23 +201,11 @@ bool ColourConverter::Output(const TChannel& y, const TChannel& u, const TChanne
   uint8_t* const dst = destination.Pixels;
 
   if (sink == nullptr) {
-    for (int32_t row = 0; row < h; ++row) {
-      const uint8_t* ys = y.Data() + static_cast<size_t>(row) * w;
-      const int16_t* us = u.Data16() + static_cast<size_t>(row >> sub.vs) * cw;
-      const int16_t* vs = v.Data16() + static_cast<size_t>(row >> sub.vs) * cw;
-      uint8_t* d = dst + static_cast<size_t>(row) * stride;
-      switch (sub.hs) {
-        case 0:
-          OutputRow<0>(ys, us, vs, d, w, range, vmin);
-          break;
-        case 1:
-          OutputRow<1>(ys, us, vs, d, w, range, vmin);
-          break;
-        default:
-          OutputRow<2>(ys, us, vs, d, w, range, vmin);
-          break;
-      }
-    }
+    const inout_kernels::OutputJob job{y.Data(), u.Data16(), v.Data16(), dst, stride, w, h, mode, range, vmin};
+    if (ActiveKernelLevel() >= KernelLevel::Avx2)
+      inout_kernels::OutputAvx2(job);
+    else
+      inout_kernels::OutputPlain(job, 0);
     return true;
   }
 
@@ -303,4 +231,87 @@ bool ColourConverter::Output(const TChannel& y, const TChannel& u, const TChanne
   return true;
 }
 
+namespace inout_kernels {
+
+void InputPlain(const InputTables& t, const InputJob& job, int32_t x0) {
+  const int32_t w = job.w, stride = job.stride, mode = job.mode;
+  const Subsampling sub = kSubsampling[mode];
+  const int32_t cw = w >> sub.hs;
+
+  // One pixel: its level goes to *yOut, its colour differences are added to
+  // su and sv, and its fourth byte is carried to the destination.
+  auto pixel = [&t](const uint8_t* s, uint8_t* d, uint8_t* yOut, int32_t& su, int32_t& sv) {
+    const int32_t b = s[0], g = s[1], r = s[2];
+    const int32_t lum = (t.lumB[b] + t.lumG[g] + t.lumR[r]) >> 8;
+    const int32_t cy = t.chroma[lum];
+    *yOut = static_cast<uint8_t>(lum);
+    su += t.chromaB[b] - cy;
+    sv += t.chromaR[r] - cy;
+    d[3] = s[3];
+  };
+
+  for (int32_t row = 0; row < job.h; row += 1 << sub.vs) {
+    const size_t off = static_cast<size_t>(row) * stride;
+    const uint8_t* s = job.src + off;
+    uint8_t* d = job.dst + off;
+    uint8_t* ys = job.y + static_cast<size_t>(row) * w;
+    int16_t* us = job.u + static_cast<size_t>(row >> sub.vs) * cw;
+    int16_t* vs = job.v + static_cast<size_t>(row >> sub.vs) * cw;
+    switch (mode) {
+      case 0:
+        for (int32_t x = x0; x < w; ++x) {
+          int32_t su = 0, sv = 0;
+          pixel(s + 4 * x, d + 4 * x, ys + x, su, sv);
+          us[x] = static_cast<int16_t>(su);
+          vs[x] = static_cast<int16_t>(sv);
+        }
+        break;
+      case 1:
+        for (int32_t x = x0; x < w; x += 2) {
+          int32_t su = 0, sv = 0;
+          pixel(s + 4 * x, d + 4 * x, ys + x, su, sv);
+          pixel(s + 4 * x + 4, d + 4 * x + 4, ys + x + 1, su, sv);
+          us[x >> 1] = static_cast<int16_t>((su + 1) >> 1);
+          vs[x >> 1] = static_cast<int16_t>((sv + 1) >> 1);
+        }
+        break;
+      case 2:
+        for (int32_t x = x0; x < w; x += 2) {
+          int32_t su = 0, sv = 0;
+          pixel(s + 4 * x, d + 4 * x, ys + x, su, sv);
+          pixel(s + stride + 4 * x, d + stride + 4 * x, ys + w + x, su, sv);
+          pixel(s + stride + 4 * x + 4, d + stride + 4 * x + 4, ys + w + x + 1, su, sv);
+          pixel(s + 4 * x + 4, d + 4 * x + 4, ys + x + 1, su, sv);
+          us[x >> 1] = static_cast<int16_t>((su + 2) >> 2);
+          vs[x >> 1] = static_cast<int16_t>((sv + 2) >> 2);
+        }
+        break;
+      default:
+        for (int32_t x = x0; x < w; x += 4) {
+          int32_t su = 0, sv = 0;
+          for (int32_t k = 0; k < 4; ++k) pixel(s + 4 * (x + k), d + 4 * (x + k), ys + x + k, su, sv);
+          us[x >> 2] = static_cast<int16_t>((su + 2) >> 2);
+          vs[x >> 2] = static_cast<int16_t>((sv + 2) >> 2);
+        }
+        break;
+    }
+  }
+}
+
+void OutputPlain(const OutputJob& job, int32_t x0) {
+  const Subsampling sub = kSubsampling[job.mode];
+  const int32_t w = job.w, cw = w >> sub.hs;
+  // Every pixel is independent of the others, so rows are walked top to
+  // bottom, left to right, whatever the chroma layout.
+  for (int32_t row = 0; row < job.h; ++row) {
+    const uint8_t* ys = job.y + static_cast<size_t>(row) * w;
+    const int16_t* us = job.u + static_cast<size_t>(row >> sub.vs) * cw;
+    const int16_t* vs = job.v + static_cast<size_t>(row >> sub.vs) * cw;
+    uint8_t* d = job.dst + static_cast<size_t>(row) * job.stride;
+    for (int32_t x = x0; x < w; ++x)
+      OutputPixel(ys[x], us[x >> sub.hs], vs[x >> sub.hs], job.range, job.vmin, d + 4 * static_cast<size_t>(x));
+  }
+}
+
+}  // namespace inout_kernels
 }  // namespace tarvo

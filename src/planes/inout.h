@@ -88,6 +88,12 @@ class ColourConverter {
   int32_t lumB_[256] = {};
   int32_t chromaR_[256] = {};
   int32_t chromaB_[256] = {};
+  // chromaR_ and chromaB_ in the high halves, lumR_ and lumB_ in the low
+  // halves, for vector look-ups that fetch both at once.
+  int32_t packedR_[256] = {};
+  int32_t packedB_[256] = {};
+  int32_t satFactor_ = 256;
+  bool chromaByFormula_ = false;
   // Tables start out empty; tables built for the neutral case must not
   // survive into a normal render whose changed flag happens to be clear.
   bool built_ = false;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/test_support.h"
+#include "util/cpu_features.h"
 
 namespace tarvo {
 namespace {
@@ -357,7 +358,17 @@ struct Planes {
   TChannel y, u, v;
 };
 
-TEST(ColourInput, PlanesMatchReferenceOnRandomFrames) {
+// Runs a test body once with the plain kernels and once with the best ones
+// this CPU has.
+class KernelLevels : public ::testing::TestWithParam<KernelLevel> {
+ protected:
+  void SetUp() override { SetKernelLevelCap(GetParam()); }
+  void TearDown() override { SetKernelLevelCap(KernelLevel::Avx2); }
+};
+INSTANTIATE_TEST_SUITE_P(Colour, KernelLevels, ::testing::Values(KernelLevel::Scalar, KernelLevel::Avx2),
+                         [](const auto& info) { return info.param == KernelLevel::Scalar ? "Plain" : "Best"; });
+
+TEST_P(KernelLevels, InputPlanesMatchReferenceOnRandomFrames) {
   const uint32_t seed = test::TestSeed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
@@ -534,7 +545,7 @@ TEST(ColourOutput, DivideBy150IsExactOverTheWholeNumeratorRange) {
   for (int32_t n = 0; n <= 65535; ++n) ASSERT_EQ(DivideBy150(n), n / 150) << n;
 }
 
-TEST(ColourOutput, MatchesReferenceOnRandomPlanesWithSinkOrder) {
+TEST_P(KernelLevels, OutputMatchesReferenceOnRandomPlanesWithSinkOrder) {
   const uint32_t seed = test::TestSeed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
@@ -587,7 +598,7 @@ TEST(ColourOutput, RefusesPlanesThatDoNotFitTheFrame) {
   EXPECT_TRUE(wider.GuardsIntact());
 }
 
-TEST(ColourRoundTrip, GreyAndSaturationZeroAndClipLevels) {
+TEST_P(KernelLevels, RoundTripGreyAndSaturationZeroAndClipLevels) {
   std::mt19937 rng(test::TestSeed());
   SCOPED_TRACE("seed " + std::to_string(test::TestSeed()));
   ColourConverter c;
@@ -650,6 +661,48 @@ TEST(ColourRoundTrip, EmptyRangeWritesVminEverywhereAndStaysInBounds) {
     for (int x = 0; x < 8; ++x)
       for (int k = 0; k < 3; ++k) ASSERT_EQ(dst.pixel(x, y)[k], 240);
   EXPECT_TRUE(dst.GuardsIntact());
+}
+
+TEST(ColourKernels, VectorMatchesPlainBitForBit) {
+  SetKernelLevelCap(KernelLevel::Avx2);
+  if (ActiveKernelLevel() < KernelLevel::Avx2) GTEST_SKIP() << "no AVX2 on this CPU";
+  const uint32_t seed = test::TestSeed();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  auto in = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  ColourConverter c;
+  for (int n = 0; n < 60; ++n) {
+    const int w = in(16, 260), h = in(1, 12), pad = 4 * in(0, 3);
+    TSpecs s = RandomSpecs(rng);
+    s.ProcMode = static_cast<int16_t>(n % 4);
+    if (n % 5 == 0) s.Sat = static_cast<int16_t>(in(-32768, 32767));  // chroma table clamped
+    TestFrame src(w, h, pad), plainDst(w, h, pad), vectorDst(w, h, pad);
+    src.FillRandom(rng);
+    plainDst.FillRandom(rng);
+    std::memcpy(vectorDst.pixel(0, 0), plainDst.pixel(0, 0), static_cast<size_t>(h) * plainDst.desc().RowBytes);
+    Planes a, b;
+    bool changed = true;
+    SCOPED_TRACE("frame " + std::to_string(n) + ": " + std::to_string(w) + " x " + std::to_string(h));
+    SetKernelLevelCap(KernelLevel::Scalar);
+    ASSERT_TRUE(c.Input(src.desc(), plainDst.desc(), s, false, changed, a.y, a.u, a.v));
+    SetKernelLevelCap(KernelLevel::Avx2);
+    ASSERT_TRUE(c.Input(src.desc(), vectorDst.desc(), s, false, changed, b.y, b.u, b.v));
+    ASSERT_TRUE(test::PlanesEqual(a.y, b.y)) << test::FirstDifference(a.y, b.y);
+    ASSERT_TRUE(test::PlanesEqual(a.u, b.u)) << test::FirstDifference(a.u, b.u);
+    ASSERT_TRUE(test::PlanesEqual(a.v, b.v)) << test::FirstDifference(a.v, b.v);
+    ASSERT_EQ(std::memcmp(plainDst.pixel(0, 0), vectorDst.pixel(0, 0), static_cast<size_t>(h) * src.desc().RowBytes), 0);
+
+    // Output from arbitrary planes, extremes of the 16-bit range included.
+    test::FillRandom(a.y, rng);
+    test::FillRandom(a.u, rng);
+    test::FillRandom(a.v, rng);
+    SetKernelLevelCap(KernelLevel::Scalar);
+    ASSERT_TRUE(c.Output(a.y, a.u, a.v, plainDst.desc(), s, nullptr));
+    SetKernelLevelCap(KernelLevel::Avx2);
+    ASSERT_TRUE(c.Output(a.y, a.u, a.v, vectorDst.desc(), s, nullptr));
+    ASSERT_EQ(std::memcmp(plainDst.pixel(0, 0), vectorDst.pixel(0, 0), static_cast<size_t>(h) * src.desc().RowBytes), 0);
+    ASSERT_TRUE(vectorDst.GuardsIntact());
+  }
 }
 
 }  // namespace
