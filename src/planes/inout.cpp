@@ -92,8 +92,8 @@ void ColourConverter::BuildTables(const TSpecs& s, bool neutral) {
   const int64_t wspan = (static_cast<int64_t>(s.Vwhite) - s.Vblack) * 256;
   const bool linear = neutral || wspan <= 0;
 
-  const int64_t kneePoint =
-      neutral ? range - (vblack - vmin) : RndBounded(static_cast<long double>(range) * s.Knee * 0.01L) - (vblack - vmin);
+  const int64_t kneePoint = neutral ? range - (vblack - vmin)
+                                    : RndBounded(static_cast<long double>(range) * s.Knee * 0.01L) - (vblack - vmin);
   const long double slope = neutral ? 1.0L : s.Slope * 0.01L;
 
   const int32_t lifts[3] = {s.RLift, s.GLift, s.BLift};
@@ -172,10 +172,10 @@ bool ColourConverter::Input(const TPixBuffer& source, TPixBuffer& destination, c
   u.SetSize(cw, chh, 2);
   v.SetSize(cw, chh, 2);
 
-  const inout_kernels::InputTables tables{lumR_,    lumG_,    lumB_,           chromaR_,  chromaB_,
-                                          chroma_,  packedR_, packedB_,        chromaByFormula_, satFactor_};
-  const inout_kernels::InputJob job{source.Pixels, destination.Pixels, stride, w, h, mode,
-                                    y.Data(),      u.Data16(),         v.Data16()};
+  const inout_kernels::InputTables tables{lumR_,   lumG_,    lumB_,    chromaR_,         chromaB_,
+                                          chroma_, packedR_, packedB_, chromaByFormula_, satFactor_};
+  const inout_kernels::InputJob job{source.Pixels, destination.Pixels, stride,     w,         h,
+                                    mode,          y.Data(),           u.Data16(), v.Data16()};
   if (ActiveKernelLevel() >= KernelLevel::Avx2)
     inout_kernels::InputAvx2(tables, job);
   else

@@ -35,9 +35,7 @@ OutputLevels OutputLevelsOf(const TSpecs& specs);
 // n / 150 truncated, for 0 <= n <= 65535, as a multiply and shift:
 // n / 150 = (n / 2) / 75 and (m * 55925) >> 22 equals m / 75 for every
 // m <= 32767 (55925 * 75 exceeds 2^22 by 71, and 32767 * 71 < 2^22).
-inline int32_t DivideBy150(int32_t n) {
-  return static_cast<int32_t>(((static_cast<uint32_t>(n) >> 1) * 55925u) >> 22);
-}
+inline int32_t DivideBy150(int32_t n) { return static_cast<int32_t>(((static_cast<uint32_t>(n) >> 1) * 55925u) >> 22); }
 
 // Owns the level, weight and chroma tables; one per engine.
 class ColourConverter {
@@ -45,23 +43,25 @@ class ColourConverter {
   ColourConverter();  // fills the luminance weight tables
 
   // Sizes Y, U and V for the destination's size and the effective ProcMode,
-  // rebuilds the tables when `changed` is set or the neutral case holds (then
-  // clears `changed`), fills the planes from the source and copies every
-  // source pixel's fourth byte into the destination.
+  // rebuilds the tables when `changed` is set or the neutral case holds, and
+  // also when no tables were built yet or the last ones were neutral (so a
+  // normal render never runs on bypass tables), clears `changed`, fills the
+  // planes from the source and copies every source pixel's fourth byte into
+  // the destination.
   // Both frames must be usable (FrameIsUsable), the source at least as large
   // as the destination's Bounds and its row stride at least the
   // destination's. Otherwise nothing but the tables and the flag is touched
   // and the result is false.
-  bool Input(const TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, bool inSetup,
-             bool& changed, TChannel& y, TChannel& u, TChannel& v);
+  bool Input(const TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, bool inSetup, bool& changed,
+             TChannel& y, TChannel& u, TChannel& v);
 
   // Writes the blue, green and red bytes of every destination pixel from the
   // planes; the fourth byte is left alone. With a sink, each converted pixel is
   // handed to it right after its conversion. Returns false without writing
   // when the destination is unusable or the planes do not have the sizes the
   // input conversion gives them for this destination and ProcMode.
-  bool Output(const TChannel& y, const TChannel& u, const TChannel& v, TPixBuffer& destination,
-              const TSpecs& specs, MonitorSink* sink);
+  bool Output(const TChannel& y, const TChannel& u, const TChannel& v, TPixBuffer& destination, const TSpecs& specs,
+              MonitorSink* sink);
 
   // Table access for tests and the monitors.
   const uint8_t* RedTable() const { return red_; }

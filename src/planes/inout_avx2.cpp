@@ -41,8 +41,8 @@ inline void Convert8(const InputTables& t, const uint8_t* s, uint8_t* d, __m256i
   const __m256i tg = _mm256_i32gather_epi32(t.lumG, _mm256_and_si256(_mm256_srli_epi32(p, 8), byteMask), 4);
   const __m256i tr = _mm256_i32gather_epi32(t.packedR, _mm256_and_si256(_mm256_srli_epi32(p, 16), byteMask), 4);
   const __m256i low = _mm256_set1_epi32(0xFFFF);
-  lum = _mm256_srai_epi32(
-      _mm256_add_epi32(_mm256_add_epi32(_mm256_and_si256(tb, low), tg), _mm256_and_si256(tr, low)), 8);
+  lum = _mm256_srai_epi32(_mm256_add_epi32(_mm256_add_epi32(_mm256_and_si256(tb, low), tg), _mm256_and_si256(tr, low)),
+                          8);
   const __m256i cy = ChromaOfLevel<kFormula>(t, lum);
   u = _mm256_sub_epi32(_mm256_srai_epi32(tb, 16), cy);
   v = _mm256_sub_epi32(_mm256_srai_epi32(tr, 16), cy);
