@@ -109,8 +109,9 @@ void ColourConverter::BuildTables(const TSpecs& s, bool neutral) {
       gamma = std::pow(10.0L, (s.Gamma + gammas[ch]) * 0.01L);
       gamma = std::clamp(gamma, 0.1L, 10.0L);
     }
-    // gamma is within 0.1..10 and wspan within 256..16776960 here, so both
-    // powers are finite and positive; gamma 1.0 gives exactly 1.
+    // Either gamma is 1.0, which makes the normaliser exactly 1 whatever the
+    // span, or gamma is within 0.1..10 and the span within 256..16776960:
+    // both powers are then finite and positive.
     const long double k = std::pow(static_cast<long double>(wspan), 1.0L - gamma);
     const long double blackSlope = std::pow(256.0L, gamma);
 
@@ -119,8 +120,8 @@ void ColourConverter::BuildTables(const TSpecs& s, bool neutral) {
       const int64_t x = (i + lift - vblack) * gain;
       int64_t v;
       if (x <= 0) {
-        // Below black the curve continues as a straight line with the
-        // slope it has at black; the knee does not apply.
+        // Below black the curve continues as a straight line through black
+        // (scaled by 256^gamma and the normaliser); the knee does not apply.
         v = RndBounded(blackSlope * static_cast<long double>(x) * k * (1.0L / 65536.0L));
       } else {
         v = RndBounded(std::pow(static_cast<long double>(x), gamma) * k / 256.0L);
