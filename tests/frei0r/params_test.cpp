@@ -2,6 +2,11 @@
 // fields.
 #include "params.h"
 
+#include <fstream>
+#include <sstream>
+
+#include "metadata.h"
+
 #include <cmath>
 #include <set>
 
@@ -95,6 +100,17 @@ TEST(Frei0rParams, ExplanationsCarryRangeAndChoices) {
     if (p.name == "ProcMode") proc = &p;
   ASSERT_NE(proc, nullptr);
   EXPECT_NE(proc->explanation.find("2 420"), std::string::npos) << proc->explanation;
+}
+
+TEST(Frei0rParams, ReadmeTableAndMetadataFollowTheList) {
+  std::ifstream f(TARVO_SOURCE_DIR "/README.md");
+  ASSERT_TRUE(f) << "README.md not found";
+  std::stringstream readme;
+  readme << f.rdbuf();
+  EXPECT_NE(readme.str().find(ParameterTableMarkdown()), std::string::npos)
+      << "README's frei0r parameter table is out of date; regenerate it with tarvo_frei0r_yml --markdown";
+  const std::string yml = MetadataYaml();
+  for (const Param& p : Params()) EXPECT_NE(yml.find("identifier: \"" + p.name + "\""), std::string::npos) << p.name;
 }
 
 }  // namespace
