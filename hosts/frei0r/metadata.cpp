@@ -110,4 +110,23 @@ std::string ParameterTableMarkdown() {
   return t;
 }
 
+std::string FfmpegParams(const TSpecs& specs) {
+  std::string text;
+  bool first = true;
+  for (const Param& p : Params()) {
+    if (!first) text += "|";
+    first = false;
+    if (!p.field) continue;
+    const double v = ToParamValue(*p.field, GetField(specs, *p.field));
+    if (p.type == ParamType::Bool) {
+      text += v != 0 ? "y" : "n";
+    } else {
+      char buf[40];
+      std::snprintf(buf, sizeof buf, "%.17g", v);
+      text += buf;
+    }
+  }
+  return text;
+}
+
 }  // namespace tarvo::frei0r

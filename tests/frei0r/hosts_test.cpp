@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include "metadata.h"
 #include "params.h"
 #include "reference.h"
 
@@ -95,19 +96,8 @@ TEST_F(Frei0rHosts, FfmpegWithEveryParameterGivenPositionallyMatchesTheEngine) {
   ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
   // filter_params: values separated by '|', in parameter order; strings as
   // they are (empty: none), doubles as numbers, booleans as y/n.
-  std::string params;
-  for (const Param& p : Params()) {
-    if (!params.empty() || &p != &Params().front()) params += "|";
-    if (!p.field) continue;
-    const double v = ToParamValue(*p.field, GetField(specs, *p.field));
-    if (p.type == ParamType::Bool) {
-      params += v != 0 ? "y" : "n";
-    } else {
-      char text[40];
-      std::snprintf(text, sizeof text, "%.17g", v);
-      params += text;
-    }
-  }
+  const std::string params = FfmpegParams(specs);
+  EXPECT_EQ(params.substr(0, 2), "||");
   ASSERT_EQ(Run(FfmpegInput(Path("in.raw"), clip) + " -vf 'frei0r=filter_name=tarvo:filter_params=" + params + "'" +
                 RawOut(Path("out.raw"))),
             0)
