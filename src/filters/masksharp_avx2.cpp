@@ -2,6 +2,8 @@
 // only reached when the CPU reports AVX2).
 #include "filters/masksharp_kernels.h"
 
+#include <type_traits>
+
 #if defined(__AVX2__)
 #include <immintrin.h>
 #endif
@@ -48,6 +50,8 @@ struct IsaAvx2 {
   static V LoadWidenU8(const uint8_t* p) { return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))); }
   // The in-lane pack interleaves 64-bit quarters; restore their order.
   static void StorePackedUs16(uint8_t* p, V a, V b) { Store(p, _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8)); }
+  static V LoadS16ToS32(const int16_t* p) { return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))); }
+  static void StorePackedS32(int16_t* p, V a, V b) { Store(p, _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8)); }
 };
 
 #include "filters/masksharp_simd.inl"

@@ -2,6 +2,8 @@
 // the AVX2 table.
 #include "filters/masksharp_kernels.h"
 
+#include <type_traits>
+
 #if defined(__x86_64__) || defined(__i386__)
 #include <emmintrin.h>
 #define TARVO_MASKSHARP_SSE2 1
@@ -52,6 +54,13 @@ struct IsaSse2 {
   static V LoadWidenU8(const uint8_t* p) { return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128()); }
   // Two registers of 16-bit lanes, in order, saturated to bytes.
   static void StorePackedUs16(uint8_t* p, V a, V b) { Store(p, _mm_packus_epi16(a, b)); }
+  // kBytes / 4 signed 16-bit samples widened to 32-bit lanes in order.
+  static V LoadS16ToS32(const int16_t* p) {
+    const V x = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    return _mm_srai_epi32(_mm_unpacklo_epi16(x, x), 16);
+  }
+  // Two registers of 32-bit lanes, in order, saturated to 16-bit samples.
+  static void StorePackedS32(int16_t* p, V a, V b) { Store(p, _mm_packs_epi32(a, b)); }
 };
 
 #include "filters/masksharp_simd.inl"

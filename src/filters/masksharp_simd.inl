@@ -43,22 +43,32 @@ struct Simd {
 
   // ---- Mask creation --------------------------------------------------------
 
+  // With A = ul - dr, B = ur - dl: Gy = 2 (up - dn) + A + B and
+  // Gx = 2 (l - r) + A - B.
   static V EdgeHalf8(V ul, V up, V ur, V l, V r, V dl, V dn, V dr) {
-    const V gy = I::Sub16(I::Add16(I::Add16(I::Add16(up, up), ul), ur), I::Add16(I::Add16(I::Add16(dn, dn), dl), dr));
-    const V gx = I::Sub16(I::Add16(I::Add16(I::Add16(l, l), ul), dl), I::Add16(I::Add16(I::Add16(r, r), ur), dr));
+    const V a = I::Sub16(ul, dr), b = I::Sub16(ur, dl);
+    const V u = I::Sub16(up, dn), h = I::Sub16(l, r);
+    const V gy = I::Add16(I::Add16(u, u), I::Add16(a, b));
+    const V gx = I::Add16(I::Add16(h, h), I::Sub16(a, b));
     return I::Add16(Abs16(gx), Abs16(gy));
   }
 
+  // Even and odd bytes go into separate 16-bit lanes by mask and shift
+  // (cheaper than unpacking) and are merged back the same way.
+  static V Even(V v) { return I::And(v, I::Set16(0x00FF)); }
+  static V Odd(V v) { return I::template Srli16<8>(v); }
+
   static void Edge8(const uint8_t* s, uint8_t* e, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end) {
     ptrdiff_t i = begin;
+    const V c255 = I::Set16(255);
     for (; i + kB <= end; i += kB) {
       const uint8_t* p = s + i;
       const V ul = I::Load(p - w - 1), up = I::Load(p - w), ur = I::Load(p - w + 1);
       const V l = I::Load(p - 1), r = I::Load(p + 1);
       const V dl = I::Load(p + w - 1), dn = I::Load(p + w), dr = I::Load(p + w + 1);
-      const V a = EdgeHalf8(Lo(ul), Lo(up), Lo(ur), Lo(l), Lo(r), Lo(dl), Lo(dn), Lo(dr));
-      const V b = EdgeHalf8(Hi(ul), Hi(up), Hi(ur), Hi(l), Hi(r), Hi(dl), Hi(dn), Hi(dr));
-      I::Store(e + i, I::PackUs16(a, b));  // saturation gives min(.., 255)
+      const V a = I::Min16(EdgeHalf8(Even(ul), Even(up), Even(ur), Even(l), Even(r), Even(dl), Even(dn), Even(dr)), c255);
+      const V b = I::Min16(EdgeHalf8(Odd(ul), Odd(up), Odd(ur), Odd(l), Odd(r), Odd(dl), Odd(dn), Odd(dr)), c255);
+      I::Store(e + i, I::Or(a, I::template Slli16<8>(b)));
     }
     EdgeScalar(s, e, w, i, end);
   }
@@ -91,118 +101,181 @@ struct Simd {
     EdgeScalar(s, e, w, i, end);
   }
 
-  static void Box3(const uint8_t* e, uint8_t* m, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end) {
-    const V magic = I::Set16(7282);  // floor(x * 7282 / 65536) == x / 9 for x <= 2295
-    ptrdiff_t i = begin;
-    for (; i + kB <= end; i += kB) {
-      V a = I::Zero(), b = I::Zero();
-      for (ptrdiff_t dy = -w; dy <= w; dy += w)
-        for (ptrdiff_t dx = -1; dx <= 1; ++dx) {
-          const V v = I::Load(e + i + dy + dx);
-          a = I::Add16(a, Lo(v));
-          b = I::Add16(b, Hi(v));
-        }
-      I::Store(m + i, I::PackUs16(I::MulhiU16(a, magic), I::MulhiU16(b, magic)));
-    }
-    Box3Scalar(e, m, w, i, end);
+  // ---- Chunked two-stage sums ------------------------------------------------
+  //
+  // The larger neighbourhoods are summed in two stages per chunk of outputs:
+  // first vertical sums (over -W..+W or -2W..+2W) into small stack buffers,
+  // then horizontal sums of those. Linear addressing makes "vertical" a fixed
+  // offset of W, so the buffers simply follow the linear index. For outputs
+  // [a, a + c) the buffers cover indices a - 2 .. a + c + 1, whose vertical
+  // reads stay inside the band the caller guarantees around the range.
+
+  static constexpr ptrdiff_t kChunk = 512;
+  static constexpr ptrdiff_t kBuf = kChunk + 4 + 2 * kB;
+
+  template <class T>
+  static V LoadWiden(const T* p) {
+    if constexpr (sizeof(T) == 1)
+      return I::LoadWidenU8(p);
+    else
+      return I::LoadS16ToS32(p);
   }
 
-  // The 5x5 sum as five column sums (two rows up to two rows down) spread over
-  // the five columns; 16-bit lanes hold up to 25 * 255.
-  static void Box5(const uint8_t* e, uint8_t* m, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end) {
-    const V magic = I::Set16(5243);  // (x * 5243) >> 17 == x / 25 for x <= 6375
-    ptrdiff_t i = begin;
-    for (; i + kB <= end; i += kB) {
-      V a = I::Zero(), b = I::Zero();
-      for (ptrdiff_t dy = -2 * w; dy <= 2 * w; dy += w)
-        for (ptrdiff_t dx = -2; dx <= 2; ++dx) {
-          const V v = I::Load(e + i + dy + dx);
-          a = I::Add16(a, Lo(v));
-          b = I::Add16(b, Hi(v));
-        }
-      a = I::template Srli16<1>(I::MulhiU16(a, magic));
-      b = I::template Srli16<1>(I::MulhiU16(b, magic));
-      I::Store(m + i, I::PackUs16(a, b));
+  // Sums over rows -W..W (v3) and -2W..2W (v5) of buffer positions
+  // [0, cnt) = indices base .. base + cnt - 1, with lanes of type L.
+  template <class T, class L, bool kWant3, bool kWant5, bool kWantCentre, int kCentreWeight3>
+  static void ColumnSums(const T* base, ptrdiff_t w, ptrdiff_t cnt, L* v3, L* v5, L* centre) {
+    constexpr ptrdiff_t kLanes = sizeof(L) == 2 ? kN : kN / 2;
+    ptrdiff_t t = 0;
+    for (; t + kLanes <= cnt; t += kLanes) {
+      const T* p = base + t;
+      const V c = LoadWiden(p), u = LoadWiden(p - w), d = LoadWiden(p + w);
+      V s3;
+      if constexpr (sizeof(L) == 2)
+        s3 = I::Add16(I::Add16(u, d), kCentreWeight3 == 2 ? I::Add16(c, c) : c);
+      else
+        s3 = I::Add32(I::Add32(u, d), kCentreWeight3 == 2 ? I::Add32(c, c) : c);
+      if constexpr (kWant3) I::Store(v3 + t, s3);
+      if constexpr (kWant5) {
+        const V u2 = LoadWiden(p - 2 * w), d2 = LoadWiden(p + 2 * w);
+        if constexpr (sizeof(L) == 2)
+          I::Store(v5 + t, I::Add16(s3, I::Add16(u2, d2)));
+        else
+          I::Store(v5 + t, I::Add32(s3, I::Add32(u2, d2)));
+      }
+      if constexpr (kWantCentre) I::Store(centre + t, c);
     }
-    Box5Scalar(e, m, w, i, end);
+    for (; t < cnt; ++t) {
+      const T* p = base + t;
+      const int32_t s3 = p[-w] + p[w] + kCentreWeight3 * p[0];
+      if constexpr (kWant3) v3[t] = static_cast<L>(s3);
+      if constexpr (kWant5) v5[t] = static_cast<L>(s3 + p[-2 * w] + p[2 * w]);
+      if constexpr (kWantCentre) centre[t] = static_cast<L>(p[0]);
+    }
+  }
+
+  // Box sums of edge values: 3x3 divided by 9, 5x5 divided by 25.
+  template <int R>
+  static void Box(const uint8_t* e, uint8_t* m, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end) {
+    alignas(32) uint16_t v[kBuf];
+    for (ptrdiff_t a = begin; a < end; a += kChunk) {
+      const ptrdiff_t c = end - a < kChunk ? end - a : kChunk;
+      if constexpr (R == 2)
+        ColumnSums<uint8_t, uint16_t, true, false, false, 1>(e + a - 2, w, c + 4, v, nullptr, nullptr);
+      else
+        ColumnSums<uint8_t, uint16_t, false, true, false, 1>(e + a - 2, w, c + 4, nullptr, v, nullptr);
+      const uint16_t* q = v + 2;  // q[o] is the column sum at index a + o
+      auto sum = [q](ptrdiff_t o) {
+        V s = I::Add16(I::Add16(I::Load(q + o - 1), I::Load(q + o)), I::Load(q + o + 1));
+        if constexpr (R == 3) s = I::Add16(s, I::Add16(I::Load(q + o - 2), I::Load(q + o + 2)));
+        return s;
+      };
+      auto divide = [](V s) {
+        if constexpr (R == 2)
+          return I::MulhiU16(s, I::Set16(7282));  // floor(x * 7282 / 2^16) == x / 9 for x <= 2295
+        else
+          return I::template Srli16<1>(I::MulhiU16(s, I::Set16(5243)));  // (x * 5243) >> 17 == x / 25, x <= 6375
+      };
+      ptrdiff_t o = 0;
+      for (; o + 2 * kN <= c; o += 2 * kN) I::StorePackedUs16(m + a + o, divide(sum(o)), divide(sum(o + kN)));
+      for (; o < c; ++o) {
+        int32_t s = q[o - 1] + q[o] + q[o + 1];
+        if constexpr (R == 3) s += q[o - 2] + q[o + 2];
+        m[a + o] = static_cast<uint8_t>(R == 2 ? s / 9 : s / 25);
+      }
+    }
   }
 
   // ---- Blur -----------------------------------------------------------------
+  //
+  // Radius 1 sums its five taps directly. Radius 2 is separable: (1 2 1)
+  // vertically, then (1 2 1) horizontally. Radius 3 is rebuilt from column
+  // sums: with v3 the sum over rows -1..1, v5 over rows -2..2 and s the sample,
+  //   8c + 2 cross + the 16 ones = v3[-2] + v5[-1] + v5[0] + v5[1] + v3[2]
+  //                                + v3[0] + s[-1] + s[1] + 6 s[0].
 
-  template <int R>
-  static void Blur8(const uint8_t* s, uint8_t* d, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end) {
+  static void Blur8Radius1(const uint8_t* s, uint8_t* d, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end) {
     ptrdiff_t i = begin;
     const V three = I::Set16(3);
     for (; i + kB <= end; i += kB) {
       const uint8_t* p = s + i;
-      V out[2];
       const V c = I::Load(p), l = I::Load(p - 1), r = I::Load(p + 1), u = I::Load(p - w), dn = I::Load(p + w);
-      for (int h = 0; h < 2; ++h) {
-        auto wid = [h](V v) { return h ? Hi(v) : Lo(v); };
-        const V cc = wid(c);
-        const V cross = I::Add16(I::Add16(wid(l), wid(r)), I::Add16(wid(u), wid(dn)));
-        if constexpr (R == 1) {
-          out[h] = I::template Srli16<4>(I::Add16(I::template Slli16<2>(cc), I::Mullo16(cross, three)));
-        } else if constexpr (R == 2) {
-          const V diag = I::Add16(I::Add16(wid(I::Load(p - w - 1)), wid(I::Load(p - w + 1))),
-                                  I::Add16(wid(I::Load(p + w - 1)), wid(I::Load(p + w + 1))));
-          out[h] = I::template Srli16<4>(
-              I::Add16(I::Add16(I::template Slli16<2>(cc), I::template Slli16<1>(cross)), diag));
-        } else {
-          const ptrdiff_t w2 = 2 * w;
-          static constexpr int kOnes = 16;
-          const ptrdiff_t offs[kOnes] = {-w - 1, -w + 1, w - 1,  w + 1,  -2,     2,      -w2,    w2,
-                                         -w2 - 1, -w2 + 1, w2 - 1, w2 + 1, -w - 2, -w + 2, w - 2, w + 2};
-          V ones = I::Zero();
-          for (int k = 0; k < kOnes; ++k) ones = I::Add16(ones, wid(I::Load(p + offs[k])));
-          out[h] = I::template Srli16<5>(
-              I::Add16(I::Add16(I::template Slli16<3>(cc), I::template Slli16<1>(cross)), ones));
-        }
-      }
-      I::Store(d + i, I::PackUs16(out[0], out[1]));
+      const V crossLo = I::Add16(I::Add16(Lo(l), Lo(r)), I::Add16(Lo(u), Lo(dn)));
+      const V crossHi = I::Add16(I::Add16(Hi(l), Hi(r)), I::Add16(Hi(u), Hi(dn)));
+      const V a = I::template Srli16<4>(I::Add16(I::template Slli16<2>(Lo(c)), I::Mullo16(crossLo, three)));
+      const V b = I::template Srli16<4>(I::Add16(I::template Slli16<2>(Hi(c)), I::Mullo16(crossHi, three)));
+      I::Store(d + i, I::PackUs16(a, b));
     }
-    BlurScalar<uint8_t, R>(s, d, w, i, end);
+    BlurScalar<uint8_t, 1>(s, d, w, i, end);
   }
 
-  // Depth 2: weighted sums in 32 bits through madd over pairs of taps.
-  template <int R>
-  static void Blur16(const int16_t* s, int16_t* d, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end) {
-    const ptrdiff_t w2 = 2 * w;
-    struct Tap {
-      ptrdiff_t off;
-      int weight;
-    };
-    // Taps with the centre first; an odd count is padded with a zero-weight tap.
-    Tap taps[22];
-    int n = 0;
-    if constexpr (R == 1) {
-      const Tap t[] = {{0, 4}, {-1, 3}, {1, 3}, {-w, 3}, {w, 3}, {0, 0}};
-      for (const Tap& x : t) taps[n++] = x;
-    } else if constexpr (R == 2) {
-      const Tap t[] = {{0, 4}, {-1, 2}, {1, 2}, {-w, 2}, {w, 2}, {-w - 1, 1}, {-w + 1, 1}, {w - 1, 1}, {w + 1, 1}, {0, 0}};
-      for (const Tap& x : t) taps[n++] = x;
-    } else {
-      const Tap t[] = {{0, 8},       {-1, 2},      {1, 2},      {-w, 2},     {w, 2},      {-w - 1, 1},
-                       {-w + 1, 1},  {w - 1, 1},   {w + 1, 1},  {-2, 1},     {2, 1},      {-w2, 1},
-                       {w2, 1},      {-w2 - 1, 1}, {-w2 + 1, 1}, {w2 - 1, 1}, {w2 + 1, 1}, {-w - 2, 1},
-                       {-w + 2, 1},  {w - 2, 1},   {w + 2, 1},  {0, 0}};
-      for (const Tap& x : t) taps[n++] = x;
-    }
-    constexpr int kShift = R == 3 ? 5 : 4;
-    V pairs[11];
-    for (int k = 0; k < n / 2; ++k) pairs[k] = Pair(taps[2 * k].weight, taps[2 * k + 1].weight);
+  static void Blur16Radius1(const int16_t* s, int16_t* d, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end) {
+    const V p43 = Pair(4, 3), p33 = Pair(3, 3), p30 = Pair(3, 0);
     ptrdiff_t i = begin;
     for (; i + kN <= end; i += kN) {
       const int16_t* p = s + i;
-      V lo = I::Zero(), hi = I::Zero();
-      for (int k = 0; k < n / 2; ++k) {
-        const V a = I::Load(p + taps[2 * k].off), b = I::Load(p + taps[2 * k + 1].off);
-        lo = I::Add32(lo, I::Madd16(I::UnpackLo16(a, b), pairs[k]));
-        hi = I::Add32(hi, I::Madd16(I::UnpackHi16(a, b), pairs[k]));
-      }
-      I::Store(d + i, I::PackS32(I::template Srai32<kShift>(lo), I::template Srai32<kShift>(hi)));
+      const V c = I::Load(p), l = I::Load(p - 1), r = I::Load(p + 1), u = I::Load(p - w), dn = I::Load(p + w);
+      const V z = I::Zero();
+      const V lo = I::Add32(I::Add32(I::Madd16(I::UnpackLo16(c, l), p43), I::Madd16(I::UnpackLo16(r, u), p33)),
+                            I::Madd16(I::UnpackLo16(dn, z), p30));
+      const V hi = I::Add32(I::Add32(I::Madd16(I::UnpackHi16(c, l), p43), I::Madd16(I::UnpackHi16(r, u), p33)),
+                            I::Madd16(I::UnpackHi16(dn, z), p30));
+      I::Store(d + i, I::PackS32(I::template Srai32<4>(lo), I::template Srai32<4>(hi)));
     }
-    BlurScalar<int16_t, R>(s, d, w, i, end);
+    BlurScalar<int16_t, 1>(s, d, w, i, end);
+  }
+
+  // Radius 2 and 3 on either depth: 16-bit lanes for Depth 1, 32-bit for Depth 2.
+  template <class T, int R>
+  static void BlurChunked(const T* s, T* d, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end) {
+    using L = std::conditional_t<sizeof(T) == 1, uint16_t, int32_t>;
+    constexpr ptrdiff_t kLanes = sizeof(L) == 2 ? kN : kN / 2;
+    alignas(32) L v3[kBuf], v5[kBuf], c1[kBuf];
+    auto add = [](V x, V y) { return sizeof(L) == 2 ? I::Add16(x, y) : I::Add32(x, y); };
+    auto shifted = [](V x) {
+      if constexpr (sizeof(L) == 2)
+        return R == 2 ? I::template Srli16<4>(x) : I::template Srli16<5>(x);
+      else
+        return R == 2 ? I::template Srai32<4>(x) : I::template Srai32<5>(x);
+    };
+    for (ptrdiff_t a = begin; a < end; a += kChunk) {
+      const ptrdiff_t c = end - a < kChunk ? end - a : kChunk;
+      if constexpr (R == 2)
+        ColumnSums<T, L, true, false, false, 2>(s + a - 2, w, c + 4, v3, nullptr, nullptr);
+      else
+        ColumnSums<T, L, true, true, true, 1>(s + a - 2, w, c + 4, v3, v5, c1);
+      const L* q3 = v3 + 2;
+      const L* q5 = v5 + 2;
+      const L* qc = c1 + 2;
+      auto block = [&](ptrdiff_t o) {
+        if constexpr (R == 2) {
+          const V m = I::Load(q3 + o);
+          return shifted(add(add(I::Load(q3 + o - 1), I::Load(q3 + o + 1)), add(m, m)));
+        } else {
+          const V cc = I::Load(qc + o);
+          const V six = add(add(cc, cc), add(add(cc, cc), add(cc, cc)));
+          V t = add(add(I::Load(q3 + o - 2), I::Load(q3 + o + 2)), I::Load(q3 + o));
+          t = add(t, add(add(I::Load(q5 + o - 1), I::Load(q5 + o)), I::Load(q5 + o + 1)));
+          t = add(t, add(add(I::Load(qc + o - 1), I::Load(qc + o + 1)), six));
+          return shifted(t);
+        }
+      };
+      ptrdiff_t o = 0;
+      for (; o + 2 * kLanes <= c; o += 2 * kLanes) {
+        if constexpr (sizeof(T) == 1)
+          I::StorePackedUs16(d + a + o, block(o), block(o + kLanes));
+        else
+          I::StorePackedS32(d + a + o, block(o), block(o + kLanes));
+      }
+      for (; o < c; ++o) {
+        int32_t t;
+        if constexpr (R == 2)
+          t = (q3[o - 1] + 2 * q3[o] + q3[o + 1]) >> 4;
+        else
+          t = (q3[o - 2] + q3[o + 2] + q3[o] + q5[o - 1] + q5[o] + q5[o + 1] + qc[o - 1] + qc[o + 1] + 6 * qc[o]) >> 5;
+        d[a + o] = static_cast<T>(t);
+      }
+    }
   }
 
   // ---- Per-sample operations -------------------------------------------------
@@ -397,14 +470,14 @@ struct Simd {
     Kernels k{};
     k.edge8 = Edge8;
     k.edge16 = Edge16;
-    k.box3 = Box3;
-    k.box5 = Box5;
-    k.blur8[0] = Blur8<1>;
-    k.blur8[1] = Blur8<2>;
-    k.blur8[2] = Blur8<3>;
-    k.blur16[0] = Blur16<1>;
-    k.blur16[1] = Blur16<2>;
-    k.blur16[2] = Blur16<3>;
+    k.box3 = Box<2>;
+    k.box5 = Box<3>;
+    k.blur8[0] = Blur8Radius1;
+    k.blur8[1] = BlurChunked<uint8_t, 2>;
+    k.blur8[2] = BlurChunked<uint8_t, 3>;
+    k.blur16[0] = Blur16Radius1;
+    k.blur16[1] = BlurChunked<int16_t, 2>;
+    k.blur16[2] = BlurChunked<int16_t, 3>;
     k.applyMask8 = ApplyMask8;
     k.applyMask16 = ApplyMask16;
     k.showMask8 = ShowMask8;
