@@ -107,8 +107,9 @@ struct Simd {
   // first vertical sums (over -W..+W or -2W..+2W) into small stack buffers,
   // then horizontal sums of those. Linear addressing makes "vertical" a fixed
   // offset of W, so the buffers simply follow the linear index. For outputs
-  // [a, a + c) the buffers cover indices a - 2 .. a + c + 1, whose vertical
-  // reads stay inside the band the caller guarantees around the range.
+  // [a, a + c) of a kernel reaching M = 1 or 2 samples (and rows) out, the
+  // buffers cover indices a - M .. a + c + M - 1, whose vertical reads stay
+  // inside the band of M * (W + 1) samples the caller keeps around the range.
 
   static constexpr ptrdiff_t kChunk = 512;
   static constexpr ptrdiff_t kBuf = kChunk + 4 + 2 * kB;
@@ -157,14 +158,15 @@ struct Simd {
   // Box sums of edge values: 3x3 divided by 9, 5x5 divided by 25.
   template <int R>
   static void Box(const uint8_t* e, uint8_t* m, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end) {
+    constexpr ptrdiff_t kM = R == 3 ? 2 : 1;
     alignas(32) uint16_t v[kBuf];
     for (ptrdiff_t a = begin; a < end; a += kChunk) {
       const ptrdiff_t c = end - a < kChunk ? end - a : kChunk;
       if constexpr (R == 2)
-        ColumnSums<uint8_t, uint16_t, true, false, false, 1>(e + a - 2, w, c + 4, v, nullptr, nullptr);
+        ColumnSums<uint8_t, uint16_t, true, false, false, 1>(e + a - kM, w, c + 2 * kM, v, nullptr, nullptr);
       else
-        ColumnSums<uint8_t, uint16_t, false, true, false, 1>(e + a - 2, w, c + 4, nullptr, v, nullptr);
-      const uint16_t* q = v + 2;  // q[o] is the column sum at index a + o
+        ColumnSums<uint8_t, uint16_t, false, true, false, 1>(e + a - kM, w, c + 2 * kM, nullptr, v, nullptr);
+      const uint16_t* q = v + kM;  // q[o] is the column sum at index a + o
       auto sum = [q](ptrdiff_t o) {
         V s = I::Add16(I::Add16(I::Load(q + o - 1), I::Load(q + o)), I::Load(q + o + 1));
         if constexpr (R == 3) s = I::Add16(s, I::Add16(I::Load(q + o - 2), I::Load(q + o + 2)));
@@ -230,6 +232,7 @@ struct Simd {
   static void BlurChunked(const T* s, T* d, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end) {
     using L = std::conditional_t<sizeof(T) == 1, uint16_t, int32_t>;
     constexpr ptrdiff_t kLanes = sizeof(L) == 2 ? kN : kN / 2;
+    constexpr ptrdiff_t kM = R == 3 ? 2 : 1;
     alignas(32) L v3[kBuf], v5[kBuf], c1[kBuf];
     auto add = [](V x, V y) { return sizeof(L) == 2 ? I::Add16(x, y) : I::Add32(x, y); };
     auto shifted = [](V x) {
@@ -241,12 +244,12 @@ struct Simd {
     for (ptrdiff_t a = begin; a < end; a += kChunk) {
       const ptrdiff_t c = end - a < kChunk ? end - a : kChunk;
       if constexpr (R == 2)
-        ColumnSums<T, L, true, false, false, 2>(s + a - 2, w, c + 4, v3, nullptr, nullptr);
+        ColumnSums<T, L, true, false, false, 2>(s + a - kM, w, c + 2 * kM, v3, nullptr, nullptr);
       else
-        ColumnSums<T, L, true, true, true, 1>(s + a - 2, w, c + 4, v3, v5, c1);
-      const L* q3 = v3 + 2;
-      const L* q5 = v5 + 2;
-      const L* qc = c1 + 2;
+        ColumnSums<T, L, true, true, true, 1>(s + a - kM, w, c + 2 * kM, v3, v5, c1);
+      const L* q3 = v3 + kM;
+      const L* q5 = v5 + kM;
+      const L* qc = c1 + kM;
       auto block = [&](ptrdiff_t o) {
         if constexpr (R == 2) {
           const V m = I::Load(q3 + o);
