@@ -59,7 +59,9 @@ void Run(benchmark::State& state, int depth, const Op& op) {
 void Add(const std::string& name, const Op& ref, const Op& opt) {
   for (int depth : {1, 2}) {
     const std::string suffix = depth == 1 ? "/1920x1080x1" : "/960x1080x2";
-    if (ref) benchmark::RegisterBenchmark((name + "Reference" + suffix).c_str(), [=](benchmark::State& s) { Run(s, depth, ref); });
+    if (ref)
+      benchmark::RegisterBenchmark((name + "Reference" + suffix).c_str(),
+                                   [=](benchmark::State& s) { Run(s, depth, ref); });
     benchmark::RegisterBenchmark((name + suffix).c_str(), [=](benchmark::State& s) { Run(s, depth, opt); });
   }
 }
@@ -68,26 +70,35 @@ const bool registered = [] {
   Add("Memcpy", nullptr, [](Planes& p) { std::memcpy(p.out.Data(), p.plane.Data(), p.plane.ByteSize()); });
   for (int r : {1, 2, 3}) {
     const std::string n = std::to_string(r);
-    Add("CreateMask" + n, [r](Planes& p) { CreateMaskReference(p.plane, p.mask, r, p.edge); },
+    Add(
+        "CreateMask" + n, [r](Planes& p) { CreateMaskReference(p.plane, p.mask, r, p.edge); },
         [r](Planes& p) { CreateMask(p.plane, p.mask, r, p.edge); });
   }
-  Add("ApplyMask", [](Planes& p) { ApplyMaskReference(p.filtered, p.work, p.mask, 20, 2); },
+  Add(
+      "ApplyMask", [](Planes& p) { ApplyMaskReference(p.filtered, p.work, p.mask, 20, 2); },
       [](Planes& p) { ApplyMask(p.filtered, p.work, p.mask, 20, 2); });
-  Add("ShowMask", [](Planes& p) { ShowMaskReference(p.mask, p.out, 2, 20); },
+  Add(
+      "ShowMask", [](Planes& p) { ShowMaskReference(p.mask, p.out, 2, 20); },
       [](Planes& p) { ShowMask(p.mask, p.out, 2, 20); });
   for (int r : {1, 2, 3}) {
     const std::string n = std::to_string(r);
-    Add("Blur" + n, [r](Planes& p) { BlurReference(p.plane, p.out, r); }, [r](Planes& p) { Blur(p.plane, p.out, r); });
+    Add(
+        "Blur" + n, [r](Planes& p) { BlurReference(p.plane, p.out, r); }, [r](Planes& p) { Blur(p.plane, p.out, r); });
   }
-  Add("PlainSharpen", [](Planes& p) { PlainSharpenReference(p.work, p.blur, 244, 30); },
+  Add(
+      "PlainSharpen", [](Planes& p) { PlainSharpenReference(p.work, p.blur, 244, 30); },
       [](Planes& p) { PlainSharpen(p.work, p.blur, 244, 30); });
-  Add("MaskSharpen", [](Planes& p) { MaskSharpenReference(p.work, p.blur, p.mask, 20, 2, 244); },
+  Add(
+      "MaskSharpen", [](Planes& p) { MaskSharpenReference(p.work, p.blur, p.mask, 20, 2, 244); },
       [](Planes& p) { MaskSharpen(p.work, p.blur, p.mask, 20, 2, 244); });
-  Add("PlainShowEdges", [](Planes& p) { PlainShowEdgesReference(p.work, p.blur, 30); },
+  Add(
+      "PlainShowEdges", [](Planes& p) { PlainShowEdgesReference(p.work, p.blur, 30); },
       [](Planes& p) { PlainShowEdges(p.work, p.blur, 30); });
-  Add("MaskShowEdges", [](Planes& p) { MaskShowEdgesReference(p.work, p.blur, p.mask, 20, 2); },
+  Add(
+      "MaskShowEdges", [](Planes& p) { MaskShowEdgesReference(p.work, p.blur, p.mask, 20, 2); },
       [](Planes& p) { MaskShowEdges(p.work, p.blur, p.mask, 20, 2); });
-  Add("Sharpen1",
+  Add(
+      "Sharpen1",
       [](Planes& p) {
         BlurReference(p.work, p.out, 1);
         PlainSharpenReference(p.work, p.out, 244, 30);

@@ -1,8 +1,8 @@
 // The AVX2 kernel table (this unit alone is built with AVX2 enabled; it is
 // only reached when the CPU reports AVX2).
-#include "filters/masksharp_kernels.h"
-
 #include <type_traits>
+
+#include "filters/masksharp_kernels.h"
 
 #if defined(__AVX2__)
 #include <immintrin.h>
@@ -37,9 +37,18 @@ struct IsaAvx2 {
   static V AndNot(V a, V b) { return _mm256_andnot_si256(a, b); }
   static V Or(V a, V b) { return _mm256_or_si256(a, b); }
   static V Xor(V a, V b) { return _mm256_xor_si256(a, b); }
-  template <int N> static V Slli16(V a) { return _mm256_slli_epi16(a, N); }
-  template <int N> static V Srli16(V a) { return _mm256_srli_epi16(a, N); }
-  template <int N> static V Srai32(V a) { return _mm256_srai_epi32(a, N); }
+  template <int N>
+  static V Slli16(V a) {
+    return _mm256_slli_epi16(a, N);
+  }
+  template <int N>
+  static V Srli16(V a) {
+    return _mm256_srli_epi16(a, N);
+  }
+  template <int N>
+  static V Srai32(V a) {
+    return _mm256_srai_epi32(a, N);
+  }
   static V Sll16(V a, __m128i count) { return _mm256_sll_epi16(a, count); }
   static V UnpackLo8(V a, V b) { return _mm256_unpacklo_epi8(a, b); }
   static V UnpackHi8(V a, V b) { return _mm256_unpackhi_epi8(a, b); }
@@ -47,11 +56,19 @@ struct IsaAvx2 {
   static V UnpackHi16(V a, V b) { return _mm256_unpackhi_epi16(a, b); }
   static V PackS32(V a, V b) { return _mm256_packs_epi32(a, b); }
   static V PackUs16(V a, V b) { return _mm256_packus_epi16(a, b); }
-  static V LoadWidenU8(const uint8_t* p) { return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))); }
+  static V LoadWidenU8(const uint8_t* p) {
+    return _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  }
   // The in-lane pack interleaves 64-bit quarters; restore their order.
-  static void StorePackedUs16(uint8_t* p, V a, V b) { Store(p, _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8)); }
-  static V LoadS16ToS32(const int16_t* p) { return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))); }
-  static void StorePackedS32(int16_t* p, V a, V b) { Store(p, _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8)); }
+  static void StorePackedUs16(uint8_t* p, V a, V b) {
+    Store(p, _mm256_permute4x64_epi64(_mm256_packus_epi16(a, b), 0xD8));
+  }
+  static V LoadS16ToS32(const int16_t* p) {
+    return _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+  }
+  static void StorePackedS32(int16_t* p, V a, V b) {
+    Store(p, _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8));
+  }
 };
 
 #include "filters/masksharp_simd.inl"

@@ -40,9 +40,18 @@ struct IsaSse2 {
   static V AndNot(V a, V b) { return _mm_andnot_si128(a, b); }
   static V Or(V a, V b) { return _mm_or_si128(a, b); }
   static V Xor(V a, V b) { return _mm_xor_si128(a, b); }
-  template <int N> static V Slli16(V a) { return _mm_slli_epi16(a, N); }
-  template <int N> static V Srli16(V a) { return _mm_srli_epi16(a, N); }
-  template <int N> static V Srai32(V a) { return _mm_srai_epi32(a, N); }
+  template <int N>
+  static V Slli16(V a) {
+    return _mm_slli_epi16(a, N);
+  }
+  template <int N>
+  static V Srli16(V a) {
+    return _mm_srli_epi16(a, N);
+  }
+  template <int N>
+  static V Srai32(V a) {
+    return _mm_srai_epi32(a, N);
+  }
   static V Sll16(V a, __m128i count) { return _mm_sll_epi16(a, count); }
   static V UnpackLo8(V a, V b) { return _mm_unpacklo_epi8(a, b); }
   static V UnpackHi8(V a, V b) { return _mm_unpackhi_epi8(a, b); }
@@ -51,7 +60,9 @@ struct IsaSse2 {
   static V PackS32(V a, V b) { return _mm_packs_epi32(a, b); }
   static V PackUs16(V a, V b) { return _mm_packus_epi16(a, b); }
   // kBytes / 2 bytes widened to 16-bit lanes in order.
-  static V LoadWidenU8(const uint8_t* p) { return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128()); }
+  static V LoadWidenU8(const uint8_t* p) {
+    return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)), _mm_setzero_si128());
+  }
   // Two registers of 16-bit lanes, in order, saturated to bytes.
   static void StorePackedUs16(uint8_t* p, V a, V b) { Store(p, _mm_packus_epi16(a, b)); }
   // kBytes / 4 signed 16-bit samples widened to 32-bit lanes in order.

@@ -47,8 +47,8 @@ void BlurScalar(const T* s, T* d, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end) {
       v = (4 * c + 2 * cross + diag) >> 4;
     } else {
       const ptrdiff_t w2 = 2 * w;
-      const int32_t ones = s[i - w - 1] + s[i - w + 1] + s[i + w - 1] + s[i + w + 1] +  // diagonals
-                           s[i - 2] + s[i + 2] + s[i - w2] + s[i + w2] +                  // distance 2
+      const int32_t ones = s[i - w - 1] + s[i - w + 1] + s[i + w - 1] + s[i + w + 1] +      // diagonals
+                           s[i - 2] + s[i + 2] + s[i - w2] + s[i + w2] +                    // distance 2
                            s[i - w2 - 1] + s[i - w2 + 1] + s[i + w2 - 1] + s[i + w2 + 1] +  // knight
                            s[i - w - 2] + s[i - w + 2] + s[i + w - 2] + s[i + w + 2];
       v = (8 * c + 2 * cross + ones) >> 5;

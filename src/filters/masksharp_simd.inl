@@ -18,21 +18,31 @@ struct Simd {
   static V Lo(V v) { return I::UnpackLo8(v, I::Zero()); }
   static V Hi(V v) { return I::UnpackHi8(v, I::Zero()); }
   // (a * b) >> 8 and (a * b) >> 6 for products whose shifted value fits 16 bits.
-  static V MulShr8(V a, V b) { return I::Or(I::template Slli16<8>(I::Mulhi16(a, b)), I::template Srli16<8>(I::Mullo16(a, b))); }
-  static V MulShr6(V a, V b) { return I::Or(I::template Slli16<10>(I::Mulhi16(a, b)), I::template Srli16<6>(I::Mullo16(a, b))); }
+  static V MulShr8(V a, V b) {
+    return I::Or(I::template Slli16<8>(I::Mulhi16(a, b)), I::template Srli16<8>(I::Mullo16(a, b)));
+  }
+  static V MulShr6(V a, V b) {
+    return I::Or(I::template Slli16<10>(I::Mulhi16(a, b)), I::template Srli16<6>(I::Mullo16(a, b)));
+  }
   static V Abs16(V v) { return I::Max16(v, I::Sub16(I::Zero(), v)); }
   static V Abs32(V v) {
     const V s = I::template Srai32<31>(v);
     return I::Sub32(I::Xor(v, s), s);
   }
-  static V Pair(int w0, int w1) { return I::Set32(static_cast<int32_t>((static_cast<uint32_t>(w1) << 16) | (static_cast<uint32_t>(w0) & 0xFFFFu))); }
+  static V Pair(int w0, int w1) {
+    return I::Set32(static_cast<int32_t>((static_cast<uint32_t>(w1) << 16) | (static_cast<uint32_t>(w0) & 0xFFFFu)));
+  }
 
   struct WeightV {
     V centre, lo, hi, c128, c255;
     __m128i count;
     explicit WeightV(const WeightParams& wp)
-        : centre(I::Set16(wp.centre)), lo(I::Set16(-128)), hi(I::Set16(127)), c128(I::Set16(128)),
-          c255(I::Set16(255)), count(_mm_cvtsi32_si128(wp.shift)) {}
+        : centre(I::Set16(wp.centre)),
+          lo(I::Set16(-128)),
+          hi(I::Set16(127)),
+          c128(I::Set16(128)),
+          c255(I::Set16(255)),
+          count(_mm_cvtsi32_si128(wp.shift)) {}
     // m: mask values 0..255 in 16-bit lanes.
     V operator()(V m) const {
       V d = I::Max16(I::Min16(I::Sub16(m, centre), hi), lo);
@@ -66,7 +76,8 @@ struct Simd {
       const V ul = I::Load(p - w - 1), up = I::Load(p - w), ur = I::Load(p - w + 1);
       const V l = I::Load(p - 1), r = I::Load(p + 1);
       const V dl = I::Load(p + w - 1), dn = I::Load(p + w), dr = I::Load(p + w + 1);
-      const V a = I::Min16(EdgeHalf8(Even(ul), Even(up), Even(ur), Even(l), Even(r), Even(dl), Even(dn), Even(dr)), c255);
+      const V a =
+          I::Min16(EdgeHalf8(Even(ul), Even(up), Even(ur), Even(l), Even(r), Even(dl), Even(dn), Even(dr)), c255);
       const V b = I::Min16(EdgeHalf8(Odd(ul), Odd(up), Odd(ur), Odd(l), Odd(r), Odd(dl), Odd(dn), Odd(dr)), c255);
       I::Store(e + i, I::Or(a, I::template Slli16<8>(b)));
     }
@@ -294,7 +305,8 @@ struct Simd {
         auto wid = [h](V v) { return h ? Hi(v) : Lo(v); };
         const V wv = weight(wid(mv));
         // At most 255 * 256 + 128: fits unsigned 16-bit lanes.
-        const V sum = I::Add16(I::Add16(I::Mullo16(wid(tv), I::Add16(wv, one)), I::Mullo16(wid(fv), I::Sub16(c255, wv))), c128);
+        const V sum =
+            I::Add16(I::Add16(I::Mullo16(wid(tv), I::Add16(wv, one)), I::Mullo16(wid(fv), I::Sub16(c255, wv))), c128);
         out[h] = I::template Srli16<8>(sum);
       }
       I::Store(t + i, I::PackUs16(out[0], out[1]));

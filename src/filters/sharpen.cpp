@@ -10,8 +10,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "filters/masksharp_kernels.h"
 #include "filters/mask.h"
+#include "filters/masksharp_kernels.h"
 
 namespace tarvo {
 namespace {
@@ -40,9 +40,9 @@ void PrepareBlur(const TChannel& source, TChannel& blur) {
 
 void CheckBlur(const TChannel& plane, const TChannel& blur) {
   Require(plane.Depth() == 1 || plane.Depth() == 2, "plane to sharpen must have Depth 1 or 2");
-  Require(blur.Width() == plane.Width() && blur.Height() == plane.Height() && blur.Depth() == plane.Depth() &&
-              !Empty(blur),
-          "blur plane must be sized like the plane");
+  Require(
+      blur.Width() == plane.Width() && blur.Height() == plane.Height() && blur.Depth() == plane.Depth() && !Empty(blur),
+      "blur plane must be sized like the plane");
 }
 
 void CheckMask(const TChannel& plane, const TChannel& mask) {

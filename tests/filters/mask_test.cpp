@@ -1,3 +1,5 @@
+#include "filters/mask.h"
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -5,35 +7,24 @@
 #include <stdexcept>
 #include <vector>
 
-#include "filters/mask.h"
+#include "filters/masksharp_test_util.h"
 #include "support/test_support.h"
 #include "util/cpu_features.h"
 
 namespace tarvo {
 namespace {
 
+using masksharp_test::FillValue;
+using masksharp_test::kLevels;
+using masksharp_test::Make;
+using masksharp_test::RandomSizes;
+using masksharp_test::RestoreLevel;
 using test::FillRandom;
 using test::FirstDifference;
 using test::PlanesEqual;
 using test::Sample;
 using test::SetSample;
 using test::TestSeed;
-
-constexpr KernelLevel kLevels[] = {KernelLevel::Scalar, KernelLevel::Sse2, KernelLevel::Avx2};
-
-struct RestoreLevel {
-  ~RestoreLevel() { SetKernelLevelCap(KernelLevel::Avx2); }
-};
-
-void Make(TChannel& c, int w, int h, int depth, int fill = 0) {
-  c.SetSize(w, h, depth);
-  c.Fill(static_cast<uint8_t>(fill));
-}
-
-void FillValue(TChannel& c, int v) {
-  for (int y = 0; y < c.Height(); ++y)
-    for (int x = 0; x < c.Width(); ++x) SetSample(c, x, y, v);
-}
 
 // A vertical step from 0 to 100 between columns 4 and 5.
 TEST(MaskCreate, VerticalStepGivesFullEdgesOnBothColumns) {
@@ -281,11 +272,9 @@ TEST(MaskKernels, MatchReferenceOnRandomPlanes) {
   const uint32_t seed = TestSeed();
   SCOPED_TRACE(seed);
   std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> dimW(1, 90), dimH(1, 24), radiusD(0, 4), offsetD(-150, 150),
-      amountD(-1, 6);
+  std::uniform_int_distribution<int> radiusD(0, 4), offsetD(-150, 150), amountD(-1, 6);
   RestoreLevel restore;
-  std::vector<std::pair<int, int>> sizes = {{1, 1}, {3, 3}, {5, 5}, {4, 9}, {64, 3}, {65, 5}, {333, 7}, {1920, 6}};
-  for (int k = 0; k < 40; ++k) sizes.push_back({dimW(rng), dimH(rng)});
+  const auto sizes = RandomSizes(rng);
   TChannel edge;  // the caller's edge plane, kept across sizes
   for (auto [w, h] : sizes) {
     for (int depth : {1, 2}) {
@@ -310,9 +299,8 @@ TEST(MaskKernels, MatchReferenceOnRandomPlanes) {
       ShowMaskReference(anyMask, refShow, amount, offset);
       for (KernelLevel level : kLevels) {
         SetKernelLevelCap(level);
-        SCOPED_TRACE(::testing::Message() << w << "x" << h << " depth " << depth << " radius " << radius
-                                          << " offset " << offset << " amount " << amount << " level "
-                                          << static_cast<int>(level));
+        SCOPED_TRACE(::testing::Message() << w << "x" << h << " depth " << depth << " radius " << radius << " offset "
+                                          << offset << " amount " << amount << " level " << static_cast<int>(level));
         TChannel m, t, s;
         Make(m, w, h, 1, 0x5A);
         edge.Fill(0xEE);  // stale from the last use

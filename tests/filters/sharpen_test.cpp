@@ -1,3 +1,5 @@
+#include "filters/sharpen.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
@@ -5,7 +7,7 @@
 #include <vector>
 
 #include "filters/mask.h"
-#include "filters/sharpen.h"
+#include "filters/masksharp_test_util.h"
 #include "host/specs.h"
 #include "support/test_support.h"
 #include "util/cpu_features.h"
@@ -13,33 +15,18 @@
 namespace tarvo {
 namespace {
 
+using masksharp_test::Copy;
+using masksharp_test::FillValue;
+using masksharp_test::kLevels;
+using masksharp_test::Make;
+using masksharp_test::RandomSizes;
+using masksharp_test::RestoreLevel;
 using test::FillRandom;
 using test::FirstDifference;
 using test::PlanesEqual;
 using test::Sample;
 using test::SetSample;
 using test::TestSeed;
-
-constexpr KernelLevel kLevels[] = {KernelLevel::Scalar, KernelLevel::Sse2, KernelLevel::Avx2};
-
-struct RestoreLevel {
-  ~RestoreLevel() { SetKernelLevelCap(KernelLevel::Avx2); }
-};
-
-void Make(TChannel& c, int w, int h, int depth, int fill = 0) {
-  c.SetSize(w, h, depth);
-  c.Fill(static_cast<uint8_t>(fill));
-}
-
-void FillValue(TChannel& c, int v) {
-  for (int y = 0; y < c.Height(); ++y)
-    for (int x = 0; x < c.Width(); ++x) SetSample(c, x, y, v);
-}
-
-void Copy(TChannel& dst, const TChannel& src) {
-  dst.SizeLike(src);
-  dst.CopyFrom(src);
-}
 
 TEST(SharpBlur, KernelsOnAnImpulse) {
   // A single 160 on 0: the kernel weights times 160, shifted.
@@ -111,8 +98,8 @@ TEST(SharpPlain, BrightSampleClipsAndDarkOvershootClips) {
   FillValue(plane, 50);
   SetSample(plane, 4, 4, 250);
   Sharpen(plane, nullptr, 1, 0, 0, 0, SharpGainOf(100), blur);  // 1792
-  EXPECT_EQ(Sample(plane, 4, 4), 255);  // f = 100 * -1792 + 250 * 2048
-  EXPECT_EQ(Sample(plane, 4, 3), 0);    // f = 87 * -1792 + 50 * 2048 < 0
+  EXPECT_EQ(Sample(plane, 4, 4), 255);                          // f = 100 * -1792 + 250 * 2048
+  EXPECT_EQ(Sample(plane, 4, 3), 0);                            // f = 87 * -1792 + 50 * 2048 < 0
   EXPECT_EQ(Sample(plane, 1, 1), 50);
 }
 
@@ -299,12 +286,11 @@ TEST(SharpKernels, MatchReferenceOnRandomPlanes) {
   const uint32_t seed = TestSeed();
   SCOPED_TRACE(seed);
   std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> dimW(1, 90), dimH(1, 24), radiusD(0, 4), offsetD(-150, 150), amountD(-1, 6),
-      levelD(-20, 280), gainD(-400, 2300), pick(0, 5);
+  std::uniform_int_distribution<int> radiusD(0, 4), offsetD(-150, 150), amountD(-1, 6), levelD(-20, 280),
+      gainD(-400, 2300), pick(0, 5);
   const int gains[] = {-256, 1792, 2049, -257, 1, -1};
   RestoreLevel restore;
-  std::vector<std::pair<int, int>> sizes = {{1, 1}, {3, 3}, {5, 5}, {4, 9}, {64, 3}, {65, 5}, {333, 7}, {1920, 6}};
-  for (int k = 0; k < 40; ++k) sizes.push_back({dimW(rng), dimH(rng)});
+  const auto sizes = RandomSizes(rng);
   TChannel kept;  // the caller's blur plane, reused whatever it held before
   for (auto [w, h] : sizes) {
     for (int depth : {1, 2}) {
