@@ -346,17 +346,17 @@ struct Simd {
     ShowMask16Scalar(m + i, o + i, n - i, wp);
   }
 
-  // Depth 1 result of plane p, blur b and gain k in 16-bit lanes:
-  // clamp((b * k + p * (256 - k)) >> 8, 0, 255), left in 16-bit lanes.
-  static V SharpHalf8(V p, V b, V k) {
+  // Depth 1 sharpening in 16-bit lanes: f >> 8 with f = b k + p (256 - k) is
+  // p + ((k (b - p)) >> 8), and |k (b - p)| >> 8 <= 2040 fits. The caller's
+  // pack to bytes does the clamp to 0..255.
+  static V Sharp8(V p, V b, V k) { return I::Add16(p, MulShr8(k, I::Sub16(b, p))); }
+  // Depth 2: f in 32 bits through madd, f >> 8 saturated to 16 bits, then
+  // limited to -32767.
+  static V Sharp16(V p, V b, V k) {
     const V k2 = I::Sub16(I::Set16(256), k);
     const V lo = I::Madd16(I::UnpackLo16(b, p), I::UnpackLo16(k, k2));
     const V hi = I::Madd16(I::UnpackHi16(b, p), I::UnpackHi16(k, k2));
-    return I::PackS32(I::template Srai32<8>(lo), I::template Srai32<8>(hi));
-  }
-  static V Sharp16(V p, V b, V k) {
-    const V r = SharpHalf8(p, b, k);
-    return I::Max16(r, I::Set16(-32767));
+    return I::Max16(I::PackS32(I::template Srai32<8>(lo), I::template Srai32<8>(hi)), I::Set16(-32767));
   }
   // Depth 2 edge view ((p - b) * x) >> 6, clamped to -32767..32767.
   static V Edges16(V p, V b, V x) {
@@ -384,7 +384,7 @@ struct Simd {
       for (int h = 0; h < 2; ++h) {
         const V bb = h ? Hi(bv) : Lo(bv), pp = h ? Hi(pv) : Lo(pv);
         const V k = MulShr8(k0v, I::Min16(I::Add16(bb, gv), c256));
-        out[h] = SharpHalf8(pp, bb, k);
+        out[h] = Sharp8(pp, bb, k);
       }
       I::Store(p + i, I::PackUs16(out[0], out[1]));
     }
@@ -410,7 +410,7 @@ struct Simd {
       V out[2];
       for (int h = 0; h < 2; ++h) {
         auto wid = [h](V v) { return h ? Hi(v) : Lo(v); };
-        out[h] = SharpHalf8(wid(pv), wid(bv), MulShr8(k0v, weight(wid(mv))));
+        out[h] = Sharp8(wid(pv), wid(bv), MulShr8(k0v, weight(wid(mv))));
       }
       I::Store(p + i, I::PackUs16(out[0], out[1]));
     }
