@@ -1,0 +1,261 @@
+// Vectorised despeckle and median kernels, written once over a small set of
+// lane operations and instantiated per instruction set (noise_sse2.cpp,
+// noise_avx2.cpp). Everything here has internal linkage so that code compiled
+// for one instruction set is never shared with a unit compiled for another.
+//
+// An Ops type provides: T (sample type), V (vector type), kLanes, Load, Store,
+// Set1, Min, Max, AddS, SubS (saturating), CmpEq, And, AndNot (~a & b), Or,
+// MakeStep and Raise/Lower (one despeckle step) and FloorAvg ((a + b) >> 1 without
+// overflow).
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "filters/noise_internal.h"
+
+namespace tarvo::noise {
+namespace {
+
+// ---------------------------------------------------------------- despeckle
+
+// out[i] = one step of in[i] against nb[i] for i < count. out never aliases in
+// or nb, so the last vector may overlap the one before it.
+template <class O, bool kRaise>
+void PassRow(typename O::T* out, const typename O::T* in, const typename O::T* nb, int count, int step) {
+  using T = typename O::T;
+  if (count < O::kLanes) {
+    for (int i = 0; i < count; ++i) {
+      const int p = in[i], n = nb[i];
+      out[i] = static_cast<T>(kRaise ? (p + step < n ? p + step : p) : (n < p - step ? p - step : p));
+    }
+    return;
+  }
+  const auto k = O::MakeStep(step);
+  auto one = [&](int i) {
+    const auto p = O::Load(in + i);
+    const auto n = O::Load(nb + i);
+    O::Store(out + i, kRaise ? O::Raise(p, n, k) : O::Lower(p, n, k));
+  };
+  int i = 0;
+  for (; i + O::kLanes <= count; i += O::kLanes) one(i);
+  if (i < count) one(count - O::kLanes);
+}
+
+struct TStage {
+  int offset;
+  int step;
+  bool raise;
+};
+
+// All passes of all cycles run as one pipeline over the rows. Each pass is a
+// simultaneous update (new[i] from old[i] and old[i + offset], offset at most
+// one row and one sample away), so pass s can work on row r once pass s - 1
+// has finished rows up to r + 2: pass s trails pass s - 1 by kLag = 2 rows,
+// and within one step of the pipeline the passes run in order. Passes write
+// alternately into a ring of rows (`ring`) and into the destination plane,
+// never into the plane they read. The next writer of the plane that pass s
+// reads is pass s + 1, which in the same step writes row r - 2 only after pass
+// s has read it; so every read sees exactly the previous pass's result. The
+// live rows of all passes fit in the core's cache, so the plane streams
+// through memory once however many passes run.
+//
+// The ring holds ringRows row slots plus copies of slots 0..3 behind the last
+// slot, so rows r - 2 .. r + 2 around any slot are contiguous and linear
+// neighbour offsets work unchanged (side columns wrap into adjacent rows).
+constexpr int kLag = 2;
+
+template <class O>
+void RunDespecklePipeline(const typename O::T* in, typename O::T* dst, int width, int height, const TStage* stages,
+                          int stageCount) {
+  using T = typename O::T;
+  // Rows from the oldest one still read (by the last pass) to the newest one
+  // written (by the first) span kLag * stageCount + 2 rows.
+  const int ringRows = kLag * stageCount + 4;
+  const size_t rowBytes = static_cast<size_t>(width) * sizeof(T);
+  T* ring = reinterpret_cast<T*>(Scratch((ringRows + 4) * rowBytes));
+  auto slot = [&](int y) { return y % ringRows; };
+  auto readRow = [&](int y) {
+    const int s = slot(y);
+    return ring + static_cast<size_t>(s < 2 ? s + ringRows : s) * width;
+  };
+  auto writeRow = [&](int y) { return ring + static_cast<size_t>(slot(y)) * width; };
+  auto mirror = [&](int y) {
+    const int s = slot(y);
+    if (s < 4) std::memcpy(ring + static_cast<size_t>(s + ringRows) * width, ring + static_cast<size_t>(s) * width, rowBytes);
+  };
+  const size_t lastRow = static_cast<size_t>(height - 1) * width;
+  if (in != dst) {
+    // Samples the passes never write keep the source values.
+    std::memcpy(dst, in, rowBytes);
+    std::memcpy(dst + lastRow, in + lastRow, rowBytes);
+    dst[width] = in[width];
+    dst[lastRow - 1] = in[lastRow - 1];
+  }
+  const int first = width + 1;          // first filtered index
+  const int end = width * (height - 1) - 1;  // one past the last
+  const int lastT = (height - 1) + kLag * (stageCount - 1);
+  for (int t = 0; t <= lastT; ++t) {
+    for (int s = 0; s < stageCount; ++s) {
+      const int r = t - kLag * s;
+      if (r < 0) break;
+      if (r > height - 1) continue;
+      if (s == 0 && (r == 0 || r == height - 1)) {
+        std::memcpy(writeRow(r), in + static_cast<size_t>(r) * width, rowBytes);
+        mirror(r);
+        continue;
+      }
+      if (r == 0 || r == height - 1) continue;
+      const int a = std::max(r * width, first);
+      const int b = std::min(r * width + width, end);
+      const int x0 = a - r * width;
+      const TStage& st = stages[s];
+      const T* src;
+      T* out;
+      if (s % 2 == 0) {  // plane -> ring
+        src = (s == 0 ? in : dst) + a;
+        out = writeRow(r) + x0;
+      } else {  // ring -> plane
+        src = readRow(r) + x0;
+        out = dst + a;
+      }
+      if (st.raise)
+        PassRow<O, true>(out, src, src + st.offset, b - a, st.step);
+      else
+        PassRow<O, false>(out, src, src + st.offset, b - a, st.step);
+      if (s % 2 == 0) {
+        if (s == 0) {
+          T* row = writeRow(r);
+          if (r == 1) row[0] = in[width];
+          if (r == height - 2) row[width - 1] = in[lastRow - 1];
+        }
+        mirror(r);
+      }
+    }
+  }
+}
+
+template <class O>
+void DespeckleVector(const TChannel& source, TChannel& destination, int strength) {
+  using T = typename O::T;
+  const int width = source.Width();
+  const int scale = source.Depth();
+  int steps[3];
+  const int cycles = DespeckleSteps(strength, steps);
+  TStage stages[48];
+  int n = 0;
+  for (int c = 0; c < cycles; ++c)
+    for (const TPassDir& d : kPasses) stages[n++] = TStage{d.dy * width + d.dx, steps[c] * scale, d.raise};
+  const T* in = reinterpret_cast<const T*>(source.Data());
+  T* out = reinterpret_cast<T*>(destination.Data());
+  RunDespecklePipeline<O>(in, out, width, source.Height(), stages, n);
+}
+
+// ------------------------------------------------------------------- median
+
+template <class V, class O>
+inline void Sort2(V& a, V& b) {
+  const V lo = O::Min(a, b);
+  b = O::Max(a, b);
+  a = lo;
+}
+
+// Moves v toward m by at most maxStep when m lies further than threshold from
+// v; the saturating bounds are exact because m is itself a sample value.
+template <class O>
+inline typename O::V Limit(typename O::V v, typename O::V m, typename O::V maxStep, typename O::V threshold) {
+  const auto inside = O::CmpEq(O::Min(O::Max(m, O::SubS(v, threshold)), O::AddS(v, threshold)), m);
+  const auto moved = O::Min(O::Max(m, O::SubS(v, maxStep)), O::AddS(v, maxStep));
+  return O::Or(O::And(inside, v), O::AndNot(inside, moved));
+}
+
+template <class O, bool kWeighted>
+inline typename O::V MedianAt(const typename O::T* s, int w) {
+  using V = typename O::V;
+  if constexpr (!kWeighted) {
+    V p0 = O::Load(s - w - 1), p1 = O::Load(s - w), p2 = O::Load(s - w + 1);
+    V p3 = O::Load(s - 1), p4 = O::Load(s), p5 = O::Load(s + 1);
+    V p6 = O::Load(s + w - 1), p7 = O::Load(s + w), p8 = O::Load(s + w + 1);
+    Sort2<V, O>(p1, p2); Sort2<V, O>(p4, p5); Sort2<V, O>(p7, p8);
+    Sort2<V, O>(p0, p1); Sort2<V, O>(p3, p4); Sort2<V, O>(p6, p7);
+    Sort2<V, O>(p1, p2); Sort2<V, O>(p4, p5); Sort2<V, O>(p7, p8);
+    p3 = O::Max(p0, p3);  // the three row minima: only their largest matters
+    p5 = O::Min(p5, p8);  // the three row maxima: only their smallest matters
+    Sort2<V, O>(p4, p7);
+    p6 = O::Max(p3, p6);
+    p4 = O::Max(p1, p4);
+    p2 = O::Min(p2, p5);
+    p4 = O::Min(p4, p7);
+    Sort2<V, O>(p4, p2);
+    p4 = O::Max(p6, p4);
+    return O::Min(p4, p2);
+  } else {
+    // Centre, left and right count twice: the twelve values are the sorted
+    // triple a1 a1 a2 a2 a3 a3 and the sorted six y1..y6 of the other
+    // neighbours. The k-th smallest of two sorted runs is the least over all
+    // splits i + j = k of max(x_i, y_j); dropping dominated splits leaves
+    //   6th = min(y6, max(a1, y4), max(a2, y2), a3)
+    //   7th = min(max(a1, y5), max(a2, y3), max(a3, y1)).
+    V a1 = O::Load(s - 1), a2 = O::Load(s), a3 = O::Load(s + 1);
+    Sort2<V, O>(a1, a2); Sort2<V, O>(a2, a3); Sort2<V, O>(a1, a2);
+    V y1 = O::Load(s - w - 1), y2 = O::Load(s - w), y3 = O::Load(s - w + 1);
+    V y4 = O::Load(s + w - 1), y5 = O::Load(s + w), y6 = O::Load(s + w + 1);
+    Sort2<V, O>(y2, y3); Sort2<V, O>(y1, y3); Sort2<V, O>(y1, y2);
+    Sort2<V, O>(y5, y6); Sort2<V, O>(y4, y6); Sort2<V, O>(y4, y5);
+    Sort2<V, O>(y1, y4); Sort2<V, O>(y2, y5); Sort2<V, O>(y3, y6);
+    Sort2<V, O>(y3, y5); Sort2<V, O>(y2, y4); Sort2<V, O>(y3, y4);
+    const V s6 = O::Min(O::Min(y6, O::Max(a1, y4)), O::Min(O::Max(a2, y2), a3));
+    const V s7 = O::Min(O::Min(O::Max(a1, y5), O::Max(a2, y3)), O::Max(a3, y1));
+    return O::FloorAvg(s6, s7);
+  }
+}
+
+// Filters indices [first, end) of src into dst (different buffers); the range
+// holds at least kLanes samples.
+template <class O, bool kWeighted>
+void MedianRange(const typename O::T* src, typename O::T* dst, int width, int first, int end, int maxStep,
+                 int threshold) {
+  const auto ms = O::Set1(maxStep);
+  const auto th = O::Set1(threshold);
+  auto one = [&](int i) {
+    const auto m = MedianAt<O, kWeighted>(src + i, width);
+    O::Store(dst + i, Limit<O>(O::Load(src + i), m, ms, th));
+  };
+  int i = first;
+  for (; i + O::kLanes <= end; i += O::kLanes) one(i);
+  if (i < end) one(end - O::kLanes);
+}
+
+// Returns false for requests left to the reference: ranges shorter than a
+// vector and limits too large for the lanes (never produced by the pipeline).
+template <class O>
+bool MedianVector(bool weighted, const TChannel& source, TChannel& destination, int maxStep, int threshold) {
+  using T = typename O::T;
+  const int width = source.Width(), height = source.Height();
+  const int first = width + 1, end = width * (height - 1) - 1;
+  if (end - first < O::kLanes) return false;
+  NormaliseMedianLimits(source.Depth(), maxStep, threshold);
+  maxStep *= source.Depth();
+  threshold *= source.Depth();
+  if (maxStep > 32767 || threshold > 32767) return false;
+  const T* src = reinterpret_cast<const T*>(source.Data());
+  T* dst = reinterpret_cast<T*>(destination.Data());
+  if (src == dst) {
+    // Filtering in place would read samples already written: work from a copy.
+    T* copy = reinterpret_cast<T*>(Scratch(source.ByteSize()));
+    std::memcpy(copy, src, source.ByteSize());
+    src = copy;
+  }
+  const size_t edge = static_cast<size_t>(width + 1) * sizeof(T);
+  std::memcpy(dst, src, edge);
+  std::memcpy(dst + end, src + end, edge);
+  if (weighted)
+    MedianRange<O, true>(src, dst, width, first, end, maxStep, threshold);
+  else
+    MedianRange<O, false>(src, dst, width, first, end, maxStep, threshold);
+  return true;
+}
+
+}  // namespace
+}  // namespace tarvo::noise
