@@ -39,6 +39,7 @@ void PassRow(typename O::T* out, const typename O::T* in, const typename O::T* n
     O::Store(out + i, kRaise ? O::Raise(p, n, k) : O::Lower(p, n, k));
   };
   int i = 0;
+#pragma GCC unroll 4
   for (; i + O::kLanes <= count; i += O::kLanes) one(i);
   if (i < count) one(count - O::kLanes);
 }
@@ -58,8 +59,8 @@ struct TStage {
 // never into the plane they read. The next writer of the plane that pass s
 // reads is pass s + 1, which in the same step writes row r - 2 only after pass
 // s has read it; so every read sees exactly the previous pass's result. The
-// live rows of all passes fit in the core's cache, so the plane streams
-// through memory once however many passes run.
+// live rows of the pipeline stay in the core's cache, so the plane streams
+// through memory once for the whole group of passes.
 //
 // The ring holds ringRows row slots plus copies of slots 0..3 behind the last
 // slot, so rows r - 2 .. r + 2 around any slot are contiguous and linear
@@ -149,7 +150,16 @@ void DespeckleVector(const TChannel& source, TChannel& destination, int strength
     for (const TPassDir& d : kPasses) stages[n++] = TStage{d.dy * width + d.dx, steps[c] * scale, d.raise};
   const T* in = reinterpret_cast<const T*>(source.Data());
   T* out = reinterpret_cast<T*>(destination.Data());
-  RunDespecklePipeline<O>(in, out, width, source.Height(), stages, n);
+  // Passes run in groups small enough that the rows live in one group (about
+  // 2 * kLag rows per pass in the plane and in the ring) stay in the level-1
+  // data cache; each group is one streaming sweep over the plane. A group has
+  // an even number of passes so that its last pass writes the plane.
+  const size_t rowBytes = static_cast<size_t>(width) * sizeof(T);
+  constexpr size_t kCacheBudget = 48 * 1024;
+  const int64_t rowsInBudget = static_cast<int64_t>(kCacheBudget / rowBytes);
+  const int group = static_cast<int>(std::clamp<int64_t>((rowsInBudget - 8) / (2 * kLag), 2, 48)) & ~1;
+  for (int s0 = 0; s0 < n; s0 += group)
+    RunDespecklePipeline<O>(s0 == 0 ? in : out, out, width, source.Height(), stages + s0, std::min(group, n - s0));
 }
 
 // ------------------------------------------------------------------- median
