@@ -8,10 +8,8 @@
 
 namespace tarvo::noise {
 
-// Linear offset of the neighbour of each despeckle pass, in pass order, as a
-// multiple of (dy, dx): offset = dy * Width + dx. Even table entries compare
-// with the first neighbour of a pair; raise passes are the first two of every
-// group of four.
+// The sixteen despeckle passes of one cycle, in order: the neighbour compared
+// with, as (dy, dx) with linear offset dy * Width + dx, and the kind of pass.
 struct TPassDir {
   int dy;
   int dx;

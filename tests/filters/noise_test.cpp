@@ -239,19 +239,6 @@ TEST(Median, ThresholdAndMaxStep) {
   });
 }
 
-TEST(Median, Depth2ThresholdIsDoubled) {
-  // A difference of 6 on Depth 2 is 3 in 8-bit units: threshold 3 keeps it.
-  for (bool weighted : {false, true}) {
-    TChannel src, dst;
-    MakeSpeck(src, 20, 5, 2, -1000, 10, 2, -994);
-    dst.SizeLike(src);
-    (weighted ? WeightedMedian : PlainMedian)(src, dst, 100, 3);
-    EXPECT_EQ(Sample(dst, 10, 2), -994);
-    (weighted ? WeightedMedian : PlainMedian)(src, dst, 2, 2);
-    EXPECT_EQ(Sample(dst, 10, 2), -998);  // step 2 acts as 4
-  }
-}
-
 TEST(Median, SamplesOutsideTheRangeAreCopied) {
   std::mt19937 rng(test::TestSeed());
   SCOPED_TRACE("seed " + std::to_string(test::TestSeed()));
