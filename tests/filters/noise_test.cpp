@@ -155,9 +155,11 @@ TEST(Despeckle, OptimisedMatchesReferenceBitForBit) {
   const uint32_t seed = test::TestSeed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
-  // The wide planes run the passes in several groups.
-  const int sizes[][2] = {{3, 3},  {4, 3},   {3, 4},    {17, 5},  {33, 7},
-                          {5, 40}, {64, 9}, {95, 31}, {257, 6}, {1300, 6}, {3100, 4}};
+  // The wide planes run the passes in several groups; the tall ones have more
+  // rows than the row ring of the pipeline.
+  const int sizes[][2] = {{3, 3},   {4, 3},    {3, 4},    {17, 5},    {33, 7},   {5, 40},
+                          {64, 9},  {95, 31},  {257, 6},  {1300, 6},  {3100, 4}, {17, 123},
+                          {1920, 23}};
   ForEachKernelLevel([&] {
     for (int depth : {1, 2})
       for (const auto& sz : sizes)
