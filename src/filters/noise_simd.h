@@ -237,6 +237,94 @@ void MedianRange(const typename O::T* src, typename O::T* dst, int width, int fi
   if (i < end) one(end - O::kLanes);
 }
 
+// Row by row with shared triples: every output row needs its own row and the
+// rows above and below, each as the sorted triple (x - 1, x, x + 1) at every
+// position (linear neighbours, so side columns wrap like everywhere else).
+// Each row's triples are sorted once into a ring of three rows and used by
+// three output rows. Then
+//   plain median = med3(max of the three minima, med3 of the three middles,
+//                       min of the three maxima);
+//   weighted: the centre triple is a1..a3 and the other six are the merge of
+//   the triples above (u) and below (d), each order statistic of a merge being
+//   the least over all splits of the larger of the two parts.
+template <class O>
+struct TTriples {
+  typename O::T* lo;
+  typename O::T* mid;
+  typename O::T* hi;
+};
+
+template <class O>
+inline typename O::V Med3(typename O::V a, typename O::V b, typename O::V c) {
+  return O::Max(O::Min(a, b), O::Min(O::Max(a, b), c));
+}
+
+// Sorted triples of src at linear indices [a, b) into t at [a - base, b - base).
+template <class O>
+void SortTriples(const typename O::T* src, const TTriples<O>& t, int base, int a, int b) {
+  auto one = [&](int i) {
+    auto x = O::Load(src + i - 1), y = O::Load(src + i), z = O::Load(src + i + 1);
+    Sort2<typename O::V, O>(x, y);
+    Sort2<typename O::V, O>(y, z);
+    Sort2<typename O::V, O>(x, y);
+    O::Store(t.lo + i - base, x);
+    O::Store(t.mid + i - base, y);
+    O::Store(t.hi + i - base, z);
+  };
+  int i = a;
+  for (; i + O::kLanes <= b; i += O::kLanes) one(i);
+  if (i < b) one(b - O::kLanes);
+}
+
+template <class O, bool kWeighted>
+void MedianRows(const typename O::T* src, typename O::T* dst, int width, int height, TTriples<O> ring[3], int maxStep,
+                int threshold) {
+  using V = typename O::V;
+  const int total = width * height;
+  const int end = width * (height - 1) - 1;
+  auto sortRow = [&](int y) {
+    SortTriples<O>(src, ring[y % 3], y * width, std::max(y * width, 1), std::min(y * width + width, total - 1));
+  };
+  const V ms = O::Set1(maxStep), th = O::Set1(threshold);
+  sortRow(0);
+  sortRow(1);
+  for (int y = 1; y < height - 1; ++y) {
+    sortRow(y + 1);
+    const TTriples<O>& u = ring[(y - 1) % 3];
+    const TTriples<O>& c = ring[y % 3];
+    const TTriples<O>& d = ring[(y + 1) % 3];
+    const int base = y * width;
+    auto one = [&](int i) {
+      const int x = i - base;
+      V m;
+      if constexpr (!kWeighted) {
+        const V lo = O::Max(O::Max(O::Load(u.lo + x), O::Load(c.lo + x)), O::Load(d.lo + x));
+        const V hi = O::Min(O::Min(O::Load(u.hi + x), O::Load(c.hi + x)), O::Load(d.hi + x));
+        const V md = Med3<O>(O::Load(u.mid + x), O::Load(c.mid + x), O::Load(d.mid + x));
+        m = Med3<O>(lo, md, hi);
+      } else {
+        const V u1 = O::Load(u.lo + x), u2 = O::Load(u.mid + x), u3 = O::Load(u.hi + x);
+        const V d1 = O::Load(d.lo + x), d2 = O::Load(d.mid + x), d3 = O::Load(d.hi + x);
+        const V y1 = O::Min(u1, d1);
+        const V y2 = O::Min(O::Min(u2, d2), O::Max(u1, d1));
+        const V y3 = O::Min(O::Min(u3, d3), O::Min(O::Max(u2, d1), O::Max(u1, d2)));
+        const V y4 = O::Min(O::Min(O::Max(u3, d1), O::Max(u2, d2)), O::Max(u1, d3));
+        const V y5 = O::Min(O::Max(u3, d2), O::Max(u2, d3));
+        const V y6 = O::Max(u3, d3);
+        const V a1 = O::Load(c.lo + x), a2 = O::Load(c.mid + x), a3 = O::Load(c.hi + x);
+        const V s6 = O::Min(O::Min(y6, O::Max(a1, y4)), O::Min(O::Max(a2, y2), a3));
+        const V s7 = O::Min(O::Min(O::Max(a1, y5), O::Max(a2, y3)), O::Max(a3, y1));
+        m = O::FloorAvg(s6, s7);
+      }
+      O::Store(dst + i, Limit<O>(O::Load(src + i), m, ms, th));
+    };
+    const int a = std::max(base, width + 1), b = std::min(base + width, end);
+    int i = a;
+    for (; i + O::kLanes <= b; i += O::kLanes) one(i);
+    if (i < b) one(b - O::kLanes);
+  }
+}
+
 // Returns false for requests left to the reference: ranges shorter than a
 // vector and limits too large for the lanes (never produced by the pipeline).
 template <class O>
@@ -251,19 +339,32 @@ bool MedianVector(bool weighted, const TChannel& source, TChannel& destination, 
   if (maxStep > 32767 || threshold > 32767) return false;
   const T* src = reinterpret_cast<const T*>(source.Data());
   T* dst = reinterpret_cast<T*>(destination.Data());
+  // Rows of at least a vector plus the two unfiltered samples go row by row.
+  const bool rows = width >= O::kLanes + 2;
+  const size_t rowBytes = static_cast<size_t>(width) * sizeof(T);
+  const size_t copyBytes = src == dst ? source.ByteSize() : 0;
+  uint8_t* scratch = Scratch(copyBytes + (rows ? 9 * rowBytes : 0));
   if (src == dst) {
     // Filtering in place would read samples already written: work from a copy.
-    T* copy = reinterpret_cast<T*>(Scratch(source.ByteSize()));
-    std::memcpy(copy, src, source.ByteSize());
-    src = copy;
+    std::memcpy(scratch, src, copyBytes);
+    src = reinterpret_cast<const T*>(scratch);
   }
   const size_t edge = static_cast<size_t>(width + 1) * sizeof(T);
   std::memcpy(dst, src, edge);
   std::memcpy(dst + end, src + end, edge);
-  if (weighted)
+  if (rows) {
+    T* t = reinterpret_cast<T*>(scratch + copyBytes);
+    TTriples<O> ring[3];
+    for (int k = 0; k < 3; ++k) ring[k] = TTriples<O>{t + (3 * k) * width, t + (3 * k + 1) * width, t + (3 * k + 2) * width};
+    if (weighted)
+      MedianRows<O, true>(src, dst, width, height, ring, maxStep, threshold);
+    else
+      MedianRows<O, false>(src, dst, width, height, ring, maxStep, threshold);
+  } else if (weighted) {
     MedianRange<O, true>(src, dst, width, first, end, maxStep, threshold);
-  else
+  } else {
     MedianRange<O, false>(src, dst, width, first, end, maxStep, threshold);
+  }
   return true;
 }
 
