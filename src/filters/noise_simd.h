@@ -5,8 +5,8 @@
 //
 // An Ops type provides: T (sample type), V (vector type), kLanes, Load, Store,
 // Set1, Min, Max, AddS, SubS (saturating), CmpEq, And, AndNot (~a & b), Or,
-// MakeStep and Raise/Lower (one despeckle step) and FloorAvg ((a + b) >> 1 without
-// overflow).
+// MakeStep and Raise/Lower (one despeckle step) and FloorAvg ((a + b) >> 1
+// without overflow).
 #pragma once
 
 #include <algorithm>
@@ -50,7 +50,7 @@ struct TStage {
   bool raise;
 };
 
-// All passes of all cycles run as one pipeline over the rows. Each pass is a
+// A group of consecutive passes runs as one pipeline over the rows. Each pass is a
 // simultaneous update (new[i] from old[i] and old[i + offset], offset at most
 // one row and one sample away), so pass s can work on row r once pass s - 1
 // has finished rows up to r + 2: pass s trails pass s - 1 by kLag = 2 rows,
@@ -84,7 +84,8 @@ void RunDespecklePipeline(const typename O::T* in, typename O::T* dst, int width
   auto writeRow = [&](int y) { return ring + static_cast<size_t>(slot(y)) * width; };
   auto mirror = [&](int y) {
     const int s = slot(y);
-    if (s < 4) std::memcpy(ring + static_cast<size_t>(s + ringRows) * width, ring + static_cast<size_t>(s) * width, rowBytes);
+    if (s < 4)
+      std::memcpy(ring + static_cast<size_t>(s + ringRows) * width, ring + static_cast<size_t>(s) * width, rowBytes);
   };
   const size_t lastRow = static_cast<size_t>(height - 1) * width;
   if (in != dst) {
@@ -94,7 +95,7 @@ void RunDespecklePipeline(const typename O::T* in, typename O::T* dst, int width
     dst[width] = in[width];
     dst[lastRow - 1] = in[lastRow - 1];
   }
-  const int first = width + 1;          // first filtered index
+  const int first = width + 1;               // first filtered index
   const int end = width * (height - 1) - 1;  // one past the last
   const int lastT = (height - 1) + kLag * (stageCount - 1);
   for (int t = 0; t <= lastT; ++t) {
@@ -355,7 +356,8 @@ bool MedianVector(bool weighted, const TChannel& source, TChannel& destination, 
   if (rows) {
     T* t = reinterpret_cast<T*>(scratch + copyBytes);
     TTriples<O> ring[3];
-    for (int k = 0; k < 3; ++k) ring[k] = TTriples<O>{t + (3 * k) * width, t + (3 * k + 1) * width, t + (3 * k + 2) * width};
+    for (int k = 0; k < 3; ++k)
+      ring[k] = TTriples<O>{t + (3 * k) * width, t + (3 * k + 1) * width, t + (3 * k + 2) * width};
     if (weighted)
       MedianRows<O, true>(src, dst, width, height, ring, maxStep, threshold);
     else
