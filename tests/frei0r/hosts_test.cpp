@@ -32,6 +32,7 @@ class Frei0rHosts : public testing::Test {
     // options apart from the user's.
     setenv("FREI0R_PATH", TARVO_FREI0R_DIR, 1);
     setenv("TARVO_REGISTRY", Path("registry.reg").c_str(), 1);
+    unsetenv("TARVO_OPMODE");
   }
   void TearDown() override {
     if (!HasFailure()) fs::remove_all(dir_);

@@ -58,6 +58,22 @@ std::string TempPath(const std::string& name) {
           ("tarvo_frei0r_" + std::to_string(::getpid()) + "_" + name)).string();
 }
 
+// Instances read the options file: keep it away from the user's, and let no
+// operating mode from the environment change what renders.
+class OptionsFileEnvironment : public testing::Environment {
+ public:
+  void SetUp() override {
+    path_ = TempPath("registry.reg");
+    setenv("TARVO_REGISTRY", path_.c_str(), 1);
+    unsetenv("TARVO_OPMODE");
+  }
+  void TearDown() override { std::filesystem::remove(path_); }
+
+ private:
+  std::string path_;
+};
+const testing::Environment* const kOptionsFile = testing::AddGlobalTestEnvironment(new OptionsFileEnvironment);
+
 TEST(Frei0rInstance, ParametersAndHostTimesGiveTheReferenceRun) {
   const Clip clip = test::MakeClip(96, 64, 6, 11);
   const TSpecs specs = test::TemporalRecord();
