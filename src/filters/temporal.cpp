@@ -84,10 +84,12 @@ void DiffScalar(const typename Cells<Depth>::T* cur, typename Cells<Depth>::T* h
     hist[i] = Cells<Depth>::StoreDiff(static_cast<int32_t>(cur[i]) - static_cast<int32_t>(hist[i]));
 }
 
+// Branch-free: the differences are noise, so comparisons are unpredictable.
 inline void Sort3(int32_t& x, int32_t& y, int32_t& z) {
-  if (x > y) std::swap(x, y);
-  if (y > z) std::swap(y, z);
-  if (x > y) std::swap(x, y);
+  const int32_t lo = std::min(x, y), hi = std::max(x, y);
+  x = std::min(lo, z);
+  y = std::max(lo, std::min(hi, z));
+  z = std::max(hi, z);
 }
 
 inline int32_t Med3(int32_t x, int32_t y, int32_t z) { return std::max(std::min(x, y), std::min(std::max(x, y), z)); }
