@@ -55,6 +55,16 @@ void BuildTemporalTables(const TemporalLevels& levels, int32_t flags, TemporalTa
     }
   }
   for (int j = 0; j < 128; ++j) out.transfer0[j] = static_cast<uint8_t>(out.transfer[j]);
+  out.fullFromMedian = kMedianClamp;
+  if (flags & 1) {
+    while (out.fullFromMedian > 1 && out.levelByMedian[out.fullFromMedian - 1] == kFullMotion) --out.fullFromMedian;
+  }
+  out.smallJoint = (flags & 1) && out.T <= 15 && out.fullFromMedian <= 8;
+  if (out.smallJoint) {
+    for (int a = 0; a < out.fullFromMedian; ++a)
+      for (int j = 0; j < 16; ++j)
+        out.joint[a * 16 + j] = static_cast<uint8_t>(out.transfer[out.levelByMedian[a] * kTransferColumns + j]);
+  }
 }
 
 namespace {

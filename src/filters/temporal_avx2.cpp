@@ -2,6 +2,8 @@
 // Depth 2. Row tails go to the scalar kernels.
 #include <immintrin.h>
 
+#include <algorithm>
+
 #include "filters/temporal_kernels.h"
 
 namespace tarvo::temporal_detail {
@@ -98,101 +100,221 @@ void Diff16Avx2(const int16_t* cur, int16_t* hist, ptrdiff_t a, ptrdiff_t b) {
   if (i <= b) Diff16Scalar(cur, hist, i, b);
 }
 
-void Main8Avx2(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
-  const int T = t.T, flags = t.flags;
-  const Lut128 levelLut(t.levelByMedian), curveLut(t.transfer0);
-  const __m256i zero = _mm256_setzero_si256();
-  const __m256i vTm1 = _mm256_set1_epi8(static_cast<char>(T - 1)), vT = _mm256_set1_epi8(static_cast<char>(T));
-  const __m256i clampMed = _mm256_set1_epi8(kMedianClamp);
-  const int noiseSlices = SlicesFor(T - 1), curveSlices = SlicesFor(T);
-  ptrdiff_t i = a;
-  for (; i + 31 <= b; i += 32) {
-    const __m256i d = Load(hist + i);
-    const __m256i ad = _mm256_abs_epi8(d);
-    const __m256i act = _mm256_cmpeq_epi8(_mm256_min_epu8(ad, vTm1), ad);  // |d| < T
-    if (_mm256_testz_si256(act, act)) continue;
-    const __m256i c = Load(cur + i);
-    const __m256i hv = _mm256_sub_epi8(c, d);  // the history sample wherever |d| < T
-    __m256i s = d, f;
-    if (flags == 0) {
-      f = curveLut.Lookup(ad, noiseSlices);
-    } else {
-      const __m256i med = Median9(hist, i, w, kMin8, kMax8);
-      if (flags & 2) {
-        // s = (7 d + 9 med) >> 4 in 16-bit lanes; |s| <= 126 for |d| < T.
-        const __m256i dl = _mm256_srai_epi16(_mm256_unpacklo_epi8(d, d), 8);
-        const __m256i dh = _mm256_srai_epi16(_mm256_unpackhi_epi8(d, d), 8);
-        const __m256i ml = _mm256_srai_epi16(_mm256_unpacklo_epi8(med, med), 8);
-        const __m256i mh = _mm256_srai_epi16(_mm256_unpackhi_epi8(med, med), 8);
-        const __m256i sl = _mm256_sub_epi16(_mm256_slli_epi16(dl, 3), dl);
-        const __m256i sh = _mm256_sub_epi16(_mm256_slli_epi16(dh, 3), dh);
-        const __m256i tl = _mm256_add_epi16(_mm256_slli_epi16(ml, 3), ml);
-        const __m256i th = _mm256_add_epi16(_mm256_slli_epi16(mh, 3), mh);
-        s = _mm256_packs_epi16(_mm256_srai_epi16(_mm256_add_epi16(sl, tl), 4),
-                               _mm256_srai_epi16(_mm256_add_epi16(sh, th), 4));
-      }
-      const __m256i j = _mm256_abs_epi8(s);
-      if (flags & 1) {
-        const __m256i level = levelLut.Lookup(_mm256_min_epu8(_mm256_abs_epi8(med), clampMed), 8);
-        const __m256i fl = GatherTransfer16(t.transfer, _mm256_unpacklo_epi8(j, level));
-        const __m256i fh = GatherTransfer16(t.transfer, _mm256_unpackhi_epi8(j, level));
-        f = _mm256_packus_epi16(fl, fh);
-      } else {
-        const __m256i beyond = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(j, vT), j), _mm256_set1_epi8(-1));
-        f = _mm256_blendv_epi8(curveLut.Lookup(j, curveSlices), j, beyond);
-      }
-    }
-    const __m256i neg = _mm256_cmpgt_epi8(zero, s);
-    const __m256i out = _mm256_blendv_epi8(_mm256_adds_epu8(hv, f), _mm256_subs_epu8(hv, f), neg);
-    Store(cur + i, _mm256_blendv_epi8(c, out, act));
+namespace {
+
+// Sorted columns of the stored differences for a stretch of one row: entry q
+// describes linear column c - 1 + q. Each column is sorted once and shared by
+// the three samples whose blocks contain it.
+template <typename Cell, int Chunk>
+struct SortedColumns {
+  static constexpr int kLanes = 32 / sizeof(Cell);
+  alignas(32) Cell lo[Chunk + kLanes], mid[Chunk + kLanes], hi[Chunk + kLanes];
+
+  template <typename MinFn, typename MaxFn>
+  void SortAt(const Cell* h, ptrdiff_t w, ptrdiff_t k, ptrdiff_t q, MinFn mn, MaxFn mx) {
+    __m256i l, m, u;
+    SortColumn(Load(h + k - w), Load(h + k), Load(h + k + w), l, m, u, mn, mx);
+    Store(lo + q, l);
+    Store(mid + q, m);
+    Store(hi + q, u);
   }
-  if (i <= b) Main8Scalar(cur, hist, w, i, b, t);
+  // Columns c - 1 .. c + n for a multiple n of kLanes; the last vector
+  // overlaps its predecessor so that nothing past column c + n is read.
+  template <typename MinFn, typename MaxFn>
+  void Build(const Cell* h, ptrdiff_t w, ptrdiff_t c, ptrdiff_t n, MinFn mn, MaxFn mx) {
+    ptrdiff_t q = 0;
+    for (; q + kLanes <= n + 2; q += kLanes) SortAt(h, w, c - 1 + q, q, mn, mx);
+    if (q < n + 2) SortAt(h, w, c - 1 + (n + 2 - kLanes), n + 2 - kLanes, mn, mx);
+  }
+  // Median of the blocks of the kLanes samples from c + o.
+  template <typename MinFn, typename MaxFn>
+  __m256i Median(ptrdiff_t o, MinFn mn, MaxFn mx) const {
+    const __m256i maxLo = mx(mx(Load(lo + o), Load(lo + o + 1)), Load(lo + o + 2));
+    const __m256i minHi = mn(mn(Load(hi + o), Load(hi + o + 1)), Load(hi + o + 2));
+    const __m256i m0 = Load(mid + o), m1 = Load(mid + o + 1), m2 = Load(mid + o + 2);
+    const __m256i medMid = mx(mn(m0, m1), mn(mx(m0, m1), m2));
+    return mx(mn(maxLo, medMid), mn(mx(maxLo, medMid), minHi));
+  }
+};
+
+struct Consts8 {
+  __m256i zero, ones, c15, vTm1, vT, vK, weights;
+  int levelSlices, noiseSlices, curveSlices;
+  explicit Consts8(const TemporalTables& t)
+      : zero(_mm256_setzero_si256()),
+        ones(_mm256_set1_epi8(-1)),
+        c15(_mm256_set1_epi8(15)),
+        vTm1(_mm256_set1_epi8(static_cast<char>(t.T - 1))),
+        vT(_mm256_set1_epi8(static_cast<char>(t.T))),
+        vK(_mm256_set1_epi8(static_cast<char>(t.fullFromMedian))),
+        weights(_mm256_set1_epi16(7 | (9 << 8))),
+        levelSlices(SlicesFor(t.fullFromMedian)),
+        noiseSlices(SlicesFor(t.T - 1)),
+        curveSlices(SlicesFor(t.T)) {}
+};
+
+template <int Flags, bool Joint>
+void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
+  constexpr int kChunk = 512;
+  const Lut128 levelLut(t.levelByMedian), curveLut(t.transfer0), jointLut(t.joint);
+  const Consts8 k(t);
+  SortedColumns<int8_t, kChunk> cols;
+  const auto* h8 = reinterpret_cast<const int8_t*>(hist);
+  ptrdiff_t c = a;
+  while (c + 31 <= b) {
+    const ptrdiff_t n = std::min<ptrdiff_t>(kChunk, ((b - c + 1) / 32) * 32);
+    if (Flags != 0) cols.Build(h8, w, c, n, kMin8, kMax8);
+    for (ptrdiff_t o = 0; o < n; o += 32) {
+      const ptrdiff_t i = c + o;
+      const __m256i d = Load(hist + i);
+      const __m256i ad = _mm256_abs_epi8(d);
+      const __m256i act = _mm256_cmpeq_epi8(_mm256_min_epu8(ad, k.vTm1), ad);  // |d| < T
+      if (_mm256_testz_si256(act, act)) continue;
+      const __m256i cv = Load(cur + i);
+      const __m256i hv = _mm256_sub_epi8(cv, d);  // the history sample wherever |d| < T
+      __m256i s = d, f;
+      if constexpr (Flags == 0) {
+        f = curveLut.Lookup(ad, k.noiseSlices);
+      } else {
+        const __m256i med = cols.Median(o, kMin8, kMax8);
+        if constexpr ((Flags & 2) != 0) {
+          // s = (7 d + 9 med) >> 4: byte pairs (d, med) times (7, 9) summed
+          // into 16-bit lanes; |s| <= 126 wherever |d| < T.
+          const __m256i lo = _mm256_maddubs_epi16(k.weights, _mm256_unpacklo_epi8(d, med));
+          const __m256i hi = _mm256_maddubs_epi16(k.weights, _mm256_unpackhi_epi8(d, med));
+          s = _mm256_packs_epi16(_mm256_srai_epi16(lo, 4), _mm256_srai_epi16(hi, 4));
+        }
+        const __m256i j = (Flags & 2) ? _mm256_abs_epi8(s) : ad;
+        const __m256i beyond = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(j, k.vT), j), k.ones);  // j > T
+        if constexpr ((Flags & 1) != 0) {
+          const __m256i am = _mm256_min_epu8(_mm256_abs_epi8(med), k.vK);
+          if constexpr (Joint) {
+            // Full motion (|med| >= K) and |s| > T transfer as the identity.
+            const __m256i identity = _mm256_or_si256(_mm256_cmpeq_epi8(am, k.vK), beyond);
+            const __m256i idx = _mm256_or_si256(_mm256_slli_epi16(am, 4), _mm256_min_epu8(j, k.c15));
+            f = _mm256_blendv_epi8(jointLut.Lookup(idx, t.fullFromMedian), j, identity);
+          } else {
+            const __m256i level = levelLut.Lookup(am, k.levelSlices);
+            const __m256i fl = GatherTransfer16(t.transfer, _mm256_unpacklo_epi8(j, level));
+            const __m256i fh = GatherTransfer16(t.transfer, _mm256_unpackhi_epi8(j, level));
+            f = _mm256_packus_epi16(fl, fh);
+          }
+        } else {
+          f = _mm256_blendv_epi8(curveLut.Lookup(j, k.curveSlices), j, beyond);
+        }
+      }
+      const __m256i neg = _mm256_cmpgt_epi8(k.zero, s);
+      const __m256i out = _mm256_blendv_epi8(_mm256_adds_epu8(hv, f), _mm256_subs_epu8(hv, f), neg);
+      Store(cur + i, _mm256_blendv_epi8(cv, out, act));
+    }
+    c += n;
+  }
+  if (c <= b) Main8Scalar(cur, hist, w, c, b, t);
+}
+
+struct Consts16 {
+  __m256i ones, c15, c255, vT, vNegT, vK, highOff, weights;
+  int levelSlices, noiseSlices, curveSlices;
+  explicit Consts16(const TemporalTables& t)
+      : ones(_mm256_set1_epi16(-1)),
+        c15(_mm256_set1_epi16(15)),
+        c255(_mm256_set1_epi16(255)),
+        vT(_mm256_set1_epi16(static_cast<int16_t>(t.T))),
+        vNegT(_mm256_set1_epi16(static_cast<int16_t>(-t.T))),
+        vK(_mm256_set1_epi16(static_cast<int16_t>(t.fullFromMedian))),
+        highOff(_mm256_set1_epi16(static_cast<int16_t>(0xFF00))),  // byte lookups read 0 into the high byte
+        weights(_mm256_set1_epi32(7 | (9 << 16))),
+        levelSlices(SlicesFor(t.fullFromMedian)),
+        noiseSlices(SlicesFor(t.T - 1)),
+        curveSlices(SlicesFor(t.T)) {}
+};
+
+template <int Flags, bool Joint>
+void Main16Impl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
+  constexpr int kChunk = 256;
+  const Lut128 levelLut(t.levelByMedian), curveLut(t.transfer0), jointLut(t.joint);
+  const Consts16 k(t);
+  SortedColumns<int16_t, kChunk> cols;
+  ptrdiff_t c = a;
+  while (c + 15 <= b) {
+    const ptrdiff_t n = std::min<ptrdiff_t>(kChunk, ((b - c + 1) / 16) * 16);
+    if (Flags != 0) cols.Build(hist, w, c, n, kMin16, kMax16);
+    for (ptrdiff_t o = 0; o < n; o += 16) {
+      const ptrdiff_t i = c + o;
+      const __m256i d = Load(hist + i);
+      const __m256i act = _mm256_and_si256(_mm256_cmpgt_epi16(d, k.vNegT), _mm256_cmpgt_epi16(k.vT, d));
+      if (_mm256_testz_si256(act, act)) continue;
+      const __m256i cv = Load(cur + i);
+      const __m256i hv = _mm256_sub_epi16(cv, d);  // modulo 2^16, as the stored difference
+      __m256i s = d, f;
+      if constexpr (Flags == 0) {
+        f = curveLut.Lookup(_mm256_or_si256(_mm256_abs_epi16(d), k.highOff), k.noiseSlices);
+      } else {
+        const __m256i med = cols.Median(o, kMin16, kMax16);
+        if constexpr ((Flags & 2) != 0) {
+          // 7 d + 9 med in 32-bit lanes; the shifted result fits 16 bits.
+          const __m256i lo = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(d, med), k.weights), 4);
+          const __m256i hi = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(d, med), k.weights), 4);
+          s = _mm256_packs_epi32(lo, hi);
+        }
+        const __m256i j = _mm256_abs_epi16(s);  // unsigned 0..32768
+        const __m256i beyond = _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(j, k.vT), j), k.ones);  // j > T
+        if constexpr ((Flags & 1) != 0) {
+          const __m256i am = _mm256_min_epu16(_mm256_abs_epi16(med), k.vK);
+          if constexpr (Joint) {
+            const __m256i identity = _mm256_or_si256(_mm256_cmpeq_epi16(am, k.vK), beyond);
+            const __m256i idx =
+                _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(am, 4), _mm256_min_epu16(j, k.c15)), k.highOff);
+            f = _mm256_blendv_epi8(jointLut.Lookup(idx, t.fullFromMedian), j, identity);
+          } else {
+            const __m256i lv = levelLut.Lookup(_mm256_or_si256(am, k.highOff), k.levelSlices);
+            const __m256i idx = _mm256_or_si256(_mm256_min_epu16(j, k.c255), _mm256_slli_epi16(lv, 8));
+            const __m256i wide = _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(j, k.c255), j), k.ones);
+            f = _mm256_blendv_epi8(GatherTransfer16(t.transfer, idx), j, wide);
+          }
+        } else {
+          const __m256i small = _mm256_or_si256(_mm256_min_epu16(j, k.vT), k.highOff);
+          f = _mm256_blendv_epi8(curveLut.Lookup(small, k.curveSlices), j, beyond);
+        }
+      }
+      const __m256i out = _mm256_add_epi16(hv, _mm256_sign_epi16(f, s));
+      Store(cur + i, _mm256_blendv_epi8(cv, out, act));
+    }
+    c += n;
+  }
+  if (c <= b) Main16Scalar(cur, hist, w, c, b, t);
+}
+
+template <typename Cell>
+using MainFn = void (*)(Cell*, const Cell*, ptrdiff_t, ptrdiff_t, ptrdiff_t, const TemporalTables&);
+
+template <typename Cell, template <int, bool> class Pick>
+MainFn<Cell> Select(const TemporalTables& t) {
+  switch (t.flags) {
+    case 0: return Pick<0, false>::fn;
+    case 1: return t.smallJoint ? Pick<1, true>::fn : Pick<1, false>::fn;
+    case 2: return Pick<2, false>::fn;
+    default: return t.smallJoint ? Pick<3, true>::fn : Pick<3, false>::fn;
+  }
+}
+template <int F, bool J>
+struct Pick8 {
+  static constexpr MainFn<uint8_t> fn = Main8Impl<F, J>;
+};
+template <int F, bool J>
+struct Pick16 {
+  static constexpr MainFn<int16_t> fn = Main16Impl<F, J>;
+};
+
+}  // namespace
+
+void Main8Avx2(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
+  Select<uint8_t, Pick8>(t)(cur, hist, w, a, b, t);
 }
 
 void Main16Avx2(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b,
                 const TemporalTables& t) {
-  const int T = t.T, flags = t.flags;
-  const Lut128 levelLut(t.levelByMedian), curveLut(t.transfer0);
-  const __m256i vT = _mm256_set1_epi16(static_cast<int16_t>(T)), vNegT = _mm256_set1_epi16(static_cast<int16_t>(-T));
-  const __m256i highOff = _mm256_set1_epi16(static_cast<int16_t>(0xFF00));  // lookups read 0 for the high byte
-  const __m256i clampMed = _mm256_set1_epi16(kMedianClamp), c255 = _mm256_set1_epi16(255);
-  const __m256i weights = _mm256_set1_epi32(7 | (9 << 16));
-  const int noiseSlices = SlicesFor(T - 1), curveSlices = SlicesFor(T);
-  ptrdiff_t i = a;
-  for (; i + 15 <= b; i += 16) {
-    const __m256i d = Load(hist + i);
-    const __m256i act = _mm256_and_si256(_mm256_cmpgt_epi16(d, vNegT), _mm256_cmpgt_epi16(vT, d));
-    if (_mm256_testz_si256(act, act)) continue;
-    const __m256i c = Load(cur + i);
-    const __m256i hv = _mm256_sub_epi16(c, d);  // modulo 2^16, as the stored difference
-    __m256i s = d, f;
-    if (flags == 0) {
-      f = curveLut.Lookup(_mm256_or_si256(_mm256_abs_epi16(d), highOff), noiseSlices);
-    } else {
-      const __m256i med = Median9(hist, i, w, kMin16, kMax16);
-      if (flags & 2) {
-        // 7 d + 9 med in 32-bit lanes; the shifted result fits 16 bits.
-        const __m256i lo = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(d, med), weights), 4);
-        const __m256i hi = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(d, med), weights), 4);
-        s = _mm256_packs_epi32(lo, hi);
-      }
-      const __m256i j = _mm256_abs_epi16(s);  // unsigned 0..32768
-      if (flags & 1) {
-        const __m256i am = _mm256_min_epu16(_mm256_abs_epi16(med), clampMed);
-        const __m256i lv = levelLut.Lookup(_mm256_or_si256(am, highOff), 8);
-        const __m256i idx = _mm256_or_si256(_mm256_min_epu16(j, c255), _mm256_slli_epi16(lv, 8));
-        const __m256i beyond = _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(j, c255), j), _mm256_set1_epi16(-1));
-        f = _mm256_blendv_epi8(GatherTransfer16(t.transfer, idx), j, beyond);
-      } else {
-        const __m256i beyond = _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(j, vT), j), _mm256_set1_epi16(-1));
-        const __m256i small = _mm256_or_si256(_mm256_min_epu16(j, vT), highOff);
-        f = _mm256_blendv_epi8(curveLut.Lookup(small, curveSlices), j, beyond);
-      }
-    }
-    const __m256i out = _mm256_add_epi16(hv, _mm256_sign_epi16(f, s));
-    Store(cur + i, _mm256_blendv_epi8(c, out, act));
-  }
-  if (i <= b) Main16Scalar(cur, hist, w, i, b, t);
+  Select<int16_t, Pick16>(t)(cur, hist, w, a, b, t);
 }
 
 }  // namespace tarvo::temporal_detail

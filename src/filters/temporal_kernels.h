@@ -29,6 +29,13 @@ struct TemporalTables {
   alignas(32) int32_t transfer[(kFullMotion + 1) * kTransferColumns] = {};
   // Row 0 as bytes (|s| 0..127), for the kernels that look up without levels.
   alignas(32) uint8_t transfer0[128] = {};
+  // With motion detection: the smallest median magnitude K from which every
+  // larger one is full motion (1..kMedianClamp); kMedianClamp otherwise.
+  int32_t fullFromMedian = kMedianClamp;
+  // For T <= 15 and K <= 8: f for |med| = a < K and |s| = j <= 15 in one
+  // table, indexed a * 16 + j.
+  bool smallJoint = false;
+  alignas(32) uint8_t joint[128] = {};
   // False only if the motion thresholds fall outside the range the
   // level-by-median table covers; the caller then takes the plain path.
   bool usable = false;

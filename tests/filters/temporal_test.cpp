@@ -270,7 +270,8 @@ TEST(TemporalSmooth, OptimisedMatchesReferenceBitForBit) {
         h = dim(rng) / 3 + 3;
       }
       TemporalSettings s = Settings(pct(rng), pct(rng), pct(rng), pct(rng), pct(rng), flags(rng));
-      if (round % 7 == 0) s.limit = 0;  // limit equal to onset
+      if (round % 7 == 0) s.limit = 0;           // limit equal to onset
+      if (round % 3 == 1) s.threshold = 1 + round % 12;  // small T: the joint lookup tables
       const int range = depth == 2 && round % 3 == 0 ? 400 : 32768;
       TChannel w1, h1, w2, h2;
       w1.SetSize(w, h, depth);
