@@ -138,12 +138,11 @@ struct SortedColumns {
 };
 
 struct Consts8 {
-  __m256i zero, ones, c15, vTm1, vT, vK, weights;
+  __m256i top, ones, vTm1, vT, vK, weights;
   int levelSlices, noiseSlices, curveSlices;
   explicit Consts8(const TemporalTables& t)
-      : zero(_mm256_setzero_si256()),
+      : top(_mm256_set1_epi8(static_cast<char>(0x80))),
         ones(_mm256_set1_epi8(-1)),
-        c15(_mm256_set1_epi8(15)),
         vTm1(_mm256_set1_epi8(static_cast<char>(t.T - 1))),
         vT(_mm256_set1_epi8(static_cast<char>(t.T))),
         vK(_mm256_set1_epi8(static_cast<char>(t.fullFromMedian))),
@@ -171,7 +170,9 @@ void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrd
       const __m256i act = _mm256_cmpeq_epi8(_mm256_min_epu8(ad, k.vTm1), ad);  // |d| < T
       if (_mm256_testz_si256(act, act)) continue;
       const __m256i cv = Load(cur + i);
-      const __m256i hv = _mm256_sub_epi8(cv, d);  // the history sample wherever |d| < T
+      // The history sample wherever |d| < T, offset by -128 so that a signed
+      // saturating add clamps the result to 0..255.
+      const __m256i hv = _mm256_sub_epi8(_mm256_xor_si256(cv, k.top), d);
       __m256i s = d, f;
       if constexpr (Flags == 0) {
         f = curveLut.Lookup(ad, k.noiseSlices);
@@ -185,14 +186,15 @@ void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrd
           s = _mm256_packs_epi16(_mm256_srai_epi16(lo, 4), _mm256_srai_epi16(hi, 4));
         }
         const __m256i j = (Flags & 2) ? _mm256_abs_epi8(s) : ad;
-        const __m256i beyond = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(j, k.vT), j), k.ones);  // j > T
         if constexpr ((Flags & 1) != 0) {
           const __m256i am = _mm256_min_epu8(_mm256_abs_epi8(med), k.vK);
           if constexpr (Joint) {
-            // Full motion (|med| >= K) and |s| > T transfer as the identity.
-            const __m256i identity = _mm256_or_si256(_mm256_cmpeq_epi8(am, k.vK), beyond);
-            const __m256i idx = _mm256_or_si256(_mm256_slli_epi16(am, 4), _mm256_min_epu8(j, k.c15));
-            f = _mm256_blendv_epi8(jointLut.Lookup(idx, t.fullFromMedian), j, identity);
+            // Below full motion |med| < K <= 8 and |d| < T <= 15, so |s| <=
+            // (7 * 14 + 9 * 7) / 16 + 1 = 11 and a * 16 + |s| indexes the
+            // joint table; full motion transfers as the identity.
+            const __m256i full = _mm256_cmpeq_epi8(am, k.vK);
+            const __m256i idx = _mm256_or_si256(_mm256_slli_epi16(am, 4), j);
+            f = _mm256_blendv_epi8(jointLut.Lookup(idx, t.fullFromMedian), j, full);
           } else {
             const __m256i level = levelLut.Lookup(am, k.levelSlices);
             const __m256i fl = GatherTransfer16(t.transfer, _mm256_unpacklo_epi8(j, level));
@@ -200,11 +202,12 @@ void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrd
             f = _mm256_packus_epi16(fl, fh);
           }
         } else {
+          const __m256i beyond = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(j, k.vT), j), k.ones);  // j > T
           f = _mm256_blendv_epi8(curveLut.Lookup(j, k.curveSlices), j, beyond);
         }
       }
-      const __m256i neg = _mm256_cmpgt_epi8(k.zero, s);
-      const __m256i out = _mm256_blendv_epi8(_mm256_adds_epu8(hv, f), _mm256_subs_epu8(hv, f), neg);
+      // f <= 126, so the signed transfer fits a byte.
+      const __m256i out = _mm256_xor_si256(_mm256_adds_epi8(hv, _mm256_sign_epi8(f, s)), k.top);
       Store(cur + i, _mm256_blendv_epi8(cv, out, act));
     }
     c += n;
@@ -213,11 +216,10 @@ void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrd
 }
 
 struct Consts16 {
-  __m256i ones, c15, c255, vT, vNegT, vK, highOff, weights;
+  __m256i ones, c255, vT, vNegT, vK, highOff, weights;
   int levelSlices, noiseSlices, curveSlices;
   explicit Consts16(const TemporalTables& t)
       : ones(_mm256_set1_epi16(-1)),
-        c15(_mm256_set1_epi16(15)),
         c255(_mm256_set1_epi16(255)),
         vT(_mm256_set1_epi16(static_cast<int16_t>(t.T))),
         vNegT(_mm256_set1_epi16(static_cast<int16_t>(-t.T))),
@@ -258,14 +260,13 @@ void Main16Impl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptr
           s = _mm256_packs_epi32(lo, hi);
         }
         const __m256i j = _mm256_abs_epi16(s);  // unsigned 0..32768
-        const __m256i beyond = _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(j, k.vT), j), k.ones);  // j > T
         if constexpr ((Flags & 1) != 0) {
           const __m256i am = _mm256_min_epu16(_mm256_abs_epi16(med), k.vK);
           if constexpr (Joint) {
-            const __m256i identity = _mm256_or_si256(_mm256_cmpeq_epi16(am, k.vK), beyond);
-            const __m256i idx =
-                _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(am, 4), _mm256_min_epu16(j, k.c15)), k.highOff);
-            f = _mm256_blendv_epi8(jointLut.Lookup(idx, t.fullFromMedian), j, identity);
+            // |s| <= 11 below full motion, as on Depth 1.
+            const __m256i full = _mm256_cmpeq_epi16(am, k.vK);
+            const __m256i idx = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(am, 4), j), k.highOff);
+            f = _mm256_blendv_epi8(jointLut.Lookup(idx, t.fullFromMedian), j, full);
           } else {
             const __m256i lv = levelLut.Lookup(_mm256_or_si256(am, k.highOff), k.levelSlices);
             const __m256i idx = _mm256_or_si256(_mm256_min_epu16(j, k.c255), _mm256_slli_epi16(lv, 8));
@@ -274,6 +275,7 @@ void Main16Impl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptr
           }
         } else {
           const __m256i small = _mm256_or_si256(_mm256_min_epu16(j, k.vT), k.highOff);
+          const __m256i beyond = _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(j, k.vT), j), k.ones);  // j > T
           f = _mm256_blendv_epi8(curveLut.Lookup(small, k.curveSlices), j, beyond);
         }
       }
