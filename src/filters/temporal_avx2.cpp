@@ -46,22 +46,6 @@ inline void SortColumn(__m256i x, __m256i y, __m256i z, __m256i& lo, __m256i& mi
   hi = mx(b, z);
 }
 
-// Median of the 3 x 3 blocks of n consecutive samples from i: median of the
-// largest column minimum, the median of the column medians and the smallest
-// column maximum.
-template <typename Cell, typename MinFn, typename MaxFn>
-inline __m256i Median9(const Cell* h, ptrdiff_t i, ptrdiff_t w, MinFn mn, MaxFn mx) {
-  __m256i lo[3], mid[3], hi[3];
-  for (int c = 0; c < 3; ++c) {
-    const ptrdiff_t k = i - 1 + c;
-    SortColumn(Load(h + k - w), Load(h + k), Load(h + k + w), lo[c], mid[c], hi[c], mn, mx);
-  }
-  const __m256i maxLo = mx(mx(lo[0], lo[1]), lo[2]);
-  const __m256i minHi = mn(mn(hi[0], hi[1]), hi[2]);
-  const __m256i medMid = mx(mn(mid[0], mid[1]), mn(mx(mid[0], mid[1]), mid[2]));
-  return mx(mn(maxLo, medMid), mn(mx(maxLo, medMid), minHi));
-}
-
 const auto kMin8 = [](__m256i a, __m256i b) { return _mm256_min_epi8(a, b); };
 const auto kMax8 = [](__m256i a, __m256i b) { return _mm256_max_epi8(a, b); };
 const auto kMin16 = [](__m256i a, __m256i b) { return _mm256_min_epi16(a, b); };
