@@ -52,6 +52,7 @@ void BuildTemporalTables(const TemporalLevels& levels, int32_t flags, TemporalTa
     for (int j = 0; j < kTransferColumns; ++j) {
       const bool onCurve = level < kFullMotion && j <= levels.T;
       out.transfer[level * kTransferColumns + j] = onCurve ? levels.curve[level][j] : j;
+      out.transferBytes[level * kTransferColumns + j] = static_cast<uint8_t>(out.transfer[level * kTransferColumns + j]);
     }
   }
   for (int j = 0; j < 128; ++j) out.transfer0[j] = static_cast<uint8_t>(out.transfer[j]);

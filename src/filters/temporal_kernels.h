@@ -27,6 +27,8 @@ struct TemporalTables {
   // Transfer magnitude f_level(|s|) for level rows 0..15, identity beyond T,
   // and row kFullMotion the identity. Indexed level * 256 + |s|.
   alignas(32) int32_t transfer[(kFullMotion + 1) * kTransferColumns] = {};
+  // The same as bytes, for per-lane lookups.
+  alignas(32) uint8_t transferBytes[(kFullMotion + 1) * kTransferColumns] = {};
   // Row 0 as bytes (|s| 0..127), for the kernels that look up without levels.
   alignas(32) uint8_t transfer0[128] = {};
   // With motion detection: the smallest median magnitude K from which every

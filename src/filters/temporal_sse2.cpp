@@ -1,6 +1,6 @@
 // SSE2 kernels of the temporal filter. SSE2 has no byte shuffle for the table
-// lookups, so the vectors find the noise samples and their block medians and
-// the transfer is looked up per noise sample.
+// lookups, so the vectors do all the arithmetic and the transfer magnitudes
+// are looked up lane by lane.
 #include <emmintrin.h>
 
 #include <algorithm>
@@ -48,63 +48,123 @@ void Diff16Sse2(const int16_t* cur, int16_t* hist, ptrdiff_t a, ptrdiff_t b) {
   if (i <= b) Diff16Scalar(cur, hist, i, b);
 }
 
-void Main8Sse2(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
-  // Signed bytes are ordered as unsigned ones after flipping the top bit.
-  const __m128i bias = _mm_set1_epi8(static_cast<char>(0x80));
+namespace {
+
+template <int Flags>
+void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
+  // Signed bytes are ordered as unsigned ones after flipping the top bit; the
+  // same flip lets a signed saturating add clamp an output to 0..255.
+  const __m128i top = _mm_set1_epi8(static_cast<char>(0x80)), zero = _mm_setzero_si128();
   const __m128i vT = _mm_set1_epi8(static_cast<char>(t.T)), vNegT = _mm_set1_epi8(static_cast<char>(-t.T));
+  const __m128i clampMed = _mm_set1_epi8(kMedianClamp);
   const auto mn = [](__m128i x, __m128i y) { return _mm_min_epu8(x, y); };
   const auto mx = [](__m128i x, __m128i y) { return _mm_max_epu8(x, y); };
-  alignas(16) int8_t med[16];
+  alignas(16) uint8_t jv[16], av[16], fv[16];
   ptrdiff_t i = a;
   for (; i + 15 <= b; i += 16) {
     const __m128i d = Load(hist + i);
-    const int act = _mm_movemask_epi8(_mm_and_si128(_mm_cmpgt_epi8(d, vNegT), _mm_cmpgt_epi8(vT, d)));
-    if (act == 0) continue;
-    if (t.flags != 0) {
+    const __m128i act = _mm_and_si128(_mm_cmpgt_epi8(d, vNegT), _mm_cmpgt_epi8(vT, d));
+    if (_mm_movemask_epi8(act) == 0) continue;
+    const __m128i hv = _mm_sub_epi8(_mm_xor_si128(Load(cur + i), top), _mm_and_si128(d, act));
+    __m128i s = d;
+    if constexpr (Flags != 0) {
       __m128i col[3][3];
       for (int c = 0; c < 3; ++c)
-        for (int r = 0; r < 3; ++r) col[c][r] = _mm_xor_si128(Load(hist + i - 1 + c + (r - 1) * w), bias);
-      Store(med, _mm_xor_si128(Median9(col, mn, mx), bias));
-    } else {
-      Store(med, _mm_setzero_si128());
+        for (int r = 0; r < 3; ++r) col[c][r] = _mm_xor_si128(Load(hist + i - 1 + c + (r - 1) * w), top);
+      const __m128i med = _mm_xor_si128(Median9(col, mn, mx), top);
+      if constexpr ((Flags & 2) != 0) {
+        const __m128i dl = _mm_srai_epi16(_mm_unpacklo_epi8(d, d), 8), dh = _mm_srai_epi16(_mm_unpackhi_epi8(d, d), 8);
+        const __m128i ml = _mm_srai_epi16(_mm_unpacklo_epi8(med, med), 8), mh = _mm_srai_epi16(_mm_unpackhi_epi8(med, med), 8);
+        const __m128i sl = _mm_add_epi16(_mm_sub_epi16(_mm_slli_epi16(dl, 3), dl), _mm_add_epi16(_mm_slli_epi16(ml, 3), ml));
+        const __m128i sh = _mm_add_epi16(_mm_sub_epi16(_mm_slli_epi16(dh, 3), dh), _mm_add_epi16(_mm_slli_epi16(mh, 3), mh));
+        s = _mm_packs_epi16(_mm_srai_epi16(sl, 4), _mm_srai_epi16(sh, 4));
+      }
+      if constexpr ((Flags & 1) != 0) {
+        const __m128i mneg = _mm_cmpgt_epi8(zero, med);
+        Store(av, _mm_min_epu8(_mm_sub_epi8(_mm_xor_si128(med, mneg), mneg), clampMed));
+      }
     }
-    for (int bits = act; bits != 0; bits &= bits - 1) {
-      const int k = __builtin_ctz(static_cast<unsigned>(bits));
-      const int32_t dk = static_cast<int8_t>(hist[i + k]);
-      const int32_t out = cur[i + k] - dk + TransferDelta(dk, med[k], t);
-      cur[i + k] = static_cast<uint8_t>(std::clamp(out, 0, 255));
+    const __m128i neg = _mm_cmpgt_epi8(zero, s);
+    Store(jv, _mm_sub_epi8(_mm_xor_si128(s, neg), neg));  // |s| <= 126 wherever |d| < T
+    for (int k = 0; k < 16; ++k) {
+      const int row = (Flags & 1) ? t.levelByMedian[av[k]] * kTransferColumns : 0;
+      fv[k] = t.transferBytes[row + jv[k]];
     }
+    const __m128i f = Load(fv);
+    const __m128i tr = _mm_and_si128(_mm_sub_epi8(_mm_xor_si128(f, neg), neg), act);
+    Store(cur + i, _mm_xor_si128(_mm_adds_epi8(hv, tr), top));
   }
   if (i <= b) Main8Scalar(cur, hist, w, i, b, t);
 }
 
-void Main16Sse2(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b,
-                const TemporalTables& t) {
+template <int Flags>
+void Main16Impl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
+  const __m128i zero = _mm_setzero_si128(), top = _mm_set1_epi16(static_cast<int16_t>(0x8000));
   const __m128i vT = _mm_set1_epi16(static_cast<int16_t>(t.T)), vNegT = _mm_set1_epi16(static_cast<int16_t>(-t.T));
+  const __m128i clampMed = _mm_set1_epi16(static_cast<int16_t>(kMedianClamp ^ 0x8000));
+  const __m128i weights = _mm_set1_epi32(7 | (9 << 16));
   const auto mn = [](__m128i x, __m128i y) { return _mm_min_epi16(x, y); };
   const auto mx = [](__m128i x, __m128i y) { return _mm_max_epi16(x, y); };
-  alignas(16) int16_t med[8];
+  alignas(16) uint16_t jv[8], av[8];
+  alignas(16) int16_t fv[8];
   ptrdiff_t i = a;
   for (; i + 7 <= b; i += 8) {
     const __m128i d = Load(hist + i);
-    const int act =
-        _mm_movemask_epi8(_mm_packs_epi16(_mm_and_si128(_mm_cmpgt_epi16(d, vNegT), _mm_cmpgt_epi16(vT, d)), _mm_setzero_si128()));
-    if (act == 0) continue;
-    if (t.flags != 0) {
+    const __m128i act = _mm_and_si128(_mm_cmpgt_epi16(d, vNegT), _mm_cmpgt_epi16(vT, d));
+    if (_mm_movemask_epi8(act) == 0) continue;
+    const __m128i hv = _mm_sub_epi16(Load(cur + i), _mm_and_si128(d, act));  // modulo 2^16
+    __m128i s = d;
+    if constexpr (Flags != 0) {
       __m128i col[3][3];
       for (int c = 0; c < 3; ++c)
         for (int r = 0; r < 3; ++r) col[c][r] = Load(hist + i - 1 + c + (r - 1) * w);
-      Store(med, Median9(col, mn, mx));
-    } else {
-      Store(med, _mm_setzero_si128());
+      const __m128i med = Median9(col, mn, mx);
+      if constexpr ((Flags & 2) != 0) {
+        const __m128i lo = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(d, med), weights), 4);
+        const __m128i hi = _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(d, med), weights), 4);
+        s = _mm_packs_epi32(lo, hi);
+      }
+      if constexpr ((Flags & 1) != 0) {
+        // |med| as an unsigned 16-bit value, limited with a signed minimum on
+        // top-bit-flipped values.
+        const __m128i mneg = _mm_cmpgt_epi16(zero, med);
+        const __m128i am = _mm_sub_epi16(_mm_xor_si128(med, mneg), mneg);
+        Store(av, _mm_xor_si128(_mm_min_epi16(_mm_xor_si128(am, top), clampMed), top));
+      }
     }
-    for (int bits = act; bits != 0; bits &= bits - 1) {
-      const int k = __builtin_ctz(static_cast<unsigned>(bits));
-      const int32_t dk = hist[i + k];
-      cur[i + k] = Wrap16(cur[i + k] - dk + TransferDelta(dk, med[k], t));
+    const __m128i neg = _mm_cmpgt_epi16(zero, s);
+    Store(jv, _mm_sub_epi16(_mm_xor_si128(s, neg), neg));
+    for (int k = 0; k < 8; ++k) {
+      const int row = (Flags & 1) ? t.levelByMedian[av[k]] * kTransferColumns : 0;
+      const int j = jv[k];
+      fv[k] = static_cast<int16_t>(j < kTransferColumns ? t.transferBytes[row + j] : j);
     }
+    const __m128i f = Load(fv);
+    const __m128i tr = _mm_and_si128(_mm_sub_epi16(_mm_xor_si128(f, neg), neg), act);
+    Store(cur + i, _mm_add_epi16(hv, tr));
   }
   if (i <= b) Main16Scalar(cur, hist, w, i, b, t);
+}
+
+}  // namespace
+
+void Main8Sse2(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
+  switch (t.flags) {
+    case 0: return Main8Impl<0>(cur, hist, w, a, b, t);
+    case 1: return Main8Impl<1>(cur, hist, w, a, b, t);
+    case 2: return Main8Impl<2>(cur, hist, w, a, b, t);
+    default: return Main8Impl<3>(cur, hist, w, a, b, t);
+  }
+}
+
+void Main16Sse2(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b,
+                const TemporalTables& t) {
+  switch (t.flags) {
+    case 0: return Main16Impl<0>(cur, hist, w, a, b, t);
+    case 1: return Main16Impl<1>(cur, hist, w, a, b, t);
+    case 2: return Main16Impl<2>(cur, hist, w, a, b, t);
+    default: return Main16Impl<3>(cur, hist, w, a, b, t);
+  }
 }
 
 }  // namespace tarvo::temporal_detail
