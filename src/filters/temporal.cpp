@@ -60,11 +60,23 @@ void BuildTemporalTables(const TemporalLevels& levels, int32_t flags, TemporalTa
   if (flags & 1) {
     while (out.fullFromMedian > 1 && out.levelByMedian[out.fullFromMedian - 1] == kFullMotion) --out.fullFromMedian;
   }
-  out.smallJoint = (flags & 1) && out.T <= 15 && out.fullFromMedian <= 8;
+  // Below full motion |d| <= T - 1 and |med| <= K - 1 bound |s|.
+  const int32_t K = out.fullFromMedian;
+  int32_t jMax = out.T - 1;
+  if (flags & 2) {
+    const int32_t reach = 7 * (out.T - 1) + 9 * (K - 1);
+    jMax = std::max(reach >> 4, -((-reach) >> 4));
+  }
+  out.jointRow = jMax + 1;
+  out.smallJoint = (flags & 1) && out.T > 0 && K <= 15 && K * out.jointRow <= 128;
   if (out.smallJoint) {
-    for (int a = 0; a < out.fullFromMedian; ++a)
-      for (int j = 0; j < 16; ++j)
-        out.joint[a * 16 + j] = static_cast<uint8_t>(out.transfer[out.levelByMedian[a] * kTransferColumns + j]);
+    for (int a = 0; a < K; ++a) {
+      out.jointStart[a] = static_cast<uint8_t>(a * out.jointRow);
+      for (int j = 0; j < out.jointRow; ++j)
+        out.joint[a * out.jointRow + j] = out.transferBytes[out.levelByMedian[a] * kTransferColumns + j];
+    }
+    out.jointStart[K] = 0x80;
+    out.jointSlices = (K * out.jointRow + 15) / 16;
   }
 }
 

@@ -122,7 +122,7 @@ struct SortedColumns {
 };
 
 struct Consts8 {
-  __m256i top, ones, vTm1, vT, vK, weights;
+  __m256i top, ones, vTm1, vT, vK, weights, jointStart;
   int levelSlices, noiseSlices, curveSlices;
   explicit Consts8(const TemporalTables& t)
       : top(_mm256_set1_epi8(static_cast<char>(0x80))),
@@ -131,6 +131,7 @@ struct Consts8 {
         vT(_mm256_set1_epi8(static_cast<char>(t.T))),
         vK(_mm256_set1_epi8(static_cast<char>(t.fullFromMedian))),
         weights(_mm256_set1_epi16(7 | (9 << 8))),
+        jointStart(_mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(t.jointStart)))),
         levelSlices(SlicesFor(t.fullFromMedian)),
         noiseSlices(SlicesFor(t.T - 1)),
         curveSlices(SlicesFor(t.T)) {}
@@ -173,12 +174,11 @@ void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrd
         if constexpr ((Flags & 1) != 0) {
           const __m256i am = _mm256_min_epu8(_mm256_abs_epi8(med), k.vK);
           if constexpr (Joint) {
-            // Below full motion |med| < K <= 8 and |d| < T <= 15, so |s| <=
-            // (7 * 14 + 9 * 7) / 16 + 1 = 11 and a * 16 + |s| indexes the
-            // joint table; full motion transfers as the identity.
+            // Below full motion j < jointRow, so jointStart[am] + j indexes
+            // the joint table; full motion transfers as the identity.
             const __m256i full = _mm256_cmpeq_epi8(am, k.vK);
-            const __m256i idx = _mm256_or_si256(_mm256_slli_epi16(am, 4), j);
-            f = _mm256_blendv_epi8(jointLut.Lookup(idx, t.fullFromMedian), j, full);
+            const __m256i idx = _mm256_add_epi8(_mm256_shuffle_epi8(k.jointStart, am), j);
+            f = _mm256_blendv_epi8(jointLut.Lookup(idx, t.jointSlices), j, full);
           } else {
             const __m256i level = levelLut.Lookup(am, k.levelSlices);
             const __m256i fl = GatherTransfer16(t.transfer, _mm256_unpacklo_epi8(j, level));
@@ -200,7 +200,7 @@ void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrd
 }
 
 struct Consts16 {
-  __m256i ones, c255, vT, vNegT, vK, highOff, weights;
+  __m256i ones, c255, vT, vNegT, vK, highOff, weights, jointStart;
   int levelSlices, noiseSlices, curveSlices;
   explicit Consts16(const TemporalTables& t)
       : ones(_mm256_set1_epi16(-1)),
@@ -210,6 +210,7 @@ struct Consts16 {
         vK(_mm256_set1_epi16(static_cast<int16_t>(t.fullFromMedian))),
         highOff(_mm256_set1_epi16(static_cast<int16_t>(0xFF00))),  // byte lookups read 0 into the high byte
         weights(_mm256_set1_epi32(7 | (9 << 16))),
+        jointStart(_mm256_broadcastsi128_si256(_mm_load_si128(reinterpret_cast<const __m128i*>(t.jointStart)))),
         levelSlices(SlicesFor(t.fullFromMedian)),
         noiseSlices(SlicesFor(t.T - 1)),
         curveSlices(SlicesFor(t.T)) {}
@@ -247,10 +248,11 @@ void Main16Impl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptr
         if constexpr ((Flags & 1) != 0) {
           const __m256i am = _mm256_min_epu16(_mm256_abs_epi16(med), k.vK);
           if constexpr (Joint) {
-            // |s| <= 11 below full motion, as on Depth 1.
+            // As on Depth 1; the high bytes of the index stay 0xFF.
             const __m256i full = _mm256_cmpeq_epi16(am, k.vK);
-            const __m256i idx = _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi16(am, 4), j), k.highOff);
-            f = _mm256_blendv_epi8(jointLut.Lookup(idx, t.fullFromMedian), j, full);
+            const __m256i start = _mm256_shuffle_epi8(k.jointStart, _mm256_or_si256(am, k.highOff));
+            const __m256i idx = _mm256_or_si256(_mm256_add_epi16(start, j), k.highOff);
+            f = _mm256_blendv_epi8(jointLut.Lookup(idx, t.jointSlices), j, full);
           } else {
             const __m256i lv = levelLut.Lookup(_mm256_or_si256(am, k.highOff), k.levelSlices);
             const __m256i idx = _mm256_or_si256(_mm256_min_epu16(j, k.c255), _mm256_slli_epi16(lv, 8));

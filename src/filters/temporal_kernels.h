@@ -34,9 +34,14 @@ struct TemporalTables {
   // With motion detection: the smallest median magnitude K from which every
   // larger one is full motion (1..kMedianClamp); kMedianClamp otherwise.
   int32_t fullFromMedian = kMedianClamp;
-  // For T <= 15 and K <= 8: f for |med| = a < K and |s| = j <= 15 in one
-  // table, indexed a * 16 + j.
+  // With motion detection, when it fits 128 entries: f for |med| = a < K and
+  // every |s| = j a sample below full motion can have (j < jointRow), in one
+  // table indexed jointStart[a] + j = a * jointRow + j. jointStart[K] is 0x80,
+  // an index that reads nothing.
   bool smallJoint = false;
+  int32_t jointRow = 0;
+  int32_t jointSlices = 0;  // 16-entry slices the joint table spans
+  alignas(16) uint8_t jointStart[16] = {};
   alignas(32) uint8_t joint[128] = {};
   // False only if the motion thresholds fall outside the range the
   // level-by-median table covers; the caller then takes the plain path.
