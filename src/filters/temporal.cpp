@@ -5,7 +5,6 @@
 
 #include "filters/temporal_kernels.h"
 #include "util/cpu_features.h"
-#include "util/rounding.h"
 
 namespace tarvo {
 
@@ -219,10 +218,10 @@ TemporalLevels BuildTemporalLevels(const TemporalSettings& settings) {
   const int32_t third = T / 3;
   for (int i = 0; i < 16; ++i) {
     const int32_t v = ((L - O) * i) / 15;
-    lv.motion[i] = flat ? O : static_cast<int32_t>(Rnd(powl(static_cast<long double>(v), R) * Q + O));
+    lv.motion[i] = flat ? O : static_cast<int32_t>(FastRnd(powl(static_cast<long double>(v), R) * Q + O));
     const long double D = (3.0L - B) * 0.5L;
     for (int32_t j = 0; j <= T; ++j) {
-      const int64_t f = j <= third ? Rnd(B * j) : Rnd(D * j - (D - 1.0L) * T);
+      const int64_t f = j <= third ? FastRnd(B * j) : FastRnd(D * j - (D - 1.0L) * T);
       lv.curve[i][j] = static_cast<uint8_t>(std::clamp<int64_t>(f, 0, 255));
     }
     B = B * G;

@@ -5,8 +5,10 @@
 #include <random>
 #include <vector>
 
+#include "filters/temporal_kernels.h"
 #include "support/test_support.h"
 #include "util/cpu_features.h"
+#include "util/rounding.h"
 
 namespace tarvo {
 namespace {
@@ -75,6 +77,18 @@ TEST(TemporalLevels, CurvesRoundHalvesToEvenAndEndOnTheIdentity) {
   }
   // Level 15 keeps A^(-1/16) = 2^(-3/16) of a small difference: 41 * 0.878... = 36.0
   EXPECT_EQ(lv.curve[15][41], 36);
+}
+
+TEST(TemporalLevels, TableRoundingAgreesWithRnd) {
+  // Halves, quarters and thirds, and the neighbours one unit in the last
+  // place either side of every half.
+  for (int i = -4000; i <= 4000; ++i) {
+    for (long double z : {i * 0.5L, i * 0.25L, i / 3.0L, i * 1.0009765625L}) {
+      for (long double v : {z, std::nextafterl(z, -1e9L), std::nextafterl(z, 1e9L)}) {
+        ASSERT_EQ(temporal_detail::FastRnd(v), Rnd(v)) << static_cast<double>(v);
+      }
+    }
+  }
 }
 
 TEST(TemporalLevels, WorkedMotionThresholds) {
