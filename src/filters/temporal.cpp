@@ -200,6 +200,15 @@ void Main16Scalar(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, p
 
 }  // namespace temporal_detail
 
+int temporal_detail::MotionLevel(const TemporalLevels& levels, int32_t m) {
+  if (m == 0) return 0;
+  const int32_t am = std::abs(m);
+  if (am >= levels.motion[15]) return kFullMotion;
+  int level = 0;
+  while (am >= levels.motion[level]) ++level;
+  return level;
+}
+
 TemporalLevels BuildTemporalLevels(const TemporalSettings& settings) {
   const TemporalSettings s = ClampSettings(settings);
   TemporalLevels lv;
@@ -264,15 +273,8 @@ void TemporalSmoothReference(TChannel& work, TChannel& history, const TemporalSe
     const int32_t m = 9 * block[4];
     const int32_t s = (st.flags & 2) ? (7 * d + m) >> 4 : d;
 
-    bool full = false;
-    int level = 0;
-    if ((st.flags & 1) && m != 0) {
-      if (std::abs(m) >= lv.motion[15]) {
-        full = true;
-      } else {
-        while (std::abs(m) >= lv.motion[level]) ++level;
-      }
-    }
+    const int level = (st.flags & 1) ? MotionLevel(lv, m) : 0;
+    const bool full = level == kFullMotion;
 
     int32_t out;
     if (full) {

@@ -49,6 +49,11 @@ struct TemporalTables {
   bool usable = false;
 };
 
+// Recursion level of a sample with motion value m (9 x the block median) when
+// motion detection is on: 0 for m = 0, kFullMotion from M_15 up, otherwise the
+// smallest i with |m| < M_i.
+int MotionLevel(const TemporalLevels& levels, int32_t m);
+
 void BuildTemporalTables(const TemporalLevels& levels, int32_t flags, TemporalTables& out);
 
 // Rnd at a fraction of its cost: Rnd's nearbyintl saves and restores the

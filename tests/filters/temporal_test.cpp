@@ -97,6 +97,19 @@ TEST(TemporalLevels, WorkedMotionThresholds) {
   for (int i = 0; i < 16; ++i) EXPECT_EQ(lv.motion[i], expected[i]) << "level " << i;
 }
 
+TEST(TemporalLevels, MotionValueSelectsTheSmallestLevelAboveIt) {
+  const TemporalLevels lv = BuildTemporalLevels(Settings(10, 0, 0, 50, 0, 1));
+  using temporal_detail::MotionLevel;
+  EXPECT_EQ(MotionLevel(lv, 0), 0);
+  EXPECT_EQ(MotionLevel(lv, 20), 6);
+  EXPECT_EQ(MotionLevel(lv, -20), 6);
+  EXPECT_EQ(MotionLevel(lv, 21), 7);
+  EXPECT_EQ(MotionLevel(lv, 1), 1);  // M_0 = 0 is never above |m|
+  EXPECT_EQ(MotionLevel(lv, 53), 15);
+  EXPECT_EQ(MotionLevel(lv, 54), temporal_detail::kFullMotion);
+  EXPECT_EQ(MotionLevel(lv, -300000), temporal_detail::kFullMotion);
+}
+
 TEST(TemporalLevels, ThresholdsRiseAlongTheResponseCurveAndSitAtOnsetWhenLimitEqualsOnset) {
   // Response 100: M_i = v_i^2 / (L - O) + O; T 12, onset 50: O 18, L 63.
   const TemporalLevels curved = BuildTemporalLevels(Settings(10, 0, 50, 50, 100, 0));
