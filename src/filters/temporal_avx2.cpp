@@ -3,6 +3,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "filters/temporal_kernels.h"
 
@@ -61,6 +62,18 @@ inline __m256i GatherTransfer16(const int32_t* table, __m256i idx16) {
 }
 
 inline int SlicesFor(int maxIndex) { return maxIndex / 16 + 1; }
+
+// Asks for the cache lines `offset` samples beyond two pointers. A hint only:
+// it never faults, and the address is formed as an integer so that it may lie
+// past the end of the buffer.
+template <typename Cell>
+inline void Prefetch(const Cell* a, const Cell* b, ptrdiff_t offset) {
+  const auto at = [offset](const Cell* p) {
+    return reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(p) + static_cast<uintptr_t>(offset) * sizeof(Cell));
+  };
+  _mm_prefetch(at(a), _MM_HINT_T0);
+  _mm_prefetch(at(b), _MM_HINT_T0);
+}
 
 }  // namespace
 
@@ -150,6 +163,9 @@ void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrd
     if (Flags != 0) cols.Build(h8, w, c, n, kMin8, kMax8);
     for (ptrdiff_t o = 0; o < n; o += 32) {
       const ptrdiff_t i = c + o;
+      // Row y + 2 is differenced next; asking for it now overlaps the fetch
+      // with this row's arithmetic.
+      if ((o & 63) == 0) Prefetch(cur, hist, i + 2 * w);
       const __m256i d = Load(hist + i);
       const __m256i ad = _mm256_abs_epi8(d);
       const __m256i act = _mm256_cmpeq_epi8(_mm256_min_epu8(ad, k.vTm1), ad);  // |d| < T
@@ -228,6 +244,7 @@ void Main16Impl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptr
     if (Flags != 0) cols.Build(hist, w, c, n, kMin16, kMax16);
     for (ptrdiff_t o = 0; o < n; o += 16) {
       const ptrdiff_t i = c + o;
+      if ((o & 31) == 0) Prefetch(cur, hist, i + 2 * w);
       const __m256i d = Load(hist + i);
       const __m256i act = _mm256_and_si256(_mm256_cmpgt_epi16(d, k.vNegT), _mm256_cmpgt_epi16(k.vT, d));
       if (_mm256_testz_si256(act, act)) continue;
