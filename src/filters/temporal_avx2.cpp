@@ -152,7 +152,7 @@ struct Consts8 {
 
 template <int Flags, bool Joint>
 void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
-  constexpr int kChunk = 512;
+  constexpr int kChunk = 2048;
   const Lut128 levelLut(t.levelByMedian), curveLut(t.transfer0), jointLut(t.joint);
   const Consts8 k(t);
   SortedColumns<int8_t, kChunk> cols;
@@ -234,7 +234,7 @@ struct Consts16 {
 
 template <int Flags, bool Joint>
 void Main16Impl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
-  constexpr int kChunk = 256;
+  constexpr int kChunk = 1024;
   const Lut128 levelLut(t.levelByMedian), curveLut(t.transfer0), jointLut(t.joint);
   const Consts16 k(t);
   SortedColumns<int16_t, kChunk> cols;

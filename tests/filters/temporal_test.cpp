@@ -284,7 +284,9 @@ TEST(TemporalSmooth, OptimisedMatchesReferenceBitForBit) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   std::uniform_int_distribution<int> pct(0, 100), flags(0, 3), dim(3, 90);
-  const std::pair<int, int> fixed[] = {{3, 3}, {4, 3}, {3, 7}, {33, 3}, {34, 4}, {65, 5}, {97, 6}, {1, 9}, {17, 2}};
+  // Tiny, odd and vector-edge sizes, and rows longer than the kernels' chunks.
+  const std::pair<int, int> fixed[] = {{3, 3},  {4, 3}, {3, 7},  {33, 3},   {34, 4},
+                                       {65, 5}, {97, 6}, {1, 9}, {17, 2}, {2113, 4}};
   for (KernelLevel level : {KernelLevel::Scalar, KernelLevel::Sse2, KernelLevel::Avx2}) {
     SetKernelLevelCap(level);
     for (int round = 0; round < 60; ++round) {
