@@ -38,13 +38,70 @@ class Pipeline {
   const TChannel& Plane(int index) const;  // see PlaneIndex
   enum PlaneIndex { kY, kU, kV, kYPrev, kUPrev, kVPrev, kYPrev2, kUPrev2, kVPrev2, kMask, kScratch, kPlaneCount };
 
+  // Test seam: the n-th plane allocation made by the pipeline from now on
+  // (n >= 1) throws std::bad_alloc, as if memory had run out; 0 switches the
+  // seam off. Counts only allocations, not re-uses of a buffer of the right
+  // size.
+  void FailPlaneAllocationForTest(int n) { failAllocationAt_ = n; }
+
  private:
-  // The implementation adds its members here.
+  // What one frame of full processing will do, worked out from the record and
+  // the frame size before anything is written.
+  struct FramePlan;
+  // A history save mode, or kNoSave when the chain keeps its history.
+  static constexpr int kNoSave = -1;
+
+  bool FramesAreSafe(const TPixBuffer& source, const TPixBuffer& destination, bool bypassCopy);
+  void CopyFrame(const TPixBuffer& source, TPixBuffer& destination);
+  void ConvertOnly(TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, bool dialog,
+                   CallState& call);
+  void Process(TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, const TDerived& derived,
+               bool dialog, CallState& call);
+  FramePlan Plan(const TSpecs& specs, const TDerived& derived, const CallState& call, int32_t width,
+                 int32_t height) const;
+  void ReservePlanes(const FramePlan& plan);
+  void DetectRun(int32_t part, const CallState& call, int32_t yTempMode, int32_t cTempMode);
+  void LuminanceChain(const TSpecs& specs, const TDerived& derived, const FramePlan& plan);
+  void ColourChain(const TSpecs& specs, const TDerived& derived, const FramePlan& plan);
+  void MaskDisplay(const TSpecs& specs, bool showY, bool showC, int amount, int offset);
+  void Median(TChannel& plane, TChannel& scratch, const TSpecs& specs, const TDerived& derived);
+  void SharpenColour(TChannel& plane, int index, const TSpecs& specs, const TDerived& derived,
+                     const FramePlan& plan);
+  void SaveHistory(int chain, int mode);
+  void OnOutOfMemory();
+  // Gives a plane the size (one allocation at most) and makes sure it holds a
+  // buffer; does nothing when it already has both.
+  void Reserve(TChannel& plane, int32_t width, int32_t height, int32_t depth);
+
   Notifier& notifier_;
   int32_t opMode_ = kOpFinal;
   MonitorSink* monitor_ = nullptr;
   int32_t runLength_ = 0;
   bool historyValid_ = false;
+
+  ColourConverter converter_;
+  TChannel planes_[kPlaneCount];
+  // The mask and scratch roles at chroma size. In the subsampled modes the
+  // luminance and colour chains need them at two sizes in every frame; two
+  // planes keep both buffers instead of re-allocating twice a frame.
+  TChannel chromaMask_;
+  TChannel chromaScratch_;
+  // Caller-kept scratch of CreateMask (edges) and Sharpen (blur), per size.
+  TChannel lumaEdge_, chromaEdge_, lumaBlur_, chromaBlur_;
+
+  // Run detection: the previous call of the full processing path.
+  int32_t prevPart_ = 0;
+  int32_t prevTotal_ = 0;
+  int32_t prevYTempMode_ = 0;
+  int32_t prevCTempMode_ = 0;
+  uint8_t prevPrivate_[64] = {};
+  // Set at start and after a failed frame: the next call starts a new run.
+  bool breakRun_ = true;
+  // Whether each history plane held a usable picture (size of the working
+  // plane, buffer present) when this frame started.
+  bool historyUsable_[kPlaneCount] = {};
+
+  int failAllocationAt_ = 0;
 };
 
 }  // namespace tarvo
