@@ -7,8 +7,11 @@
 # typical), CORE (default 0).
 # The input is FFmpeg's testsrc2 with temporal grain, written once per size to
 # a temporary folder that is removed at the end. Both programs read the file
-# frame by frame; FFmpeg's time also covers its start-up, so short runs favour
-# us slightly: use FRAMES of 50 or more.
+# frame by frame. Frame rates are frames per second of processor time (user +
+# system) of each program, so that other load on a shared machine does not
+# skew the comparison; wall-clock rates are printed beside them. FFmpeg's time
+# also covers its start-up, so short runs favour us slightly: use FRAMES of
+# 50 or more.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 BUILD_DIR=${1:-build}
@@ -25,6 +28,7 @@ trap 'rm -rf "$TMP"' EXIT
 CHAIN="format=yuv444p,lutyuv=y=gammaval(0.9):u=(val-128)*1.2+128:v=(val-128)*1.2+128,removegrain=4:4:4,hqdn3d=4:3:6:4.5,unsharp=3:3:0.8:3:3:0,format=bgra"
 
 now() { date +%s.%N; }
+TIMEFORMAT='%U %S'
 
 for SIZE in 1920x1080 720x576; do
   W=${SIZE%x*}
@@ -36,13 +40,16 @@ for SIZE in 1920x1080 720x576; do
   cat "$IN" > /dev/null
 
   OURS=$(taskset -c "$CORE" "$RUN" "$W" "$H" "$IN" "$RECORD")
-  OURS_FPS=$(sed -n 's/.*: \([0-9.]*\) fps.*/\1/p' <<<"$OURS")
+  OURS_FPS=$(sed -n 's/.*processor time: \([0-9.]*\) fps.*/\1/p' <<<"$OURS")
+  OURS_WALL=$(sed -n 's/.*wall: \([0-9.]*\) fps.*/\1/p' <<<"$OURS")
 
   T0=$(now)
-  taskset -c "$CORE" ffmpeg -v error -nostdin -threads 1 -filter_threads 1 \
-    -f rawvideo -pix_fmt bgra -s "$SIZE" -i "$IN" -vf "$CHAIN" -f null -
+  CPU=$( { time taskset -c "$CORE" ffmpeg -v error -nostdin -threads 1 -filter_threads 1 \
+    -f rawvideo -pix_fmt bgra -s "$SIZE" -i "$IN" -vf "$CHAIN" -f null - ; } 2>&1 )
   T1=$(now)
-  FF_FPS=$(awk -v n="$FRAMES" -v a="$T0" -v b="$T1" 'BEGIN { printf "%.2f", n / (b - a) }')
+  FF_FPS=$(awk -v n="$FRAMES" -v t="$CPU" 'BEGIN { split(t, a, " "); printf "%.2f", n / (a[1] + a[2]) }')
+  FF_WALL=$(awk -v n="$FRAMES" -v a="$T0" -v b="$T1" 'BEGIN { printf "%.2f", n / (b - a) }')
   RATIO=$(awk -v a="$OURS_FPS" -v b="$FF_FPS" 'BEGIN { printf "%.2f", a / b }')
-  printf '%-10s tarvo (%s): %8.2f fps   ffmpeg: %8.2f fps   ratio %sx\n' "$SIZE" "$RECORD" "$OURS_FPS" "$FF_FPS" "$RATIO"
+  printf '%-10s tarvo (%s): %8.2f fps   ffmpeg: %8.2f fps   ratio %sx   (wall: %s vs %s fps)\n' \
+    "$SIZE" "$RECORD" "$OURS_FPS" "$FF_FPS" "$RATIO" "$OURS_WALL" "$FF_WALL"
 done

@@ -75,6 +75,7 @@ void Pipeline::Reserve(TChannel& plane, int32_t width, int32_t height, int32_t d
   const bool empty = width <= 0 || height <= 0 || depth <= 0;
   if (sameSize && (plane.HasBuffer() || empty)) return;
   if (!empty && failAllocationAt_ > 0 && --failAllocationAt_ == 0) throw std::bad_alloc();
+  if (!empty) allocated_ = true;
   // Depth 0 first, so that changing the other two dimensions allocates
   // nothing and the final depth allocates once. A plane left without buffer
   // by an earlier failure gets one here as well.
@@ -96,14 +97,13 @@ bool Pipeline::FramesAreSafe(const TPixBuffer& s, const TPixBuffer& d, bool bypa
   bool ok = FrameIsUsable(s) && FrameIsUsable(d) && FrameWidth(s) >= FrameWidth(d) &&
             FrameHeight(s) >= FrameHeight(d);
   if (ok) {
-    const int64_t sourceExtent = Extent(FrameHeight(s), FrameWidth(s), FrameStride(s));
-    const int64_t destExtent = Extent(FrameHeight(d), FrameWidth(d), FrameStride(d));
     if (bypassCopy) {
       // The copy writes the source's rows at the source's stride.
-      ok = sourceExtent <= destExtent;
+      const int64_t written = Extent(FrameHeight(s), FrameWidth(s), FrameStride(s));
+      ok = written <= Extent(FrameHeight(d), FrameWidth(d), FrameStride(d));
     } else {
       // The conversion reads the source at the destination's stride.
-      ok = Extent(FrameHeight(d), FrameWidth(d), FrameStride(d)) <= sourceExtent;
+      ok = FrameStride(s) >= FrameStride(d);
     }
   }
   if (!ok) notifier_.Show(Notice::BadFrame, kBadFrameText);
@@ -264,6 +264,16 @@ void Pipeline::DetectRun(int32_t part, const CallState& call, int32_t yTempMode,
   breakRun_ = false;
 }
 
+uint32_t Pipeline::StagesOf(const TSpecs& s, const TDerived& dv, const FramePlan& p) {
+  uint32_t stages = 1;  // the conversions
+  if (s.YDespeckle > 0 || s.CDespeckle > 0) stages |= 2;
+  if (dv.MedianMaxStep > 0 && (s.MedianWhen & 3) != 0) stages |= 4;
+  if (p.yTempMode != 0 || p.cTempMode != 0) stages |= 8;
+  if (p.lumaEdge || p.chromaEdge) stages |= 16;
+  if (p.lumaBlur || p.chromaBlur) stages |= 32;
+  return stages;
+}
+
 void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const TDerived& dv, bool dialog,
                        CallState& call) {
   // The dialog's test pictures never continue a run.
@@ -283,10 +293,30 @@ void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const 
   }
   historyValid_ = false;
 
+  const int32_t w = plan.width, h = plan.height;
+  bool keptFourthBytes = false;
   try {
     // Every plane this frame needs gets its buffer before anything is written:
     // when memory runs out, the destination is still untouched.
+    allocated_ = false;
     ReservePlanes(plan);
+    if (allocated_) stagesSeen_ = 0;
+    const uint32_t stages = StagesOf(specs, dv, plan);
+    if ((stages & ~stagesSeen_) != 0) {
+      // New plane sizes, or a stage not run since the sizes were set: the
+      // stage may still grow scratch memory of its own on first use. Keep the
+      // destination's fourth bytes, the only bytes the input conversion
+      // writes there, so that a failure after it can be undone. Steady frames
+      // skip this.
+      fourthBytes_.resize(static_cast<size_t>(w) * h);
+      for (int32_t row = 0; row < h; ++row) {
+        const uint8_t* p = d.Pixels + static_cast<size_t>(row) * FrameStride(d) + 3;
+        uint8_t* kept = &fourthBytes_[static_cast<size_t>(row) * w];
+        for (int32_t x = 0; x < w; ++x) kept[x] = p[x * 4];
+      }
+      keptFourthBytes = true;
+      stagesSeen_ |= stages;
+    }
     if (specs.TestSignal > 1) DrawTestSignal(s, specs, !call.inSetup);
   } catch (const std::bad_alloc&) {
     OnOutOfMemory();
@@ -322,8 +352,16 @@ void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const 
       SaveHistory(kV, plan.cHistory);
     }
   } catch (const std::bad_alloc&) {
-    // Not reached while every plane is sized above; kept so that a stage that
-    // allocates on its own cannot take the host down.
+    // Only a stage's own scratch can fail here, and only on a frame of a new
+    // size, for which the fourth bytes were kept. The colour bytes are written
+    // last, by the output conversion, which does not allocate.
+    if (keptFourthBytes) {
+      for (int32_t row = 0; row < h; ++row) {
+        uint8_t* p = d.Pixels + static_cast<size_t>(row) * FrameStride(d) + 3;
+        const uint8_t* kept = &fourthBytes_[static_cast<size_t>(row) * w];
+        for (int32_t x = 0; x < w; ++x) p[x * 4] = kept[x];
+      }
+    }
     OnOutOfMemory();
   }
 }

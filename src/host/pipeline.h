@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "host/call_state.h"
 #include "host/notify.h"
@@ -68,6 +69,8 @@ class Pipeline {
   void SharpenColour(TChannel& plane, int index, const TSpecs& specs, const TDerived& derived,
                      const FramePlan& plan);
   void SaveHistory(int chain, int mode);
+  // One bit per kind of stage the frame may run.
+  static uint32_t StagesOf(const TSpecs& specs, const TDerived& derived, const FramePlan& plan);
   void OnOutOfMemory();
   // Gives a plane the size (one allocation at most) and makes sure it holds a
   // buffer; does nothing when it already has both.
@@ -102,6 +105,10 @@ class Pipeline {
   bool historyUsable_[kPlaneCount] = {};
 
   int failAllocationAt_ = 0;
+  bool allocated_ = false;  // a plane got a new buffer while sizing this frame
+  // Kinds of stage run since the planes last got new buffers (StagesOf).
+  uint32_t stagesSeen_ = 0;
+  std::vector<uint8_t> fourthBytes_;
 };
 
 }  // namespace tarvo
