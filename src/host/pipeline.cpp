@@ -159,7 +159,10 @@ void Pipeline::ConvertOnly(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, bo
     OnOutOfMemory();
     return;
   }
-  converter_.Input(s, d, specs, call.inSetup, call.changed, y, u, v);
+  if (!converter_.Input(s, d, specs, call.inSetup, call.changed, y, u, v)) {
+    notifier_.Show(Notice::BadFrame, kBadFrameText);
+    return;
+  }
   if (call.inSetup) {
     if (specs.ChannelView == 1) {
       u.Fill(0);
@@ -168,7 +171,8 @@ void Pipeline::ConvertOnly(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, bo
       y.Fill(128);
     }
   }
-  converter_.Output(y, u, v, d, specs, dialog ? monitor_ : nullptr);
+  if (!converter_.Output(y, u, v, d, specs, dialog ? monitor_ : nullptr))
+    notifier_.Show(Notice::BadFrame, kBadFrameText);
 }
 
 Pipeline::FramePlan Pipeline::Plan(const TSpecs& s, const TDerived& dv, const CallState& call, int32_t w,
@@ -329,7 +333,13 @@ void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const 
   TChannel& u = planes_[kU];
   TChannel& v = planes_[kV];
   try {
-    converter_.Input(s, d, specs, call.inSetup, call.changed, y, u, v);
+    // The frame checks above make both conversions succeed; should either
+    // refuse the frame, the history no longer follows the clip.
+    if (!converter_.Input(s, d, specs, call.inSetup, call.changed, y, u, v)) {
+      notifier_.Show(Notice::BadFrame, kBadFrameText);
+      breakRun_ = true;
+      return;
+    }
     switch (plan.branch) {
       case FramePlan::kNormal:
         LuminanceChain(specs, dv, plan);
@@ -345,7 +355,11 @@ void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const 
                     !(specs.ChannelView == 1 || dv.CSharpGain == 0), specs.SharpMask, specs.SharpSmooth);
         break;
     }
-    converter_.Output(y, u, v, d, specs, dialog ? monitor_ : nullptr);
+    if (!converter_.Output(y, u, v, d, specs, dialog ? monitor_ : nullptr)) {
+      notifier_.Show(Notice::BadFrame, kBadFrameText);
+      breakRun_ = true;
+      return;
+    }
     if (dv.YSharpGain == 0) SaveHistory(kY, plan.yHistory);
     if (dv.CSharpGain == 0) {
       SaveHistory(kU, plan.cHistory);
