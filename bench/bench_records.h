@@ -94,8 +94,9 @@ inline std::vector<uint8_t> SyntheticFrame(int width, int height, int frame) {
 // Renders frames of one clip through one pipeline, continuing the run.
 class Renderer {
  public:
-  Renderer(const TSpecs& specs, int32_t opMode) : specs_(specs), pipe_(notifier_) {
+  Renderer(const TSpecs& specs, int32_t opMode, int threads = 1) : specs_(specs), pipe_(notifier_) {
     pipe_.SetOpMode(opMode);
+    pipe_.SetThreads(threads);
     specsPtr_ = reinterpret_cast<uint8_t*>(&specs_);
     call_.total = 1 << 30;
   }

@@ -22,10 +22,10 @@ struct Frames {
   }
 };
 
-void RunRecord(benchmark::State& state, const TSpecs& specs, int32_t opMode) {
+void RunRecord(benchmark::State& state, const TSpecs& specs, int32_t opMode, int threads = 1) {
   const int w = static_cast<int>(state.range(0)), h = static_cast<int>(state.range(1));
   Frames frames(w, h);
-  Renderer renderer(specs, opMode);
+  Renderer renderer(specs, opMode, threads);
   // Two frames first: the planes get their sizes and the history its picture.
   renderer.Render(frames.sources[0].data(), frames.destination.data(), w, h);
   renderer.Render(frames.sources[1].data(), frames.destination.data(), w, h);
@@ -43,6 +43,10 @@ void RunRecord(benchmark::State& state, const TSpecs& specs, int32_t opMode) {
 void BM_PipelineLight(benchmark::State& s) { RunRecord(s, LightRecord(), kOpFinal); }
 void BM_PipelineTypical(benchmark::State& s) { RunRecord(s, TypicalRecord(), kOpFinal); }
 void BM_PipelineHeavy(benchmark::State& s) { RunRecord(s, HeavyRecord(), kOpFinal); }
+// The luminance and colour chains on two threads (results identical); real
+// time counts here, not processor time.
+void BM_PipelineTypical2Threads(benchmark::State& s) { RunRecord(s, TypicalRecord(), kOpFinal, 2); }
+void BM_PipelineHeavy2Threads(benchmark::State& s) { RunRecord(s, HeavyRecord(), kOpFinal, 2); }
 void BM_PipelineDraft(benchmark::State& s) { RunRecord(s, LightRecord(), kOpDraft); }
 void BM_PipelineBypass(benchmark::State& s) { RunRecord(s, LightRecord(), kOpBypass); }
 
@@ -63,6 +67,8 @@ BENCHMARK(BM_PipelineLight) SIZES;
 BENCHMARK(BM_PipelineTypical) SIZES;
 BENCHMARK(BM_PipelineHeavy) SIZES;
 BENCHMARK(BM_PipelineDraft) SIZES;
+BENCHMARK(BM_PipelineTypical2Threads) SIZES->UseRealTime();
+BENCHMARK(BM_PipelineHeavy2Threads) SIZES->UseRealTime();
 BENCHMARK(BM_PipelineBypass) SIZES;
 BENCHMARK(BM_FrameMemcpy) SIZES;
 

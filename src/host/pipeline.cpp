@@ -1,8 +1,13 @@
 #include "host/pipeline.h"
 
 #include <climits>
+#include <condition_variable>
 #include <cstring>
+#include <exception>
+#include <mutex>
 #include <new>
+#include <thread>
+#include <utility>
 
 #include "filters/despeckle.h"
 #include "filters/mask.h"
@@ -66,7 +71,82 @@ struct Pipeline::FramePlan {
   int yHistory = kNoSave, cHistory = kNoSave;
 };
 
+// A second thread that runs one job at a time for the calling thread. A job
+// is a plain function and its argument, so handing one over allocates
+// nothing.
+class Pipeline::Worker {
+ public:
+  using Job = void (*)(void*);
+  Worker() : thread_([this] { Loop(); }) {}
+  ~Worker() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      quit_ = true;
+    }
+    wake_.notify_all();
+    thread_.join();
+  }
+  void Start(Job job, void* arg) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      job_ = job;
+      arg_ = arg;
+      done_ = false;
+      error_ = nullptr;
+    }
+    wake_.notify_all();
+  }
+  // Waits for the job; an exception it threw is thrown here.
+  void Finish() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    wake_.wait(lock, [this] { return done_; });
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+  }
+
+ private:
+  void Loop() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [this] { return quit_ || job_ != nullptr; });
+      if (quit_) return;
+      const Job job = std::exchange(job_, nullptr);
+      void* const arg = arg_;
+      lock.unlock();
+      std::exception_ptr error;
+      try {
+        job(arg);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      lock.lock();
+      error_ = error;
+      done_ = true;
+      wake_.notify_all();
+    }
+  }
+
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  Job job_ = nullptr;
+  void* arg_ = nullptr;
+  bool done_ = true;
+  bool quit_ = false;
+  std::exception_ptr error_;
+  std::thread thread_;  // last: starts once the members above exist
+};
+
 Pipeline::Pipeline(Notifier& notifier) : notifier_(notifier) {}
+
+Pipeline::~Pipeline() = default;
+
+void Pipeline::SetThreads(int threads) {
+  if (threads >= 2 && !worker_) {
+    worker_ = std::make_unique<Worker>();
+    stagesSeen_ = 0;  // the new thread's stage scratch starts empty
+  } else if (threads < 2) {
+    worker_.reset();
+  }
+}
 
 const TChannel& Pipeline::Plane(int index) const { return planes_[index]; }
 
@@ -74,7 +154,7 @@ void Pipeline::Reserve(TChannel& plane, int32_t width, int32_t height, int32_t d
   const bool sameSize = plane.Width() == width && plane.Height() == height && plane.Depth() == depth;
   const bool empty = width <= 0 || height <= 0 || depth <= 0;
   if (sameSize && (plane.HasBuffer() || empty)) return;
-  if (!empty && failAllocationAt_ > 0 && --failAllocationAt_ == 0) throw std::bad_alloc();
+  if (!empty && failAllocationAt_.load() > 0 && failAllocationAt_.fetch_sub(1) == 1) throw std::bad_alloc();
   if (!empty) allocated_ = true;
   // Depth 0 first, so that changing the other two dimensions allocates
   // nothing and the final depth allocates once. A plane left without buffer
@@ -341,10 +421,40 @@ void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const 
       return;
     }
     switch (plan.branch) {
-      case FramePlan::kNormal:
-        LuminanceChain(specs, dv, plan);
-        ColourChain(specs, dv, plan);
+      case FramePlan::kNormal: {
+        int lumaValid = -1, colourValid = -1;
+        if (worker_) {
+          struct ColourJob {
+            Pipeline* self;
+            const TSpecs* specs;
+            const TDerived* dv;
+            const FramePlan* plan;
+            int* valid;
+          } job{this, &specs, &dv, &plan, &colourValid};
+          worker_->Start(
+              [](void* arg) {
+                auto* j = static_cast<ColourJob*>(arg);
+                *j->valid = j->self->ColourChain(*j->specs, *j->dv, *j->plan);
+              },
+              &job);
+          try {
+            lumaValid = LuminanceChain(specs, dv, plan);
+          } catch (...) {
+            try {
+              worker_->Finish();
+            } catch (...) {
+            }
+            throw;
+          }
+          worker_->Finish();
+        } else {
+          lumaValid = LuminanceChain(specs, dv, plan);
+          colourValid = ColourChain(specs, dv, plan);
+        }
+        // As if run in order: the colour chain's value is the last one set.
+        historyValid_ = colourValid >= 0 ? colourValid == 1 : lumaValid == 1;
         break;
+      }
       case FramePlan::kNoiseMaskView:
         MaskDisplay(specs, specs.ChannelView < 2 && specs.YDespeckle >= 1,
                     !(specs.ChannelView == 1 || specs.CDespeckle < 1 || specs.NoiseMaskYOnly == 1), specs.NoiseMask,
@@ -390,11 +500,12 @@ void Pipeline::Median(TChannel& plane, TChannel& scratch, const TSpecs& s, const
   plane.Exchange(scratch);
 }
 
-void Pipeline::LuminanceChain(const TSpecs& s, const TDerived& dv, const FramePlan& plan) {
+int Pipeline::LuminanceChain(const TSpecs& s, const TDerived& dv, const FramePlan& plan) {
   TChannel& y = planes_[kY];
+  int valid = -1;
   if (!plan.lumaChain) {
     y.Fill(128);
-    return;
+    return valid;
   }
   TChannel& scratch = planes_[kScratch];
   TChannel& mask = planes_[kMask];
@@ -404,8 +515,8 @@ void Pipeline::LuminanceChain(const TSpecs& s, const TDerived& dv, const FramePl
 
   if (s.TempYThreshold > 0 && (plan.yTempMode == 1 || plan.yTempMode == 2)) {
     const int history = plan.yTempMode == 1 ? kYPrev : kYPrev2;
-    historyValid_ = runLength_ >= plan.yTempMode && historyUsable_[history];
-    if (historyValid_) TemporalSmooth(y, planes_[history], TemporalOf(s, s.TempYThreshold), true);
+    valid = runLength_ >= plan.yTempMode && historyUsable_[history];
+    if (valid) TemporalSmooth(y, planes_[history], TemporalOf(s, s.TempYThreshold), true);
   }
 
   if (plan.lumaMask) {
@@ -436,6 +547,7 @@ void Pipeline::LuminanceChain(const TSpecs& s, const TDerived& dv, const FramePl
   }
 
   if (dv.MedianMaxStep > 0 && (s.MedianWhen & 2)) Median(y, scratch, s, dv);
+  return valid;
 }
 
 void Pipeline::SharpenColour(TChannel& plane, int index, const TSpecs& s, const TDerived& dv,
@@ -451,13 +563,14 @@ void Pipeline::SharpenColour(TChannel& plane, int index, const TSpecs& s, const 
             chromaBlur_);
 }
 
-void Pipeline::ColourChain(const TSpecs& s, const TDerived& dv, const FramePlan& plan) {
+int Pipeline::ColourChain(const TSpecs& s, const TDerived& dv, const FramePlan& plan) {
   TChannel& u = planes_[kU];
   TChannel& v = planes_[kV];
+  int valid = -1;
   if (!plan.colourChain) {
     u.Fill(0);
     v.Fill(0);
-    return;
+    return valid;
   }
   const int32_t cw = u.Width(), ch = u.Height();
   const bool cSharp = dv.CSharpGain != 0;
@@ -471,7 +584,7 @@ void Pipeline::ColourChain(const TSpecs& s, const TDerived& dv, const FramePlan&
     const int uHistory = plan.cTempMode == 1 ? kUPrev : kUPrev2;
     const int vHistory = uHistory + 1;
     const bool run = runLength_ >= plan.cTempMode;
-    historyValid_ = run && historyUsable_[uHistory] && historyUsable_[vHistory];
+    valid = run && historyUsable_[uHistory] && historyUsable_[vHistory];
     const TemporalSettings settings = TemporalOf(s, s.TempCThreshold);
     if (run && historyUsable_[uHistory]) TemporalSmooth(u, planes_[uHistory], settings, true);
     if (run && historyUsable_[vHistory]) TemporalSmooth(v, planes_[vHistory], settings, true);
@@ -506,6 +619,7 @@ void Pipeline::ColourChain(const TSpecs& s, const TDerived& dv, const FramePlan&
     Median(u, chromaScratch_, s, dv);
     Median(v, chromaScratch_, s, dv);
   }
+  return valid;
 }
 
 void Pipeline::MaskDisplay(const TSpecs& s, bool showY, bool showC, int amount, int offset) {

@@ -3,7 +3,9 @@
 // and the history saves.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "host/call_state.h"
@@ -22,6 +24,16 @@ enum OpModeValue : int32_t { kOpBypass = 0, kOpDraft = 1, kOpFinal = 2 };
 class Pipeline {
  public:
   explicit Pipeline(Notifier& notifier);
+  ~Pipeline();
+  Pipeline(const Pipeline&) = delete;
+  Pipeline& operator=(const Pipeline&) = delete;
+
+  // Threads used inside one frame: 1 (the default) or 2, with which the
+  // luminance chain and the colour chain run side by side. The two chains
+  // work on disjoint planes and scratch, so the output never depends on this
+  // setting.
+  void SetThreads(int threads);
+  int Threads() const { return worker_ ? 2 : 1; }
 
   void SetOpMode(int32_t mode) { opMode_ = mode; }
   int32_t OpMode() const { return opMode_; }
@@ -43,7 +55,7 @@ class Pipeline {
   // (n >= 1) throws std::bad_alloc, as if memory had run out; 0 switches the
   // seam off. Counts only allocations, not re-uses of a buffer of the right
   // size.
-  void FailPlaneAllocationForTest(int n) { failAllocationAt_ = n; }
+  void FailPlaneAllocationForTest(int n) { failAllocationAt_.store(n); }
 
  private:
   // What one frame of full processing will do, worked out from the record and
@@ -62,8 +74,10 @@ class Pipeline {
                  int32_t height) const;
   void ReservePlanes(const FramePlan& plan);
   void DetectRun(int32_t part, const CallState& call, int32_t yTempMode, int32_t cTempMode);
-  void LuminanceChain(const TSpecs& specs, const TDerived& derived, const FramePlan& plan);
-  void ColourChain(const TSpecs& specs, const TDerived& derived, const FramePlan& plan);
+  // Each returns the HistoryValid it handed to temporal smoothing, or -1 when
+  // it ran none.
+  int LuminanceChain(const TSpecs& specs, const TDerived& derived, const FramePlan& plan);
+  int ColourChain(const TSpecs& specs, const TDerived& derived, const FramePlan& plan);
   void MaskDisplay(const TSpecs& specs, bool showY, bool showC, int amount, int offset);
   void Median(TChannel& plane, TChannel& scratch, const TSpecs& specs, const TDerived& derived);
   void SharpenColour(TChannel& plane, int index, const TSpecs& specs, const TDerived& derived,
@@ -104,11 +118,15 @@ class Pipeline {
   // plane, buffer present) when this frame started.
   bool historyUsable_[kPlaneCount] = {};
 
-  int failAllocationAt_ = 0;
-  bool allocated_ = false;  // a plane got a new buffer while sizing this frame
+  // Both may be touched by the two chains at once.
+  std::atomic<int> failAllocationAt_{0};
+  std::atomic<bool> allocated_{false};  // a plane got a new buffer while sizing this frame
   // Kinds of stage run since the planes last got new buffers (StagesOf).
   uint32_t stagesSeen_ = 0;
   std::vector<uint8_t> fourthBytes_;
+
+  class Worker;
+  std::unique_ptr<Worker> worker_;  // the second thread, when SetThreads(2)
 };
 
 }  // namespace tarvo

@@ -45,11 +45,14 @@ namespace tarvo {
 namespace {
 
 TEST(PipelineAllocation, SteadyFramesOfOneSizeAllocateNothing) {
+  for (int threads : {1, 2})
   for (int procMode : {0, 2}) {
     for (uint16_t fieldWord : {0x0000, 0x0100}) {
-      SCOPED_TRACE("ProcMode " + std::to_string(procMode) + " field word " + std::to_string(fieldWord));
+      SCOPED_TRACE("ProcMode " + std::to_string(procMode) + " field word " + std::to_string(fieldWord) + " threads " +
+                   std::to_string(threads));
       Notifier notifier;
       Pipeline pipe(notifier);
+      pipe.SetThreads(threads);
       OwnedHandle specs(InProcessHost().NewHandle(kSpecsSize));
       TSpecs& s = *reinterpret_cast<TSpecs*>(*specs.get());
       s = BuiltInDefaultSpecs();
@@ -118,8 +121,10 @@ bool RenderFailing(Pipeline& pipe, test::TestFrame& src, test::TestFrame& dst, H
 
 TEST(PipelineAllocation, AnyFailedAllocationLeavesTheDestinationUntouched) {
   std::mt19937 rng(test::TestSeed());
+  for (int threads : {1, 2})
   for (bool warm : {false, true}) {
     SCOPED_TRACE(warm ? "planes sized, a stage used for the first time" : "first frame");
+    SCOPED_TRACE("threads " + std::to_string(threads));
     int injected = 0;
     for (long n = 1;; ++n) {
       SCOPED_TRACE("allocation " + std::to_string(n));
@@ -127,6 +132,7 @@ TEST(PipelineAllocation, AnyFailedAllocationLeavesTheDestinationUntouched) {
       int reports = 0;
       notifier.SetHandler([&](Notice k, const std::string&) { reports += k == Notice::OutOfMemory; });
       Pipeline pipe(notifier);
+      pipe.SetThreads(threads);
       OwnedHandle specs(InProcessHost().NewHandle(kSpecsSize));
       TSpecs& s = *reinterpret_cast<TSpecs*>(*specs.get());
       s = BuiltInDefaultSpecs();
