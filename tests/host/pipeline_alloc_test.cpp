@@ -162,7 +162,9 @@ TEST(PipelineAllocation, AnyFailedAllocationLeavesTheDestinationUntouched) {
       EXPECT_EQ(std::memcmp(before.data(), dst.desc().Pixels, before.size()), 0);
       EXPECT_TRUE(dst.GuardsIntact());
     }
-    EXPECT_GE(injected, warm ? 1 : 10);
+    // In the warm case only a stage's own scratch can fail; whether a stage
+    // keeps any depends on the kernel level, so there may be none to fail.
+    if (!warm) EXPECT_GE(injected, 10);
   }
 }
 
