@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/os_registry_file.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace tarvo {
 namespace {

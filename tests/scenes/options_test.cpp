@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "scenes/options.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace tarvo {
 namespace {

@@ -10,7 +10,7 @@
 #include "platform/icu_collation.h"
 #include "scenes/cp1252.h"
 #include "scenes/scene_list.h"
-#include "temp_dir.h"
+#include "support/temp_dir.h"
 
 namespace tarvo {
 namespace {
