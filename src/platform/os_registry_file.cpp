@@ -178,7 +178,7 @@ bool ParseRegistryText(const std::string& text, OptionTree& out, std::vector<std
   std::string key;
   bool inKey = false;
   size_t lineNo = 0;
-  size_t start = 0;
+  size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;  // a byte-order mark from an editor
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();

@@ -6,6 +6,7 @@
 
 #include "host/engine.h"
 #include "platform/icu_collation.h"
+#include "platform/os_registry_file.h"
 #include "scenes/options.h"
 #include "support/call_records.h"
 #include "support/temp_dir.h"
@@ -175,6 +176,16 @@ TEST_F(EngineTest, OlderClipRecordsAreUpgradedAndGrown) {
   EXPECT_EQ(clip.specs().Knee, 70);
   EXPECT_EQ(clip.specs().Slope, 50);
   EXPECT_EQ(SceneNameOf(clip.specs()), "<none>");
+
+  // A current record in a block that is too short is grown, not overrun.
+  TSpecs current = BuiltInDefaultSpecs();
+  current.Gain = 120;
+  TestClip shortClip;
+  shortClip.SetSpecs(current, 100);
+  e.Filter(2, shortClip.handle());
+  EXPECT_EQ(InProcessHost().GetHandleSize(shortClip.rec().SpecsHandle), 256);
+  EXPECT_EQ(shortClip.specs().Gain, 120);
+  EXPECT_EQ(shortClip.specs().TempLimit, 0);
 }
 
 TEST_F(EngineTest, AnOlderSceneRecordIsUpgradedInTheListAndMarksTheScenesDirty) {
@@ -293,6 +304,21 @@ TEST_F(EngineTest, AMissingCallRecordIsAProcessingError) {
   EXPECT_EQ(e.Filter(kSelectorSetup, nullptr), kSetupCancel);
   EXPECT_EQ(notices_[Notice::ProcessingError], 1);
   EXPECT_TRUE(e.Started());
+}
+
+TEST(EngineOptions, AnOptionsFileThatCannotBeWrittenLeavesTheDefaultsAndOneMessage) {
+  ::unsetenv("TARVO_OPMODE");
+  TempDir dir;
+  WriteText(dir / "plain", "x");
+  int messages = 0;
+  auto store = std::make_unique<FileOptionStore>(dir / "plain/registry.reg", [&](const std::string&) { ++messages; });
+  Engine e(std::move(store));
+  TestClip clip;
+  EXPECT_EQ(e.Filter(2, clip.handle()), 0);
+  EXPECT_EQ(clip.specs().Vmax, 255);
+  EXPECT_EQ(e.GetOptions().OpMode, 2);
+  EXPECT_EQ(e.GetOptions().ShowHints, 1);
+  EXPECT_EQ(messages, 1);
 }
 
 TEST_F(EngineTest, StartUpReadsTheOptionsOnceIntoTheDefaultRecord) {

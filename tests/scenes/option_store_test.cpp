@@ -59,6 +59,20 @@ TEST(FileOptionStore, ValuesSurviveAReopenWithTheirTypes) {
   EXPECT_TRUE(again.DamagedCopy().empty());
 }
 
+TEST(FileOptionStore, AcceptsTextSavedByAnEditor) {
+  TempDir dir;
+  const std::string file = dir / "registry.reg";
+  WriteText(file,
+            "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n; edited by hand\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Options]\r\n"
+            "  \"ShowHints\"=DWORD:0  \r\n");
+  FileOptionStore store(file);
+  EXPECT_TRUE(store.DamagedCopy().empty());
+  int32_t v = -1;
+  EXPECT_EQ(store.ReadInteger(kOptions, "ShowHints", v), ValueStatus::Present);
+  EXPECT_EQ(v, 0);
+}
+
 TEST(FileOptionStore, GroupedWritesReachTheFileTogetherAtTheEnd) {
   TempDir dir;
   const std::string file = dir / "registry.reg";
