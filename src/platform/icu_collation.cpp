@@ -37,6 +37,10 @@ std::unique_ptr<icu::Collator> Create(const icu::Locale& locale) {
   std::unique_ptr<icu::Collator> c(icu::Collator::createInstance(locale, status));
   if (U_FAILURE(status) || !c) return nullptr;
   c->setStrength(icu::Collator::SECONDARY);
+  // Blanks and punctuation always count (some locales ignore them), so that
+  // "<none>" orders the same way in every locale.
+  c->setAttribute(UCOL_ALTERNATE_HANDLING, UCOL_NON_IGNORABLE, status);
+  if (U_FAILURE(status)) return nullptr;
   return c;
 }
 

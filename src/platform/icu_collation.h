@@ -1,6 +1,7 @@
 // Scene-name ordering by ICU: the user's locale (LC_ALL, LC_COLLATE, LANG;
 // the root locale when none is set or ICU does not know it), secondary
-// strength so that letter case is ignored but accents count.
+// strength so that letter case is ignored but accents count; punctuation is
+// never ignored.
 #pragma once
 
 #include <memory>
