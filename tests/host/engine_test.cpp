@@ -1,6 +1,8 @@
 #include <cstring>
 #include <filesystem>
 #include <map>
+#include <random>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -9,6 +11,7 @@
 #include "platform/os_registry_file.h"
 #include "scenes/options.h"
 #include "support/call_records.h"
+#include "support/test_support.h"
 #include "support/temp_dir.h"
 
 namespace tarvo {
@@ -296,6 +299,30 @@ TEST_F(EngineTest, RenderingOutsideFinalModeWarnsOnce) {
   for (int i = 0; i < 3; ++i) EXPECT_EQ(e.Filter(kSelectorExecute, clip.handle()), 0);
   EXPECT_EQ(notices_[Notice::ModeWarning], 1);
   EXPECT_FALSE(e.Call().inSetup);
+}
+
+TEST_F(EngineTest, ConsecutiveFramesOfOneClipFormARunThroughTheHostsPrivateData) {
+  Engine& e = MakeEngine();
+  std::mt19937 rng(test::TestSeed());
+  test::TestFrame source(16, 8), destination(16, 8);
+  source.FillRandom(rng);
+  TestClip clip;
+  clip.rec().Source = source.handle();
+  clip.rec().Destination = destination.handle();
+  clip.SetPrivate("clip-one-instance");
+  std::vector<int32_t> runs;
+  for (int32_t part : {10, 11, 12}) {
+    clip.SetPart(part);
+    EXPECT_EQ(e.Filter(kSelectorExecute, clip.handle()), 0);
+    runs.push_back(e.GetPipeline().RunLength());
+  }
+  clip.SetPrivate("clip-two-instance");  // another clip: the run breaks
+  clip.SetPart(13);
+  e.Filter(kSelectorExecute, clip.handle());
+  runs.push_back(e.GetPipeline().RunLength());
+  EXPECT_EQ(runs, (std::vector<int32_t>{0, 1, 2, 0}));
+  EXPECT_EQ(notices_[Notice::ModeWarning], 0);  // Final mode
+  EXPECT_TRUE(destination.GuardsIntact());
 }
 
 TEST_F(EngineTest, AMissingCallRecordIsAProcessingError) {
