@@ -7,6 +7,8 @@
 
 #include "host/engine.h"
 #include "platform/host_services.h"
+#include "platform/os_process_engine.h"
+#include "scenes/cp1252.h"
 
 namespace tarvo::frei0r {
 namespace {
@@ -19,12 +21,17 @@ std::atomic<uint64_t> g_nextSerial{1};
 
 Instance::Instance(unsigned width, unsigned height)
     : width_(static_cast<int32_t>(width)), height_(static_cast<int32_t>(height)) {
-  engine_ = std::make_unique<Engine>();
+  // Each instance has its own engine on the user's options file (planes,
+  // history, run detection, scene list), so instances never share state.
+  engine_ = MakePlatformEngine();
+  engine_->Startup();
   HostServices& host = InProcessHost();
   specs_ = host.NewHandle(kSpecsSize);
   private_ = host.NewHandle(64);
   if (specs_) {
-    const TSpecs defaults = BuiltInDefaultSpecs();
+    // The configured default record (processing mode, clip levels), so that
+    // the parameters start from what a new clip would get.
+    const TSpecs defaults = engine_->DefaultSpecs();
     std::memcpy(*specs_, &defaults, kSpecsSize);
   }
   if (private_) {
@@ -96,13 +103,19 @@ void Instance::FollowScene(const std::string& name) {
     s.UseMaster = 0;
     return;
   }
-  if (name.size() > 31) {
-    Report("scene name \"" + name + "\" is longer than 31 bytes; not followed");
+  // Scene names are stored as Windows-1252 in the record, at most 31 bytes.
+  std::string stored, error;
+  if (!Utf8ToCp1252(name, stored, &error)) {
+    Report("scene name \"" + name + "\" cannot be stored: " + error + "; not followed");
+    return;
+  }
+  if (stored.size() > 31) {
+    Report("scene name \"" + name + "\" is longer than 31 characters; not followed");
     return;
   }
   // The engine copies the named scene over the record on every call while
   // UseMaster is 1, as for a clip that follows a master scene.
-  SetSceneName(s, name);
+  SetSceneName(s, stored);
   s.UseMaster = 1;
 }
 
@@ -192,6 +205,9 @@ void Instance::Update(double time, const uint32_t* in, uint32_t* out) {
     Report(std::string("frame not processed: ") + e.what());
   }
   ++renders_;
+  if (Specs().UseMaster == 1 && engine_->SceneIndex() < 0)
+    Report("scene \"" + Cp1252ToUtf8(SceneNameOf(Specs())) + "\" is not in the scene file " +
+           engine_->Scenes().FileName() + "; the clip keeps its own settings");
   std::memcpy(cached_.data(), out, bytes);
   cachedGeneration_ = generation_;
   haveCache_ = true;
