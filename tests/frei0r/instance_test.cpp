@@ -238,20 +238,6 @@ TEST(Frei0rInstance, InstancesOnSeveralThreadsKeepTheirOwnHistory) {
   for (int i = 0; i < 2 * kPairs; ++i)
     EXPECT_EQ(test::FirstDifference(got[i], i % 2 ? expectB : expectA), "") << "instance " << i;
 
-  // Two instances fed alternately from one thread: no cross-talk either.
-  Instance x(80, 48), y(80, 48);
-  SetAll(x, specs);
-  SetAll(y, specs);
-  Clip gx{80, 48, {}}, gy{80, 48, {}};
-  for (size_t f = 0; f < 8; ++f) {
-    std::vector<uint32_t> ox(a.frames[f].size()), oy(ox.size());
-    x.Update(40.0 * static_cast<double>(f), a.frames[f].data(), ox.data());
-    y.Update(40.0 * static_cast<double>(f), b.frames[f].data(), oy.data());
-    gx.frames.push_back(ox);
-    gy.frames.push_back(oy);
-  }
-  EXPECT_EQ(test::FirstDifference(gx, expectA), "");
-  EXPECT_EQ(test::FirstDifference(gy, expectB), "");
 }
 
 }  // namespace
