@@ -27,13 +27,13 @@ int main(int argc, char** argv) {
     std::printf("%s\n", tarvo::frei0r::FfmpegParams(specs).c_str());
     return 0;
   }
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: %s OUTPUT.yml | --markdown | --ffmpeg-params [FIELD=VALUE...]\n", argv[0]);
-    return 2;
-  }
-  if (std::strcmp(argv[1], "--markdown") == 0) {
+  if (argc == 2 && std::strcmp(argv[1], "--markdown") == 0) {
     std::fputs(tarvo::frei0r::ParameterTableMarkdown().c_str(), stdout);
     return 0;
+  }
+  if (argc != 2 || argv[1][0] == '-') {
+    std::fprintf(stderr, "usage: %s OUTPUT.yml | --markdown | --ffmpeg-params [FIELD=VALUE...]\n", argv[0]);
+    return 2;
   }
   const std::string y = tarvo::frei0r::MetadataYaml();
   std::string error;
