@@ -1,0 +1,42 @@
+#include "record_source.h"
+
+#include <filesystem>
+
+namespace tarvo::cli {
+
+bool LoadClipRecord(ClipHost& clip, const std::string& recordPath, const ProjectFile* project,
+                    const std::string& clipPath, std::string* error) {
+  std::error_code ec;
+  if (!recordPath.empty() && std::filesystem::exists(recordPath, ec)) {
+    TSpecs s;
+    if (!ReadSpecsFile(recordPath, s, error)) return false;
+    clip.SetRecord(s);
+    return true;
+  }
+  if (project) {
+    if (auto s = project->Find(clipPath)) clip.SetRecord(*s);
+  }
+  return true;
+}
+
+bool SaveClipRecord(const ClipHost& clip, const std::string& recordPath, ProjectFile* project,
+                    const std::string& projectPath, const std::string& clipPath, std::string* error) {
+  const auto rec = clip.Record();
+  if (!rec) return true;
+  if (!recordPath.empty() && !WriteSpecsFile(recordPath, *rec, error)) return false;
+  if (project) {
+    project->Put(clipPath, *rec);
+    if (!project->Save(projectPath, error)) return false;
+  }
+  return true;
+}
+
+bool LoadSceneInto(TSpecs& record, const std::string& name, std::string* error) {
+  (void)record;
+  if (error) *error = "cannot load scene '" + name + "': scenes are not available in this build";
+  return false;
+}
+
+void PrepareFilterEnvironment() {}
+
+}  // namespace tarvo::cli
