@@ -1,10 +1,15 @@
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include "commands.h"
 #include "plugin_loader.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 namespace tarvo::cli {
 namespace {
@@ -30,7 +35,7 @@ const char kHelp[] =
     "\n"
     "render INPUT OUTPUT: INPUT is any file FFmpeg reads; the container of OUTPUT\n"
     "follows its extension: .mkv (FFV1, lossless BGRA), .mov (ProRes 422 HQ),\n"
-    ".mp4 (H.264, CRF 16), .avi and .nut (FFV1). Frame rate, time stamps, field\n"
+    ".mp4 (H.264, CRF 16) and .nut (FFV1). Frame rate, time stamps, field\n"
     "order and colour description are kept; audio is copied when the container\n"
     "can hold it. OUTPUT is written under a temporary name and renamed when done.\n"
     "  --raw WxH            INPUT and OUTPUT are raw frames: 4-byte pixels in the\n"
@@ -152,6 +157,13 @@ int RunMain(int argc, char** argv) {
     return kExitOk;
   }
   InstallInterruptHandler();
+  // FFmpeg's own chatter only when something is wrong; TARVO_FFMPEG_LOG=info
+  // (or debug...) shows more.
+  av_log_set_level(AV_LOG_ERROR);
+  if (const char* lvl = std::getenv("TARVO_FFMPEG_LOG")) {
+    if (std::strcmp(lvl, "info") == 0) av_log_set_level(AV_LOG_INFO);
+    if (std::strcmp(lvl, "debug") == 0) av_log_set_level(AV_LOG_DEBUG);
+  }
   if (cmd == "render") return CmdRender(args);
   if (cmd == "setup") return CmdSetup(args);
   if (cmd == "record") return CmdRecord(args);

@@ -62,7 +62,7 @@ AVPixelFormat ChoosePixelFormat(const AVCodec* codec, const std::string& ext, in
 
 std::string DefaultEncoderFor(const std::string& outputName, std::string* error) {
   const std::string ext = LowerExtension(outputName);
-  if (ext == ".mkv" || ext == ".nut" || ext == ".avi") return "ffv1";
+  if (ext == ".mkv" || ext == ".nut") return "ffv1";
   if (ext == ".mov") return "prores_ks";
   if (ext == ".mp4" || ext == ".m4v") {
     if (avcodec_find_encoder_by_name("libx264")) return "libx264";
@@ -73,7 +73,7 @@ std::string DefaultEncoderFor(const std::string& outputName, std::string* error)
   }
   if (error)
     *error = "unknown output type '" + (ext.empty() ? outputName : ext) +
-             "': use .mkv (lossless FFV1), .mov (ProRes), .mp4 (H.264), .avi or .nut, or --raw";
+             "': use .mkv (lossless FFV1), .mov (ProRes), .mp4 (H.264) or .nut, or --raw";
   return {};
 }
 
@@ -133,7 +133,9 @@ bool VideoWriter::Open(const std::string& displayName, const std::string& writeP
   enc_->width = source.width;
   enc_->height = source.height;
   enc_->pix_fmt = pixfmt;
-  enc_->time_base = source.timeBase;
+  // A time base of one tick per frame, as players and editors expect; source
+  // time stamps are mapped onto it (to the nearest tick).
+  enc_->time_base = source.frameRate.num > 0 && source.frameRate.den > 0 ? av_inv_q(source.frameRate) : source.timeBase;
   enc_->framerate = source.frameRate;
   enc_->sample_aspect_ratio = source.sampleAspect;
   enc_->thread_count = 0;
@@ -145,8 +147,12 @@ bool VideoWriter::Open(const std::string& displayName, const std::string& writeP
     matrix = AVCOL_SPC_RGB;
     range = AVCOL_RANGE_JPEG;
   } else {
-    if (matrix == AVCOL_SPC_UNSPECIFIED || matrix == AVCOL_SPC_RGB)
+    // An RGB source says nothing about a YUV matrix or range: use the
+    // usual ones for the picture size, in video range.
+    if (matrix == AVCOL_SPC_UNSPECIFIED || matrix == AVCOL_SPC_RGB) {
       matrix = source.height > 576 ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
+      range = AVCOL_RANGE_MPEG;
+    }
     if (range == AVCOL_RANGE_UNSPECIFIED) range = AVCOL_RANGE_MPEG;
     enc_->chroma_sample_location = source.chromaLocation;
   }
@@ -292,12 +298,16 @@ bool VideoWriter::WriteVideo(const Frame& frame, std::string* error) {
   // frames without one, or out of order, continue the frame rate.
   int64_t pts = frame.pts;
   if (pts != kNoTimestamp && firstPts_ != kNoTimestamp) pts -= firstPts_;
+  if (pts != kNoTimestamp)
+    pts = av_rescale_q_rnd(pts, videoInTb_, enc_->time_base,
+                           static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
   if (pts == kNoTimestamp || pts <= lastPts_) {
     pts = lastPts_ == INT64_MIN ? av_rescale_q(count_, av_inv_q(frameRate_), enc_->time_base)
                                 : lastPts_ + std::max<int64_t>(1, av_rescale_q(1, av_inv_q(frameRate_), enc_->time_base));
   }
   lastPts_ = pts;
   frame_->pts = pts;
+  frame_->pkt_duration = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(frameRate_), enc_->time_base));
   frame_->interlaced_frame = enc_->field_order != AV_FIELD_PROGRESSIVE;
   frame_->top_field_first = enc_->field_order == AV_FIELD_TT;
   ++count_;
