@@ -11,10 +11,28 @@ namespace tarvo {
 // Draws the pattern chosen by specs.TestSignal (2..7) into every pixel of the
 // frame (fourth byte 255); 0 and 1 leave it alone. bandLimit is true when
 // rendering for the host and false in the setup dialog.
+//
+// A descriptor that is not usable (FrameIsUsable: no pixels, empty bounds or a
+// masked row stride shorter than a row) is left alone as well, since its rows
+// cannot be written without overlapping.
 void DrawTestSignal(TPixBuffer& frame, const TSpecs& specs, bool bandLimit);
 
+// The single patterns, each writing every pixel of a usable frame. Levels come
+// from specs.Vblack, Vwhite and Vmin.
+void DrawColourBars(TPixBuffer& frame, const TSpecs& specs, bool bandLimit);  // TestSignal 2
+void DrawSmpteBars(TPixBuffer& frame, const TSpecs& specs, bool bandLimit);   // TestSignal 3
+void DrawGreyscale(TPixBuffer& frame, const TSpecs& specs, bool bandLimit);   // TestSignal 4
+void DrawSawtooth(TPixBuffer& frame, const TSpecs& specs, bool bandLimit);    // TestSignal 5
+// PLUGE type 1 when specs.TestSignal is 6, type 2 otherwise.
+void DrawPluge(TPixBuffer& frame, const TSpecs& specs, bool bandLimit);       // TestSignal 6, 7
+
 // The quarter-half-quarter line filter on n pixels (4 bytes each); the first
-// and last pixel and every fourth byte stay unchanged.
+// and last pixel and every fourth byte stay unchanged. Any n is accepted; it
+// allocates nothing and uses integer arithmetic only.
 void BandLimitLine(uint8_t* line, int32_t n);
+
+// The same filter written out on extended-precision values, kept to check
+// BandLimitLine against; it allocates.
+void BandLimitLineReference(uint8_t* line, int32_t n);
 
 }  // namespace tarvo
