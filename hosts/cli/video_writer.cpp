@@ -172,6 +172,9 @@ bool VideoWriter::Open(const std::string& displayName, const std::string& writeP
     av_dict_set(&opts, "level", "3", 0);
     av_dict_set(&opts, "slicecrc", "1", 0);
     av_dict_set(&opts, "slices", "4", 0);
+    // Golomb-Rice coding: as small as the range coder on grainy pictures and
+    // about twice as fast.
+    av_dict_set(&opts, "coder", "0", 0);
     enc_->gop_size = 1;
   } else if (cname == "prores_ks") {
     av_dict_set(&opts, "profile", pixfmt == AV_PIX_FMT_YUV444P10LE ? "4" : "3", 0);
