@@ -3,6 +3,7 @@
 
 #include "commands.h"
 #include "host/specs_fields.h"
+#include "record_source.h"
 #include "text_encoding.h"
 
 namespace tarvo::cli {
@@ -104,18 +105,7 @@ int CmdRecord(const std::vector<std::string>& args) {
     s = BuiltInDefaultSpecs();
   }
   for (size_t i = 2; i < args.size(); ++i) {
-    // Scene names are typed in UTF-8 and stored in the record's single-byte
-    // encoding.
-    std::string assignment = args[i];
-    if (assignment.rfind("SceneName=", 0) == 0) {
-      std::string stored;
-      if (!Utf8ToCp1252(assignment.substr(10), stored, &error)) {
-        Complain(error);
-        return kExitUsage;
-      }
-      assignment = "SceneName=" + stored;
-    }
-    if (!ApplyFieldAssignment(s, assignment, &error)) {
+    if (!ApplyUserAssignment(s, args[i], &error)) {
       Complain(error);
       return kExitUsage;
     }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "clip_frames.h"
 #include "clip_host.h"
 #include "commands.h"
 #include "output_file.h"
@@ -77,7 +78,7 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
   {
     TSpecs probe = BuiltInDefaultSpecs();
     for (const auto& s : o.sets)
-      if (!ApplyFieldAssignment(probe, s, &error)) return fail("--set " + s + ": " + error, kExitUsage);
+      if (!ApplyUserAssignment(probe, s, &error)) return fail("--set " + s + ": " + error, kExitUsage);
   }
   if (o.output != "-" && o.input != "-" && SameFile(o.input, o.output))
     return fail("OUTPUT is the same file as INPUT", kExitUsage);
@@ -93,7 +94,6 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
   std::unique_ptr<VideoReader> video;
   std::unique_ptr<RawReader> rawIn;
   VideoInfo info;
-  FrameSource* source = nullptr;
   if (raw) {
     rawIn = std::make_unique<RawReader>();
     if (!rawIn->Open(o.input, rawW, rawH, &error)) return fail(error);
@@ -102,12 +102,10 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
     info.frameCount = rawIn->frameCount();
     info.timeBase = AVRational{1, 25};
     info.frameRate = AVRational{25, 1};
-    source = rawIn.get();
   } else {
     video = std::make_unique<VideoReader>();
     if (!video->Open(o.input, &error)) return fail(error);
     info = video->info();
-    source = video.get();
   }
   if (info.width > kMaxFrameWidth)
     return fail("'" + o.input + "' is " + std::to_string(info.width) + " pixels wide; the filter takes frames up to " +
@@ -124,8 +122,12 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
   const std::string clipKey = o.input == "-" ? std::string("standard input") : ProjectFile::ClipKey(o.input);
   ClipHost clip(plugin->entry(), clipKey);
   clip.SetFieldMode(fieldMode);
-  clip.SetTotal(info.frameCount > 0 ? static_cast<int32_t>(std::min<int64_t>(info.frameCount, INT32_MAX)) : 0);
-  clip.SetFrameSource(o.input == "-" ? nullptr : source);
+  // Total stays the same for the whole render (the filter's run detection
+  // compares it from frame to frame); a stream of unknown length gets the
+  // largest count.
+  clip.SetTotal(info.frameCount > 0 ? static_cast<int32_t>(std::min<int64_t>(info.frameCount, INT32_MAX)) : INT32_MAX);
+  ClipFrames callbackFrames(o.input, raw ? rawW : 0, rawH);
+  if (o.input != "-") clip.SetFrameSource(&callbackFrames);
   ProjectFile project;
   if (!o.project.empty() && !project.Load(o.project, &error)) return fail(error);
   if (!LoadClipRecord(clip, o.record, o.project.empty() ? nullptr : &project, o.input, &error)) return fail(error);
@@ -135,7 +137,7 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
     if (!rec) return fail("the filter made no record for the clip");
     if (!o.scene.empty() && !LoadSceneInto(*rec, o.scene, &error)) return fail(error);
     for (const auto& s : o.sets)
-      if (!ApplyFieldAssignment(*rec, s, &error)) return fail("--set " + s + ": " + error, kExitUsage);
+      if (!ApplyUserAssignment(*rec, s, &error)) return fail("--set " + s + ": " + error, kExitUsage);
   }
 
   // Position the input.
@@ -210,7 +212,6 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
     if (in.pts != kNoTimestamp && from > 0 && st.frames == 0 && video) writer.SetFirstPts(in.pts);
     out.Resize(in.width, in.height);
     out.pts = in.pts;
-    if (clip.total() <= part) clip.SetTotal(static_cast<int32_t>(std::min<int64_t>(part + 1, INT32_MAX)));
     t = Clock::now();
     clip.Execute(static_cast<int32_t>(part), in.pixels.data(), out.pixels.data(), in.width, in.height);
     st.filter += Since(t);

@@ -82,6 +82,7 @@ int CmdSetup(const std::vector<std::string>& args) {
   }
   ClipHost clip(lib->entry(), ProjectFile::ClipKey(clipPath));
   clip.SetTotal(frames > 0 ? static_cast<int32_t>(frames) : 0);
+  // Setup renders no frames of its own, so the callback can use this reader.
   clip.SetFrameSource(source.get());
   if (!LoadClipRecord(clip, record, project.empty() ? nullptr : &proj, clipPath, &error)) {
     Complain(error);

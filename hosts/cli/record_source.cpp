@@ -2,6 +2,9 @@
 
 #include <filesystem>
 
+#include "host/specs_fields.h"
+#include "text_encoding.h"
+
 namespace tarvo::cli {
 
 bool LoadClipRecord(ClipHost& clip, const std::string& recordPath, const ProjectFile* project,
@@ -35,6 +38,15 @@ bool LoadSceneInto(TSpecs& record, const std::string& name, std::string* error) 
   (void)record;
   if (error) *error = "cannot load scene '" + name + "': scenes are not available in this build";
   return false;
+}
+
+bool ApplyUserAssignment(TSpecs& record, const std::string& assignment, std::string* error) {
+  if (assignment.rfind("SceneName=", 0) == 0) {
+    std::string stored;
+    if (!Utf8ToCp1252(assignment.substr(10), stored, error)) return false;
+    return ApplyFieldAssignment(record, "SceneName=" + stored, error);
+  }
+  return ApplyFieldAssignment(record, assignment, error);
 }
 
 void PrepareFilterEnvironment() {}

@@ -25,6 +25,10 @@ bool SaveClipRecord(const ClipHost& clip, const std::string& recordPath, Project
 // FramePos is kept). False with a message when there is no such scene.
 bool LoadSceneInto(TSpecs& record, const std::string& name, std::string* error);
 
+// Applies "FIELD=VALUE" as typed by a user: like ApplyFieldAssignment, with
+// a SceneName given in UTF-8 and stored in the record's single-byte form.
+bool ApplyUserAssignment(TSpecs& record, const std::string& assignment, std::string* error);
+
 // Sets up what the filter reads at its start-up before the plug-in is
 // loaded (the install path the default scene file location is built from).
 void PrepareFilterEnvironment();
