@@ -27,7 +27,7 @@ const char kUsage[] =
     "       tarvo setup CLIP [--project FILE] [--record FILE] [--frame N]\n"
     "       tarvo record show FILE [--json]\n"
     "       tarvo record set FILE FIELD=VALUE...\n"
-    "       tarvo scenes list | show NAME | export NAME FILE | import FILE\n"
+    "       tarvo scenes list | show NAME | export NAME FILE | import FILE | delete NAME\n"
     "       tarvo demo [OUTPUT-DIR]\n"
     "       tarvo -h | --help\n";
 
@@ -68,7 +68,9 @@ const char kHelp[] =
     "record show FILE [--json]: prints every field of a record file by name.\n"
     "record set FILE FIELD=VALUE...: changes fields (creates the file from the\n"
     "  built-in default record when it does not exist).\n"
-    "scenes: works with the scene file named by the \"SceneFile\" option.\n"
+    "scenes: works with the scene file named by the \"SceneFile\" option: list\n"
+    "  [--json], show NAME [--json], export NAME FILE (to a record file), import\n"
+    "  FILE [--name NAME] (a record file as a scene), delete NAME.\n"
     "demo [OUTPUT-DIR]: makes a short noisy clip, cleans it up and writes the\n"
     "  input, the result and a before/after picture into OUTPUT-DIR (default out).\n"
     "\n"

@@ -59,6 +59,8 @@ void ShowJson(const TSpecs& s) {
 
 }  // namespace
 
+void PrintRecord(const TSpecs& s, bool json) { json ? ShowJson(s) : ShowText(s); }
+
 int CmdRecord(const std::vector<std::string>& args) {
   for (const auto& a : args)
     if (a == "-h" || a == "--help") {
@@ -86,7 +88,7 @@ int CmdRecord(const std::vector<std::string>& args) {
       Complain(error);
       return kExitError;
     }
-    json ? ShowJson(s) : ShowText(s);
+    PrintRecord(s, json);
     return kExitOk;
   }
   if (args.size() < 3) {

@@ -88,7 +88,6 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
 
   // The operating mode override is read by the filter at its start-up.
   if (!o.opMode.empty()) setenv("TARVO_OPMODE", o.opMode.c_str(), 1);
-  PrepareFilterEnvironment();
 
   // Input.
   std::unique_ptr<VideoReader> video;
@@ -117,6 +116,7 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
 
   PluginLibrary* plugin = LoadPlugin(o.plugin, &error);
   if (!plugin) return fail(error);
+  PrepareFilterEnvironment(plugin->path());
 
   // The clip and its record.
   const std::string clipKey = o.input == "-" ? std::string("standard input") : ProjectFile::ClipKey(o.input);
@@ -135,7 +135,7 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
     if (!clip.HasRecord()) clip.Prepare(static_cast<int32_t>(from));
     TSpecs* rec = clip.MutableRecord();
     if (!rec) return fail("the filter made no record for the clip");
-    if (!o.scene.empty() && !LoadSceneInto(*rec, o.scene, &error)) return fail(error);
+    if (!o.scene.empty() && !LoadSceneInto(*rec, o.scene, plugin->path(), &error)) return fail(error);
     for (const auto& s : o.sets)
       if (!ApplyUserAssignment(*rec, s, &error)) return fail("--set " + s + ": " + error, kExitUsage);
   }

@@ -69,12 +69,12 @@ int CmdSetup(const std::vector<std::string>& args) {
     Complain("--frame " + std::to_string(frame) + " is past the clip's last frame (" + std::to_string(frames - 1) + ")");
     return kExitUsage;
   }
-  PrepareFilterEnvironment();
   PluginLibrary* lib = LoadPlugin(plugin, &error);
   if (!lib) {
     Complain(error);
     return kExitError;
   }
+  PrepareFilterEnvironment(lib->path());
   ProjectFile proj;
   if (!project.empty() && !proj.Load(project, &error)) {
     Complain(error);
@@ -102,12 +102,6 @@ int CmdSetup(const std::vector<std::string>& args) {
     return kExitError;
   }
   return kExitOk;
-}
-
-int CmdScenes(const std::vector<std::string>& args) {
-  (void)args;
-  Complain("scenes: the scene list is not available in this build");
-  return kExitError;
 }
 
 }  // namespace tarvo::cli

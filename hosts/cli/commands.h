@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "host/specs.h"
+
 namespace tarvo::cli {
 
 constexpr int kExitOk = 0;
@@ -47,6 +49,8 @@ int CmdDemo(const std::vector<std::string>& args);
 int RunMain(int argc, char** argv);
 
 void PrintUsage(bool full);
+// Every field of a record by name (text or one JSON object) on standard output.
+void PrintRecord(const TSpecs& specs, bool json);
 // "tarvo: message" on standard error.
 void Complain(const std::string& message);
 

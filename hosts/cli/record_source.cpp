@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "host/specs_fields.h"
+#include "scene_access.h"
 #include "text_encoding.h"
 
 namespace tarvo::cli {
@@ -34,10 +35,13 @@ bool SaveClipRecord(const ClipHost& clip, const std::string& recordPath, Project
   return true;
 }
 
-bool LoadSceneInto(TSpecs& record, const std::string& name, std::string* error) {
-  (void)record;
-  if (error) *error = "cannot load scene '" + name + "': scenes are not available in this build";
-  return false;
+bool LoadSceneInto(TSpecs& record, const std::string& name, const std::string& pluginFile, std::string* error) {
+  auto scenes = SceneAccess::Open(pluginFile, error);
+  if (!scenes) return false;
+  TSpecs scene;
+  if (!scenes->Get(name, scene, error)) return false;
+  ApplyScene(record, scene);
+  return true;
 }
 
 bool ApplyUserAssignment(TSpecs& record, const std::string& assignment, std::string* error) {
@@ -49,6 +53,6 @@ bool ApplyUserAssignment(TSpecs& record, const std::string& assignment, std::str
   return ApplyFieldAssignment(record, assignment, error);
 }
 
-void PrepareFilterEnvironment() {}
+void PrepareFilterEnvironment(const std::string& pluginFile) { RecordInstallPath(pluginFile); }
 
 }  // namespace tarvo::cli

@@ -23,14 +23,14 @@ bool SaveClipRecord(const ClipHost& clip, const std::string& recordPath, Project
 
 // Loads the scene `name` from the scene file into the record (the record's
 // FramePos is kept). False with a message when there is no such scene.
-bool LoadSceneInto(TSpecs& record, const std::string& name, std::string* error);
+bool LoadSceneInto(TSpecs& record, const std::string& name, const std::string& pluginFile, std::string* error);
 
 // Applies "FIELD=VALUE" as typed by a user: like ApplyFieldAssignment, with
 // a SceneName given in UTF-8 and stored in the record's single-byte form.
 bool ApplyUserAssignment(TSpecs& record, const std::string& assignment, std::string* error);
 
-// Sets up what the filter reads at its start-up before the plug-in is
-// loaded (the install path the default scene file location is built from).
-void PrepareFilterEnvironment();
+// Sets up what the filter reads at its start-up, before its first call: the
+// install path the default scene file location is built from.
+void PrepareFilterEnvironment(const std::string& pluginFile);
 
 }  // namespace tarvo::cli
