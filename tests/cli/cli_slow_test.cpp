@@ -70,6 +70,22 @@ TEST_F(CliVideoTest, ContainersKeepFrameCountSizeAndTiming) {
   EXPECT_EQ(DecodeAll(dir / "out.mkv").size(), 10u);
 }
 
+TEST_F(CliVideoTest, FramesAreFoundAgainInAnyOrder) {
+  // The frame callback asks for any frame; the reader must seek to it.
+  const auto frames = MakeFrames(30, 32, 24);
+  std::string error;
+  ASSERT_TRUE(EncodeClip(dir / "in.mkv", frames, AVRational{25, 1}, &error)) << error;
+  VideoReader r;
+  ASSERT_TRUE(r.Open(dir / "in.mkv", &error)) << error;
+  EXPECT_EQ(r.info().frameCount, 30);
+  Frame f;
+  for (int n : {7, 2, 3, 29, 0, 15, 16, 18}) {
+    ASSERT_TRUE(r.ReadFrameAt(n, f, &error)) << n << ": " << error;
+    EXPECT_EQ(f.pixels, frames[static_cast<size_t>(n)].pixels) << "frame " << n;
+  }
+  EXPECT_FALSE(r.ReadFrameAt(30, f, &error));
+}
+
 TEST_F(CliVideoTest, FrameRangeAndFieldOrderReachTheFilter) {
   const auto frames = MakeFrames(10, 32, 24);
   std::string error;

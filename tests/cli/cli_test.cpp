@@ -325,6 +325,25 @@ TEST_F(CliTest, EachClipHasItsOwnPrivateDataAndTheCallbackFindsItsClip) {
   EXPECT_EQ(a.Record()->Version, kSpecsVersion);
 }
 
+TEST_F(CliTest, DamagedProjectFilesAreRefusedAndLeftAlone) {
+  WriteBytes(dir / "in.raw", Concat(MakeFrames(1, 8, 8)));
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"hello\n", "not a tarvo project file"},
+      {"tarvo-project 1\nclip /a\nrecord 00\n", "line 3: a record needs exactly 512 hex digits"},
+      {"tarvo-project 1\nrecord " + std::string(512, '0') + "\n", "line 2: record without a clip line"},
+      {"tarvo-project 1\nclip /a\nrecord " + std::string(511, '0') + "g\n", "line 3: not a hex digit"},
+  };
+  for (const auto& [text, message] : cases) {
+    WriteBytes(dir / "p.tproj", std::vector<uint8_t>(text.begin(), text.end()));
+    const auto r = RunTarvo({"render", "--raw", "8x8", dir / "in.raw", dir / "out.raw", "--plugin", kFake,
+                             "--project", dir / "p.tproj"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_EQ(ReadBytes(dir / "p.tproj"), std::vector<uint8_t>(text.begin(), text.end()));
+    EXPECT_FALSE(Exists(dir / "out.raw"));
+  }
+}
+
 TEST_F(CliTest, ProgressForScriptsAndStats) {
   WriteBytes(dir / "in.raw", Concat(MakeFrames(4, 8, 8)));
   const auto r = RunTarvo({"render", "--raw", "8x8", dir / "in.raw", "-", "--plugin", kFake, "--progress",
