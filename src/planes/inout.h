@@ -23,25 +23,45 @@ class MonitorSink {
 // 0 (4:4:4), so no sample is left unconverted.
 int32_t EffectiveProcMode(int32_t procMode, int32_t width, int32_t height);
 
+// Output levels that are safe to write: Vmin and Vmax limited to 0..255 and
+// Range = Vmax - Vmin, or 0 when Vmax is below Vmin (every level is then
+// written as Vmin).
+struct OutputLevels {
+  int32_t vmin;
+  int32_t range;
+};
+OutputLevels OutputLevelsOf(const TSpecs& specs);
+
+// n / 150 truncated, for 0 <= n <= 65535, as a multiply and shift:
+// n / 150 = (n / 2) / 75 and (m * 55925) >> 22 equals m / 75 for every
+// m <= 32767 (55925 * 75 exceeds 2^22 by 71, and 32767 * 71 < 2^22).
+inline int32_t DivideBy150(int32_t n) { return static_cast<int32_t>(((static_cast<uint32_t>(n) >> 1) * 55925u) >> 22); }
+
 // Owns the level, weight and chroma tables; one per engine.
 class ColourConverter {
  public:
   ColourConverter();  // fills the luminance weight tables
 
   // Sizes Y, U and V for the destination's size and the effective ProcMode,
-  // rebuilds the tables when `changed` is set or the neutral case holds (then
-  // clears `changed`), fills the planes from the source and copies every
-  // source pixel's fourth byte into the destination.
-  // Both frames must be usable (FrameIsUsable) and at least as large as the
-  // destination's Bounds.
-  void Input(const TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, bool inSetup,
-             bool& changed, TChannel& y, TChannel& u, TChannel& v);
+  // rebuilds the tables when `changed` is set or the neutral case holds, and
+  // also when no tables were built yet or the last ones were neutral (so a
+  // normal render never runs on bypass tables), clears `changed`, fills the
+  // planes from the source and copies every source pixel's fourth byte into
+  // the destination.
+  // Both frames must be usable (FrameIsUsable), the source at least as large
+  // as the destination's Bounds and its row stride at least the
+  // destination's. Otherwise nothing but the tables and the flag is touched
+  // and the result is false.
+  bool Input(const TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, bool inSetup, bool& changed,
+             TChannel& y, TChannel& u, TChannel& v);
 
   // Writes the blue, green and red bytes of every destination pixel from the
   // planes; the fourth byte is left alone. With a sink, each converted pixel is
-  // handed to it right after its conversion.
-  void Output(const TChannel& y, const TChannel& u, const TChannel& v, TPixBuffer& destination,
-              const TSpecs& specs, MonitorSink* sink);
+  // handed to it right after its conversion. Returns false without writing
+  // when the destination is unusable or the planes do not have the sizes the
+  // input conversion gives them for this destination and ProcMode.
+  bool Output(const TChannel& y, const TChannel& u, const TChannel& v, TPixBuffer& destination, const TSpecs& specs,
+              MonitorSink* sink);
 
   // Table access for tests and the monitors.
   const uint8_t* RedTable() const { return red_; }
@@ -53,7 +73,32 @@ class ColourConverter {
   // its neutral value.
   void BuildTables(const TSpecs& specs, bool neutral);
 
+  // The neutral case: bypass in the dialog or in monitor-only test mode, and
+  // every generated test signal.
+  static bool IsNeutral(const TSpecs& specs, bool inSetup);
+
  private:
+  // Per-pixel tables merged from the ones above at build time, so that the
+  // input conversion needs one look-up per weight and per colour difference:
+  // lumR_[r] = 77 * red[r], lumG_[g] = 150 * green[g],
+  // lumB_[b] = 29 * blue[b] + 128, chromaR_[r] = chroma[red[r]],
+  // chromaB_[b] = chroma[blue[b]].
+  int32_t lumR_[256] = {};
+  int32_t lumG_[256] = {};
+  int32_t lumB_[256] = {};
+  int32_t chromaR_[256] = {};
+  int32_t chromaB_[256] = {};
+  // chromaR_ and chromaB_ in the high halves, lumR_ and lumB_ in the low
+  // halves, for vector look-ups that fetch both at once.
+  int32_t packedR_[256] = {};
+  int32_t packedB_[256] = {};
+  int32_t satFactor_ = 256;
+  bool chromaByFormula_ = false;
+  // Tables start out empty; tables built for the neutral case must not
+  // survive into a normal render whose changed flag happens to be clear.
+  bool built_ = false;
+  bool builtNeutral_ = false;
+
   uint8_t red_[256] = {};
   uint8_t green_[256] = {};
   uint8_t blue_[256] = {};

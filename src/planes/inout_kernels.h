@@ -1,0 +1,66 @@
+// Per-pixel kernels of the colour conversion: the plain code and the AVX2
+// code, which give identical results. Internal to planes/inout.cpp and
+// planes/inout_avx2.cpp.
+#pragma once
+
+#include <cstdint>
+
+namespace tarvo::inout_kernels {
+
+// The tables the input conversion reads, all indexed by an 8-bit code value.
+struct InputTables {
+  const int32_t* lumR;     // 77 * red[r]
+  const int32_t* lumG;     // 150 * green[g]
+  const int32_t* lumB;     // 29 * blue[b] + 128
+  const int32_t* chromaR;  // chroma[red[r]]
+  const int32_t* chromaB;  // chroma[blue[b]]
+  const int32_t* chroma;   // chroma by level
+  // chromaR[r] * 65536 + lumR[r] and chromaB[b] * 65536 + lumB[b]: one
+  // look-up yields both (the luminance parts stay below 32768).
+  const int32_t* packedR;
+  const int32_t* packedB;
+  // When true, chroma[i] equals ChromaByFormula(satFactor, i) for every i.
+  bool chromaByFormula;
+  int32_t satFactor;
+};
+
+// rnd(satFactor * i / 256), halves to even, in integers.
+inline int32_t ChromaByFormula(int32_t satFactor, int32_t i) {
+  const int32_t p = satFactor * i;
+  int32_t q = (p + 128) >> 8;
+  if ((p & 255) == 128) q &= ~1;
+  return q;
+}
+
+// Frames and planes of one conversion. mode is the effective ProcMode; w and
+// h the frame size; stride the row stride of both frames; the planes are
+// gap-free with widths w and w >> hs.
+struct InputJob {
+  const uint8_t* src;
+  uint8_t* dst;
+  int32_t stride, w, h, mode;
+  uint8_t* y;
+  int16_t* u;
+  int16_t* v;
+};
+
+struct OutputJob {
+  const uint8_t* y;
+  const int16_t* u;
+  const int16_t* v;
+  uint8_t* dst;
+  int32_t stride, w, h, mode;
+  int32_t range, vmin;
+};
+
+// Convert the columns x0 .. w - 1 of every row (x0 a multiple of the chroma
+// block width).
+void InputPlain(const InputTables& t, const InputJob& job, int32_t x0);
+void OutputPlain(const OutputJob& job, int32_t x0);
+
+// Convert every column: the bulk with AVX2, the remaining columns through the
+// plain code. Only called on CPUs that run AVX2.
+void InputAvx2(const InputTables& t, const InputJob& job);
+void OutputAvx2(const OutputJob& job);
+
+}  // namespace tarvo::inout_kernels
