@@ -150,7 +150,10 @@ bool VideoWriter::Open(const std::string& displayName, const std::string& writeP
     // An RGB source says nothing about a YUV matrix or range: use the
     // usual ones for the picture size, in video range.
     if (matrix == AVCOL_SPC_UNSPECIFIED || matrix == AVCOL_SPC_RGB) {
-      matrix = source.height > 576 ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
+      if (source.primaries == AVCOL_PRI_BT709) matrix = AVCOL_SPC_BT709;
+      else if (source.primaries == AVCOL_PRI_BT470BG) matrix = AVCOL_SPC_BT470BG;
+      else if (source.primaries == AVCOL_PRI_SMPTE170M) matrix = AVCOL_SPC_SMPTE170M;
+      else matrix = source.height > 576 ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
       range = AVCOL_RANGE_MPEG;
     }
     if (range == AVCOL_RANGE_UNSPECIFIED) range = AVCOL_RANGE_MPEG;
@@ -237,6 +240,12 @@ bool VideoWriter::Open(const std::string& displayName, const std::string& writeP
   frame_->format = pixfmt;
   frame_->width = source.width;
   frame_->height = source.height;
+  // Some encoders (ProRes) write the colour description from the frame.
+  frame_->color_primaries = enc_->color_primaries;
+  frame_->color_trc = enc_->color_trc;
+  frame_->colorspace = enc_->colorspace;
+  frame_->color_range = enc_->color_range;
+  frame_->chroma_location = enc_->chroma_sample_location;
   r = av_frame_get_buffer(frame_, 0);
   if (r < 0) {
     if (error) *error = "out of memory";

@@ -70,6 +70,44 @@ TEST_F(CliVideoTest, ContainersKeepFrameCountSizeAndTiming) {
   EXPECT_EQ(DecodeAll(dir / "out.mkv").size(), 10u);
 }
 
+TEST_F(CliVideoTest, ColourDescriptionIsKept) {
+  const auto frames = MakeFrames(3, 64, 48);
+  VideoInfo in;
+  in.width = 64;
+  in.height = 48;
+  in.primaries = AVCOL_PRI_BT709;
+  in.transfer = AVCOL_TRC_BT709;
+  in.matrix = AVCOL_SPC_BT709;
+  in.range = AVCOL_RANGE_MPEG;
+  std::string error;
+  ASSERT_TRUE(EncodeClip(dir / "in.mp4", frames, in, &error)) << error;
+  for (const std::string out : {"out.mov", "out.mp4", "out.mkv"}) {
+    SCOPED_TRACE(out);
+    const auto r = RunTarvo({"render", dir / "in.mp4", dir / out, "--plugin", kFake});
+    ASSERT_EQ(r.code, 0) << r.err;
+    VideoReader reader;
+    ASSERT_TRUE(reader.Open(dir / out, &error)) << error;
+    EXPECT_EQ(reader.info().primaries, AVCOL_PRI_BT709);
+    EXPECT_EQ(reader.info().transfer, AVCOL_TRC_BT709);
+    if (out == std::string("out.mkv")) {
+      EXPECT_EQ(reader.info().matrix, AVCOL_SPC_RGB);
+    } else {
+      EXPECT_EQ(reader.info().matrix, AVCOL_SPC_BT709);
+      EXPECT_EQ(reader.info().range, AVCOL_RANGE_MPEG);
+    }
+  }
+  // An RGB source with BT.709 primaries gets the BT.709 matrix in YUV.
+  in.matrix = AVCOL_SPC_RGB;
+  in.range = AVCOL_RANGE_JPEG;
+  ASSERT_TRUE(EncodeClip(dir / "rgb.mkv", frames, in, &error)) << error;
+  const auto r = RunTarvo({"render", dir / "rgb.mkv", dir / "rgb.mov", "--plugin", kFake});
+  ASSERT_EQ(r.code, 0) << r.err;
+  VideoReader reader;
+  ASSERT_TRUE(reader.Open(dir / "rgb.mov", &error)) << error;
+  EXPECT_EQ(reader.info().matrix, AVCOL_SPC_BT709);
+  EXPECT_EQ(reader.info().range, AVCOL_RANGE_MPEG);
+}
+
 TEST_F(CliVideoTest, FramesAreFoundAgainInAnyOrder) {
   // The frame callback asks for any frame; the reader must seek to it.
   const auto frames = MakeFrames(30, 32, 24);

@@ -127,6 +127,18 @@ bool EncodeClip(const std::string& path, const std::vector<Frame>& frames, AVRat
   return w.Finish(error);
 }
 
+bool EncodeClip(const std::string& path, const std::vector<Frame>& frames, const VideoInfo& info, std::string* error,
+                const std::string& codec) {
+  VideoWriter w;
+  WriterSettings ws;
+  ws.codec = codec;
+  ws.fieldMode = info.fieldMode;
+  if (!w.Open(path, path, info, nullptr, ws, error)) return false;
+  for (const auto& f : frames)
+    if (!w.WriteVideo(f, error)) return false;
+  return w.Finish(error);
+}
+
 std::vector<Frame> DecodeAll(const std::string& path, VideoInfo* info) {
   VideoReader r;
   std::string error;

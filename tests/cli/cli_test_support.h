@@ -46,6 +46,9 @@ std::vector<uint8_t> Concat(const std::vector<Frame>& frames);
 // given frame rate; false with a message on failure.
 bool EncodeClip(const std::string& path, const std::vector<Frame>& frames, AVRational rate, std::string* error,
                 FieldMode fields = FieldMode::Progressive);
+// The same with a full stream description (size and rate taken from it).
+bool EncodeClip(const std::string& path, const std::vector<Frame>& frames, const VideoInfo& info, std::string* error,
+                const std::string& codec = "");
 // Decodes every frame; `info` receives the stream's description.
 std::vector<Frame> DecodeAll(const std::string& path, VideoInfo* info = nullptr);
 
