@@ -9,12 +9,21 @@
 namespace tarvo {
 
 // clamp(((m - (offset + 128)) * 2^(amount - 1)) + 128, 0, 255)
+// Amounts below 1 act as 1; any amount and offset give a defined result.
 int32_t MaskWeight(int32_t m, int32_t amount, int32_t offset);
+
+// All operations throw std::invalid_argument, changing nothing, when the
+// planes do not fit together (sizes, Depth, scratch plane aliasing a picture
+// plane). Planes without samples are left alone.
+//
+// Planes too small for the neighbourhoods: under 3x3 samples the edge plane
+// and so the mask are all zero; radius 3 under 5x5 smooths like radius 2.
 
 // Builds the edge plane of `source` into `edge` (a scratch plane the caller
 // keeps between calls; it is resized here) and smooths it into `mask`, which
 // is already sized like the source with Depth 1. `source` and `mask` may be the
-// same plane. Radius is clamped to 1..3.
+// same plane. Radius is clamped to 1..3. With radius 1 the mask takes over the
+// edge plane's buffer, so `edge` holds arbitrary samples afterwards.
 void CreateMask(const TChannel& source, TChannel& mask, int radius, TChannel& edge);
 // `target` holds the unfiltered samples on entry and the blend on exit.
 void ApplyMask(const TChannel& filtered, TChannel& target, const TChannel& mask, int offset, int amount);

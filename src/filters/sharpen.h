@@ -7,6 +7,12 @@
 
 namespace tarvo {
 
+// All operations throw std::invalid_argument, changing nothing, when the
+// planes do not fit together; planes without samples are left alone. On a
+// plane under 3x3 samples (5x5 for radius 3) the blur is a copy of the source,
+// so sharpening leaves it as it is and the edge views show flat 128 / 0.
+// Depth 2 results are limited to -32767..32767 everywhere, borders included.
+
 // Blurs `source` into `blur` (resized like the source). Radius clamped to 1..3.
 void Blur(const TChannel& source, TChannel& blur, int radius);
 
