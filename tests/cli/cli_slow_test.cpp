@@ -24,6 +24,7 @@ class CliVideoTest : public ::testing::Test {
  protected:
   void SetUp() override { IsolateOptions(); }
   ScratchDir dir;
+  std::string error_;
 };
 
 std::vector<uint8_t> XorKey(std::vector<uint8_t> bytes, uint8_t key) {
@@ -229,6 +230,37 @@ TEST_F(CliVideoTest, RawPathIsExactlyTheFilterDrivenDirectlyAndLosslessFilesMatc
   r = RunTarvo(args);
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(Concat(DecodeAll(dir / "out.mkv")), expected);
+}
+TEST_F(CliVideoTest, RealFilterRecordRoundTripAndOperatingModes) {
+  const auto frames = MakeFrames(4, 40, 30);
+  WriteBytes(dir / "in.raw", Concat(frames));
+  const std::string rec = dir / "clip.tvr";
+  auto render = [&](const std::string& out, std::vector<std::string> extra) {
+    std::vector<std::string> args = {"render", "--raw", "40x30", dir / "in.raw", dir / out, "--plugin",
+                                     TARVO_REAL_PLUGIN};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunTarvo(args);
+  };
+  auto r = render("final.raw", {"--record", rec, "--op-mode", "final", "--set", "Gain=150", "--set", "YSharpness=40"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  TSpecs s{};
+  ASSERT_TRUE(ReadSpecsFile(rec, s, &error_)) << error_;
+  EXPECT_EQ(s.Version, kSpecsVersion);
+  EXPECT_EQ(s.Gain, 150);
+  EXPECT_EQ(s.YSharpness, 40);
+  EXPECT_EQ(s.LastPart, 3) << "the filter follows the host's frame number";
+  // The same record again gives the same pictures.
+  r = render("again.raw", {"--record", rec, "--op-mode", "final"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "again.raw"), ReadBytes(dir / "final.raw"));
+  // Bypass copies; Draft only converts, so it differs from Final here.
+  r = render("bypass.raw", {"--record", rec, "--op-mode", "bypass"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "bypass.raw"), Concat(frames));
+  r = render("draft.raw", {"--record", rec, "--op-mode", "draft"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(ReadBytes(dir / "draft.raw"), ReadBytes(dir / "final.raw"));
+  EXPECT_NE(ReadBytes(dir / "draft.raw"), Concat(frames));
 }
 #endif
 
