@@ -28,7 +28,7 @@ const char kUsage[] =
     "       tarvo record show FILE [--json]\n"
     "       tarvo record set FILE FIELD=VALUE...\n"
     "       tarvo scenes list | show NAME | export NAME FILE | import FILE | delete NAME\n"
-    "       tarvo demo [OUTPUT-DIR]\n"
+    "       tarvo demo [OUTPUT-DIR] [--size WxH] [--frames N]\n"
     "       tarvo -h | --help\n";
 
 const char kHelp[] =
@@ -72,7 +72,8 @@ const char kHelp[] =
     "  [--json], show NAME [--json], export NAME FILE (to a record file), import\n"
     "  FILE [--name NAME] (a record file as a scene), delete NAME.\n"
     "demo [OUTPUT-DIR]: makes a short noisy clip, cleans it up and writes the\n"
-    "  input, the result and a before/after picture into OUTPUT-DIR (default out).\n"
+    "  input, the result and a before/after picture into OUTPUT-DIR (default out);\n"
+    "  --size WxH and --frames N change the clip (default 720x576, 48 frames).\n"
     "\n"
     "Environment: TARVO_REGISTRY (options file), TARVO_PLUGIN (plug-in library).\n"
     "Exit status: 0 done, 1 error, 2 bad usage, 130 interrupted.\n";
