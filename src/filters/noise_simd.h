@@ -1,0 +1,374 @@
+// Vectorised despeckle and median kernels, written once over a small set of
+// lane operations and instantiated per instruction set (noise_sse2.cpp,
+// noise_avx2.cpp). Everything here has internal linkage so that code compiled
+// for one instruction set is never shared with a unit compiled for another.
+//
+// An Ops type provides: T (sample type), V (vector type), kLanes, Load, Store,
+// Set1, Min, Max, AddS, SubS (saturating), CmpEq, And, AndNot (~a & b), Or,
+// MakeStep and Raise/Lower (one despeckle step) and FloorAvg ((a + b) >> 1
+// without overflow).
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "filters/noise_internal.h"
+
+namespace tarvo::noise {
+namespace {
+
+// ---------------------------------------------------------------- despeckle
+
+// out[i] = one step of in[i] against nb[i] for i < count. out never aliases in
+// or nb, so the last vector may overlap the one before it.
+template <class O, bool kRaise>
+void PassRow(typename O::T* out, const typename O::T* in, const typename O::T* nb, int count, int step) {
+  using T = typename O::T;
+  if (count < O::kLanes) {
+    for (int i = 0; i < count; ++i) {
+      const int p = in[i], n = nb[i];
+      out[i] = static_cast<T>(kRaise ? (p + step < n ? p + step : p) : (n < p - step ? p - step : p));
+    }
+    return;
+  }
+  const auto k = O::MakeStep(step);
+  auto one = [&](int i) {
+    const auto p = O::Load(in + i);
+    const auto n = O::Load(nb + i);
+    O::Store(out + i, kRaise ? O::Raise(p, n, k) : O::Lower(p, n, k));
+  };
+  int i = 0;
+#pragma GCC unroll 4
+  for (; i + O::kLanes <= count; i += O::kLanes) one(i);
+  if (i < count) one(count - O::kLanes);
+}
+
+struct TStage {
+  int offset;
+  int step;
+  bool raise;
+};
+
+// A group of consecutive passes runs as one pipeline over the rows. Each pass is a
+// simultaneous update (new[i] from old[i] and old[i + offset], offset at most
+// one row and one sample away), so pass s can work on row r once pass s - 1
+// has finished rows up to r + 2: pass s trails pass s - 1 by kLag = 2 rows,
+// and within one step of the pipeline the passes run in order. Passes write
+// alternately into a ring of rows (`ring`) and into the destination plane,
+// never into the plane they read. The next writer of the plane that pass s
+// reads is pass s + 1, which in the same step writes row r - 2 only after pass
+// s has read it; so every read sees exactly the previous pass's result. The
+// live rows of the pipeline stay in the core's cache, so the plane streams
+// through memory once for the whole group of passes.
+//
+// The ring holds ringRows row slots plus copies of slots 0..3 behind the last
+// slot, so rows r - 2 .. r + 2 around any slot are contiguous and linear
+// neighbour offsets work unchanged (side columns wrap into adjacent rows).
+constexpr int kLag = 2;
+
+template <class O>
+void RunDespecklePipeline(const typename O::T* in, typename O::T* dst, int width, int height, const TStage* stages,
+                          int stageCount) {
+  using T = typename O::T;
+  // Rows from the oldest one still read (by the last pass) to the newest one
+  // written (by the first) span kLag * stageCount + 2 rows.
+  const int ringRows = kLag * stageCount + 4;
+  const size_t rowBytes = static_cast<size_t>(width) * sizeof(T);
+  T* ring = reinterpret_cast<T*>(Scratch((ringRows + 4) * rowBytes));
+  auto slot = [&](int y) { return y % ringRows; };
+  auto readRow = [&](int y) {
+    const int s = slot(y);
+    return ring + static_cast<size_t>(s < 2 ? s + ringRows : s) * width;
+  };
+  auto writeRow = [&](int y) { return ring + static_cast<size_t>(slot(y)) * width; };
+  auto mirror = [&](int y) {
+    const int s = slot(y);
+    if (s < 4)
+      std::memcpy(ring + static_cast<size_t>(s + ringRows) * width, ring + static_cast<size_t>(s) * width, rowBytes);
+  };
+  const size_t lastRow = static_cast<size_t>(height - 1) * width;
+  if (in != dst) {
+    // Samples the passes never write keep the source values.
+    std::memcpy(dst, in, rowBytes);
+    std::memcpy(dst + lastRow, in + lastRow, rowBytes);
+    dst[width] = in[width];
+    dst[lastRow - 1] = in[lastRow - 1];
+  }
+  const int first = width + 1;               // first filtered index
+  const int end = width * (height - 1) - 1;  // one past the last
+  const int lastT = (height - 1) + kLag * (stageCount - 1);
+  for (int t = 0; t <= lastT; ++t) {
+    for (int s = 0; s < stageCount; ++s) {
+      const int r = t - kLag * s;
+      if (r < 0) break;
+      if (r > height - 1) continue;
+      if (s == 0 && (r == 0 || r == height - 1)) {
+        std::memcpy(writeRow(r), in + static_cast<size_t>(r) * width, rowBytes);
+        mirror(r);
+        continue;
+      }
+      if (r == 0 || r == height - 1) continue;
+      const int a = std::max(r * width, first);
+      const int b = std::min(r * width + width, end);
+      const int x0 = a - r * width;
+      const TStage& st = stages[s];
+      const T* src;
+      T* out;
+      if (s % 2 == 0) {  // plane -> ring
+        src = (s == 0 ? in : dst) + a;
+        out = writeRow(r) + x0;
+      } else {  // ring -> plane
+        src = readRow(r) + x0;
+        out = dst + a;
+      }
+      if (st.raise)
+        PassRow<O, true>(out, src, src + st.offset, b - a, st.step);
+      else
+        PassRow<O, false>(out, src, src + st.offset, b - a, st.step);
+      if (s % 2 == 0) {
+        if (s == 0) {
+          T* row = writeRow(r);
+          if (r == 1) row[0] = in[width];
+          if (r == height - 2) row[width - 1] = in[lastRow - 1];
+        }
+        mirror(r);
+      }
+    }
+  }
+}
+
+template <class O>
+void DespeckleVector(const TChannel& source, TChannel& destination, int strength) {
+  using T = typename O::T;
+  const int width = source.Width();
+  const int scale = source.Depth();
+  int steps[3];
+  const int cycles = DespeckleSteps(strength, steps);
+  TStage stages[48];
+  int n = 0;
+  for (int c = 0; c < cycles; ++c)
+    for (const TPassDir& d : kPasses) stages[n++] = TStage{d.dy * width + d.dx, steps[c] * scale, d.raise};
+  const T* in = reinterpret_cast<const T*>(source.Data());
+  T* out = reinterpret_cast<T*>(destination.Data());
+  // Passes run in groups small enough that the rows live in one group (about
+  // 2 * kLag rows per pass in the plane and in the ring) stay in the level-1
+  // data cache; each group is one streaming sweep over the plane. A group has
+  // an even number of passes so that its last pass writes the plane.
+  const size_t rowBytes = static_cast<size_t>(width) * sizeof(T);
+  constexpr size_t kCacheBudget = 48 * 1024;
+  const int64_t rowsInBudget = static_cast<int64_t>(kCacheBudget / rowBytes);
+  const int group = static_cast<int>(std::clamp<int64_t>((rowsInBudget - 8) / (2 * kLag), 2, 48)) & ~1;
+  for (int s0 = 0; s0 < n; s0 += group)
+    RunDespecklePipeline<O>(s0 == 0 ? in : out, out, width, source.Height(), stages + s0, std::min(group, n - s0));
+}
+
+// ------------------------------------------------------------------- median
+
+template <class V, class O>
+inline void Sort2(V& a, V& b) {
+  const V lo = O::Min(a, b);
+  b = O::Max(a, b);
+  a = lo;
+}
+
+// Moves v toward m by at most maxStep when m lies further than threshold from
+// v; the saturating bounds are exact because m is itself a sample value.
+template <class O>
+inline typename O::V Limit(typename O::V v, typename O::V m, typename O::V maxStep, typename O::V threshold) {
+  const auto inside = O::CmpEq(O::Min(O::Max(m, O::SubS(v, threshold)), O::AddS(v, threshold)), m);
+  const auto moved = O::Min(O::Max(m, O::SubS(v, maxStep)), O::AddS(v, maxStep));
+  return O::Or(O::And(inside, v), O::AndNot(inside, moved));
+}
+
+template <class O, bool kWeighted>
+inline typename O::V MedianAt(const typename O::T* s, int w) {
+  using V = typename O::V;
+  if constexpr (!kWeighted) {
+    V p0 = O::Load(s - w - 1), p1 = O::Load(s - w), p2 = O::Load(s - w + 1);
+    V p3 = O::Load(s - 1), p4 = O::Load(s), p5 = O::Load(s + 1);
+    V p6 = O::Load(s + w - 1), p7 = O::Load(s + w), p8 = O::Load(s + w + 1);
+    Sort2<V, O>(p1, p2); Sort2<V, O>(p4, p5); Sort2<V, O>(p7, p8);
+    Sort2<V, O>(p0, p1); Sort2<V, O>(p3, p4); Sort2<V, O>(p6, p7);
+    Sort2<V, O>(p1, p2); Sort2<V, O>(p4, p5); Sort2<V, O>(p7, p8);
+    p3 = O::Max(p0, p3);  // the three row minima: only their largest matters
+    p5 = O::Min(p5, p8);  // the three row maxima: only their smallest matters
+    Sort2<V, O>(p4, p7);
+    p6 = O::Max(p3, p6);
+    p4 = O::Max(p1, p4);
+    p2 = O::Min(p2, p5);
+    p4 = O::Min(p4, p7);
+    Sort2<V, O>(p4, p2);
+    p4 = O::Max(p6, p4);
+    return O::Min(p4, p2);
+  } else {
+    // Centre, left and right count twice: the twelve values are the sorted
+    // triple a1 a1 a2 a2 a3 a3 and the sorted six y1..y6 of the other
+    // neighbours. The k-th smallest of two sorted runs is the least over all
+    // splits i + j = k of max(x_i, y_j); dropping dominated splits leaves
+    //   6th = min(y6, max(a1, y4), max(a2, y2), a3)
+    //   7th = min(max(a1, y5), max(a2, y3), max(a3, y1)).
+    V a1 = O::Load(s - 1), a2 = O::Load(s), a3 = O::Load(s + 1);
+    Sort2<V, O>(a1, a2); Sort2<V, O>(a2, a3); Sort2<V, O>(a1, a2);
+    V y1 = O::Load(s - w - 1), y2 = O::Load(s - w), y3 = O::Load(s - w + 1);
+    V y4 = O::Load(s + w - 1), y5 = O::Load(s + w), y6 = O::Load(s + w + 1);
+    Sort2<V, O>(y2, y3); Sort2<V, O>(y1, y3); Sort2<V, O>(y1, y2);
+    Sort2<V, O>(y5, y6); Sort2<V, O>(y4, y6); Sort2<V, O>(y4, y5);
+    Sort2<V, O>(y1, y4); Sort2<V, O>(y2, y5); Sort2<V, O>(y3, y6);
+    Sort2<V, O>(y3, y5); Sort2<V, O>(y2, y4); Sort2<V, O>(y3, y4);
+    const V s6 = O::Min(O::Min(y6, O::Max(a1, y4)), O::Min(O::Max(a2, y2), a3));
+    const V s7 = O::Min(O::Min(O::Max(a1, y5), O::Max(a2, y3)), O::Max(a3, y1));
+    return O::FloorAvg(s6, s7);
+  }
+}
+
+// Filters indices [first, end) of src into dst (different buffers); the range
+// holds at least kLanes samples.
+template <class O, bool kWeighted>
+void MedianRange(const typename O::T* src, typename O::T* dst, int width, int first, int end, int maxStep,
+                 int threshold) {
+  const auto ms = O::Set1(maxStep);
+  const auto th = O::Set1(threshold);
+  auto one = [&](int i) {
+    const auto m = MedianAt<O, kWeighted>(src + i, width);
+    O::Store(dst + i, Limit<O>(O::Load(src + i), m, ms, th));
+  };
+  int i = first;
+  for (; i + O::kLanes <= end; i += O::kLanes) one(i);
+  if (i < end) one(end - O::kLanes);
+}
+
+// Row by row with shared triples: every output row needs its own row and the
+// rows above and below, each as the sorted triple (x - 1, x, x + 1) at every
+// position (linear neighbours, so side columns wrap like everywhere else).
+// Each row's triples are sorted once into a ring of three rows and used by
+// three output rows. Then
+//   plain median = med3(max of the three minima, med3 of the three middles,
+//                       min of the three maxima);
+//   weighted: the centre triple is a1..a3 and the other six are the merge of
+//   the triples above (u) and below (d), each order statistic of a merge being
+//   the least over all splits of the larger of the two parts.
+template <class O>
+struct TTriples {
+  typename O::T* lo;
+  typename O::T* mid;
+  typename O::T* hi;
+};
+
+template <class O>
+inline typename O::V Med3(typename O::V a, typename O::V b, typename O::V c) {
+  return O::Max(O::Min(a, b), O::Min(O::Max(a, b), c));
+}
+
+// Sorted triples of src at linear indices [a, b) into t at [a - base, b - base).
+template <class O>
+void SortTriples(const typename O::T* src, const TTriples<O>& t, int base, int a, int b) {
+  auto one = [&](int i) {
+    auto x = O::Load(src + i - 1), y = O::Load(src + i), z = O::Load(src + i + 1);
+    Sort2<typename O::V, O>(x, y);
+    Sort2<typename O::V, O>(y, z);
+    Sort2<typename O::V, O>(x, y);
+    O::Store(t.lo + i - base, x);
+    O::Store(t.mid + i - base, y);
+    O::Store(t.hi + i - base, z);
+  };
+  int i = a;
+  for (; i + O::kLanes <= b; i += O::kLanes) one(i);
+  if (i < b) one(b - O::kLanes);
+}
+
+template <class O, bool kWeighted>
+void MedianRows(const typename O::T* src, typename O::T* dst, int width, int height, TTriples<O> ring[3], int maxStep,
+                int threshold) {
+  using V = typename O::V;
+  const int total = width * height;
+  const int end = width * (height - 1) - 1;
+  auto sortRow = [&](int y) {
+    SortTriples<O>(src, ring[y % 3], y * width, std::max(y * width, 1), std::min(y * width + width, total - 1));
+  };
+  const V ms = O::Set1(maxStep), th = O::Set1(threshold);
+  sortRow(0);
+  sortRow(1);
+  for (int y = 1; y < height - 1; ++y) {
+    sortRow(y + 1);
+    const TTriples<O>& u = ring[(y - 1) % 3];
+    const TTriples<O>& c = ring[y % 3];
+    const TTriples<O>& d = ring[(y + 1) % 3];
+    const int base = y * width;
+    auto one = [&](int i) {
+      const int x = i - base;
+      V m;
+      if constexpr (!kWeighted) {
+        const V lo = O::Max(O::Max(O::Load(u.lo + x), O::Load(c.lo + x)), O::Load(d.lo + x));
+        const V hi = O::Min(O::Min(O::Load(u.hi + x), O::Load(c.hi + x)), O::Load(d.hi + x));
+        const V md = Med3<O>(O::Load(u.mid + x), O::Load(c.mid + x), O::Load(d.mid + x));
+        m = Med3<O>(lo, md, hi);
+      } else {
+        const V u1 = O::Load(u.lo + x), u2 = O::Load(u.mid + x), u3 = O::Load(u.hi + x);
+        const V d1 = O::Load(d.lo + x), d2 = O::Load(d.mid + x), d3 = O::Load(d.hi + x);
+        const V y1 = O::Min(u1, d1);
+        const V y2 = O::Min(O::Min(u2, d2), O::Max(u1, d1));
+        const V y3 = O::Min(O::Min(u3, d3), O::Min(O::Max(u2, d1), O::Max(u1, d2)));
+        const V y4 = O::Min(O::Min(O::Max(u3, d1), O::Max(u2, d2)), O::Max(u1, d3));
+        const V y5 = O::Min(O::Max(u3, d2), O::Max(u2, d3));
+        const V y6 = O::Max(u3, d3);
+        const V a1 = O::Load(c.lo + x), a2 = O::Load(c.mid + x), a3 = O::Load(c.hi + x);
+        const V s6 = O::Min(O::Min(y6, O::Max(a1, y4)), O::Min(O::Max(a2, y2), a3));
+        const V s7 = O::Min(O::Min(O::Max(a1, y5), O::Max(a2, y3)), O::Max(a3, y1));
+        m = O::FloorAvg(s6, s7);
+      }
+      O::Store(dst + i, Limit<O>(O::Load(src + i), m, ms, th));
+    };
+    const int a = std::max(base, width + 1), b = std::min(base + width, end);
+    int i = a;
+    for (; i + O::kLanes <= b; i += O::kLanes) one(i);
+    if (i < b) one(b - O::kLanes);
+  }
+}
+
+// Returns false for requests left to the reference: ranges shorter than a
+// vector and limits too large for the lanes (never produced by the pipeline).
+template <class O>
+bool MedianVector(bool weighted, const TChannel& source, TChannel& destination, int maxStep, int threshold) {
+  using T = typename O::T;
+  const int width = source.Width(), height = source.Height();
+  const int first = width + 1, end = width * (height - 1) - 1;
+  if (end - first < O::kLanes) return false;
+  NormaliseMedianLimits(source.Depth(), maxStep, threshold);
+  maxStep *= source.Depth();
+  threshold *= source.Depth();
+  if (maxStep > 32767 || threshold > 32767) return false;
+  const T* src = reinterpret_cast<const T*>(source.Data());
+  T* dst = reinterpret_cast<T*>(destination.Data());
+  // Rows of at least a vector plus the two unfiltered samples go row by row.
+  const bool rows = width >= O::kLanes + 2;
+  const size_t rowBytes = static_cast<size_t>(width) * sizeof(T);
+  const size_t copyBytes = src == dst ? source.ByteSize() : 0;
+  uint8_t* scratch = Scratch(copyBytes + (rows ? 9 * rowBytes : 0));
+  if (src == dst) {
+    // Filtering in place would read samples already written: work from a copy.
+    std::memcpy(scratch, src, copyBytes);
+    src = reinterpret_cast<const T*>(scratch);
+  }
+  const size_t edge = static_cast<size_t>(width + 1) * sizeof(T);
+  std::memcpy(dst, src, edge);
+  std::memcpy(dst + end, src + end, edge);
+  if (rows) {
+    T* t = reinterpret_cast<T*>(scratch + copyBytes);
+    TTriples<O> ring[3];
+    for (int k = 0; k < 3; ++k)
+      ring[k] = TTriples<O>{t + (3 * k) * width, t + (3 * k + 1) * width, t + (3 * k + 2) * width};
+    if (weighted)
+      MedianRows<O, true>(src, dst, width, height, ring, maxStep, threshold);
+    else
+      MedianRows<O, false>(src, dst, width, height, ring, maxStep, threshold);
+  } else if (weighted) {
+    MedianRange<O, true>(src, dst, width, first, end, maxStep, threshold);
+  } else {
+    MedianRange<O, false>(src, dst, width, first, end, maxStep, threshold);
+  }
+  return true;
+}
+
+}  // namespace
+}  // namespace tarvo::noise
