@@ -26,7 +26,14 @@ TemporalLevels BuildTemporalLevels(const TemporalSettings& settings);
 
 // Smooths `work` against `history` (same size and Depth). Does nothing when
 // historyValid is false. On return the history's processed range holds the
-// differences current - history (the pipeline replaces the history next).
+// differences current - history (the pipeline replaces the history next):
+// Depth 1 limited to -128..127 as signed bytes, Depth 2 modulo 2^16 as signed
+// 16-bit values. Planes smaller than 3 x 3, of different sizes or Depths, or
+// sharing one buffer are left unchanged. Settings outside their ranges are
+// limited to them (threshold and the others 0..100, flags 0..3).
+//
+// TemporalSmoothReference is the plain per-sample form; TemporalSmooth gives
+// the same bits with the kernels ActiveKernelLevel() selects.
 void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& settings, bool historyValid);
 void TemporalSmoothReference(TChannel& work, TChannel& history, const TemporalSettings& settings,
                              bool historyValid);
