@@ -248,7 +248,9 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
   progress.Finish(st.frames, ok);
   if (machine && machine != stdout && machine != stderr) std::fclose(machine);
   if (!ok) return abandon(loopError, kExitError);
-  if (st.frames == 0 && from > 0) return abandon("no frames in the range " + o.frames, kExitError);
+  if (st.frames == 0)
+    return abandon(o.frames.empty() ? "'" + o.input + "' holds no frames" : "no frames in the range " + o.frames,
+                   kExitError);
   if (pending && !pending->Commit(&error)) return fail(error);
   st.total = Since(t0);
 

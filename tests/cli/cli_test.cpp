@@ -186,6 +186,12 @@ TEST_F(CliTest, DamagedInputAndUnwritableOutputLeaveNoOutputFile) {
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("not a whole number of 8x8 BGRA frames"), std::string::npos) << r.err;
 
+  // An empty raw file has no frames to render.
+  WriteBytes(dir / "empty.raw", {});
+  r = RunTarvo({"render", "--raw", "8x8", dir / "empty.raw", dir / "out.raw", "--plugin", kFake});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("holds no frames"), std::string::npos) << r.err;
+
   // A readable clip into a folder that does not exist, and into one without
   // write permission.
   std::string error;
@@ -209,7 +215,7 @@ TEST_F(CliTest, DamagedInputAndUnwritableOutputLeaveNoOutputFile) {
   r = RunTarvo({"render", dir / "clip.mkv", dir / "out.mkv", "--plugin", dir / "clip.mkv"});
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("cannot load the plug-in"), std::string::npos) << r.err;
-  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"clip.mkv", "garbage.mkv", "short.raw"}));
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"clip.mkv", "empty.raw", "garbage.mkv", "short.raw"}));
 }
 
 TEST_F(CliTest, FramesWiderThanTheFilterTakesAreRefused) {
