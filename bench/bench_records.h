@@ -1,0 +1,126 @@
+// Records and frames shared by the pipeline benchmark and the file driver.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/pipeline.h"
+#include "host/specs.h"
+
+namespace tarvo::bench {
+
+// Gamma 0.9 and saturation 120 %, as a typical grade.
+inline void Grade(TSpecs& s) {
+  s.Gamma = -5;  // stored negated: exponent 10^(-0.05), about 0.89
+  s.Sat = 120;
+}
+
+// Levels and 4:2:0 only.
+inline TSpecs LightRecord() {
+  TSpecs s = BuiltInDefaultSpecs();
+  Grade(s);
+  s.ProcMode = 2;
+  return s;
+}
+
+// Levels, 4:4:4, despeckle 2 with noise mask, temporal smoothing of Y and C
+// with motion detection, sharpening 30 with mask.
+inline TSpecs TypicalRecord() {
+  TSpecs s = BuiltInDefaultSpecs();
+  Grade(s);
+  s.ProcMode = 0;
+  s.YDespeckle = 2;
+  s.CDespeckle = 2;
+  s.NoiseMask = 2;
+  s.TempYThreshold = 20;
+  s.TempCThreshold = 20;
+  s.TempRecursion = 50;
+  s.TempFlags = 1;
+  s.YSharpness = 30;
+  s.SharpMask = 2;
+  return s;
+}
+
+// Every stage on: despeckle 4 with the mask on both chains, weighted medians
+// before and after, temporal smoothing with motion detection and smoothing,
+// masked sharpening of luminance and colour.
+inline TSpecs HeavyRecord() {
+  TSpecs s = TypicalRecord();
+  s.YDespeckle = 4;
+  s.CDespeckle = 4;
+  s.NoiseMaskYOnly = 0;
+  s.MedianLimit = 50;
+  s.MedianThreshold = 5;
+  s.MedianWhen = 3;
+  s.MedianWeighted = 1;
+  s.TempFlags = 3;
+  s.YSharpness = 40;
+  s.CSharpness = 20;
+  return s;
+}
+
+inline bool RecordByName(const std::string& name, TSpecs& out) {
+  if (name == "light") out = LightRecord();
+  else if (name == "typical") out = TypicalRecord();
+  else if (name == "heavy") out = HeavyRecord();
+  else return false;
+  return true;
+}
+
+// A moving picture with noise: gradients, a checkerboard and grain, shifted
+// by `frame`, as BGRA rows of width * 4 bytes.
+inline std::vector<uint8_t> SyntheticFrame(int width, int height, int frame) {
+  std::vector<uint8_t> px(static_cast<size_t>(width) * height * 4);
+  uint32_t r = 0x9E3779B9u * static_cast<uint32_t>(frame + 1);
+  for (int y = 0; y < height; ++y)
+    for (int x = 0; x < width; ++x) {
+      r ^= r << 13;
+      r ^= r >> 17;
+      r ^= r << 5;
+      const int grain = static_cast<int>(r & 15) - 8;
+      const int gx = ((x + 4 * frame) * 255) / width, gy = (y * 255) / height;
+      const int check = (((x + 2 * frame) / 32 + y / 32) & 1) ? 50 : 0;
+      auto c8 = [](int v) { return static_cast<uint8_t>(v < 0 ? 0 : v > 255 ? 255 : v); };
+      uint8_t* p = &px[(static_cast<size_t>(y) * width + x) * 4];
+      p[0] = c8(255 - gy + grain);
+      p[1] = c8((gx + gy) / 2 + check + grain);
+      p[2] = c8(gx + grain);
+      p[3] = 255;
+    }
+  return px;
+}
+
+// Renders frames of one clip through one pipeline, continuing the run.
+class Renderer {
+ public:
+  Renderer(const TSpecs& specs, int32_t opMode, int threads = 1) : specs_(specs), pipe_(notifier_) {
+    pipe_.SetOpMode(opMode);
+    pipe_.SetThreads(threads);
+    specsPtr_ = reinterpret_cast<uint8_t*>(&specs_);
+    call_.total = 1 << 30;
+  }
+  void Render(uint8_t* source, uint8_t* destination, int width, int height) {
+    TPixBuffer s{}, d{};
+    s.Bounds = d.Bounds = TRect{0, 0, width, height};
+    s.RowBytes = d.RowBytes = width * 4;
+    s.Pixels = source;
+    d.Pixels = destination;
+    TPixBuffer* sp = &s;
+    TPixBuffer* dp = &d;
+    call_.changed = part_ == 0;
+    call_.part = part_++;
+    pipe_.Render(&sp, &dp, &specsPtr_, false, call_);
+  }
+  const Pipeline& pipeline() const { return pipe_; }
+
+ private:
+  TSpecs specs_;
+  uint8_t* specsPtr_ = nullptr;
+  Notifier notifier_;
+  Pipeline pipe_;
+  CallState call_;
+  int32_t part_ = 0;
+};
+
+}  // namespace tarvo::bench

@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# Frame rate of the typical record against FFmpeg's nearest filter chain, both
+# on one core (taskset -c 0), over the same raw BGRA frames at 1920x1080 and
+# 720x576.
+#   scripts/bench-vs-ffmpeg.sh [build-dir]
+# Environment: FRAMES (default 50), RECORD (light|typical|heavy, default
+# typical), CORE (default 0).
+# The input is FFmpeg's testsrc2 with temporal grain, written once per size to
+# a temporary folder that is removed at the end. Both programs read the file
+# frame by frame. Frame rates are frames per second of processor time (user +
+# system) of each program, so that other load on a shared machine does not
+# skew the comparison; wall-clock rates are printed beside them. FFmpeg's time
+# also covers its start-up, so short runs favour us slightly: use FRAMES of
+# 50 or more.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${1:-build}
+FRAMES=${FRAMES:-50}
+RECORD=${RECORD:-typical}
+CORE=${CORE:-0}
+RUN="$BUILD_DIR/bench/pipeline_run"
+[[ -x $RUN ]] || { echo "build $RUN first (cmake --build $BUILD_DIR --target pipeline_run)" >&2; exit 1; }
+command -v ffmpeg >/dev/null || { echo "ffmpeg is not installed" >&2; exit 1; }
+
+TMP=$(mktemp -d)
+trap 'rm -rf "$TMP"' EXIT
+
+CHAIN="format=yuv444p,lutyuv=y=gammaval(0.9):u=(val-128)*1.2+128:v=(val-128)*1.2+128,removegrain=4:4:4,hqdn3d=4:3:6:4.5,unsharp=3:3:0.8:3:3:0,format=bgra"
+
+now() { date +%s.%N; }
+TIMEFORMAT='%U %S'
+
+for SIZE in 1920x1080 720x576; do
+  W=${SIZE%x*}
+  H=${SIZE#*x}
+  IN="$TMP/in-$SIZE.bgra"
+  ffmpeg -v error -f lavfi -i "testsrc2=size=$SIZE:rate=25" -frames:v "$FRAMES" \
+    -vf "noise=alls=12:allf=t" -pix_fmt bgra -f rawvideo -y "$IN"
+  # Warm the page cache for both runs alike.
+  cat "$IN" > /dev/null
+
+  OURS=$(taskset -c "$CORE" "$RUN" "$W" "$H" "$IN" "$RECORD")
+  OURS_FPS=$(sed -n 's/.*processor time: \([0-9.]*\) fps.*/\1/p' <<<"$OURS")
+  OURS_WALL=$(sed -n 's/.*wall: \([0-9.]*\) fps.*/\1/p' <<<"$OURS")
+
+  T0=$(now)
+  CPU=$( { time taskset -c "$CORE" ffmpeg -v error -nostdin -threads 1 -filter_threads 1 \
+    -f rawvideo -pix_fmt bgra -s "$SIZE" -i "$IN" -vf "$CHAIN" -f null - ; } 2>&1 )
+  T1=$(now)
+  FF_FPS=$(awk -v n="$FRAMES" -v t="$CPU" 'BEGIN { split(t, a, " "); printf "%.2f", n / (a[1] + a[2]) }')
+  FF_WALL=$(awk -v n="$FRAMES" -v a="$T0" -v b="$T1" 'BEGIN { printf "%.2f", n / (b - a) }')
+  RATIO=$(awk -v a="$OURS_FPS" -v b="$FF_FPS" 'BEGIN { printf "%.2f", a / b }')
+  printf '%-10s tarvo (%s): %8.2f fps   ffmpeg: %8.2f fps   ratio %sx   (wall: %s vs %s fps)\n' \
+    "$SIZE" "$RECORD" "$OURS_FPS" "$FF_FPS" "$RATIO" "$OURS_WALL" "$FF_WALL"
+done
