@@ -29,7 +29,7 @@ const char kUsage[] =
     "       tarvo record set FILE FIELD=VALUE...\n"
     "       tarvo scenes list | show NAME | export NAME FILE | import FILE | delete NAME\n"
     "       tarvo demo [OUTPUT-DIR] [--size WxH] [--frames N]\n"
-    "       tarvo -h | --help\n";
+    "       tarvo -h | --help | --version\n";
 
 const char kHelp[] =
     "\n"
@@ -157,6 +157,10 @@ int RunMain(int argc, char** argv) {
   args.erase(args.begin());
   if (cmd == "-h" || cmd == "--help" || cmd == "help") {
     PrintUsage(true);
+    return kExitOk;
+  }
+  if (cmd == "--version" || cmd == "-version") {
+    std::printf("tarvo %s\n", TARVO_VERSION);
     return kExitOk;
   }
   InstallInterruptHandler();
