@@ -8,6 +8,8 @@ const char kProcessingErrorText[] = "Processing Error";
 const char kModeWarningText[] =
     "Tarvo filter is not operating in 'Final' mode\rPress Esc key if you wish to cancel 'Make Movie'.";
 
+const char kSetupUnavailableText[] = "Setup is not available: this build of the Tarvo filter has no setup dialog.";
+
 void Notifier::Show(Notice n, const std::string& text) {
   const unsigned bit = 1u << static_cast<int>(n);
   if (showing_ & bit) return;

@@ -14,6 +14,7 @@ enum class Notice {
   ModeWarning,      // the operating mode is not Final
   OutOfMemory,      // a plane could not be allocated; the frame was skipped
   BadFrame,         // a frame descriptor that cannot be processed safely
+  SetupUnavailable, // the setup selector was called but this build has no setup dialog
 };
 
 // Handler receives the notice and its fixed text. Register an empty function
@@ -36,5 +37,6 @@ class Notifier {
 
 extern const char kProcessingErrorText[];
 extern const char kModeWarningText[];
+extern const char kSetupUnavailableText[];
 
 }  // namespace tarvo

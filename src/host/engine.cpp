@@ -1,0 +1,169 @@
+#include "host/engine.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "scenes/cp1252.h"
+
+namespace tarvo {
+
+Engine::Engine(std::unique_ptr<OptionStore> store, std::unique_ptr<Collator> collator, HostServices& host,
+               OptionsEnvironment env)
+    : host_(host),
+      store_(store ? std::move(store) : std::make_unique<MemoryOptionStore>()),
+      collator_(collator ? std::move(collator) : std::make_unique<SimpleCollator>()),
+      env_(std::move(env)),
+      pipeline_(notifier_),
+      scenes_(*collator_),
+      defaults_(BuiltInDefaultSpecs()) {}
+
+Engine::~Engine() = default;
+
+void Engine::Startup() {
+  if (started_) return;
+  // The configured processing mode, clipping and levels go into the record
+  // new clips start from.
+  options_ = ReadStartupOptions(*store_, defaults_, env_);
+  pipeline_.SetOpMode(options_.OpMode);
+  // The planes, tables and history belong to the pipeline, which made them;
+  // the scene list starts empty and is bound to its file when first needed.
+  std::memset(call_.privateBlock, 0, sizeof call_.privateBlock);
+  started_ = true;
+}
+
+void Engine::BindScenes() {
+  if (!scenes_.FileName().empty()) return;
+  scenes_.SetFileName(options_.SceneFile);
+  for (const std::string& problem : scenes_.LoadProblems()) std::fprintf(stderr, "tarvo: %s\n", problem.c_str());
+}
+
+bool Engine::SaveScenesIfDirty(std::string* error) {
+  if (!scenesDirty_) return true;
+  if (scenes_.FileName().empty()) BindScenes();
+  if (!scenes_.SaveToFile(scenes_.FileName(), error)) return false;
+  scenesDirty_ = false;
+  return true;
+}
+
+int32_t Engine::ResolveScene(const std::string& utf8Name) {
+  BindScenes();
+  return scenes_.IndexOf(utf8Name);
+}
+
+bool Engine::EnsureFullRecord(Handle h) {
+  if (host_.GetHandleSize(h) >= kSpecsSize) return true;
+  return host_.SetHandleSize(h, kSpecsSize);
+}
+
+bool Engine::Prepare(CallRecordHandle record) {
+  TFilterCallRecord& rec = **record;
+  record_ = record;
+  call_.part = rec.Part;
+  call_.total = rec.Total;
+  call_.fieldWord = static_cast<uint16_t>(rec.FieldWordLow | (rec.FieldFlags << 8));
+
+  // A clip's first call: a fresh record marked as never filled.
+  if (!rec.SpecsHandle) {
+    Handle fresh = host_.NewHandle(kSpecsSize);
+    if (!fresh) return false;
+    std::memset(*fresh, 0, kSpecsSize);
+    rec.SpecsHandle = fresh;
+  }
+  Handle h = rec.SpecsHandle;
+  specs_ = h;
+  if (!*h) return false;
+  // A block too small to hold even the format marker counts as never filled.
+  if (host_.GetHandleSize(h) < 2) {
+    if (!host_.SetHandleSize(h, kSpecsSize)) return false;
+    std::memset(*h, 0, kSpecsSize);
+  }
+  int16_t version;
+  std::memcpy(&version, *h, sizeof version);
+  if (version != 0) UpgradeSpecs(h, host_);  // grows a short older record
+  if (!EnsureFullRecord(h)) return false;
+  TSpecs* s = reinterpret_cast<TSpecs*>(*h);
+
+  if (version != 0) {
+    const std::string name = SceneNameOf(*s);
+    if (s->UseMaster == 1 && name.compare(" ") > 0 && name != kNoSceneName)
+      sceneIndex_ = ResolveScene(Cp1252ToUtf8(name));
+    else
+      sceneIndex_ = -1;
+  } else {
+    sceneIndex_ = 0;
+    const std::string& preferred = options_.DefaultScene;
+    if (preferred.compare(" ") > 0 && preferred != kNoSceneName) {
+      const int32_t index = ResolveScene(preferred);
+      if (index >= 1) sceneIndex_ = index;
+    }
+    s->FramePos = static_cast<int16_t>(call_.part);
+  }
+
+  if (call_.part != s->LastPart) {
+    s->FramePos = static_cast<int16_t>(call_.part);
+    s->LastPart = static_cast<int16_t>(call_.part);
+  }
+
+  if (sceneIndex_ >= 1) {
+    TScene* scene = scenes_.Scene(sceneIndex_);
+    if (scene) {
+      const int16_t useMaster = s->UseMaster;
+      const int16_t framePos = s->FramePos;
+      std::memcpy(s, &scene->Specs, kSpecsSize);
+      s->FramePos = framePos;
+      if (UpgradeSpecs(h, host_)) {
+        std::memcpy(&scene->Specs, *h, kSpecsSize);
+        scenesDirty_ = true;
+      }
+      if (useMaster == 1) s->UseMaster = 1;
+    }
+  } else if (sceneIndex_ == 0) {
+    defaults_.PageIndex = static_cast<int16_t>(options_.DefaultPage);
+    std::memcpy(s, &defaults_, kSpecsSize);
+  }
+
+  if (SpecsEqual(*s, previous_)) {
+    call_.changed = false;
+  } else {
+    call_.changed = true;
+    std::memcpy(&previous_, s, kSpecsSize);
+  }
+
+  if (rec.PrivateData) {
+    int32_t n = *rec.PrivateData ? host_.GetHandleSize(rec.PrivateData) : 0;
+    if (n > 64) n = 64;
+    if (n > 0) std::memcpy(call_.privateBlock, *rec.PrivateData, static_cast<size_t>(n));
+  } else {
+    std::memset(call_.privateBlock, 0, sizeof call_.privateBlock);
+  }
+  return true;
+}
+
+int32_t Engine::Filter(int16_t selector, CallRecordHandle record) {
+  Startup();
+  if (!record || !*record || !Prepare(record)) {
+    // No call record, or no usable parameter record: nothing can be done.
+    notifier_.Show(Notice::ProcessingError, kProcessingErrorText);
+    return selector == kSelectorSetup ? kSetupCancel : 0;
+  }
+  TFilterCallRecord& rec = **record;
+  switch (selector) {
+    case kSelectorExecute:
+      call_.inSetup = false;
+      if (pipeline_.OpMode() != kOpFinal) notifier_.Show(Notice::ModeWarning, kModeWarningText);
+      else notifier_.Clear(Notice::ModeWarning);
+      pipeline_.Render(rec.Source, rec.Destination, rec.SpecsHandle, false, call_);
+      return 0;
+    case kSelectorSetup:
+      if (!setup_) {
+        notifier_.Show(Notice::SetupUnavailable, kSetupUnavailableText);
+        return kSetupCancel;
+      }
+      call_.inSetup = true;
+      return setup_(*this, record);
+    default:
+      return 0;
+  }
+}
+
+}  // namespace tarvo

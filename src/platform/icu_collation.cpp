@@ -1,0 +1,64 @@
+#include "platform/icu_collation.h"
+
+#include <unicode/coll.h>
+#include <unicode/locid.h>
+#include <unicode/stringpiece.h>
+
+#include <cstdlib>
+
+namespace tarvo {
+namespace {
+
+class IcuCollator final : public Collator {
+ public:
+  explicit IcuCollator(std::unique_ptr<icu::Collator> c) : c_(std::move(c)) {}
+  int Compare(const std::string& a, const std::string& b) const override {
+    UErrorCode status = U_ZERO_ERROR;
+    const UCollationResult r = c_->compareUTF8(icu::StringPiece(a.data(), static_cast<int32_t>(a.size())),
+                                               icu::StringPiece(b.data(), static_cast<int32_t>(b.size())), status);
+    if (U_FAILURE(status)) return a.compare(b);
+    return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
+  }
+
+ private:
+  std::unique_ptr<icu::Collator> c_;
+};
+
+// "de_DE.UTF-8@euro" -> "de_DE"; "C" and "POSIX" -> "" (root).
+std::string IcuLocaleName(std::string posix) {
+  const size_t cut = posix.find_first_of(".@");
+  if (cut != std::string::npos) posix.resize(cut);
+  if (posix == "C" || posix == "POSIX") return "";
+  return posix;
+}
+
+std::unique_ptr<icu::Collator> Create(const icu::Locale& locale) {
+  UErrorCode status = U_ZERO_ERROR;
+  std::unique_ptr<icu::Collator> c(icu::Collator::createInstance(locale, status));
+  if (U_FAILURE(status) || !c) return nullptr;
+  c->setStrength(icu::Collator::SECONDARY);
+  // Blanks and punctuation always count (some locales ignore them), so that
+  // "<none>" orders the same way in every locale.
+  c->setAttribute(UCOL_ALTERNATE_HANDLING, UCOL_NON_IGNORABLE, status);
+  if (U_FAILURE(status)) return nullptr;
+  return c;
+}
+
+}  // namespace
+
+std::string UserCollationLocale() {
+  for (const char* var : {"LC_ALL", "LC_COLLATE", "LANG"})
+    if (const char* v = std::getenv(var); v && *v) return IcuLocaleName(v);
+  return "";
+}
+
+std::unique_ptr<Collator> MakeIcuCollator(const std::string& locale) {
+  const std::string name = locale.empty() ? UserCollationLocale() : IcuLocaleName(locale);
+  std::unique_ptr<icu::Collator> c;
+  if (!name.empty()) c = Create(icu::Locale::createFromName(name.c_str()));
+  if (!c) c = Create(icu::Locale::getRoot());
+  if (!c) return std::make_unique<SimpleCollator>();
+  return std::make_unique<IcuCollator>(std::move(c));
+}
+
+}  // namespace tarvo

@@ -1,0 +1,27 @@
+// Ordering of scene names: a locale-aware comparison that ignores letter
+// case. The platform layer supplies the real one (ICU); the simple one here
+// keeps the core usable on its own.
+#pragma once
+
+#include <memory>
+#include <string>
+
+namespace tarvo {
+
+class Collator {
+ public:
+  virtual ~Collator() = default;
+  // Compares two UTF-8 texts: negative, zero (equal but for letter case) or
+  // positive.
+  virtual int Compare(const std::string& a, const std::string& b) const = 0;
+};
+
+// Locale-free: blanks before punctuation and symbols, then digits, then
+// letters; ASCII letters compare without regard to case; other characters
+// by their UTF-8 bytes.
+class SimpleCollator : public Collator {
+ public:
+  int Compare(const std::string& a, const std::string& b) const override;
+};
+
+}  // namespace tarvo

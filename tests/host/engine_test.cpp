@@ -1,0 +1,369 @@
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <random>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "host/engine.h"
+#include "platform/icu_collation.h"
+#include "platform/os_registry_file.h"
+#include "scenes/options.h"
+#include "support/call_records.h"
+#include "support/test_support.h"
+#include "support/temp_dir.h"
+
+namespace tarvo {
+namespace {
+
+using test::ReadText;
+using test::TempDir;
+using test::TestClip;
+using test::WriteText;
+
+TSpecs Scene(const std::string& name, int16_t gain) {
+  TSpecs s = BuiltInDefaultSpecs();
+  SetSceneName(s, name);
+  s.Gain = gain;
+  return s;
+}
+
+std::string FileOf(std::initializer_list<TSpecs> records) {
+  std::string out;
+  for (const TSpecs& r : records) out.append(reinterpret_cast<const char*>(&r), sizeof r);
+  return out;
+}
+
+bool SameBytes(const TSpecs& a, const TSpecs& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// An engine on an in-memory store whose scene file lives in a temporary
+// folder; notices are counted instead of printed.
+class EngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ::unsetenv("TARVO_OPMODE");
+    auto store = std::make_unique<MemoryOptionStore>();
+    store_ = store.get();
+    store_->WriteString(kKeyOptions, "SceneFile", sceneFile_);
+    pendingStore_ = std::move(store);
+  }
+  Engine& MakeEngine() {
+    engine_ = std::make_unique<Engine>(std::move(pendingStore_), MakeIcuCollator("en_US.UTF-8"));
+    engine_->GetNotifier().SetHandler([this](Notice n, const std::string&) { ++notices_[n]; });
+    return *engine_;
+  }
+
+  TempDir dir_;
+  std::string sceneFile_ = dir_ / "SCENES.KVS";
+  MemoryOptionStore* store_ = nullptr;
+  std::unique_ptr<MemoryOptionStore> pendingStore_;
+  std::unique_ptr<Engine> engine_;
+  std::map<Notice, int> notices_;
+};
+
+TEST_F(EngineTest, AClipsFirstCallGetsTheDefaultRecordWithThePreferredPage) {
+  store_->WriteInteger(kKeyOptions, "DefaultPage", 4);
+  store_->WriteInteger(kKeyClipping, "Vmin", 16);
+  Engine& e = MakeEngine();
+  TestClip clip;
+  clip.SetPart(7);
+  EXPECT_EQ(e.Filter(2, clip.handle()), 0);
+  ASSERT_NE(clip.rec().SpecsHandle, nullptr);
+  EXPECT_EQ(InProcessHost().GetHandleSize(clip.rec().SpecsHandle), 256);
+  TSpecs expected = BuiltInDefaultSpecs();
+  expected.Vmin = expected.Vblank = expected.Vblack = 16;
+  expected.PageIndex = 4;
+  EXPECT_TRUE(SameBytes(clip.specs(), expected));
+  EXPECT_EQ(e.SceneIndex(), 0);
+  EXPECT_TRUE(e.Call().changed);
+  EXPECT_EQ(e.Call().part, 7);
+  EXPECT_FALSE(std::filesystem::exists(sceneFile_));  // no scene needed, none read or written
+
+  clip.SetPart(5);
+  e.Filter(2, clip.handle());
+  EXPECT_EQ(clip.specs().FramePos, 5);
+  EXPECT_EQ(clip.specs().LastPart, 5);
+  EXPECT_EQ(e.SceneIndex(), -1);       // a filled record that follows no master
+  EXPECT_FALSE(e.Call().changed);      // the frame position is not a change
+  clip.specs().Gain = 150;
+  e.Filter(2, clip.handle());
+  EXPECT_TRUE(e.Call().changed);
+  EXPECT_EQ(e.PreviousSpecs().Gain, 150);
+}
+
+TEST_F(EngineTest, ANewClipStartsFromThePreferredDefaultScene) {
+  WriteText(sceneFile_, FileOf({Scene("Evening", 150), Scene("Morning", 80)}));
+  store_->WriteString(kKeyOptions, "DefaultScene", "EVENING");
+  Engine& e = MakeEngine();
+  TestClip clip;
+  clip.SetPart(12);
+  e.Filter(2, clip.handle());
+  EXPECT_EQ(e.SceneIndex(), 1);
+  EXPECT_EQ(clip.specs().Gain, 150);
+  EXPECT_EQ(clip.specs().FramePos, 12);
+  EXPECT_EQ(SceneNameOf(clip.specs()), "Evening");
+  EXPECT_FALSE(e.ScenesDirty());
+}
+
+TEST_F(EngineTest, ANewClipWhosePreferredSceneIsGoneStartsFromTheBuiltInRecord) {
+  WriteText(sceneFile_, FileOf({Scene("Morning", 80)}));
+  store_->WriteString(kKeyOptions, "DefaultScene", "Evening");
+  Engine& e = MakeEngine();
+  TestClip clip;
+  e.Filter(2, clip.handle());
+  EXPECT_EQ(e.SceneIndex(), 0);
+  EXPECT_EQ(clip.specs().Gain, 100);
+  EXPECT_EQ(e.Scenes().Count(), 2);  // the list was bound to look
+}
+
+TEST_F(EngineTest, AClipFollowingAMasterTakesTheSceneButKeepsItsPosition) {
+  TSpecs master = Scene("Evening", 150);
+  master.UseMaster = 0;
+  master.FramePos = 3;
+  WriteText(sceneFile_, FileOf({master}));
+  Engine& e = MakeEngine();
+  TestClip clip;
+  TSpecs own = Scene("evening", 90);
+  own.UseMaster = 1;
+  own.FramePos = 42;
+  own.LastPart = 20;
+  clip.SetSpecs(own);
+  clip.SetPart(20);
+  e.Filter(2, clip.handle());
+  EXPECT_EQ(e.SceneIndex(), 1);
+  EXPECT_EQ(clip.specs().Gain, 150);
+  EXPECT_EQ(clip.specs().FramePos, 42);
+  EXPECT_EQ(clip.specs().UseMaster, 1);
+  EXPECT_EQ(clip.specs().LastPart, 0);  // the scene's own value came with it
+
+  // Re-saving the scene changes the clip at its next call.
+  e.Scenes().Scene(1)->Specs.Gain = 175;
+  e.Filter(2, clip.handle());
+  EXPECT_EQ(clip.specs().Gain, 175);
+  EXPECT_TRUE(e.Call().changed);
+}
+
+TEST_F(EngineTest, AMasterThatCannotBeUsedLeavesTheClipsOwnSettings) {
+  WriteText(sceneFile_, FileOf({Scene("Evening", 150)}));
+  Engine& e = MakeEngine();
+  for (const char* name : {"<none>", "Night", " ", ""}) {
+    TestClip clip;
+    TSpecs own = Scene(name, 90);
+    own.UseMaster = 1;
+    clip.SetSpecs(own);
+    e.Filter(2, clip.handle());
+    EXPECT_EQ(e.SceneIndex(), -1) << name;
+    EXPECT_EQ(clip.specs().Gain, 90) << name;
+  }
+  // Named but not followed.
+  TestClip clip;
+  TSpecs own = Scene("Evening", 90);
+  clip.SetSpecs(own);
+  e.Filter(2, clip.handle());
+  EXPECT_EQ(e.SceneIndex(), -1);
+  EXPECT_EQ(clip.specs().Gain, 90);
+}
+
+TEST_F(EngineTest, OlderClipRecordsAreUpgradedAndGrown) {
+  Engine& e = MakeEngine();
+  TSpecs old = BuiltInDefaultSpecs();
+  old.Version = 69;
+  old.Knee = 30;
+  old.Slope = 10;
+  TestClip clip;
+  clip.SetSpecs(old, 200);  // format 69 records were shorter
+  e.Filter(2, clip.handle());
+  EXPECT_EQ(InProcessHost().GetHandleSize(clip.rec().SpecsHandle), 256);
+  EXPECT_EQ(clip.specs().Version, 72);
+  EXPECT_EQ(clip.specs().Knee, 70);
+  EXPECT_EQ(clip.specs().Slope, 50);
+  EXPECT_EQ(SceneNameOf(clip.specs()), "<none>");
+
+  // A current record in a block that is too short is grown, not overrun.
+  TSpecs current = BuiltInDefaultSpecs();
+  current.Gain = 120;
+  TestClip shortClip;
+  shortClip.SetSpecs(current, 100);
+  e.Filter(2, shortClip.handle());
+  EXPECT_EQ(InProcessHost().GetHandleSize(shortClip.rec().SpecsHandle), 256);
+  EXPECT_EQ(shortClip.specs().Gain, 120);
+  EXPECT_EQ(shortClip.specs().TempLimit, 0);
+}
+
+TEST_F(EngineTest, AnOlderSceneRecordIsUpgradedInTheListAndMarksTheScenesDirty) {
+  TSpecs old = Scene("Evening", 150);
+  old.Version = 71;
+  old.YSharpness = 40;
+  old.CSharpness = 2;  // format 71: colour only
+  WriteText(sceneFile_, FileOf({old}));
+  const std::string before = ReadText(sceneFile_);
+  Engine& e = MakeEngine();
+  TestClip clip;
+  TSpecs own = Scene("Evening", 90);
+  own.UseMaster = 1;
+  clip.SetSpecs(own);
+  e.Filter(2, clip.handle());
+  EXPECT_EQ(clip.specs().Version, 72);
+  EXPECT_EQ(clip.specs().YSharpness, 0);
+  EXPECT_EQ(clip.specs().CSharpness, 40);
+  EXPECT_EQ(clip.specs().UseMaster, 1);
+  EXPECT_EQ(e.Scenes().Scene(1)->Specs.Version, 72);
+  EXPECT_EQ(e.Scenes().Scene(1)->Specs.CSharpness, 40);
+  EXPECT_TRUE(e.ScenesDirty());
+  EXPECT_EQ(ReadText(sceneFile_), before);  // written only when asked
+
+  // A save that fails keeps the flag and the old file.
+  const std::string goodName = e.Scenes().FileName();
+  WriteText(dir_ / "plain", "x");
+  ASSERT_TRUE(e.Scenes().SetFileName(dir_ / "plain/SCENES.KVS"));  // saves to the old file first
+  e.SetScenesDirty(true);
+  std::string error;
+  EXPECT_FALSE(e.SaveScenesIfDirty(&error));
+  EXPECT_TRUE(e.ScenesDirty());
+  EXPECT_FALSE(error.empty());
+  TSpecs saved;
+  std::memcpy(&saved, ReadText(goodName).data(), sizeof saved);
+  EXPECT_EQ(saved.Version, 72);
+}
+
+TEST_F(EngineTest, SavingDirtyScenesWritesTheFileAndClearsTheFlag) {
+  TSpecs old = Scene("Evening", 150);
+  old.Version = 70;
+  WriteText(sceneFile_, FileOf({old}));
+  Engine& e = MakeEngine();
+  TestClip clip;
+  TSpecs own = Scene("Evening", 90);
+  own.UseMaster = 1;
+  clip.SetSpecs(own);
+  e.Filter(2, clip.handle());
+  ASSERT_TRUE(e.ScenesDirty());
+  std::string error;
+  EXPECT_TRUE(e.SaveScenesIfDirty(&error)) << error;
+  EXPECT_FALSE(e.ScenesDirty());
+  TSpecs saved;
+  std::memcpy(&saved, ReadText(sceneFile_).data(), sizeof saved);
+  EXPECT_EQ(saved.Version, 72);
+  EXPECT_EQ(saved.Slope, 50);
+}
+
+TEST_F(EngineTest, TheHostsPrivateDataFillsTheStartOfThePrivateBlock) {
+  Engine& e = MakeEngine();
+  TestClip clip;
+  clip.SetPrivate(std::string(64, 'a') + "beyond");
+  e.Filter(2, clip.handle());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(e.Call().privateBlock), 64), std::string(64, 'a'));
+  clip.SetPrivate("0123456789");
+  e.Filter(2, clip.handle());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(e.Call().privateBlock), 64),
+            "0123456789" + std::string(54, 'a'));
+  InProcessHost().DisposeHandle(clip.rec().PrivateData);
+  clip.rec().PrivateData = nullptr;
+  e.Filter(2, clip.handle());
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(e.Call().privateBlock), 64), std::string(64, '\0'));
+}
+
+TEST_F(EngineTest, TheFieldWordAndTotalsAreKeptForThePipeline) {
+  Engine& e = MakeEngine();
+  TestClip clip;
+  clip.SetPart(3, 250);
+  clip.rec().FieldWordLow = 0x11;
+  clip.rec().FieldFlags = 0x02;
+  e.Filter(2, clip.handle());
+  EXPECT_EQ(e.Call().total, 250);
+  EXPECT_EQ(e.Call().fieldWord, 0x0211);
+  EXPECT_EQ(e.Call().FieldFlags(), 2);
+}
+
+TEST_F(EngineTest, SetupWithoutADialogSaysSoAndCancels) {
+  Engine& e = MakeEngine();
+  TestClip clip;
+  EXPECT_EQ(e.Filter(kSelectorSetup, clip.handle()), kSetupCancel);
+  EXPECT_EQ(e.Filter(kSelectorSetup, clip.handle()), kSetupCancel);
+  EXPECT_EQ(notices_[Notice::SetupUnavailable], 1);
+  EXPECT_NE(clip.rec().SpecsHandle, nullptr);  // the record was prepared all the same
+
+  bool sawSetup = false;
+  e.SetSetupHandler([&](Engine& en, CallRecordHandle) {
+    sawSetup = en.Call().inSetup;
+    return kSetupOk;
+  });
+  EXPECT_EQ(e.Filter(kSelectorSetup, clip.handle()), kSetupOk);
+  EXPECT_TRUE(sawSetup);
+}
+
+TEST_F(EngineTest, RenderingOutsideFinalModeWarnsOnce) {
+  store_->WriteInteger(kKeyProcessing, "OpMode", 1);
+  Engine& e = MakeEngine();
+  TestClip clip;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(e.Filter(kSelectorExecute, clip.handle()), 0);
+  EXPECT_EQ(notices_[Notice::ModeWarning], 1);
+  EXPECT_FALSE(e.Call().inSetup);
+}
+
+TEST_F(EngineTest, ConsecutiveFramesOfOneClipFormARunThroughTheHostsPrivateData) {
+  Engine& e = MakeEngine();
+  std::mt19937 rng(test::TestSeed());
+  test::TestFrame source(16, 8), destination(16, 8);
+  source.FillRandom(rng);
+  TestClip clip;
+  clip.rec().Source = source.handle();
+  clip.rec().Destination = destination.handle();
+  clip.SetPrivate("clip-one-instance");
+  std::vector<int32_t> runs;
+  for (int32_t part : {10, 11, 12}) {
+    clip.SetPart(part);
+    EXPECT_EQ(e.Filter(kSelectorExecute, clip.handle()), 0);
+    runs.push_back(e.GetPipeline().RunLength());
+  }
+  clip.SetPrivate("clip-two-instance");  // another clip: the run breaks
+  clip.SetPart(13);
+  e.Filter(kSelectorExecute, clip.handle());
+  runs.push_back(e.GetPipeline().RunLength());
+  EXPECT_EQ(runs, (std::vector<int32_t>{0, 1, 2, 0}));
+  EXPECT_EQ(notices_[Notice::ModeWarning], 0);  // Final mode
+  EXPECT_TRUE(destination.GuardsIntact());
+}
+
+TEST_F(EngineTest, AMissingCallRecordIsAProcessingError) {
+  Engine& e = MakeEngine();
+  EXPECT_EQ(e.Filter(kSelectorExecute, nullptr), 0);
+  EXPECT_EQ(e.Filter(kSelectorSetup, nullptr), kSetupCancel);
+  EXPECT_EQ(notices_[Notice::ProcessingError], 1);
+  EXPECT_TRUE(e.Started());
+}
+
+TEST(EngineOptions, AnOptionsFileThatCannotBeWrittenLeavesTheDefaultsAndOneMessage) {
+  ::unsetenv("TARVO_OPMODE");
+  TempDir dir;
+  WriteText(dir / "plain", "x");
+  int messages = 0;
+  auto store = std::make_unique<FileOptionStore>(dir / "plain/registry.reg", [&](const std::string&) { ++messages; });
+  Engine e(std::move(store));
+  TestClip clip;
+  EXPECT_EQ(e.Filter(2, clip.handle()), 0);
+  EXPECT_EQ(clip.specs().Vmax, 255);
+  EXPECT_EQ(e.GetOptions().OpMode, 2);
+  EXPECT_EQ(e.GetOptions().ShowHints, 1);
+  EXPECT_EQ(messages, 1);
+}
+
+TEST_F(EngineTest, StartUpReadsTheOptionsOnceIntoTheDefaultRecord) {
+  store_->WriteInteger(kKeyProcessing, "ProcMode", 3);
+  Engine& e = MakeEngine();
+  EXPECT_FALSE(e.Started());
+  TestClip clip;
+  e.Filter(2, clip.handle());
+  EXPECT_EQ(e.DefaultSpecs().ProcMode, 3);
+  EXPECT_EQ(clip.specs().ProcMode, 3);
+  int32_t v = 0;
+  EXPECT_EQ(e.Store().ReadInteger(kKeyOptions, "USTerminology", v), ValueStatus::Present);
+  // A later change of the store does not reach the running engine.
+  e.Store().WriteInteger(kKeyProcessing, "ProcMode", 1);
+  TestClip other;
+  e.Filter(2, other.handle());
+  EXPECT_EQ(other.specs().ProcMode, 3);
+}
+
+}  // namespace
+}  // namespace tarvo

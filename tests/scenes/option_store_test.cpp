@@ -1,0 +1,207 @@
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "platform/os_registry_file.h"
+#include "support/temp_dir.h"
+
+namespace tarvo {
+namespace {
+
+using test::ReadText;
+using test::TempDir;
+using test::WriteText;
+
+const char kOptions[] = "\\Software\\Morlund\\Tarvo\\Options";
+const char kLevels[] = "\\Software\\Morlund\\Tarvo\\Levels";
+
+TEST(FileOptionStore, ValuesSurviveAReopenWithTheirTypes) {
+  TempDir dir;
+  const std::string file = dir / "sub/folder/registry.reg";
+  {
+    FileOptionStore store(file);
+    EXPECT_TRUE(store.WriteInteger(kOptions, "ShowHints", 1));
+    EXPECT_TRUE(store.WriteInteger(kLevels, "Vblack", -5));
+    EXPECT_TRUE(store.WriteInteger(kLevels, "Big", static_cast<int32_t>(0x80000000u)));
+    EXPECT_TRUE(store.WriteString(kOptions, "SceneFile", "C:\\Scenes\\\"odd\" name\nsecond line \xC3\xA9"));
+    EXPECT_TRUE(store.WriteString(kOptions, "Empty", ""));
+  }
+  const std::string text = ReadText(file);
+  EXPECT_NE(text.find("[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Options]\n\"ShowHints\"=dword:00000001\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(text.find("\"Vblack\"=dword:fffffffb"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"SceneFile\"=\"C:\\\\Scenes\\\\\\\"odd\\\" name\\x0asecond line \xC3\xA9\""),
+            std::string::npos)
+      << text;
+
+  FileOptionStore again(file);
+  int32_t i = 0;
+  std::string s;
+  EXPECT_EQ(again.ReadInteger(kOptions, "showhints", i), ValueStatus::Present);  // names ignore case
+  EXPECT_EQ(i, 1);
+  EXPECT_EQ(again.ReadInteger("\\software\\morlund\\tarvo\\levels", "Vblack", i), ValueStatus::Present);
+  EXPECT_EQ(i, -5);
+  EXPECT_EQ(again.ReadInteger(kLevels, "Big", i), ValueStatus::Present);
+  EXPECT_EQ(i, INT32_MIN);
+  EXPECT_EQ(again.ReadString(kOptions, "SceneFile", s), ValueStatus::Present);
+  EXPECT_EQ(s, "C:\\Scenes\\\"odd\" name\nsecond line \xC3\xA9");
+  EXPECT_EQ(again.ReadString(kOptions, "Empty", s), ValueStatus::Present);
+  EXPECT_EQ(s, "");
+  // Type and presence are told apart.
+  EXPECT_EQ(again.ReadInteger(kOptions, "SceneFile", i), ValueStatus::WrongType);
+  EXPECT_EQ(again.ReadString(kOptions, "ShowHints", s), ValueStatus::WrongType);
+  EXPECT_EQ(again.ReadInteger(kOptions, "Nothing", i), ValueStatus::Missing);
+  EXPECT_EQ(again.ReadInteger("\\Software\\Nowhere", "ShowHints", i), ValueStatus::Missing);
+  EXPECT_TRUE(again.DamagedCopy().empty());
+}
+
+TEST(FileOptionStore, AcceptsTextSavedByAnEditor) {
+  TempDir dir;
+  const std::string file = dir / "registry.reg";
+  WriteText(file,
+            "\xEF\xBB\xBFWindows Registry Editor Version 5.00\r\n\r\n; edited by hand\r\n"
+            "[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Options]\r\n"
+            "  \"ShowHints\"=DWORD:0  \r\n");
+  FileOptionStore store(file);
+  EXPECT_TRUE(store.DamagedCopy().empty());
+  int32_t v = -1;
+  EXPECT_EQ(store.ReadInteger(kOptions, "ShowHints", v), ValueStatus::Present);
+  EXPECT_EQ(v, 0);
+}
+
+TEST(FileOptionStore, GroupedWritesReachTheFileTogetherAtTheEnd) {
+  TempDir dir;
+  const std::string file = dir / "registry.reg";
+  FileOptionStore store(file);
+  {
+    OptionUpdate group(store);
+    store.WriteInteger(kOptions, "A", 1);
+    store.WriteInteger(kOptions, "B", 2);
+    EXPECT_FALSE(std::filesystem::exists(file));
+  }
+  FileOptionStore other(file);
+  int32_t v = 0;
+  EXPECT_EQ(other.ReadInteger(kOptions, "B", v), ValueStatus::Present);
+  EXPECT_EQ(v, 2);
+}
+
+TEST(FileOptionStore, ADamagedFileIsKeptAsideAndTheReadablePartKept) {
+  TempDir dir;
+  const std::string file = dir / "registry.reg";
+  const std::string damaged =
+      "Windows Registry Editor Version 5.00\n\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Options]\n"
+      "\"ShowHints\"=dword:00000000\n"
+      "\"UseMasters\"=dword:zz\n"
+      "garbage \x01\x02 here\n"
+      "[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Levels]\n"
+      "\"Vblank\"=dword:00000010\n"
+      "\"HelpFile\"=\"/usr/sha";  // cut off in the middle of a write
+  WriteText(file, damaged);
+  std::vector<std::string> messages;
+  FileOptionStore store(file, [&](const std::string& m) { messages.push_back(m); });
+  ASSERT_FALSE(store.DamagedCopy().empty());
+  EXPECT_EQ(ReadText(store.DamagedCopy()), damaged);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_NE(messages[0].find("damaged"), std::string::npos);
+
+  int32_t v = -1;
+  std::string s;
+  EXPECT_EQ(store.ReadInteger(kOptions, "ShowHints", v), ValueStatus::Present);
+  EXPECT_EQ(v, 0);
+  EXPECT_EQ(store.ReadInteger(kLevels, "Vblank", v), ValueStatus::Present);
+  EXPECT_EQ(v, 16);
+  EXPECT_NE(store.ReadInteger(kOptions, "UseMasters", v), ValueStatus::Present);
+  EXPECT_NE(store.ReadString(kLevels, "HelpFile", s), ValueStatus::Present);
+
+  // The repaired file reads cleanly and holds the readable values.
+  OptionTree tree;
+  EXPECT_TRUE(ParseRegistryText(ReadText(file), tree, nullptr));
+  FileOptionStore reopened(file);
+  EXPECT_TRUE(reopened.DamagedCopy().empty());
+  EXPECT_EQ(reopened.ReadInteger(kLevels, "Vblank", v), ValueStatus::Present);
+  EXPECT_EQ(reopened.ReadInteger(kOptions, "UseMasters", v), ValueStatus::Missing);
+}
+
+TEST(FileOptionStore, TwoProcessesWritingAtOnceKeepEachOthersValues) {
+  TempDir dir;
+  const std::string file = dir / "registry.reg";
+  constexpr int kValues = 40;
+  pid_t children[2];
+  for (int c = 0; c < 2; ++c) {
+    children[c] = ::fork();
+    ASSERT_GE(children[c], 0);
+    if (children[c] == 0) {
+      FileOptionStore store(file);
+      bool ok = true;
+      for (int i = 0; i < kValues; ++i)
+        ok = store.WriteInteger(kOptions, "P" + std::to_string(c) + "_" + std::to_string(i), i) && ok;
+      ::_exit(ok ? 0 : 1);
+    }
+  }
+  for (pid_t child : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  FileOptionStore store(file);
+  int missing = 0;
+  for (int c = 0; c < 2; ++c)
+    for (int i = 0; i < kValues; ++i) {
+      int32_t v = -1;
+      if (store.ReadInteger(kOptions, "P" + std::to_string(c) + "_" + std::to_string(i), v) != ValueStatus::Present ||
+          v != i)
+        ++missing;
+    }
+  EXPECT_EQ(missing, 0);
+  EXPECT_TRUE(store.DamagedCopy().empty());
+}
+
+TEST(FileOptionStore, AnUnwritableFileRunsFromMemoryAndSaysSoOnce) {
+  TempDir dir;
+  WriteText(dir / "plain", "not a folder");
+  const std::string file = dir / "plain/registry.reg";  // its folder is a file
+  std::vector<std::string> messages;
+  FileOptionStore store(file, [&](const std::string& m) { messages.push_back(m); });
+  EXPECT_FALSE(store.WriteInteger(kOptions, "ShowHints", 0));
+  EXPECT_FALSE(store.WriteString(kOptions, "SceneFile", "/x"));
+  EXPECT_FALSE(store.Persistent());
+  EXPECT_EQ(messages.size(), 1u);
+  int32_t v = -1;
+  EXPECT_EQ(store.ReadInteger(kOptions, "ShowHints", v), ValueStatus::Present);
+  EXPECT_EQ(v, 0);
+}
+
+TEST(FileOptionStore, SeesWritesOfAnotherStoreOnTheSameFile) {
+  TempDir dir;
+  const std::string file = dir / "registry.reg";
+  FileOptionStore a(file), b(file);
+  a.WriteInteger(kOptions, "Top", 7);
+  b.WriteInteger(kOptions, "Left", 9);
+  int32_t v = 0;
+  EXPECT_EQ(a.ReadInteger(kOptions, "Left", v), ValueStatus::Present);
+  EXPECT_EQ(v, 9);
+  EXPECT_EQ(b.ReadInteger(kOptions, "Top", v), ValueStatus::Present);
+  EXPECT_EQ(v, 7);
+}
+
+TEST(FileOptionStore, TheDefaultLocationFollowsTheEnvironment) {
+  const char* oldReg = std::getenv("TARVO_REGISTRY");
+  const char* oldXdg = std::getenv("XDG_CONFIG_HOME");
+  const std::string savedReg = oldReg ? oldReg : "", savedXdg = oldXdg ? oldXdg : "";
+  ::setenv("TARVO_REGISTRY", "/tmp/x.reg", 1);
+  EXPECT_EQ(DefaultRegistryPath(), "/tmp/x.reg");
+  ::unsetenv("TARVO_REGISTRY");
+  ::setenv("XDG_CONFIG_HOME", "/cfg", 1);
+  EXPECT_EQ(DefaultRegistryPath(), "/cfg/tarvo/registry.reg");
+  if (oldReg) ::setenv("TARVO_REGISTRY", savedReg.c_str(), 1);
+  if (oldXdg) ::setenv("XDG_CONFIG_HOME", savedXdg.c_str(), 1);
+  else ::unsetenv("XDG_CONFIG_HOME");
+}
+
+}  // namespace
+}  // namespace tarvo

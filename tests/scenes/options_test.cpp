@@ -1,0 +1,249 @@
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+#include "scenes/options.h"
+#include "support/temp_dir.h"
+
+namespace tarvo {
+namespace {
+
+using test::TempDir;
+using test::WriteText;
+
+int32_t StoredInt(OptionStore& s, const char* key, const char* name) {
+  int32_t v = -12345;
+  EXPECT_EQ(s.ReadInteger(key, name, v), ValueStatus::Present) << name;
+  return v;
+}
+
+std::string StoredString(OptionStore& s, const char* key, const char* name) {
+  std::string v = "?";
+  EXPECT_EQ(s.ReadString(key, name, v), ValueStatus::Present) << name;
+  return v;
+}
+
+// Keeps TARVO_OPMODE out of the tests that do not set it.
+class StartupOptions : public ::testing::Test {
+ protected:
+  void SetUp() override { ::unsetenv("TARVO_OPMODE"); }
+  void TearDown() override { ::unsetenv("TARVO_OPMODE"); }
+  OptionsEnvironment env_{"", "/nonexistent/host", true};
+};
+
+TEST_F(StartupOptions, AFreshStoreGetsEveryDefaultWritten) {
+  MemoryOptionStore store;
+  TSpecs d = BuiltInDefaultSpecs();
+  const Options o = ReadStartupOptions(store, d, env_);
+  EXPECT_EQ(StoredInt(store, kKeyProcessing, "ProcMode"), 0);
+  EXPECT_EQ(StoredInt(store, kKeyProcessing, "OpMode"), 2);
+  EXPECT_EQ(StoredInt(store, kKeyClipping, "Vmin"), 0);
+  EXPECT_EQ(StoredInt(store, kKeyClipping, "Vmax"), 255);
+  EXPECT_EQ(StoredInt(store, kKeyLevels, "Vblank"), 0);
+  EXPECT_EQ(StoredInt(store, kKeyLevels, "Vblack"), 0);
+  EXPECT_EQ(StoredInt(store, kKeyLevels, "Vwhite"), 255);
+  EXPECT_EQ(StoredInt(store, kKeyLevels, "NTSCBlacks"), 0);
+  EXPECT_EQ(StoredString(store, kKeyOptions, "DefaultScene"), "<none>");
+  EXPECT_EQ(StoredInt(store, kKeyOptions, "UseMasters"), 0);
+  EXPECT_EQ(StoredInt(store, kKeyOptions, "ShowHints"), 1);
+  EXPECT_EQ(StoredInt(store, kKeyOptions, "DefaultPage"), 1);
+  EXPECT_EQ(StoredString(store, kKeyOptions, "SceneFile"), "SCENES.KVS");
+  EXPECT_EQ(StoredString(store, kKeyOptions, "HelpFile"), "FL-TARVO.HTML");
+  EXPECT_EQ(StoredInt(store, kKeyOptions, "USTerminology"), 1);
+  EXPECT_NE(store.Tree().FindKey(kKeyAppPath), nullptr);
+
+  EXPECT_EQ(o.OpMode, 2);
+  EXPECT_EQ(o.DefaultScene, "<none>");
+  EXPECT_EQ(o.ShowHints, 1);
+  EXPECT_EQ(o.DefaultPage, 1);
+  EXPECT_EQ(o.USTerminology, 1);
+  TSpecs expected = BuiltInDefaultSpecs();
+  EXPECT_EQ(std::memcmp(&d, &expected, sizeof d), 0);
+
+  // A second start-up finds a complete set; only the help file, whose bare
+  // name names no file, is looked for again and rewritten.
+  const int writes = store.WriteCount();
+  TSpecs d2 = BuiltInDefaultSpecs();
+  ReadStartupOptions(store, d2, env_);
+  EXPECT_EQ(store.WriteCount(), writes + 1);
+}
+
+TEST_F(StartupOptions, LevelsDefaultToTheClippingValuesJustRead) {
+  MemoryOptionStore store;
+  store.WriteInteger(kKeyClipping, "Vmin", 16);
+  store.WriteInteger(kKeyClipping, "Vmax", 235);
+  store.WriteInteger(kKeyProcessing, "ProcMode", 2);
+  TSpecs d = BuiltInDefaultSpecs();
+  ReadStartupOptions(store, d, env_);
+  EXPECT_EQ(d.Vmin, 16);
+  EXPECT_EQ(d.Vmax, 235);
+  EXPECT_EQ(d.ProcMode, 2);
+  EXPECT_EQ(d.Vblank, 16);
+  EXPECT_EQ(d.Vblack, 16);
+  EXPECT_EQ(d.Vwhite, 235);
+  EXPECT_EQ(StoredInt(store, kKeyLevels, "Vblank"), 16);
+  EXPECT_EQ(StoredInt(store, kKeyLevels, "Vblack"), 16);
+  EXPECT_EQ(StoredInt(store, kKeyLevels, "Vwhite"), 235);
+
+  // Vblack's default is the Vblank read, not Vmin.
+  MemoryOptionStore store2;
+  store2.WriteInteger(kKeyClipping, "Vmin", 16);
+  store2.WriteInteger(kKeyLevels, "Vblank", 30);
+  TSpecs d2 = BuiltInDefaultSpecs();
+  ReadStartupOptions(store2, d2, env_);
+  EXPECT_EQ(d2.Vblank, 30);
+  EXPECT_EQ(d2.Vblack, 30);
+}
+
+TEST_F(StartupOptions, MistypedAndUnreadableValuesAreReplacedByTheirDefaults) {
+  MemoryOptionStore store;
+  store.WriteString(kKeyClipping, "Vmin", "16");
+  store.WriteString(kKeyProcessing, "OpMode", "0");
+  store.PutUnreadable(kKeyOptions, "ShowHints", "dword:zz");
+  store.WriteInteger(kKeyOptions, "DefaultScene", 5);
+  store.WriteInteger(kKeyOptions, "SceneFile", 7);
+  store.WriteString(kKeyOptions, "DefaultPage", "3");
+  TSpecs d = BuiltInDefaultSpecs();
+  const Options o = ReadStartupOptions(store, d, env_);
+  EXPECT_EQ(d.Vmin, 0);
+  EXPECT_EQ(StoredInt(store, kKeyClipping, "Vmin"), 0);
+  EXPECT_EQ(o.OpMode, 2);
+  EXPECT_EQ(StoredInt(store, kKeyProcessing, "OpMode"), 2);
+  EXPECT_EQ(o.ShowHints, 1);
+  EXPECT_EQ(StoredInt(store, kKeyOptions, "ShowHints"), 1);
+  EXPECT_EQ(StoredString(store, kKeyOptions, "DefaultScene"), "<none>");
+  EXPECT_EQ(StoredString(store, kKeyOptions, "SceneFile"), "SCENES.KVS");
+  EXPECT_EQ(o.DefaultPage, 1);
+  EXPECT_EQ(StoredInt(store, kKeyOptions, "DefaultPage"), 1);
+}
+
+TEST_F(StartupOptions, AStartPageOutOfRangeIsUsedAsOneButStaysStored) {
+  for (int32_t page : {9, -1, 7}) {
+    MemoryOptionStore store;
+    store.WriteInteger(kKeyOptions, "DefaultPage", page);
+    TSpecs d = BuiltInDefaultSpecs();
+    EXPECT_EQ(ReadStartupOptions(store, d, env_).DefaultPage, 1) << page;
+    EXPECT_EQ(StoredInt(store, kKeyOptions, "DefaultPage"), page);
+  }
+  MemoryOptionStore store;
+  store.WriteInteger(kKeyOptions, "DefaultPage", 6);
+  TSpecs d = BuiltInDefaultSpecs();
+  EXPECT_EQ(ReadStartupOptions(store, d, env_).DefaultPage, 6);
+}
+
+TEST_F(StartupOptions, ABlankDefaultSceneBecomesNone) {
+  for (const char* blank : {" ", "", "\t"}) {
+    MemoryOptionStore store;
+    store.WriteString(kKeyOptions, "DefaultScene", blank);
+    TSpecs d = BuiltInDefaultSpecs();
+    EXPECT_EQ(ReadStartupOptions(store, d, env_).DefaultScene, "<none>");
+    EXPECT_EQ(StoredString(store, kKeyOptions, "DefaultScene"), "<none>");
+  }
+  MemoryOptionStore store;
+  store.WriteString(kKeyOptions, "DefaultScene", "Evening");
+  TSpecs d = BuiltInDefaultSpecs();
+  EXPECT_EQ(ReadStartupOptions(store, d, env_).DefaultScene, "Evening");
+}
+
+TEST_F(StartupOptions, SceneFilePathsAreAbsoluteOrRebuiltFromTheInstallPath) {
+  struct Case {
+    const char* stored;
+    bool kept;
+  } cases[] = {{"/abs/path/SCENES.KVS", true}, {"C:\\Scenes\\SCENES.KVS", true}, {"./rel/SCENES.KVS", false},
+               {"../SCENES.KVS", false},       {"", false},                       {"/", true}};
+  for (const Case& c : cases) {
+    MemoryOptionStore store;
+    store.WriteString(kKeyOptions, "SceneFile", c.stored);
+    store.WriteString(kKeyAppPath, "Path", "/usr/lib/tarvo/");
+    TSpecs d = BuiltInDefaultSpecs();
+    const Options o = ReadStartupOptions(store, d, env_);
+    const std::string expected = c.kept ? c.stored : "/usr/lib/tarvo/SCENES.KVS";
+    EXPECT_EQ(o.SceneFile, expected) << c.stored;
+    EXPECT_EQ(StoredString(store, kKeyOptions, "SceneFile"), expected) << c.stored;
+  }
+}
+
+TEST_F(StartupOptions, TheDefaultSceneFileSitsInTheInstallFolder) {
+  {
+    // The install path keeps its text up to the last "/".
+    MemoryOptionStore store;
+    store.WriteString(kKeyAppPath, "Path", "/opt/tarvo/lib/tarvo-xfilter.so");
+    TSpecs d = BuiltInDefaultSpecs();
+    EXPECT_EQ(ReadStartupOptions(store, d, env_).SceneFile, "/opt/tarvo/lib/SCENES.KVS");
+  }
+  {
+    // No install path: the plug-in's own folder, not the current folder.
+    MemoryOptionStore store;
+    TSpecs d = BuiltInDefaultSpecs();
+    OptionsEnvironment env = env_;
+    env.pluginFolder = "/usr/lib/x86_64-linux-gnu/tarvo";
+    EXPECT_EQ(ReadStartupOptions(store, d, env).SceneFile, "/usr/lib/x86_64-linux-gnu/tarvo/SCENES.KVS");
+  }
+  {
+    // A path without any "/" gives the bare name when nothing else is known.
+    MemoryOptionStore store;
+    store.WriteString(kKeyAppPath, "Path", "tarvo");
+    TSpecs d = BuiltInDefaultSpecs();
+    EXPECT_EQ(ReadStartupOptions(store, d, env_).SceneFile, "SCENES.KVS");
+  }
+  {
+    MemoryOptionStore store;
+    ASSERT_TRUE(SetInstallPath(store, "/opt/tarvo/./lib/tarvo-xfilter.so"));
+    EXPECT_EQ(StoredString(store, kKeyAppPath, "Path"), "/opt/tarvo/lib/");
+    TSpecs d = BuiltInDefaultSpecs();
+    EXPECT_EQ(ReadStartupOptions(store, d, env_).SceneFile, "/opt/tarvo/lib/SCENES.KVS");
+  }
+}
+
+TEST_F(StartupOptions, TheHelpFileIsSearchedBesideTheHostInItsOrder) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "PLUG-INS");
+  std::filesystem::create_directories(dir / "VFT_PLUG");
+  WriteText(dir / "PLUG-INS/FL-TARVO.HTML", "<html></html>");
+  WriteText(dir / "VFT_PLUG/FL-TARVO.HTML", "<html></html>");
+  OptionsEnvironment env = env_;
+  env.hostExecutable = dir / "host";
+
+  MemoryOptionStore store;
+  TSpecs d = BuiltInDefaultSpecs();
+  EXPECT_EQ(ReadStartupOptions(store, d, env).HelpFile, dir / "PLUG-INS/FL-TARVO.HTML");
+
+  // An existing stored file is kept; once deleted it is searched again.
+  WriteText(dir / "mine.html", "<html></html>");
+  store.WriteString(kKeyOptions, "HelpFile", dir / "mine.html");
+  EXPECT_EQ(ReadStartupOptions(store, d, env).HelpFile, dir / "mine.html");
+  std::filesystem::remove(dir / "mine.html");
+  std::filesystem::create_directories(dir / "PLUGINS");
+  WriteText(dir / "PLUGINS/FL-TARVO.HTML", "<html></html>");
+  EXPECT_EQ(ReadStartupOptions(store, d, env).HelpFile, dir / "PLUGINS/FL-TARVO.HTML");
+  EXPECT_EQ(StoredString(store, kKeyOptions, "HelpFile"), dir / "PLUGINS/FL-TARVO.HTML");
+}
+
+TEST_F(StartupOptions, TheEnvironmentForcesTheOperatingModeWithoutStoringIt) {
+  MemoryOptionStore store;
+  store.WriteInteger(kKeyProcessing, "OpMode", 2);
+  ::setenv("TARVO_OPMODE", "Draft", 1);
+  TSpecs d = BuiltInDefaultSpecs();
+  EXPECT_EQ(ReadStartupOptions(store, d, env_).OpMode, 1);
+  EXPECT_EQ(StoredInt(store, kKeyProcessing, "OpMode"), 2);
+  ::setenv("TARVO_OPMODE", "0", 1);
+  EXPECT_EQ(ReadStartupOptions(store, d, env_).OpMode, 0);
+  ::setenv("TARVO_OPMODE", "fast", 1);  // unreadable: ignored
+  EXPECT_EQ(ReadStartupOptions(store, d, env_).OpMode, 2);
+  OptionsEnvironment noEnv = env_;
+  noEnv.useEnvironmentOpMode = false;
+  ::setenv("TARVO_OPMODE", "bypass", 1);
+  EXPECT_EQ(ReadStartupOptions(store, d, noEnv).OpMode, 2);
+}
+
+TEST_F(StartupOptions, TheOperatingModeIsHeldAsOneByte) {
+  MemoryOptionStore store;
+  store.WriteInteger(kKeyProcessing, "OpMode", 257);
+  TSpecs d = BuiltInDefaultSpecs();
+  EXPECT_EQ(ReadStartupOptions(store, d, env_).OpMode, 1);
+}
+
+}  // namespace
+}  // namespace tarvo

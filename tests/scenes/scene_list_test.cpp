@@ -1,0 +1,237 @@
+#include <sys/resource.h>
+
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/icu_collation.h"
+#include "scenes/cp1252.h"
+#include "scenes/scene_list.h"
+#include "support/temp_dir.h"
+
+namespace tarvo {
+namespace {
+
+using test::ReadText;
+using test::TempDir;
+using test::WriteText;
+
+// A scene record named `name` (Windows-1252 bytes) with a marker in Gain.
+TSpecs Record(const std::string& name, int16_t gain = 100) {
+  TSpecs s = BuiltInDefaultSpecs();
+  SetSceneName(s, name);
+  s.Gain = gain;
+  return s;
+}
+
+std::string Bytes(std::initializer_list<TSpecs> records, size_t extra = 0) {
+  std::string out;
+  for (const TSpecs& r : records) out.append(reinterpret_cast<const char*>(&r), sizeof r);
+  out.append(extra, '\x5A');
+  return out;
+}
+
+std::unique_ptr<TScene> SceneOf(const TSpecs& s) {
+  auto scene = std::make_unique<TScene>();
+  scene->Specs = s;
+  return scene;
+}
+
+class SceneList : public ::testing::Test {
+ protected:
+  std::unique_ptr<Collator> collator_ = MakeIcuCollator("en_US.UTF-8");
+  TSceneList list_{*collator_};
+  TempDir dir_;
+};
+
+TEST_F(SceneList, AFileOf600BytesHoldsTwoScenesAndLosesItsTailAtTheNextSave) {
+  const std::string file = dir_ / "SCENES.KVS";
+  const std::string bytes = Bytes({Record("Alpha", 101), Record("Beta", 102)}, 88);
+  WriteText(file, bytes);
+  ASSERT_TRUE(list_.SetFileName(file));
+  ASSERT_EQ(list_.Count(), 3);
+  EXPECT_EQ(list_.Name(0), "<none>");
+  EXPECT_EQ(list_.Scene(0), nullptr);
+  EXPECT_EQ(list_.Name(1), "Alpha");
+  EXPECT_EQ(list_.Scene(2)->Specs.Gain, 102);
+  ASSERT_TRUE(list_.SaveToFile(file));
+  EXPECT_EQ(ReadText(file), bytes.substr(0, 512));
+}
+
+TEST_F(SceneList, EqualNamesKeepTheFirstSpellingAndTheLastRecord) {
+  std::istringstream in(Bytes({Record("evening", 1), Record("Evening", 2)}));
+  list_.LoadFromStream(in);
+  ASSERT_EQ(list_.Count(), 2);
+  EXPECT_EQ(list_.Name(1), "evening");
+  EXPECT_EQ(list_.Scene(1)->Specs.Gain, 2);
+  EXPECT_EQ(SceneNameOf(list_.Scene(1)->Specs), "Evening");
+  EXPECT_EQ(list_.IndexOf("EVENING"), 1);
+  EXPECT_EQ(list_.IndexOf("morning"), -1);
+  EXPECT_EQ(list_.IndexOf("<none>"), 0);
+}
+
+TEST_F(SceneList, EmptyAndMissingFilesGiveJustThePlaceholder) {
+  WriteText(dir_ / "empty.kvs", "");
+  ASSERT_TRUE(list_.SetFileName(dir_ / "empty.kvs"));
+  EXPECT_EQ(list_.Count(), 1);
+  TSceneList other(*collator_);
+  ASSERT_TRUE(other.SetFileName(dir_ / "missing.kvs"));
+  EXPECT_EQ(other.Count(), 1);
+  EXPECT_EQ(other.Name(0), "<none>");
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "missing.kvs"));  // binding writes nothing
+}
+
+TEST_F(SceneList, DeletingEveryScenesLeavesAnEmptyFile) {
+  const std::string file = dir_ / "SCENES.KVS";
+  WriteText(file, Bytes({Record("One"), Record("Two"), Record("Three")}));
+  list_.SetFileName(file);
+  while (list_.Count() > 1) list_.Delete(1);
+  list_.Delete(0);  // the placeholder stays
+  EXPECT_EQ(list_.Count(), 1);
+  ASSERT_TRUE(list_.SaveToFile(file));
+  EXPECT_EQ(std::filesystem::file_size(file), 0u);
+}
+
+TEST_F(SceneList, ScenesAreOrderedByTheLocaleIgnoringCase) {
+  for (const char* n : {"zebra", "Äpfel", "apple", "Banana", "2nd take", "Apfel"})
+    ASSERT_GT(list_.Add(n, SceneOf(Record("x"))), 0) << n;
+  std::vector<std::string> names;
+  for (int i = 0; i < list_.Count(); ++i) names.push_back(list_.Name(i));
+  const std::vector<std::string> expected = {"<none>", "2nd take", "Apfel", "Äpfel", "apple", "Banana", "zebra"};
+  EXPECT_EQ(names, expected);
+  // Accents count, letter case does not.
+  EXPECT_EQ(list_.IndexOf("APFEL"), 2);
+  EXPECT_EQ(list_.IndexOf("äPFEL"), 3);
+  // Adding an equal name replaces the scene and keeps the entry's spelling.
+  EXPECT_EQ(list_.Add("BANANA", SceneOf(Record("BANANA", 7))), 5);
+  EXPECT_EQ(list_.Count(), 7);
+  EXPECT_EQ(list_.Name(5), "Banana");
+  EXPECT_EQ(list_.Scene(5)->Specs.Gain, 7);
+}
+
+TEST_F(SceneList, NamesThatCannotBeListedAreRefusedWithAReason) {
+  list_.SetFileName(dir_ / "SCENES.KVS");
+  struct Case {
+    const char* name;
+    const char* reason;
+  } cases[] = {{"", "blank"},
+               {"  \t ", "blank"},
+               {"(old)", "before \"<none>\""},
+               {"<NONE>", "before \"<none>\""},
+               {" leading", "before \"<none>\""},
+               {"\xE6\x97\xA5\xE6\x9C\xAC", "U+65E5"},
+               {"abcdefghijklmnopqrstuvwxyzABCDEF", "31"},
+               {"bad \xFF utf8", "UTF-8"}};
+  for (const Case& c : cases) {
+    std::string error;
+    EXPECT_EQ(list_.Add(c.name, SceneOf(Record("x")), &error), -1) << c.name;
+    EXPECT_NE(error.find(c.reason), std::string::npos) << c.name << ": " << error;
+  }
+  EXPECT_EQ(list_.Count(), 1);
+  EXPECT_EQ(list_.Name(0), "<none>");
+  EXPECT_GT(list_.Add("abcdefghijklmnopqrstuvwxyzABCDE", SceneOf(Record("x"))), 0);  // 31 is fine
+}
+
+TEST_F(SceneList, RecordsWithUnlistableNamesAreKeptInTheFile) {
+  const std::string file = dir_ / "SCENES.KVS";
+  WriteText(file, Bytes({Record("(old)", 5), Record("Good", 6), Record("", 7)}));
+  list_.SetFileName(file);
+  ASSERT_EQ(list_.Count(), 2);
+  EXPECT_EQ(list_.Name(1), "Good");
+  EXPECT_EQ(list_.SetAsideCount(), 2);
+  ASSERT_EQ(list_.LoadProblems().size(), 2u);
+  EXPECT_NE(list_.LoadProblems()[0].find("Scene record 1"), std::string::npos);
+  ASSERT_TRUE(list_.SaveToFile(file));
+  EXPECT_EQ(ReadText(file), Bytes({Record("Good", 6), Record("(old)", 5), Record("", 7)}));
+}
+
+TEST_F(SceneList, NamesCrossBetweenWindows1252AndUtf8) {
+  std::istringstream in(Bytes({Record("Caf\xE9 No\xEBl \x80")}));
+  list_.LoadFromStream(in);
+  ASSERT_EQ(list_.Count(), 2);
+  EXPECT_EQ(list_.Name(1), "Caf\xC3\xA9 No\xC3\xABl \xE2\x82\xAC");
+  std::string stored;
+  ASSERT_TRUE(list_.CheckName("Caf\xC3\xA9 No\xC3\xABl \xE2\x82\xAC", &stored, nullptr));
+  EXPECT_EQ(stored, "Caf\xE9 No\xEBl \x80");
+  // Every byte survives the round trip.
+  std::string all;
+  for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
+  std::string back;
+  ASSERT_TRUE(Utf8ToCp1252(Cp1252ToUtf8(all), back, nullptr));
+  EXPECT_EQ(back, all);
+}
+
+TEST_F(SceneList, AFailedSaveKeepsTheOldFileAndSaysWhy) {
+  const std::string file = dir_ / "SCENES.KVS";
+  const std::string old = Bytes({Record("One"), Record("Two")});
+  WriteText(file, old);
+  list_.SetFileName(file);
+  ASSERT_GT(list_.Add("Three", SceneOf(Record("Three"))), 0);
+
+  // A disk that fills up during the write: a file-size limit makes the write
+  // fail part way (as root, permission bits would not stop it).
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 300;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string error;
+  const bool saved_ok = list_.SaveToFile(file, &error);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_FALSE(saved_ok);
+  EXPECT_NE(error.find(file), std::string::npos) << error;
+  EXPECT_EQ(ReadText(file), old);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);  // no temporary left
+
+  // A folder that cannot exist.
+  WriteText(dir_ / "plain", "x");
+  EXPECT_FALSE(list_.SaveToFile(dir_ / "plain/SCENES.KVS", &error));
+  EXPECT_NE(error.find("could not be saved"), std::string::npos);
+  ASSERT_TRUE(list_.SaveToFile(file));
+  EXPECT_EQ(std::filesystem::file_size(file), 768u);
+}
+
+TEST_F(SceneList, RebindingSavesTheOldFileAndLoadsTheNewOne) {
+  const std::string a = dir_ / "a.kvs", b = dir_ / "b.kvs";
+  WriteText(b, Bytes({Record("Bee")}));
+  list_.SetFileName(a);
+  list_.Add("Ant", SceneOf(Record("Ant")));
+  ASSERT_TRUE(list_.SetFileName(b));
+  EXPECT_EQ(ReadText(a), Bytes({Record("Ant")}));
+  ASSERT_EQ(list_.Count(), 2);
+  EXPECT_EQ(list_.Name(1), "Bee");
+  // When the old file cannot be saved the list stays bound to it.
+  TSceneList other(*collator_);
+  WriteText(dir_ / "plain", "x");
+  other.SetFileName(dir_ / "plain/x.kvs");
+  other.Add("Cat", SceneOf(Record("Cat")));
+  std::string error;
+  EXPECT_FALSE(other.SetFileName(b, &error));
+  EXPECT_EQ(other.FileName(), dir_ / "plain/x.kvs");
+  EXPECT_EQ(other.Count(), 2);
+}
+
+TEST(Collation, TheSimpleCollatorKeepsThePlaceholderFirst) {
+  SimpleCollator c;
+  EXPECT_EQ(c.Compare("Evening", "eVENING"), 0);
+  EXPECT_LT(c.Compare("<none>", "2nd"), 0);
+  EXPECT_LT(c.Compare("<none>", "a"), 0);
+  EXPECT_LT(c.Compare("(x)", "<none>"), 0);
+  EXPECT_LT(c.Compare("apple", "Banana"), 0);
+}
+
+TEST(Collation, IcuFallsBackToTheRootLocale) {
+  auto c = MakeIcuCollator("xx_NOWHERE.UTF-8");
+  EXPECT_EQ(c->Compare("Evening", "EVENING"), 0);
+  EXPECT_LT(c->Compare("apple", "Banana"), 0);
+  EXPECT_NE(c->Compare("e", "\xC3\xA9"), 0);
+}
+
+}  // namespace
+}  // namespace tarvo

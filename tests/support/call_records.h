@@ -1,0 +1,53 @@
+// A host's side of one clip for tests: the call record with its handles.
+#pragma once
+
+#include <cstring>
+#include <string>
+
+#include "host/call_record.h"
+#include "host/specs.h"
+#include "platform/host_services.h"
+
+namespace tarvo::test {
+
+// A handle holding `size` bytes of `specs` (a short block for old formats).
+inline Handle SpecsHandleOf(const TSpecs& specs, int32_t size = kSpecsSize) {
+  Handle h = InProcessHost().NewHandle(size);
+  std::memcpy(*h, &specs, static_cast<size_t>(size < kSpecsSize ? size : kSpecsSize));
+  return h;
+}
+
+class TestClip {
+ public:
+  TestClip() : ptr_(&rec_) {}
+  ~TestClip() {
+    if (rec_.SpecsHandle) InProcessHost().DisposeHandle(rec_.SpecsHandle);
+    if (rec_.PrivateData) InProcessHost().DisposeHandle(rec_.PrivateData);
+  }
+  TestClip(const TestClip&) = delete;
+  TestClip& operator=(const TestClip&) = delete;
+
+  CallRecordHandle handle() { return &ptr_; }
+  TFilterCallRecord& rec() { return rec_; }
+  TSpecs& specs() { return *reinterpret_cast<TSpecs*>(*rec_.SpecsHandle); }
+  void SetSpecs(const TSpecs& s, int32_t size = kSpecsSize) {
+    if (rec_.SpecsHandle) InProcessHost().DisposeHandle(rec_.SpecsHandle);
+    rec_.SpecsHandle = SpecsHandleOf(s, size);
+  }
+  void SetPrivate(const std::string& bytes) {
+    if (rec_.PrivateData) InProcessHost().DisposeHandle(rec_.PrivateData);
+    Handle h = InProcessHost().NewHandle(static_cast<int32_t>(bytes.size()));
+    std::memcpy(*h, bytes.data(), bytes.size());
+    rec_.PrivateData = h;
+  }
+  void SetPart(int32_t part, int32_t total = 100) {
+    rec_.Part = part;
+    rec_.Total = total;
+  }
+
+ private:
+  TFilterCallRecord rec_{};
+  TFilterCallRecord* ptr_;
+};
+
+}  // namespace tarvo::test
