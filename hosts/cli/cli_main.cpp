@@ -6,6 +6,7 @@
 
 #include "commands.h"
 #include "plugin_loader.h"
+#include "record_source.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -111,6 +112,8 @@ PluginLibrary* LoadPlugin(const std::string& explicitPath, std::string* error) {
       return nullptr;
     }
   }
+  // The filter reads the install path at its start-up.
+  PrepareFilterEnvironment(path);
   auto lib = std::make_unique<PluginLibrary>();
   if (!lib->Load(path, error)) return nullptr;
   if (lib->filterName() != kFilterName) {

@@ -20,6 +20,8 @@ std::string ChoiceName(const SpecsField& f, int value) {
   return {};
 }
 
+}  // namespace
+
 std::string JsonString(const std::string& utf8) {
   std::string out = "\"";
   for (unsigned char c : utf8) {
@@ -36,6 +38,8 @@ std::string JsonString(const std::string& utf8) {
   }
   return out + "\"";
 }
+
+namespace {
 
 void ShowText(const TSpecs& s) {
   for (const auto& f : SpecsFields()) {

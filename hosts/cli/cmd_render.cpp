@@ -116,7 +116,6 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
 
   PluginLibrary* plugin = LoadPlugin(o.plugin, &error);
   if (!plugin) return fail(error);
-  PrepareFilterEnvironment(plugin->path());
 
   // The clip and its record.
   const std::string clipKey = o.input == "-" ? std::string("standard input") : ProjectFile::ClipKey(o.input);

@@ -46,7 +46,7 @@ int CmdScenes(const std::vector<std::string>& args) {
       std::printf("[");
       bool first = true;
       for (const auto& n : scenes->Names()) {
-        std::printf("%s\"%s\"", first ? "" : ", ", n.c_str());
+        std::printf("%s%s", first ? "" : ", ", JsonString(n).c_str());
         first = false;
       }
       std::printf("]\n");

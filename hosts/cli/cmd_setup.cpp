@@ -74,7 +74,6 @@ int CmdSetup(const std::vector<std::string>& args) {
     Complain(error);
     return kExitError;
   }
-  PrepareFilterEnvironment(lib->path());
   ProjectFile proj;
   if (!project.empty() && !proj.Load(project, &error)) {
     Complain(error);

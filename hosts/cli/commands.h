@@ -51,6 +51,8 @@ int RunMain(int argc, char** argv);
 void PrintUsage(bool full);
 // Every field of a record by name (text or one JSON object) on standard output.
 void PrintRecord(const TSpecs& specs, bool json);
+// A UTF-8 text as a quoted JSON string.
+std::string JsonString(const std::string& utf8);
 // "tarvo: message" on standard error.
 void Complain(const std::string& message);
 

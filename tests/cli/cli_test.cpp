@@ -350,6 +350,47 @@ TEST_F(CliTest, DamagedProjectFilesAreRefusedAndLeftAlone) {
   }
 }
 
+TEST_F(CliTest, ScenesAreKeptInTheSceneFileTheOptionsName) {
+  // An options file of our own that names the scene file.
+  const std::string reg = dir / "registry.reg";
+  const std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Options]\n"
+                           "\"SceneFile\"=\"" + (dir / "scenes.kvs") + "\"\n";
+  WriteBytes(reg, std::vector<uint8_t>(text.begin(), text.end()));
+  const std::vector<std::string> env = {"TARVO_REGISTRY=" + reg};
+  auto r = RunTarvo({"record", "set", dir / "a.tvr", "Gain=40", "SceneName=Warm Évening"}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = RunTarvo({"scenes", "import", dir / "a.tvr", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = RunTarvo({"record", "set", dir / "b.tvr", "Gain=70"}, env);
+  r = RunTarvo({"scenes", "import", dir / "b.tvr", "--name", "Dawn", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "scenes.kvs").size(), 512u);
+  r = RunTarvo({"scenes", "list", "--json", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "[\"Dawn\", \"Warm Évening\"]\n");
+  r = RunTarvo({"scenes", "export", "warm évening", dir / "c.tvr", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadRecord(dir / "c.tvr").Gain, 40);
+
+  // --scene loads the scene into the clip's record before rendering.
+  const auto frames = MakeFrames(2, 8, 8);
+  WriteBytes(dir / "in.raw", Concat(frames));
+  r = RunTarvo({"render", "--raw", "8x8", dir / "in.raw", dir / "out.raw", "--plugin", kFake, "--scene", "Dawn",
+                "--record", dir / "clip.tvr"},
+               env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "out.raw"), XorKey(Concat(frames), 70));
+  EXPECT_EQ(SceneNameOf(ReadRecord(dir / "clip.tvr")), "Dawn");
+  r = RunTarvo({"render", "--raw", "8x8", dir / "in.raw", dir / "out2.raw", "--plugin", kFake, "--scene", "Dusk"}, env);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("no scene named 'Dusk'"), std::string::npos) << r.err;
+  EXPECT_FALSE(Exists(dir / "out2.raw"));
+
+  r = RunTarvo({"scenes", "delete", "Dawn", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "scenes.kvs").size(), 256u);
+}
+
 TEST_F(CliTest, ProgressForScriptsAndStats) {
   WriteBytes(dir / "in.raw", Concat(MakeFrames(4, 8, 8)));
   const auto r = RunTarvo({"render", "--raw", "8x8", dir / "in.raw", "-", "--plugin", kFake, "--progress",
