@@ -89,7 +89,7 @@ int CmdSetup(const std::vector<std::string>& args) {
   }
   const int32_t result = clip.Setup(static_cast<int32_t>(frame));
   if (result != kSetupOk) {
-    Complain("setup ended without OK (this build of the filter may have no setup dialog); the record is unchanged");
+    Complain("setup ended without OK; the record is unchanged");
     return kExitError;
   }
   if (record.empty() && project.empty()) {
