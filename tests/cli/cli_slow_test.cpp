@@ -261,6 +261,17 @@ TEST_F(CliVideoTest, RealFilterRecordRoundTripAndOperatingModes) {
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_NE(ReadBytes(dir / "draft.raw"), ReadBytes(dir / "final.raw"));
   EXPECT_NE(ReadBytes(dir / "draft.raw"), Concat(frames));
+  // Field flags reach the filter: temporal smoothing by fields differs from
+  // smoothing by frames.
+  const std::vector<std::string> temporal = {"--op-mode", "final", "--set", "TempYThreshold=40", "--set",
+                                             "TempRecursion=80", "--set", "TempFlags=2"};
+  std::vector<std::string> args = temporal;
+  r = render("frames.raw", args);
+  ASSERT_EQ(r.code, 0) << r.err;
+  args.insert(args.end(), {"--fields", "tff"});
+  r = render("fields.raw", args);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(ReadBytes(dir / "frames.raw"), ReadBytes(dir / "fields.raw"));
 }
 #endif
 

@@ -2,6 +2,7 @@
 // the call protocol observable: record handling, call record fields, the
 // frame callback, errors that must leave no output behind.
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -403,6 +404,20 @@ TEST_F(CliTest, ProgressForScriptsAndStats) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "frame=4"), lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "total_frames=4"), lines.end());
   EXPECT_NE(r.err.find("4 frames 8x8"), std::string::npos) << r.err;
+
+  // A pipe on standard input: a stream of unknown length keeps one Total
+  // throughout.
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const int pid = StartTarvo({"render", "--raw", "8x8", "-", dir / "piped.raw", "--plugin", kFake, "-q"},
+                             dir / "fifo", dir / "piped.log", {"TARVO_FAKE_LOG=" + (dir / "log")});
+  WriteBytes(dir / "fifo", ReadBytes(dir / "in.raw"));
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadBytes(dir / "piped.log.err").size();
+  EXPECT_EQ(ReadBytes(dir / "piped.raw"), std::vector<uint8_t>(r.out.begin(), r.out.end()));
+  const auto log = Lines(dir / "log");
+  ASSERT_EQ(log.size(), 4u);
+  for (const auto& l : log) EXPECT_EQ(Field(l, "total"), "2147483647") << l;
   EXPECT_NE(r.err.find("decode"), std::string::npos);
   EXPECT_NE(r.err.find("encode"), std::string::npos);
 }

@@ -63,8 +63,9 @@ RunResult RunTarvo(const std::vector<std::string>& args, const std::vector<std::
   return r;
 }
 
-int StartTarvo(const std::vector<std::string>& args, const std::string& stdinPath, const std::string& outPath) {
-  return Spawn(args, {}, stdinPath, outPath, outPath + ".err");
+int StartTarvo(const std::vector<std::string>& args, const std::string& stdinPath, const std::string& outPath,
+               const std::vector<std::string>& env) {
+  return Spawn(args, env, stdinPath, outPath, outPath + ".err");
 }
 
 ScratchDir::ScratchDir() {

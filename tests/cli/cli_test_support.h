@@ -21,7 +21,8 @@ struct RunResult {
 RunResult RunTarvo(const std::vector<std::string>& args, const std::vector<std::string>& env = {},
                    const std::string& stdinPath = "");
 // Starts the command without waiting; returns the process id.
-int StartTarvo(const std::vector<std::string>& args, const std::string& stdinPath, const std::string& outPath);
+int StartTarvo(const std::vector<std::string>& args, const std::string& stdinPath, const std::string& outPath,
+               const std::vector<std::string>& env = {});
 
 class ScratchDir {
  public:
