@@ -52,18 +52,18 @@ void Progress::Report(int64_t done, const char* state) {
   }
 }
 
-FILE* OpenProgressTarget(const std::string& spec, std::string* error) {
-  if (spec == "-" || spec == "pipe:1" || spec == "fd:1") return stdout;
-  if (spec == "pipe:2" || spec == "fd:2") return stderr;
+FILE* OpenProgressTarget(const std::string& target, std::string* error) {
+  if (target == "-" || target == "pipe:1" || target == "fd:1") return stdout;
+  if (target == "pipe:2" || target == "fd:2") return stderr;
   int fd = -1;
-  if (spec.rfind("fd:", 0) == 0 || spec.rfind("pipe:", 0) == 0) {
-    fd = std::atoi(spec.c_str() + spec.find(':') + 1);
+  if (target.rfind("fd:", 0) == 0 || target.rfind("pipe:", 0) == 0) {
+    fd = std::atoi(target.c_str() + target.find(':') + 1);
     FILE* f = fd > 2 ? fdopen(dup(fd), "w") : nullptr;
-    if (!f && error) *error = "cannot write progress to '" + spec + "'";
+    if (!f && error) *error = "cannot write progress to '" + target + "'";
     return f;
   }
-  FILE* f = std::fopen(spec.c_str(), "w");
-  if (!f && error) *error = "cannot write progress to '" + spec + "': " + std::strerror(errno);
+  FILE* f = std::fopen(target.c_str(), "w");
+  if (!f && error) *error = "cannot write progress to '" + target + "': " + std::strerror(errno);
   return f;
 }
 

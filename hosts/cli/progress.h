@@ -33,6 +33,6 @@ class Progress {
 
 // Where --progress writes: "-" = standard output, "fd:N" or "pipe:N" = that
 // descriptor, anything else a file (created). nullptr with a message.
-FILE* OpenProgressTarget(const std::string& spec, std::string* error);
+FILE* OpenProgressTarget(const std::string& target, std::string* error);
 
 }  // namespace tarvo::cli

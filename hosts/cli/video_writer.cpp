@@ -32,7 +32,7 @@ bool IsRgb(AVPixelFormat f) {
 // The pixel format to encode in: BGRA itself when the encoder takes it (the
 // lossless path then stores exactly the filter's output), else the best the
 // encoder offers from a preference list.
-AVPixelFormat ChoosePixelFormat(const AVCodec* codec, const std::string& ext, int width, int height) {
+AVPixelFormat ChoosePixelFormat(const AVCodec* codec, int width, int height) {
   const AVPixelFormat* fmts = codec->pix_fmts;
   if (!fmts) return AV_PIX_FMT_BGRA;
   auto supports = [&](AVPixelFormat f) {
@@ -50,7 +50,6 @@ AVPixelFormat ChoosePixelFormat(const AVCodec* codec, const std::string& ext, in
     if (!(width & 1) && supports(AV_PIX_FMT_YUV422P10LE)) return AV_PIX_FMT_YUV422P10LE;
     if (supports(AV_PIX_FMT_YUV444P10LE)) return AV_PIX_FMT_YUV444P10LE;
   }
-  (void)ext;
   for (AVPixelFormat f : {AV_PIX_FMT_BGRA, AV_PIX_FMT_BGR0, AV_PIX_FMT_RGBA, AV_PIX_FMT_RGB24, AV_PIX_FMT_GBRP,
                           AV_PIX_FMT_YUV444P10LE, AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUV422P10LE, AV_PIX_FMT_YUV422P,
                           AV_PIX_FMT_YUV420P})
@@ -129,7 +128,7 @@ bool VideoWriter::Open(const std::string& displayName, const std::string& writeP
     if (error) *error = "out of memory";
     return false;
   }
-  const AVPixelFormat pixfmt = ChoosePixelFormat(codec, LowerExtension(displayName), source.width, source.height);
+  const AVPixelFormat pixfmt = ChoosePixelFormat(codec, source.width, source.height);
   enc_->width = source.width;
   enc_->height = source.height;
   enc_->pix_fmt = pixfmt;
