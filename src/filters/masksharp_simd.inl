@@ -274,10 +274,10 @@ struct Simd {
       }
     };
     // Rows 2 .. H - 3: every column reads inside the plane and lies in the
-    // edge range (W >= 3 > M). From W = 18 on the last vector may run up to
-    // kN - 1 columns past the ring row (into its slack): those columns read
+    // edge range (W >= 3 > M). From W = M + kN on the last vector may run up
+    // to kN - 1 columns past the ring row (into its slack): those columns read
     // source samples still inside the plane and are never used.
-    const ptrdiff_t vecEnd = w >= 18 ? lo + (hi - lo + kN - 1) / kN * kN : hi;
+    const ptrdiff_t vecEnd = w >= kM + kN ? lo + (hi - lo + kN - 1) / kN * kN : hi;
     auto stepInner = [&](ptrdiff_t t) {
       int16_t* const eNew = eRow(t);
       const uint8_t* const s = src + (t + 1) * w;
