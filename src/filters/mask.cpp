@@ -7,6 +7,7 @@
 // plane is ever read or written.
 #include "filters/mask.h"
 
+#include <algorithm>
 #include <cstring>
 #include <stdexcept>
 
@@ -143,6 +144,25 @@ void CreateMask(const TChannel& source, TChannel& mask, int radius, TChannel& ed
   PrepareEdge(source, mask, edge);
   const masksharp::Kernels& k = masksharp::ActiveKernels();
   const ptrdiff_t w = source.Width(), h = source.Height(), n = w * h;
+  const int r = EffectiveRadius(radius, static_cast<int>(w), static_cast<int>(h));
+  // Depth 1, radius 2 and 3: one sweep without the edge plane. Not when the
+  // mask is the source: a mask row is written while the rows below it still
+  // read the source row it replaces.
+  if (r >= 2 && source.Depth() == 1 && source.Data() != mask.Data() && k.oneSweep8[r - 2] != nullptr) {
+    // Scratch rows: the edge plane's buffer when it is large enough (it is
+    // not otherwise needed), else the stack for narrow planes; wide and low
+    // planes take the two sweeps below.
+    const ptrdiff_t need = k.oneSweepScratch(w);
+    constexpr ptrdiff_t kStackEntries = 10 * (512 + 64);
+    alignas(32) int16_t local[kStackEntries];
+    int16_t* scratch = static_cast<ptrdiff_t>(edge.ByteSize()) >= 2 * need ? edge.Data16()
+                       : need <= kStackEntries                             ? local
+                                                                           : nullptr;
+    if (scratch != nullptr) {
+      k.oneSweep8[r - 2](source.Data(), mask.Data(), w, h, scratch);
+      return;
+    }
+  }
   uint8_t* e = edge.Data();
   if (w < 3 || h < 3) {
     std::memset(e, 0, static_cast<size_t>(n));
@@ -154,7 +174,6 @@ void CreateMask(const TChannel& source, TChannel& mask, int radius, TChannel& ed
     else
       k.edge16(source.Data16(), e, w, w + 1, w * (h - 1) - 1);
   }
-  const int r = EffectiveRadius(radius, static_cast<int>(w), static_cast<int>(h));
   if (r == 1) {
     // The mask is the edge plane itself: take its buffer (equal sizes).
     mask.Exchange(edge);

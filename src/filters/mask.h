@@ -19,11 +19,11 @@ int32_t MaskWeight(int32_t m, int32_t amount, int32_t offset);
 // Planes too small for the neighbourhoods: under 3x3 samples the edge plane
 // and so the mask are all zero; radius 3 under 5x5 smooths like radius 2.
 
-// Builds the edge plane of `source` into `edge` (a scratch plane the caller
-// keeps between calls; it is resized here) and smooths it into `mask`, which
-// is already sized like the source with Depth 1. `source` and `mask` may be the
-// same plane. Radius is clamped to 1..3. With radius 1 the mask takes over the
-// edge plane's buffer, so `edge` holds arbitrary samples afterwards.
+// Builds the edge plane of `source` and smooths it into `mask`, which is
+// already sized like the source with Depth 1. `edge` is a scratch plane the
+// caller keeps between calls (it is resized here); its samples are arbitrary
+// afterwards. `source` and `mask` may be the same plane. Radius is clamped to
+// 1..3.
 void CreateMask(const TChannel& source, TChannel& mask, int radius, TChannel& edge);
 // `target` holds the unfiltered samples on entry and the blend on exit.
 void ApplyMask(const TChannel& filtered, TChannel& target, const TChannel& mask, int offset, int amount);

@@ -1,5 +1,6 @@
 // The AVX2 kernel table (this unit alone is built with AVX2 enabled; it is
 // only reached when the CPU reports AVX2).
+#include <algorithm>
 #include <type_traits>
 
 #include "filters/masksharp_kernels.h"
@@ -31,6 +32,8 @@ struct IsaAvx2 {
   static V MulhiU16(V a, V b) { return _mm256_mulhi_epu16(a, b); }
   static V Madd16(V a, V b) { return _mm256_madd_epi16(a, b); }
   static V Min16(V a, V b) { return _mm256_min_epi16(a, b); }
+  // |a|, with -32768 kept as -32768.
+  static V Abs16(V a) { return _mm256_abs_epi16(a); }
   static V Max16(V a, V b) { return _mm256_max_epi16(a, b); }
   static V CmpGt16(V a, V b) { return _mm256_cmpgt_epi16(a, b); }
   static V And(V a, V b) { return _mm256_and_si256(a, b); }

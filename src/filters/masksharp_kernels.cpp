@@ -2,6 +2,7 @@
 // the AVX2 table.
 #include "filters/masksharp_kernels.h"
 
+#include <algorithm>
 #include <type_traits>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -34,6 +35,8 @@ struct IsaSse2 {
   static V MulhiU16(V a, V b) { return _mm_mulhi_epu16(a, b); }
   static V Madd16(V a, V b) { return _mm_madd_epi16(a, b); }
   static V Min16(V a, V b) { return _mm_min_epi16(a, b); }
+  // |a|, with -32768 kept as -32768.
+  static V Abs16(V a) { return _mm_max_epi16(a, _mm_sub_epi16(_mm_setzero_si128(), a)); }
   static V Max16(V a, V b) { return _mm_max_epi16(a, b); }
   static V CmpGt16(V a, V b) { return _mm_cmpgt_epi16(a, b); }
   static V And(V a, V b) { return _mm_and_si128(a, b); }

@@ -24,7 +24,7 @@ struct Simd {
   static V MulShr6(V a, V b) {
     return I::Or(I::template Slli16<10>(I::Mulhi16(a, b)), I::template Srli16<6>(I::Mullo16(a, b)));
   }
-  static V Abs16(V v) { return I::Max16(v, I::Sub16(I::Zero(), v)); }
+  static V Abs16(V v) { return I::Abs16(v); }
   static V Abs32(V v) {
     const V s = I::template Srai32<31>(v);
     return I::Sub32(I::Xor(v, s), s);
@@ -166,7 +166,30 @@ struct Simd {
     }
   }
 
-  // Box sums of edge values: 3x3 divided by 9, 5x5 divided by 25.
+  // Box sums of edge values: 3x3 divided by 9, 5x5 divided by 25, from the
+  // column sums q[-M .. c + M - 1] of c outputs.
+  template <int R>
+  static void BoxRow(const uint16_t* q, uint8_t* m, ptrdiff_t c) {
+    auto sum = [q](ptrdiff_t o) {
+      V s = I::Add16(I::Add16(I::Load(q + o - 1), I::Load(q + o)), I::Load(q + o + 1));
+      if constexpr (R == 3) s = I::Add16(s, I::Add16(I::Load(q + o - 2), I::Load(q + o + 2)));
+      return s;
+    };
+    auto divide = [](V s) {
+      if constexpr (R == 2)
+        return I::MulhiU16(s, I::Set16(7282));  // floor(x * 7282 / 2^16) == x / 9 for x <= 2295
+      else
+        return I::template Srli16<1>(I::MulhiU16(s, I::Set16(5243)));  // (x * 5243) >> 17 == x / 25, x <= 6375
+    };
+    ptrdiff_t o = 0;
+    for (; o + 2 * kN <= c; o += 2 * kN) I::StorePackedUs16(m + o, divide(sum(o)), divide(sum(o + kN)));
+    for (; o < c; ++o) {
+      int32_t s = q[o - 1] + q[o] + q[o + 1];
+      if constexpr (R == 3) s += q[o - 2] + q[o + 2];
+      m[o] = static_cast<uint8_t>(R == 2 ? s / 9 : s / 25);
+    }
+  }
+
   template <int R>
   static void Box(const uint8_t* e, uint8_t* m, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end) {
     constexpr ptrdiff_t kM = R == 3 ? 2 : 1;
@@ -177,25 +200,123 @@ struct Simd {
         ColumnSums<uint8_t, uint16_t, true, false, false, 1>(e + a - kM, w, c + 2 * kM, v, nullptr, nullptr);
       else
         ColumnSums<uint8_t, uint16_t, false, true, false, 1>(e + a - kM, w, c + 2 * kM, nullptr, v, nullptr);
-      const uint16_t* q = v + kM;  // q[o] is the column sum at index a + o
-      auto sum = [q](ptrdiff_t o) {
-        V s = I::Add16(I::Add16(I::Load(q + o - 1), I::Load(q + o)), I::Load(q + o + 1));
-        if constexpr (R == 3) s = I::Add16(s, I::Add16(I::Load(q + o - 2), I::Load(q + o + 2)));
-        return s;
-      };
-      auto divide = [](V s) {
-        if constexpr (R == 2)
-          return I::MulhiU16(s, I::Set16(7282));  // floor(x * 7282 / 2^16) == x / 9 for x <= 2295
-        else
-          return I::template Srli16<1>(I::MulhiU16(s, I::Set16(5243)));  // (x * 5243) >> 17 == x / 25, x <= 6375
-      };
-      ptrdiff_t o = 0;
-      for (; o + 2 * kN <= c; o += 2 * kN) I::StorePackedUs16(m + a + o, divide(sum(o)), divide(sum(o + kN)));
-      for (; o < c; ++o) {
-        int32_t s = q[o - 1] + q[o] + q[o + 1];
-        if constexpr (R == 3) s += q[o - 2] + q[o + 2];
-        m[a + o] = static_cast<uint8_t>(R == 2 ? s / 9 : s / 25);
+      BoxRow<R>(v + kM, m + a, c);  // v[kM + o] is the column sum at index a + o
+    }
+  }
+
+  // ---- One-sweep mask of a Depth 1 plane (radius 2 and 3) -----------------
+  //
+  // The edge operator is separable: with H = (1 2 1) and D = (1 0 -1) across
+  // a source row and P = D(row) + D(row below), Gy = H(up) - H(down) and
+  // Gx = P(up) + P(row) at the same linear position. One step per row t
+  // makes H and D of source row t + 1, P of row t, edge row t, and moves the
+  // running column sum C (edge rows t - 2M .. t, M = 1 or 2) down one row;
+  // the mask row t - M is then the horizontal box sum of C, or the edge row
+  // itself outside the smoothed range. All ring rows are read and written at
+  // the same column within a step, so each lives in one buffer row updated in
+  // place. Linear addressing carries over: column x of row t stands for index
+  // t W + x, and the rows cover x = -M .. W + M - 1, the reach of the box
+  // sums into the neighbouring rows.
+
+  static constexpr ptrdiff_t kRingPad = 32;  // 16-bit slack either side of a ring row (>= kN + 2)
+
+  static ptrdiff_t RingStride(ptrdiff_t w) { return w + 2 * kRingPad; }
+  // 16-bit entries of scratch the one-sweep mask needs for width w.
+  static ptrdiff_t OneSweepScratch(ptrdiff_t w) { return 10 * RingStride(w); }
+
+  // The whole mask of a W x H Depth 1 plane (W, H >= 3; >= 5 for radius 3),
+  // bit-identical to the edge sweep followed by box3/box5 with the bands
+  // outside the smoothed range taken from the edge plane. `scratch` holds
+  // OneSweepScratch(W) entries.
+  template <int R>
+  static void OneSweep8(const uint8_t* src, uint8_t* m, ptrdiff_t w, ptrdiff_t h, int16_t* scratch) {
+    constexpr ptrdiff_t kM = R == 3 ? 2 : 1, kRows = 2 * kM + 1;
+    const ptrdiff_t n = w * h, stride = RingStride(w), lo = -kM, hi = w + kM;  // ring columns [lo, hi)
+    const ptrdiff_t edgeLo = w + 1, edgeHi = n - w - 2;                    // edge range, inclusive
+    const ptrdiff_t boxLo = kM * w + kM, boxHi = n - kM * w - kM - 1;      // smoothed range, inclusive
+    for (ptrdiff_t i = 0; i < OneSweepScratch(w); ++i) scratch[i] = 0;
+    int16_t* const row0 = scratch + kRingPad;
+    int16_t* hPrev = row0;               // H of source row t - 1; takes H of row t + 1
+    int16_t* hCur = row0 + stride;       // H of source row t
+    int16_t* const dRow = row0 + 2 * stride;  // D of source row t, then t + 1
+    int16_t* const pRow = row0 + 3 * stride;  // P of row t - 1, then t
+    int16_t* const cRow = row0 + 4 * stride;  // C, the column sums of the mask row t - M
+    auto eRow = [&](ptrdiff_t t) {  // edge row t (t >= -8 kRows)
+      return row0 + (5 + static_cast<ptrdiff_t>(static_cast<size_t>(t + 8 * kRows) % static_cast<size_t>(kRows))) * stride;
+    };
+    const V c255 = I::Set16(255);
+
+    // Rows near the top and bottom: the same step, with every read of the
+    // source and every edge value checked against the plane and the edge range.
+    auto stepChecked = [&](ptrdiff_t t, ptrdiff_t from, ptrdiff_t to) {
+      int16_t* const eNew = eRow(t);
+      const ptrdiff_t sb = (t + 1) * w, eb = t * w;
+      for (ptrdiff_t x = from; x < to; ++x) {
+        const ptrdiff_t j = sb + x, k = eb + x;
+        int32_t hN = 0, dN = 0;
+        if (j >= 1 && j <= n - 2) {
+          const int32_t a = src[j - 1], b = src[j], c = src[j + 1];
+          hN = a + 2 * b + c;
+          dN = a - c;
+        }
+        const int32_t p = dRow[x] + dN;
+        int32_t e = 0;
+        if (k >= edgeLo && k <= edgeHi) {
+          const int32_t gx = pRow[x] + p, gy = hPrev[x] - hN;
+          const int32_t v = (gx < 0 ? -gx : gx) + (gy < 0 ? -gy : gy);
+          e = v < 255 ? v : 255;
+        }
+        cRow[x] = static_cast<int16_t>(cRow[x] + e - eNew[x]);
+        eNew[x] = static_cast<int16_t>(e);
+        pRow[x] = static_cast<int16_t>(p);
+        dRow[x] = static_cast<int16_t>(dN);
+        hPrev[x] = static_cast<int16_t>(hN);
       }
+    };
+    // Rows 2 .. H - 3: every column reads inside the plane and lies in the
+    // edge range (W >= 3 > M). From W = M + kN on the last vector may run up
+    // to kN - 1 columns past the ring row (into its slack): those columns read
+    // source samples still inside the plane and are never used.
+    const ptrdiff_t vecEnd = w >= kM + kN ? lo + (hi - lo + kN - 1) / kN * kN : hi;
+    auto stepInner = [&](ptrdiff_t t) {
+      int16_t* const eNew = eRow(t);
+      const uint8_t* const s = src + (t + 1) * w;
+      ptrdiff_t x = lo;
+      for (; x + kN <= vecEnd; x += kN) {
+        const V a = I::LoadWidenU8(s + x - 1), b = I::LoadWidenU8(s + x), c = I::LoadWidenU8(s + x + 1);
+        const V hN = I::Add16(I::Add16(a, c), I::Add16(b, b));
+        const V dN = I::Sub16(a, c);
+        const V p = I::Add16(I::Load(dRow + x), dN);
+        const V gx = I::Add16(I::Load(pRow + x), p), gy = I::Sub16(I::Load(hPrev + x), hN);
+        const V e = I::Min16(I::Add16(Abs16(gx), Abs16(gy)), c255);
+        I::Store(cRow + x, I::Add16(I::Load(cRow + x), I::Sub16(e, I::Load(eNew + x))));
+        I::Store(eNew + x, e);
+        I::Store(pRow + x, p);
+        I::Store(dRow + x, dN);
+        I::Store(hPrev + x, hN);
+      }
+      if (x < hi) stepChecked(t, x, hi);
+    };
+
+    for (ptrdiff_t t = -kM; t < h + kM; ++t) {
+      if (t >= 2 && t <= h - 3)
+        stepInner(t);
+      else
+        stepChecked(t, lo, hi);
+      std::swap(hPrev, hCur);
+      const ptrdiff_t y = t - kM;
+      if (y < 0) continue;
+      const ptrdiff_t base = y * w;
+      const int16_t* const ey = eRow(y);
+      uint8_t* const out = m + base;
+      const ptrdiff_t a = std::max(base, boxLo) - base, b = std::min(base + w - 1, boxHi) - base;
+      if (a > b) {
+        for (ptrdiff_t x = 0; x < w; ++x) out[x] = static_cast<uint8_t>(ey[x]);
+        continue;
+      }
+      for (ptrdiff_t x = 0; x < a; ++x) out[x] = static_cast<uint8_t>(ey[x]);
+      BoxRow<R>(reinterpret_cast<const uint16_t*>(cRow) + a, out + a, b - a + 1);
+      for (ptrdiff_t x = b + 1; x < w; ++x) out[x] = static_cast<uint8_t>(ey[x]);
     }
   }
 
@@ -487,6 +608,9 @@ struct Simd {
     k.edge16 = Edge16;
     k.box3 = Box<2>;
     k.box5 = Box<3>;
+    k.oneSweep8[0] = OneSweep8<2>;
+    k.oneSweep8[1] = OneSweep8<3>;
+    k.oneSweepScratch = OneSweepScratch;
     k.blur8[0] = Blur8Radius1;
     k.blur8[1] = BlurChunked<uint8_t, 2>;
     k.blur8[2] = BlurChunked<uint8_t, 3>;
