@@ -22,6 +22,10 @@ struct InputTables {
   // When true, chroma[i] equals ChromaByFormula(satFactor, i) for every i.
   bool chromaByFormula;
   int32_t satFactor;
+  // The level tables (0..Range) the weighted tables above were built from.
+  const uint8_t* red;
+  const uint8_t* green;
+  const uint8_t* blue;
 };
 
 // rnd(satFactor * i / 256), halves to even, in integers.
@@ -62,5 +66,13 @@ void OutputPlain(const OutputJob& job, int32_t x0);
 // plain code. Only called on CPUs that run AVX2.
 void InputAvx2(const InputTables& t, const InputJob& job);
 void OutputAvx2(const OutputJob& job);
+
+// The input conversion with 512-bit byte permutes, same contract as
+// InputAvx2. Call only when
+// InputAvx512Usable(): the CPU runs the instructions and AllowAvx512 has not
+// switched the kernel off (tests do, to reach the AVX2 kernel).
+void InputAvx512(const InputTables& t, const InputJob& job);
+bool InputAvx512Usable();
+void AllowAvx512(bool allowed);
 
 }  // namespace tarvo::inout_kernels
