@@ -178,7 +178,7 @@ bool ColourConverter::Input(const TPixBuffer& source, TPixBuffer& destination, c
                                           red_,    green_,  blue_};
   const inout_kernels::InputJob job{source.Pixels, destination.Pixels, stride,     w,         h,
                                     mode,          y.Data(),           u.Data16(), v.Data16()};
-  if (ActiveKernelLevel() >= KernelLevel::Avx2 && inout_kernels::InputAvx512Usable())
+  if (ActiveKernelLevel() >= KernelLevel::Avx2 && inout_kernels::Avx512Usable())
     inout_kernels::InputAvx512(tables, job);
   else if (ActiveKernelLevel() >= KernelLevel::Avx2)
     inout_kernels::InputAvx2(tables, job);
@@ -206,7 +206,9 @@ bool ColourConverter::Output(const TChannel& y, const TChannel& u, const TChanne
 
   if (sink == nullptr) {
     const inout_kernels::OutputJob job{y.Data(), u.Data16(), v.Data16(), dst, stride, w, h, mode, range, vmin};
-    if (ActiveKernelLevel() >= KernelLevel::Avx2)
+    if (ActiveKernelLevel() >= KernelLevel::Avx2 && inout_kernels::Avx512Usable())
+      inout_kernels::OutputAvx512(job);
+    else if (ActiveKernelLevel() >= KernelLevel::Avx2)
       inout_kernels::OutputAvx2(job);
     else
       inout_kernels::OutputPlain(job, 0);

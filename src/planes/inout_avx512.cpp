@@ -21,7 +21,7 @@ std::atomic<bool> g_allowed{true};
 
 void AllowAvx512(bool allowed) { g_allowed.store(allowed, std::memory_order_relaxed); }
 
-bool InputAvx512Usable() {
+bool Avx512Usable() {
   static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                                 __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
   return supported && g_allowed.load(std::memory_order_relaxed);
@@ -175,7 +175,87 @@ void InputRows(const Tables& t, const InputJob& job, int32_t wv) {
   }
 }
 
+// 32 colour differences for the pixels x .. x + 31, each sample repeated for
+// the pixels that share it.
+template <int HS>
+inline __m512i LoadShared32(const int16_t* c, int32_t x) {
+  if constexpr (HS == 0) {
+    return _mm512_loadu_si512(c + x);
+  } else if constexpr (HS == 1) {
+    const __m512i e = _mm512_cvtepu16_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + (x >> 1))));
+    return _mm512_or_si512(e, _mm512_slli_epi32(e, 16));
+  } else {
+    __m512i e = _mm512_cvtepu16_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(c + (x >> 2))));
+    e = _mm512_or_si512(e, _mm512_slli_epi64(e, 16));
+    return _mm512_or_si512(e, _mm512_slli_epi64(e, 32));
+  }
+}
+
+// The output conversion of the AVX2 kernel on 32 pixels at a time; the
+// colour bytes go out through a byte-masked store, so the fourth bytes are
+// neither read nor written.
+template <int HS, int VS>
+void OutputRows(const OutputJob& job, int32_t wv) {
+  const int32_t w = job.w, cw = w >> HS;
+  const __m512i zero = _mm512_setzero_si512();
+  const __m512i range = _mm512_set1_epi16(static_cast<int16_t>(job.range));
+  const __m512i vmin = _mm512_set1_epi16(static_cast<int16_t>(job.vmin));
+  const __m512i c29 = _mm512_set1_epi16(29), c77 = _mm512_set1_epi16(77), c37 = _mm512_set1_epi16(37);
+  const __m512i one = _mm512_set1_epi16(1);
+  const __m512i reciprocal = _mm512_set1_epi16(static_cast<int16_t>(55925 - 65536));
+  const __m512i first = _mm512_setr_epi64(0, 1, 8, 9, 2, 3, 10, 11);
+  const __m512i second = _mm512_setr_epi64(4, 5, 12, 13, 6, 7, 14, 15);
+  constexpr __mmask64 kColour = 0x7777777777777777ull;
+  for (int32_t row = 0; row < job.h; ++row) {
+    const uint8_t* ys = job.y + static_cast<size_t>(row) * w;
+    const int16_t* us = job.u + static_cast<size_t>(row >> VS) * cw;
+    const int16_t* vs = job.v + static_cast<size_t>(row >> VS) * cw;
+    uint8_t* d = job.dst + static_cast<size_t>(row) * job.stride;
+    for (int32_t x = 0; x < wv; x += 32) {
+      const __m512i y = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(ys + x)));
+      // Same arithmetic as the AVX2 kernel: saturating sums, then the limits;
+      // green from half its numerator and the reciprocal of 75.
+      const __m512i b = _mm512_min_epi16(_mm512_max_epi16(_mm512_adds_epi16(y, LoadShared32<HS>(us, x)), zero), range);
+      const __m512i r = _mm512_min_epi16(_mm512_max_epi16(_mm512_adds_epi16(y, LoadShared32<HS>(vs, x)), zero), range);
+      const __m512i weighted = _mm512_add_epi16(_mm512_mullo_epi16(b, c29), _mm512_mullo_epi16(r, c77));
+      __m512i half = _mm512_sub_epi16(_mm512_add_epi16(_mm512_slli_epi16(y, 7), c37),
+                                      _mm512_srli_epi16(_mm512_add_epi16(weighted, one), 1));
+      half = _mm512_max_epi16(half, zero);
+      const __m512i g = _mm512_min_epi16(_mm512_srli_epi16(_mm512_mulhi_epu16(half, reciprocal), 6), range);
+
+      const __m512i bg = _mm512_or_si512(_mm512_add_epi16(b, vmin), _mm512_slli_epi16(_mm512_add_epi16(g, vmin), 8));
+      const __m512i rr = _mm512_add_epi16(r, vmin);
+      const __m512i lo = _mm512_unpacklo_epi16(bg, rr);  // pixels 0..3, 8..11, 16..19, 24..27
+      const __m512i hi = _mm512_unpackhi_epi16(bg, rr);  // pixels 4..7, 12..15, ...
+      uint8_t* p = d + 4 * static_cast<size_t>(x);
+      _mm512_mask_storeu_epi8(p, kColour, _mm512_permutex2var_epi64(lo, first, hi));
+      _mm512_mask_storeu_epi8(p + 64, kColour, _mm512_permutex2var_epi64(lo, second, hi));
+    }
+  }
+}
+
 }  // namespace
+
+void OutputAvx512(const OutputJob& job) {
+  const int32_t wv = job.w & ~31;
+  if (wv > 0) {
+    switch (job.mode) {
+      case 0:
+        OutputRows<0, 0>(job, wv);
+        break;
+      case 1:
+        OutputRows<1, 0>(job, wv);
+        break;
+      case 2:
+        OutputRows<1, 1>(job, wv);
+        break;
+      default:
+        OutputRows<2, 0>(job, wv);
+        break;
+    }
+  }
+  if (wv < job.w) OutputAvx2Columns(job, wv);
+}
 
 void InputAvx512(const InputTables& t, const InputJob& job) {
   if (job.mode == 3) {
@@ -199,7 +279,7 @@ void InputAvx512(const InputTables& t, const InputJob& job) {
     tables.chromaHigh = LoadTable(high);
     InputRows(tables, job, wv);
   }
-  if (wv < job.w) InputPlain(t, job, wv);
+  if (wv < job.w) InputAvx2Columns(t, job, wv);
 }
 
 }  // namespace tarvo::inout_kernels

@@ -65,14 +65,17 @@ void OutputPlain(const OutputJob& job, int32_t x0);
 // Convert every column: the bulk with AVX2, the remaining columns through the
 // plain code. Only called on CPUs that run AVX2.
 void InputAvx2(const InputTables& t, const InputJob& job);
+// The columns x0 .. w - 1 only (x0 a multiple of 16).
+void InputAvx2Columns(const InputTables& t, const InputJob& job, int32_t x0);
+void OutputAvx2Columns(const OutputJob& job, int32_t x0);
 void OutputAvx2(const OutputJob& job);
 
-// The input conversion with 512-bit byte permutes, same contract as
-// InputAvx2. Call only when
-// InputAvx512Usable(): the CPU runs the instructions and AllowAvx512 has not
-// switched the kernel off (tests do, to reach the AVX2 kernel).
+// The conversions with 512-bit registers, same contracts as the AVX2 ones.
+// Call only when Avx512Usable(): the CPU runs the instructions and
+// AllowAvx512 has not switched them off (tests do, to reach the AVX2 code).
 void InputAvx512(const InputTables& t, const InputJob& job);
-bool InputAvx512Usable();
+void OutputAvx512(const OutputJob& job);
+bool Avx512Usable();
 void AllowAvx512(bool allowed);
 
 }  // namespace tarvo::inout_kernels

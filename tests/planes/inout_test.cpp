@@ -492,10 +492,10 @@ TEST(ColourKernels, VectorMatchesPlainBitForBit) {
   CompareVectorWithPlain(false);
 }
 
-TEST(ColourKernels, WideInputMatchesPlainBitForBit) {
+TEST(ColourKernels, WideKernelsMatchPlainBitForBit) {
   SetKernelLevelCap(KernelLevel::Avx2);
-  if (ActiveKernelLevel() < KernelLevel::Avx2 || !inout_kernels::InputAvx512Usable())
-    GTEST_SKIP() << "no 512-bit input kernel on this CPU or in this run";
+  if (ActiveKernelLevel() < KernelLevel::Avx2 || !inout_kernels::Avx512Usable())
+    GTEST_SKIP() << "no 512-bit kernels on this CPU or in this run";
   CompareVectorWithPlain(true);
 }
 
