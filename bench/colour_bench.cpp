@@ -100,11 +100,13 @@ void BM_Output(benchmark::State& state) {
   TChannel y, u, v;
   bool changed = true;
   conv.Input(src.desc, dst.desc, specs, false, changed, y, u, v);
+  inout_kernels::AllowAvx512(state.range(3) != 0);
   for (auto _ : state) {
     conv.Output(y, u, v, dst.desc, specs, nullptr);
     benchmark::DoNotOptimize(dst.storage.data());
     benchmark::ClobberMemory();
   }
+  inout_kernels::AllowAvx512(true);
   state.SetBytesProcessed(state.iterations() * int64_t{w} * h * 4);
 }
 
@@ -126,15 +128,20 @@ BENCHMARK(BM_RoundTrip)
     ->Args({720, 576, 0})
     ->Args({720, 576, 2})
     ->Unit(benchmark::kMicrosecond);
-// A fourth argument of 0 keeps the input to the AVX2 kernel even where the
-// 512-bit one would run.
+// A fourth argument of 0 keeps the conversion to the AVX2 kernel even where
+// the 512-bit one would run.
 BENCHMARK(BM_Input)
     ->Args({1920, 1080, 0, 1})
     ->Args({1920, 1080, 2, 1})
     ->Args({1920, 1080, 0, 0})
     ->Args({1920, 1080, 2, 0})
     ->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Output)->Args({1920, 1080, 0})->Args({1920, 1080, 2})->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Output)
+    ->Args({1920, 1080, 0, 1})
+    ->Args({1920, 1080, 2, 1})
+    ->Args({1920, 1080, 0, 0})
+    ->Args({1920, 1080, 2, 0})
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Memcpy)->Args({1920, 1080})->Args({720, 576})->Unit(benchmark::kMicrosecond);
 
 #ifdef TARVO_HAVE_SWSCALE
