@@ -60,16 +60,27 @@ const std::string& SceneFile() {
   return path;
 }
 
+// A frame as a host may describe it: any position, a row stride with
+// padding, bits above the 14 that count, or too short for a row; the buffer
+// holds exactly the bytes the rows reach, so any stray access is caught.
 struct Frame {
   std::vector<uint8_t> pixels;
   TPixBuffer desc{};
   TPixBuffer* ptr = &desc;
-  Frame(int w, int h, fuzz::FuzzInput& in) : pixels(static_cast<size_t>(w) * h * 4) {
+  Frame(int w, int h, fuzz::FuzzInput& in) {
+    const uint8_t shape = in.Byte();
+    int stride = w * 4;
+    if (shape & 1) stride += in.Range(0, 12);
+    if (shape & 2) stride -= in.Range(1, 4);
+    if (stride < 0) stride = 0;
+    pixels.resize(static_cast<size_t>(h - 1) * static_cast<size_t>(stride) + static_cast<size_t>(w) * 4);
     const std::string bytes = in.Bytes(pixels.size());
     std::memcpy(pixels.data(), bytes.data(), bytes.size());
-    desc.Bounds = {0, 0, w, h};
-    desc.RowBytes = w * 4;
-    desc.Pixels = pixels.data();
+    const int left = (shape & 4) ? in.Range(-3, 3) : 0, top = (shape & 8) ? in.Range(-3, 3) : 0;
+    desc.Bounds = {left, top, left + w, top + h};
+    desc.RowBytes = stride | ((shape >> 4 & 3) << 14);
+    if (shape & 64) desc.RowBytes = static_cast<int32_t>(static_cast<uint32_t>(desc.RowBytes) | 0x80000000u);
+    desc.Pixels = (shape & 128) && (shape & 3) == 3 ? nullptr : pixels.data();
   }
   PixBufferHandle handle() { return &ptr; }
 };
@@ -126,8 +137,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string bytes = in.Bytes(static_cast<size_t>(n));
     if (!bytes.empty()) std::memcpy(*rec.PrivateData, bytes.data(), bytes.size());
   }
+  // Usually one size for both frames, sometimes a larger source or a
+  // smaller one.
   const int w = in.Range(1, 12), h = in.Range(1, 8);
-  Frame source(w, h, in), destination(w, h, in);
+  const uint8_t sizes = in.Byte();
+  const int sw = (sizes & 3) == 3 ? in.Range(1, 14) : w, sh = (sizes & 12) == 12 ? in.Range(1, 10) : h;
+  Frame source(sw, sh, in), destination(w, h, in);
   rec.Source = source.handle();
   rec.Destination = destination.handle();
   rec.Part = static_cast<int32_t>(in.Word() | (in.Word() << 16));

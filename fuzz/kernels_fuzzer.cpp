@@ -69,12 +69,15 @@ struct Restore {
 };
 
 void ColourConversion(fuzz::FuzzInput& in, int w, int h) {
-  // A record with every field inside its range.
+  // A record with every field inside its range, or, as a host may hand
+  // over any bytes, with any values.
+  const uint8_t how = in.Byte();
+  const bool wild = how & 2;
   TSpecs specs = BuiltInDefaultSpecs();
   for (const SpecsField& f : SpecsFields())
     if (f.kind != FieldKind::Internal || f.name == "Vblack" || f.name == "Vwhite" || f.name == "Vblank")
-      SetField(specs, f, static_cast<int16_t>(in.Range(f.min, f.max)));
-  const bool inSetup = in.Byte() & 1;
+      SetField(specs, f, wild ? static_cast<int16_t>(in.Word()) : static_cast<int16_t>(in.Range(f.min, f.max)));
+  const bool inSetup = how & 1;
   std::vector<uint8_t> src(static_cast<size_t>(w) * h * 4);
   {
     const std::string bytes = in.Bytes(src.size());

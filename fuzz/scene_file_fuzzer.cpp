@@ -45,12 +45,36 @@ void Check(const Collator& collator, const std::string& bytes) {
   if (static_cast<size_t>(list.SetAsideCount()) != list.LoadProblems().size())
     fuzz::Fail("records set aside and problems reported differ");
 
+  // The bytes past the last whole record (which the loader ignores) are a
+  // name typed by the user, in UTF-8: a name the list takes must convert to
+  // Windows-1252 and back unchanged, and land where IndexOf finds it.
+  const std::string typed = bytes.substr(bytes.size() - bytes.size() % kSpecsSize);
+  std::string stored, why;
+  const bool usable = list.CheckName(typed, &stored, &why);
+  std::string cp;
+  const bool convertible = Utf8ToCp1252(typed, cp, nullptr);
+  if (convertible && Cp1252ToUtf8(cp) != typed) fuzz::Fail("typed name does not survive the conversion");
+  if (usable && (!convertible || stored != cp || stored.size() > 31)) fuzz::Fail("CheckName passes a bad name");
+  const int countBefore = list.Count();
+  auto scene = std::make_unique<TScene>();
+  scene->Specs = BuiltInDefaultSpecs();
+  if (usable) SetSceneName(scene->Specs, stored);
+  const std::string added(reinterpret_cast<const char*>(&scene->Specs), kSpecsSize);
+  const int at = list.Add(typed, std::move(scene), &why);
+  if (usable != (at >= 1)) fuzz::Fail("Add and CheckName disagree");
+  if (!usable && list.Count() != countBefore) fuzz::Fail("refused name changed the list");
+  if (usable && list.IndexOf(typed) != at) fuzz::Fail("added name not found where it went");
+  for (int i = 1; i < list.Count(); ++i)
+    if (collator.Compare(list.Name(i - 1), list.Name(i)) >= 0) fuzz::Fail("entries out of order after Add");
+
   const std::string saved = Save(list);
   if (saved.size() != static_cast<size_t>(list.Count() - 1 + list.SetAsideCount()) * kSpecsSize)
     fuzz::Fail("saved size does not match the list");
-  // Nothing is made up: every saved record is one of the records read.
+  // Nothing is made up: every saved record is one of the records read (or
+  // the one added).
   std::set<std::string> read;
   for (size_t k = 0; k + kSpecsSize <= bytes.size(); k += kSpecsSize) read.insert(bytes.substr(k, kSpecsSize));
+  if (usable) read.insert(added);
   for (size_t k = 0; k < saved.size(); k += kSpecsSize)
     if (!read.count(saved.substr(k, kSpecsSize))) fuzz::Fail("saved a record that was not read");
 
