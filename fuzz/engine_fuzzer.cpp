@@ -1,7 +1,8 @@
 // The engine's per-call work on whatever a host may hand over: record blocks
 // of any length and content (0..300 bytes), private blocks of any size and
 // content, odd frame numbers and field words, options of any value, and
-// renders of a tiny frame. Nothing may crash or trip a sanitizer.
+// renders of a tiny frame. Nothing may crash or trip a sanitizer, and the
+// kernel level must not change a single bit of what the host gets back.
 #include <unistd.h>
 
 #include <cstdint>
@@ -18,6 +19,7 @@
 #include "host/specs.h"
 #include "scenes/option_store.h"
 #include "scenes/options.h"
+#include "util/cpu_features.h"
 
 using namespace tarvo;
 
@@ -87,12 +89,12 @@ struct Frame {
 
 const char* const kSceneNames[] = {"<none>", "Alpha", "BETA", "gamma", "missing", ""};
 
-}  // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  if (size > 4096) return 0;
+// Runs one case and returns what a host sees: the results, the destination
+// pixels and the record block after every call.
+std::string RunCase(const uint8_t* data, size_t size) {
   fuzz::FuzzInput in(data, size);
   HostServices& host = InProcessHost();
+  std::string seen;
 
   // Options as a store may hold them, wild values included.
   auto store = std::make_unique<MemoryOptionStore>();
@@ -155,7 +157,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (int k = 0; k < calls; ++k) {
     const uint8_t step = in.Byte();
     const int16_t selector = (step & 1) ? kSelectorExecute : 2;
-    engine.Filter(selector, &recPtr);
+    const int32_t result = engine.Filter(selector, &recPtr);
+    seen.append(reinterpret_cast<const char*>(&result), sizeof result);
+    seen.append(destination.pixels.begin(), destination.pixels.end());
+    if (rec.SpecsHandle && *rec.SpecsHandle)
+      seen.append(reinterpret_cast<const char*>(*rec.SpecsHandle),
+                  static_cast<size_t>(host.GetHandleSize(rec.SpecsHandle)));
     if (step & 2) rec.Part = static_cast<int32_t>(static_cast<uint32_t>(rec.Part) + 1u);
     if (step & 4 && rec.SpecsHandle && host.GetHandleSize(rec.SpecsHandle) >= kSpecsSize) {
       // The host changes a field between calls.
@@ -166,5 +173,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (rec.SpecsHandle) host.DisposeHandle(rec.SpecsHandle);
   if (rec.PrivateData) host.DisposeHandle(rec.PrivateData);
+  return seen;
+}
+
+}  // namespace
+
+// Every case runs with the plain kernels and with the fastest ones (every
+// third case also with SSE2): a host must see the same bits either way.
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  if (size > 4096) return 0;
+  SetKernelLevelCap(KernelLevel::Scalar);
+  const std::string plain = RunCase(data, size);
+  SetKernelLevelCap(KernelLevel::Avx2);
+  if (RunCase(data, size) != plain) fuzz::Fail("the engine's results depend on the kernel level (AVX2)");
+  if (size % 3 == 0) {
+    SetKernelLevelCap(KernelLevel::Sse2);
+    const bool same = RunCase(data, size) == plain;
+    SetKernelLevelCap(KernelLevel::Avx2);
+    if (!same) fuzz::Fail("the engine's results depend on the kernel level (SSE2)");
+  }
   return 0;
 }
