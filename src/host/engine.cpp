@@ -122,9 +122,11 @@ bool Engine::Prepare(CallRecordHandle record) {
     std::memcpy(s, &defaults_, kSpecsSize);
   }
 
-  if (SpecsEqual(*s, previous_)) {
-    call_.changed = false;
-  } else {
+  // The changed flag stays set until the input conversion has rebuilt its
+  // tables from the new record. Clearing it here when the record equals the
+  // previous call's would lose a change seen by a call that rendered nothing
+  // (setup, or any other selector), and the next frame would use stale tables.
+  if (!SpecsEqual(*s, previous_)) {
     call_.changed = true;
     std::memcpy(&previous_, s, kSpecsSize);
   }

@@ -85,7 +85,9 @@ TEST_F(EngineTest, AClipsFirstCallGetsTheDefaultRecordWithThePreferredPage) {
   EXPECT_EQ(clip.specs().FramePos, 5);
   EXPECT_EQ(clip.specs().LastPart, 5);
   EXPECT_EQ(e.SceneIndex(), -1);       // a filled record that follows no master
-  EXPECT_FALSE(e.Call().changed);      // the frame position is not a change
+  // The frame position is not a change: the previous record is not replaced.
+  // (The flag itself stays set until a render has rebuilt the tables.)
+  EXPECT_EQ(e.PreviousSpecs().FramePos, 0);
   clip.specs().Gain = 150;
   e.Filter(2, clip.handle());
   EXPECT_TRUE(e.Call().changed);
@@ -363,6 +365,41 @@ TEST_F(EngineTest, StartUpReadsTheOptionsOnceIntoTheDefaultRecord) {
   TestClip other;
   e.Filter(2, other.handle());
   EXPECT_EQ(other.specs().ProcMode, 3);
+}
+
+}  // namespace
+}  // namespace tarvo
+
+namespace tarvo {
+namespace {
+
+// A record changed by a call that renders nothing must still reach the next
+// rendered frame: the colour tables are rebuilt for it.
+TEST_F(EngineTest, ARecordChangedByANonRenderingCallStillRebuildsTheTables) {
+  std::mt19937 rng(test::TestSeed());
+  test::TestFrame source(16, 8), out(16, 8), expected(16, 8);
+  source.FillRandom(rng);
+  Engine& e = MakeEngine();
+  TestClip clip;
+  clip.rec().Source = source.handle();
+  clip.rec().Destination = out.handle();
+  clip.SetPart(0);
+  ASSERT_EQ(e.Filter(0, clip.handle()), 0);  // tables built for the default record
+  clip.specs().Lift = 40;
+  clip.SetPart(1);
+  ASSERT_EQ(e.Filter(2, clip.handle()), 0);  // sees the change, renders nothing
+  clip.SetPart(2);
+  ASSERT_EQ(e.Filter(0, clip.handle()), 0);
+
+  TestClip fresh;
+  fresh.rec().Source = source.handle();
+  fresh.rec().Destination = expected.handle();
+  fresh.SetSpecs(clip.specs());
+  fresh.SetPart(2);
+  Engine other(std::make_unique<MemoryOptionStore>(), nullptr);
+  ASSERT_EQ(other.Filter(0, fresh.handle()), 0);
+  for (int y = 0; y < 8; ++y)
+    ASSERT_EQ(std::memcmp(out.pixel(0, y), expected.pixel(0, y), 16 * 4), 0) << "row " << y;
 }
 
 }  // namespace

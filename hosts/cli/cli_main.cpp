@@ -1,0 +1,187 @@
+#include <csignal>
+#include <cstdlib>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+#include "commands.h"
+#include "plugin_loader.h"
+#include "record_source.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
+
+namespace tarvo::cli {
+namespace {
+
+volatile std::sig_atomic_t g_interrupted = 0;
+
+void OnInterrupt(int) {
+  g_interrupted = 1;
+  // A second Ctrl-C ends the process at once.
+  std::signal(SIGINT, SIG_DFL);
+}
+
+const char kUsage[] =
+    "usage: tarvo render INPUT OUTPUT [options]   render a clip through the filter\n"
+    "       tarvo setup CLIP [--project FILE] [--record FILE] [--frame N]\n"
+    "       tarvo record show FILE [--json]\n"
+    "       tarvo record set FILE FIELD=VALUE...\n"
+    "       tarvo scenes list | show NAME | export NAME FILE | import FILE | delete NAME\n"
+    "       tarvo demo [OUTPUT-DIR] [--size WxH] [--frames N]\n"
+    "       tarvo -h | --help | --version\n";
+
+const char kHelp[] =
+    "\n"
+    "render INPUT OUTPUT: INPUT is any file FFmpeg reads; the container of OUTPUT\n"
+    "follows its extension: .mkv (FFV1, lossless BGRA), .mov (ProRes 422 HQ),\n"
+    ".mp4 (H.264, CRF 16) and .nut (FFV1). Frame rate, time stamps, field\n"
+    "order and colour description are kept; audio is copied when the container\n"
+    "can hold it. OUTPUT is written under a temporary name and renamed when done.\n"
+    "  --raw WxH            INPUT and OUTPUT are raw frames: 4-byte pixels in the\n"
+    "                       order blue, green, red, fourth byte, rows top first,\n"
+    "                       frames back to back; '-' is standard input/output\n"
+    "  --record FILE        the clip's 256-byte record: used when it exists, and\n"
+    "                       written with the record the filter leaves after the run\n"
+    "  --project FILE       project file holding every clip's record; read and\n"
+    "                       updated like --record\n"
+    "  --scene NAME         load a scene from the scene file into the record\n"
+    "  --set FIELD=VALUE    change one record field before the first frame\n"
+    "                       (repeatable; names as `tarvo record show` lists them)\n"
+    "  --op-mode MODE       bypass, draft or final for this run only\n"
+    "  --fields MODE        progressive, tff or bff (default: the input's order)\n"
+    "  --frames FROM-TO     render frames FROM to TO (inclusive, first frame 0;\n"
+    "                       FROM- renders to the end)\n"
+    "  --codec NAME         video encoder to use instead of the default\n"
+    "  --progress TARGET    write key=value progress blocks (frame=, fps=,\n"
+    "                       total_frames=, out_time_us=, progress=continue|end)\n"
+    "                       to TARGET: a file, '-' (standard output) or fd:N\n"
+    "  --stats              print frames per second, with decoding and encoding\n"
+    "                       time shown apart from the filter's own time\n"
+    "  -q, --quiet          no progress line (it is only drawn on a terminal)\n"
+    "  -n                   do not overwrite an existing OUTPUT\n"
+    "  --plugin PATH        the plug-in library (default: TARVO_PLUGIN, beside the\n"
+    "                       executable, the install's lib/tarvo, the build tree)\n"
+    "\n"
+    "setup CLIP: runs the filter's setup for the clip's record (from --record or\n"
+    "  --project) with frame N (--frame) current, and saves the record on OK.\n"
+    "record show FILE [--json]: prints every field of a record file by name.\n"
+    "record set FILE FIELD=VALUE...: changes fields (creates the file from the\n"
+    "  built-in default record when it does not exist).\n"
+    "scenes: works with the scene file named by the \"SceneFile\" option: list\n"
+    "  [--json], show NAME [--json], export NAME FILE (to a record file), import\n"
+    "  FILE [--name NAME] (a record file as a scene), delete NAME.\n"
+    "demo [OUTPUT-DIR]: makes a short noisy clip, cleans it up and writes the\n"
+    "  input, the result and a before/after picture into OUTPUT-DIR (default out);\n"
+    "  --size WxH and --frames N change the clip (default 720x576, 48 frames).\n"
+    "\n"
+    "Environment: TARVO_REGISTRY (options file), TARVO_PLUGIN (plug-in library).\n"
+    "Exit status: 0 done, 1 error, 2 bad usage, 130 interrupted.\n";
+
+}  // namespace
+
+bool Interrupted() { return g_interrupted != 0; }
+
+void InstallInterruptHandler() {
+  struct sigaction sa {};
+  sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
+  sa.sa_flags = 0;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+void PrintUsage(bool full) {
+  std::fputs(kUsage, full ? stdout : stderr);
+  if (full) std::fputs(kHelp, stdout);
+}
+
+void Complain(const std::string& message) { std::fprintf(stderr, "tarvo: %s\n", message.c_str()); }
+
+PluginLibrary* LoadPlugin(const std::string& explicitPath, std::string* error) {
+  static std::unique_ptr<PluginLibrary> loaded;
+  if (loaded) return loaded.get();
+  std::string path = explicitPath;
+  if (path.empty()) {
+    std::string tried;
+    path = FindDefaultPlugin(&tried);
+    if (path.empty()) {
+      if (error) *error = "cannot find the plug-in library tarvo-xfilter.so; give it with --plugin. Looked in:" + tried;
+      return nullptr;
+    }
+  }
+  // The filter reads the install path at its start-up.
+  PrepareFilterEnvironment(path);
+  auto lib = std::make_unique<PluginLibrary>();
+  if (!lib->Load(path, error)) return nullptr;
+  if (lib->filterName() != kFilterName) {
+    if (error) *error = "'" + path + "' is the filter '" + lib->filterName() + "', not '" + kFilterName + "'";
+    return nullptr;
+  }
+  loaded = std::move(lib);
+  return loaded.get();
+}
+
+bool ArgScanner::Option(const char* name, std::string* value, std::string* error) {
+  const std::string& a = args_[i_];
+  const size_t n = std::strlen(name);
+  if (a.compare(0, n, name) != 0) return false;
+  if (a.size() == n) {
+    if (i_ + 1 >= args_.size()) {
+      if (error) *error = std::string(name) + " needs a value";
+      i_ = args_.size();
+      return true;
+    }
+    *value = args_[i_ + 1];
+    i_ += 2;
+    return true;
+  }
+  if (a[n] != '=') return false;
+  *value = a.substr(n + 1);
+  ++i_;
+  return true;
+}
+
+bool ArgScanner::Flag(const char* name) {
+  if (args_[i_] != name) return false;
+  ++i_;
+  return true;
+}
+
+int RunMain(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    PrintUsage(false);
+    return kExitUsage;
+  }
+  const std::string cmd = args[0];
+  args.erase(args.begin());
+  if (cmd == "-h" || cmd == "--help" || cmd == "help") {
+    PrintUsage(true);
+    return kExitOk;
+  }
+  if (cmd == "--version" || cmd == "-version") {
+    std::printf("tarvo %s\n", TARVO_VERSION);
+    return kExitOk;
+  }
+  InstallInterruptHandler();
+  // FFmpeg's own chatter only when something is wrong; TARVO_FFMPEG_LOG=info
+  // (or debug...) shows more.
+  av_log_set_level(AV_LOG_ERROR);
+  if (const char* lvl = std::getenv("TARVO_FFMPEG_LOG")) {
+    if (std::strcmp(lvl, "info") == 0) av_log_set_level(AV_LOG_INFO);
+    if (std::strcmp(lvl, "debug") == 0) av_log_set_level(AV_LOG_DEBUG);
+  }
+  if (cmd == "render") return CmdRender(args);
+  if (cmd == "setup") return CmdSetup(args);
+  if (cmd == "record") return CmdRecord(args);
+  if (cmd == "scenes") return CmdScenes(args);
+  if (cmd == "demo") return CmdDemo(args);
+  Complain("unknown command '" + cmd + "'");
+  PrintUsage(false);
+  return kExitUsage;
+}
+
+}  // namespace tarvo::cli

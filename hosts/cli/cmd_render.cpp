@@ -1,0 +1,327 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cinttypes>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+
+#include "clip_frames.h"
+#include "clip_host.h"
+#include "commands.h"
+#include "output_file.h"
+#include "plugin_loader.h"
+#include "progress.h"
+#include "project_file.h"
+#include "raw_io.h"
+#include "record_source.h"
+#include "host/specs_fields.h"
+#include "video_reader.h"
+#include "video_writer.h"
+
+namespace tarvo::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Since(Clock::time_point t) { return std::chrono::duration<double>(Clock::now() - t).count(); }
+
+bool ParseRange(const std::string& text, int64_t& from, int64_t& to, std::string* error) {
+  const size_t dash = text.find('-');
+  char* end = nullptr;
+  auto bad = [&] {
+    if (error) *error = "--frames expects FROM-TO (for example 0-99, or 100- to the end), got '" + text + "'";
+    return false;
+  };
+  if (dash == std::string::npos || dash == 0) return bad();
+  from = std::strtoll(text.c_str(), &end, 10);
+  if (end != text.c_str() + dash || from < 0) return bad();
+  if (dash + 1 == text.size()) {
+    to = INT64_MAX;
+    return true;
+  }
+  to = std::strtoll(text.c_str() + dash + 1, &end, 10);
+  if (*end != '\0' || to < from) return bad();
+  return true;
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa {}, sb {};
+  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
+int RunRender(const RenderOptions& o, RenderStats* statsOut) {
+  std::string error;
+  auto fail = [&](const std::string& msg, int code = kExitError) {
+    Complain(msg);
+    return code;
+  };
+  // Check everything the user typed before touching any file.
+  if (!o.opMode.empty() && o.opMode != "bypass" && o.opMode != "draft" && o.opMode != "final")
+    return fail("--op-mode must be bypass, draft or final, got '" + o.opMode + "'", kExitUsage);
+  FieldMode fieldMode = FieldMode::Progressive;
+  const bool fieldsGiven = !o.fields.empty();
+  if (o.fields == "tff") fieldMode = FieldMode::TopFirst;
+  else if (o.fields == "bff") fieldMode = FieldMode::BottomFirst;
+  else if (fieldsGiven && o.fields != "progressive")
+    return fail("--fields must be progressive, tff or bff, got '" + o.fields + "'", kExitUsage);
+  int64_t from = 0, to = INT64_MAX;
+  if (!o.frames.empty() && !ParseRange(o.frames, from, to, &error)) return fail(error, kExitUsage);
+  int rawW = 0, rawH = 0;
+  const bool raw = !o.raw.empty();
+  if (raw && !ParseFrameSize(o.raw, rawW, rawH, &error)) return fail("--raw: " + error, kExitUsage);
+  if (!raw && (o.input == "-" || o.output == "-")) return fail("'-' (standard input/output) needs --raw WxH", kExitUsage);
+  {
+    TSpecs probe = BuiltInDefaultSpecs();
+    for (const auto& s : o.sets)
+      if (!ApplyUserAssignment(probe, s, &error)) return fail("--set " + s + ": " + error, kExitUsage);
+  }
+  if (o.output != "-" && o.input != "-" && SameFile(o.input, o.output))
+    return fail("OUTPUT is the same file as INPUT", kExitUsage);
+  if (!o.overwrite && o.output != "-" && std::filesystem::exists(o.output))
+    return fail("'" + o.output + "' exists (and -n was given)");
+  if (!raw && o.codec.empty() && DefaultEncoderFor(o.output, &error).empty()) return fail(error);
+
+  // The operating mode override is read by the filter at its start-up.
+  if (!o.opMode.empty()) setenv("TARVO_OPMODE", o.opMode.c_str(), 1);
+
+  // Input.
+  std::unique_ptr<VideoReader> video;
+  std::unique_ptr<RawReader> rawIn;
+  VideoInfo info;
+  if (raw) {
+    rawIn = std::make_unique<RawReader>();
+    if (!rawIn->Open(o.input, rawW, rawH, &error)) return fail(error);
+    info.width = rawW;
+    info.height = rawH;
+    info.frameCount = rawIn->frameCount();
+    info.timeBase = AVRational{1, 25};
+    info.frameRate = AVRational{25, 1};
+  } else {
+    video = std::make_unique<VideoReader>();
+    if (!video->Open(o.input, &error)) return fail(error);
+    info = video->info();
+  }
+  if (info.width > kMaxFrameWidth)
+    return fail("'" + o.input + "' is " + std::to_string(info.width) + " pixels wide; the filter takes frames up to " +
+                std::to_string(kMaxFrameWidth) + " pixels wide");
+  if (!fieldsGiven) fieldMode = info.fieldMode;
+  if (info.frameCount >= 0 && from >= info.frameCount && info.frameCount > 0)
+    return fail("--frames starts at " + std::to_string(from) + " but '" + o.input + "' has " +
+                std::to_string(info.frameCount) + " frames");
+
+  PluginLibrary* plugin = LoadPlugin(o.plugin, &error);
+  if (!plugin) return fail(error);
+
+  // The clip and its record.
+  const std::string clipKey = o.input == "-" ? std::string("standard input") : ProjectFile::ClipKey(o.input);
+  ClipHost clip(plugin->entry(), clipKey);
+  clip.SetFieldMode(fieldMode);
+  // Total stays the same for the whole render (the filter's run detection
+  // compares it from frame to frame); a stream of unknown length gets the
+  // largest count.
+  clip.SetTotal(info.frameCount > 0 ? static_cast<int32_t>(std::min<int64_t>(info.frameCount, INT32_MAX)) : INT32_MAX);
+  ClipFrames callbackFrames(o.input, raw ? rawW : 0, rawH);
+  if (o.input != "-") clip.SetFrameSource(&callbackFrames);
+  ProjectFile project;
+  if (!o.project.empty() && !project.Load(o.project, &error)) return fail(error);
+  if (!LoadClipRecord(clip, o.record, o.project.empty() ? nullptr : &project, o.input, &error)) return fail(error);
+  if (!o.scene.empty() || !o.sets.empty()) {
+    if (!clip.HasRecord()) clip.Prepare(static_cast<int32_t>(from));
+    TSpecs* rec = clip.MutableRecord();
+    if (!rec) return fail("the filter made no record for the clip");
+    if (!o.scene.empty() && !LoadSceneInto(*rec, o.scene, plugin->path(), &error)) return fail(error);
+    for (const auto& s : o.sets)
+      if (!ApplyUserAssignment(*rec, s, &error)) return fail("--set " + s + ": " + error, kExitUsage);
+  }
+
+  // Position the input.
+  if (from > 0) {
+    if (video ? !video->SeekTo(from, &error) : !rawIn->SeekTo(from, &error)) return fail(error);
+  }
+  const int64_t last = info.frameCount > 0 ? std::min<int64_t>(to, info.frameCount - 1) : to;
+  const int64_t expected = last == INT64_MAX ? -1 : last - from + 1;
+
+  // Output.
+  std::unique_ptr<PendingOutput> pending;
+  FILE* rawOut = nullptr;
+  VideoWriter writer;
+  if (o.output == "-") {
+    rawOut = stdout;
+  } else {
+    pending = std::make_unique<PendingOutput>(o.output);
+    if (!pending->CheckWritable(&error)) return fail(error);
+    if (raw) {
+      rawOut = std::fopen(pending->tempPath().c_str(), "wb");
+      if (!rawOut) return fail("cannot write '" + o.output + "': " + std::strerror(errno));
+    } else {
+      WriterSettings ws;
+      ws.codec = o.codec;
+      ws.fieldMode = fieldMode;
+      if (!writer.Open(o.output, pending->tempPath(), info, video->audioStream(), ws, &error)) {
+        pending->Discard();
+        return fail(error);
+      }
+      if (!writer.audioNote().empty() && !o.quiet) Complain(writer.audioNote());
+      video->SetAudioSink([&writer](AVPacket* p) { return writer.WriteAudio(p, nullptr); });
+    }
+  }
+  auto closeRaw = [&] {
+    if (rawOut && rawOut != stdout) std::fclose(rawOut);
+    rawOut = nullptr;
+  };
+  auto abandon = [&](const std::string& msg, int code) {
+    closeRaw();
+    if (pending) pending->Discard();
+    return fail(msg, code);
+  };
+
+  FILE* machine = nullptr;
+  if (!o.progress.empty()) {
+    if (o.progress == "-" && o.output == "-") return abandon("--progress - and OUTPUT - would share standard output", kExitUsage);
+    machine = OpenProgressTarget(o.progress, &error);
+    if (!machine) return abandon(error, kExitError);
+  }
+  Progress progress(!o.quiet && isatty(STDERR_FILENO), machine);
+  progress.Start(expected, av_q2d(info.frameRate));
+
+  RenderStats st;
+  st.width = info.width;
+  st.height = info.height;
+  const auto t0 = Clock::now();
+  Frame in, out;
+  int64_t part = from;
+  bool ok = true;
+  std::string loopError;
+  while (part <= last) {
+    if (Interrupted()) break;
+    auto t = Clock::now();
+    const int r = video ? video->Next(in, &loopError) : rawIn->Next(in, &loopError);
+    st.decode += Since(t);
+    if (r == 0) break;
+    if (r < 0) {
+      ok = false;
+      break;
+    }
+    // A frame range starts its time stamps at zero.
+    if (in.pts != kNoTimestamp && from > 0 && st.frames == 0 && video) writer.SetFirstPts(in.pts);
+    out.Resize(in.width, in.height);
+    out.pts = in.pts;
+    t = Clock::now();
+    clip.Execute(static_cast<int32_t>(part), in.pixels.data(), out.pixels.data(), in.width, in.height);
+    st.filter += Since(t);
+    t = Clock::now();
+    const bool written = rawOut ? WriteRawFrame(rawOut, out, o.output == "-" ? "standard output" : "'" + o.output + "'", &loopError)
+                                : writer.WriteVideo(out, &loopError);
+    st.encode += Since(t);
+    if (!written) {
+      ok = false;
+      break;
+    }
+    ++part;
+    ++st.frames;
+    progress.Frame(st.frames);
+  }
+  if (Interrupted()) {
+    progress.Finish(st.frames, false);
+    if (machine && machine != stdout && machine != stderr) std::fclose(machine);
+    return abandon("interrupted; no output written", kExitInterrupted);
+  }
+  if (ok) {
+    const auto t = Clock::now();
+    if (rawOut) {
+      if (std::fflush(rawOut) != 0 || std::ferror(rawOut)) {
+        ok = false;
+        loopError = "cannot write '" + o.output + "': " + std::strerror(errno);
+      }
+    } else if (!writer.Finish(&loopError)) {
+      ok = false;
+    }
+    st.encode += Since(t);
+  }
+  closeRaw();
+  progress.Finish(st.frames, ok);
+  if (machine && machine != stdout && machine != stderr) std::fclose(machine);
+  if (!ok) return abandon(loopError, kExitError);
+  if (st.frames == 0)
+    return abandon(o.frames.empty() ? "'" + o.input + "' holds no frames" : "no frames in the range " + o.frames,
+                   kExitError);
+  if (pending && !pending->Commit(&error)) return fail(error);
+  st.total = Since(t0);
+
+  // The record the filter leaves goes back to where it came from.
+  if (!SaveClipRecord(clip, o.record, o.project.empty() ? nullptr : &project, o.project, o.input, &error))
+    return fail(error);
+
+  if (o.stats) {
+    auto perFrame = [&](double s) { return st.frames ? s * 1000.0 / static_cast<double>(st.frames) : 0.0; };
+    std::fprintf(stderr,
+                 "tarvo: %" PRId64 " frames %dx%d in %.2f s: %.1f fps overall; filter %.1f fps (%.2f ms/frame); "
+                 "decode %.2f ms/frame; encode %.2f ms/frame\n",
+                 st.frames, st.width, st.height, st.total, st.total > 0 ? static_cast<double>(st.frames) / st.total : 0.0,
+                 st.filter > 0 ? static_cast<double>(st.frames) / st.filter : 0.0, perFrame(st.filter),
+                 perFrame(st.decode), perFrame(st.encode));
+  }
+  if (statsOut) *statsOut = st;
+  return kExitOk;
+}
+
+int CmdRender(const std::vector<std::string>& args) {
+  RenderOptions o;
+  ArgScanner a(args);
+  std::string error, v;
+  std::vector<std::string> positional;
+  while (!a.Done() && error.empty()) {
+    if (a.Flag("-h") || a.Flag("--help")) {
+      PrintUsage(true);
+      return kExitOk;
+    }
+    if (a.Option("--project", &o.project, &error) || a.Option("--record", &o.record, &error) ||
+        a.Option("--scene", &o.scene, &error) || a.Option("--op-mode", &o.opMode, &error) ||
+        a.Option("--fields", &o.fields, &error) || a.Option("--frames", &o.frames, &error) ||
+        a.Option("--raw", &o.raw, &error) || a.Option("--codec", &o.codec, &error) ||
+        a.Option("--progress", &o.progress, &error) || a.Option("--plugin", &o.plugin, &error))
+      continue;
+    if (a.Option("--set", &v, &error)) {
+      o.sets.push_back(v);
+      continue;
+    }
+    if (a.Flag("-q") || a.Flag("--quiet")) {
+      o.quiet = true;
+      continue;
+    }
+    if (a.Flag("--stats")) {
+      o.stats = true;
+      continue;
+    }
+    if (a.Flag("-n")) {
+      o.overwrite = false;
+      continue;
+    }
+    if (a.Flag("-y")) {
+      o.overwrite = true;
+      continue;
+    }
+    const std::string arg = a.Take();
+    if (arg.size() > 1 && arg[0] == '-') {
+      error = "unknown option '" + arg + "' for render";
+      break;
+    }
+    positional.push_back(arg);
+  }
+  if (error.empty() && positional.size() != 2) error = "render needs INPUT and OUTPUT";
+  if (!error.empty()) {
+    Complain(error);
+    PrintUsage(false);
+    return kExitUsage;
+  }
+  o.input = positional[0];
+  o.output = positional[1];
+  return RunRender(o);
+}
+
+}  // namespace tarvo::cli

@@ -1,0 +1,45 @@
+// Loads the filter's plug-in library the way a video host does: dlopen, the
+// entry point by name, and the description blocks that name the filter.
+#pragma once
+
+#include <string>
+
+#include "host/call_record.h"
+
+namespace tarvo::cli {
+
+class PluginLibrary {
+ public:
+  PluginLibrary() = default;
+  ~PluginLibrary();
+  PluginLibrary(const PluginLibrary&) = delete;
+  PluginLibrary& operator=(const PluginLibrary&) = delete;
+
+  // Opens the library, finds "xFilter" and "xFilterDescription" and checks the
+  // description blocks: a "TYPE" block naming a video filter and a "TEXT" block
+  // with the filter's name. False with a message when any of that fails.
+  bool Load(const std::string& path, std::string* error);
+
+  XFilterFn entry() const { return entry_; }
+  const std::string& filterName() const { return name_; }
+  const std::string& path() const { return path_; }
+
+ private:
+  void* lib_ = nullptr;
+  XFilterFn entry_ = nullptr;
+  XFilterDescriptionFn describe_ = nullptr;
+  std::string name_;
+  std::string path_;
+};
+
+// The name the filter is listed under.
+constexpr const char kFilterName[] = "- Tarvo -";
+
+// Where to look for the plug-in when --plugin is not given, in order: the
+// environment variable TARVO_PLUGIN, the executable's own folder, the library
+// folder of the executable's install prefix, and the plug-in of the build tree
+// the command was built in. Returns the first that exists, or "" with the list
+// of places tried.
+std::string FindDefaultPlugin(std::string* triedPlaces);
+
+}  // namespace tarvo::cli

@@ -1,0 +1,38 @@
+// A project file keeps each clip's record between runs, as an editing host's
+// project does. Text, one block per clip:
+//
+//   tarvo-project 1
+//   clip /absolute/path/of/the/clip.mkv
+//   record 4800000000ff00... (the 256-byte record as 512 hex digits)
+//
+// Lines starting with '#' and blank lines are ignored.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+
+#include "host/specs.h"
+
+namespace tarvo::cli {
+
+class ProjectFile {
+ public:
+  // Reads the file; a missing file is an empty project. False with a message
+  // (naming the line) for a damaged file.
+  bool Load(const std::string& path, std::string* error);
+  // Writes atomically.
+  bool Save(const std::string& path, std::string* error) const;
+
+  std::optional<TSpecs> Find(const std::string& clip) const;
+  void Put(const std::string& clip, const TSpecs& specs);
+  size_t size() const { return clips_.size(); }
+
+  // The key a clip is stored under: its absolute, normalised path.
+  static std::string ClipKey(const std::string& path);
+
+ private:
+  std::map<std::string, TSpecs> clips_;
+};
+
+}  // namespace tarvo::cli

@@ -1,0 +1,125 @@
+#include "scene_access.h"
+
+#include <cstring>
+
+#if __has_include("scenes/scene_list.h") && __has_include("platform/os_registry_file.h")
+#define TARVO_CLI_HAS_SCENES 1
+#include "platform/icu_collation.h"
+#include "platform/os_registry_file.h"
+#include "scenes/cp1252.h"
+#include "scenes/options.h"
+#include "scenes/scene_list.h"
+#else
+#define TARVO_CLI_HAS_SCENES 0
+#endif
+
+namespace tarvo::cli {
+
+void ApplyScene(TSpecs& record, const TSpecs& scene) {
+  const int16_t framePos = record.FramePos;
+  std::memcpy(&record, &scene, sizeof record);
+  record.FramePos = framePos;
+}
+
+#if TARVO_CLI_HAS_SCENES
+
+bool ScenesAvailable() { return true; }
+
+void RecordInstallPath(const std::string& pluginFile) {
+  if (pluginFile.empty()) return;
+  FileOptionStore store(DefaultRegistryPath());
+  SetInstallPath(store, pluginFile);
+}
+
+namespace {
+
+class SceneFileAccess final : public SceneAccess {
+ public:
+  SceneFileAccess() : collator_(MakeIcuCollator()), list_(*collator_) {}
+
+  bool Init(const std::string& pluginFile, std::string* error) {
+    FileOptionStore store(DefaultRegistryPath());
+    if (!pluginFile.empty()) SetInstallPath(store, pluginFile);
+    TSpecs defaults = BuiltInDefaultSpecs();
+    OptionsEnvironment env;
+    env.pluginFolder = FolderOf(pluginFile);
+    const Options o = ReadStartupOptions(store, defaults, env);
+    sceneFile_ = o.SceneFile;
+    defaultScene_ = o.DefaultScene;
+    if (!list_.SetFileName(sceneFile_, error)) return false;
+    for (const auto& p : list_.LoadProblems()) std::fprintf(stderr, "tarvo: %s\n", p.c_str());
+    return true;
+  }
+
+  const std::string& SceneFile() const override { return sceneFile_; }
+  const std::string& DefaultScene() const override { return defaultScene_; }
+
+  std::vector<std::string> Names() const override {
+    std::vector<std::string> names;
+    for (int i = 1; i < list_.Count(); ++i) names.push_back(list_.Name(i));
+    return names;
+  }
+
+  bool Get(const std::string& name, TSpecs& out, std::string* error) const override {
+    const int i = list_.IndexOf(name);
+    if (i < 1 || !list_.Scene(i)) {
+      if (error) *error = "no scene named '" + name + "' in '" + sceneFile_ + "'";
+      return false;
+    }
+    out = list_.Scene(i)->Specs;
+    return true;
+  }
+
+  bool Put(const TSpecs& specs, const std::string& name, std::string* usedName, std::string* error) override {
+    auto scene = std::make_unique<TScene>();
+    scene->Specs = specs;
+    std::string n = name;
+    if (n.empty()) {
+      n = Cp1252ToUtf8(SceneNameOf(specs));
+    } else {
+      std::string stored;
+      if (!list_.CheckName(n, &stored, error)) return false;
+      SetSceneName(scene->Specs, stored);
+    }
+    const int at = list_.Add(n, std::move(scene), error);
+    if (at < 1) return false;
+    if (usedName) *usedName = list_.Name(at);
+    return list_.SaveToFile(sceneFile_, error);
+  }
+
+  bool Delete(const std::string& name, std::string* error) override {
+    const int i = list_.IndexOf(name);
+    if (i < 1) {
+      if (error) *error = "no scene named '" + name + "' in '" + sceneFile_ + "'";
+      return false;
+    }
+    list_.Delete(i);
+    return list_.SaveToFile(sceneFile_, error);
+  }
+
+ private:
+  std::unique_ptr<Collator> collator_;
+  TSceneList list_;
+  std::string sceneFile_, defaultScene_;
+};
+
+}  // namespace
+
+std::unique_ptr<SceneAccess> SceneAccess::Open(const std::string& pluginFile, std::string* error) {
+  auto a = std::make_unique<SceneFileAccess>();
+  if (!a->Init(pluginFile, error)) return nullptr;
+  return a;
+}
+
+#else
+
+bool ScenesAvailable() { return false; }
+void RecordInstallPath(const std::string&) {}
+std::unique_ptr<SceneAccess> SceneAccess::Open(const std::string&, std::string* error) {
+  if (error) *error = "scenes are not available in this build";
+  return nullptr;
+}
+
+#endif
+
+}  // namespace tarvo::cli

@@ -1,0 +1,88 @@
+// Reads the video stream of any file FFmpeg can open and hands out frames as
+// 4-byte BGRA pictures; packets of the first audio stream can be passed on
+// untouched for stream copy.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "clip_host.h"
+#include "frame.h"
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
+
+struct AVCodecContext;
+struct SwsContext;
+
+namespace tarvo::cli {
+
+struct VideoInfo {
+  int width = 0;
+  int height = 0;
+  AVRational timeBase{1, 25};
+  AVRational frameRate{25, 1};
+  AVRational sampleAspect{0, 1};
+  int64_t startPts = kNoTimestamp;  // first video time stamp, if known
+  int64_t frameCount = -1;          // known or estimated from the duration; -1 unknown
+  FieldMode fieldMode = FieldMode::Progressive;
+  AVColorPrimaries primaries = AVCOL_PRI_UNSPECIFIED;
+  AVColorTransferCharacteristic transfer = AVCOL_TRC_UNSPECIFIED;
+  AVColorSpace matrix = AVCOL_SPC_UNSPECIFIED;
+  AVColorRange range = AVCOL_RANGE_UNSPECIFIED;
+  AVChromaLocation chromaLocation = AVCHROMA_LOC_UNSPECIFIED;
+  std::string codecName;
+};
+
+class VideoReader final : public FrameSource {
+ public:
+  VideoReader() = default;
+  ~VideoReader() override;
+  VideoReader(const VideoReader&) = delete;
+  VideoReader& operator=(const VideoReader&) = delete;
+
+  // Opens the file and its best video stream. False with a message when the
+  // file cannot be read, holds no video or its codec cannot be decoded.
+  bool Open(const std::string& path, std::string* error);
+  const VideoInfo& info() const { return info_; }
+
+  // The next frame: 1 with a frame, 0 at the end of the stream, -1 on a read
+  // or decode error (message in *error).
+  int Next(Frame& out, std::string* error);
+  // Index of the frame Next() returns next.
+  int64_t nextIndex() const { return nextIndex_; }
+  // Positions the reader so that Next() returns frame n.
+  bool SeekTo(int64_t n, std::string* error);
+  bool ReadFrameAt(int64_t n, Frame& out, std::string* error) override;
+
+  // Audio stream for stream copy, or nullptr. While a sink is set, Next()
+  // passes every packet of that stream to it.
+  AVStream* audioStream() const;
+  void SetAudioSink(std::function<bool(AVPacket*)> sink) { audioSink_ = std::move(sink); }
+
+ private:
+  int DecodeOne(AVFrame* out, std::string* error);
+  bool Convert(const AVFrame* in, Frame& out, std::string* error);
+  int64_t IndexOf(int64_t pts) const;
+
+  AVFormatContext* fmt_ = nullptr;
+  AVCodecContext* dec_ = nullptr;
+  SwsContext* sws_ = nullptr;
+  AVPacket* pkt_ = nullptr;
+  AVFrame* frame_ = nullptr;
+  int stream_ = -1;
+  int audio_ = -1;
+  bool pending_ = false;  // frame_ holds a decoded frame that Next returns first
+  bool drained_ = false;  // the demuxer is at its end and the decoder was flushed
+  int64_t nextIndex_ = 0;
+  VideoInfo info_;
+  std::string path_;
+  std::function<bool(AVPacket*)> audioSink_;
+};
+
+// FFmpeg's error text for a code.
+std::string AvError(int code);
+
+}  // namespace tarvo::cli

@@ -1,0 +1,421 @@
+#include "video_writer.h"
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+
+#include "util/atomic_file.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+namespace tarvo::cli {
+namespace {
+
+std::string LowerExtension(const std::string& name) {
+  std::string ext = std::filesystem::path(name).extension().string();
+  std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return ext;
+}
+
+bool IsRgb(AVPixelFormat f) {
+  const AVPixFmtDescriptor* d = av_pix_fmt_desc_get(f);
+  return d && (d->flags & AV_PIX_FMT_FLAG_RGB);
+}
+
+// The pixel format to encode in: BGRA itself when the encoder takes it (the
+// lossless path then stores exactly the filter's output), else the best the
+// encoder offers from a preference list.
+AVPixelFormat ChoosePixelFormat(const AVCodec* codec, int width, int height) {
+  const AVPixelFormat* fmts = codec->pix_fmts;
+  if (!fmts) return AV_PIX_FMT_BGRA;
+  auto supports = [&](AVPixelFormat f) {
+    for (const AVPixelFormat* p = fmts; *p != AV_PIX_FMT_NONE; ++p)
+      if (*p == f) return true;
+    return false;
+  };
+  const bool odd = (width & 1) || (height & 1);
+  if (std::string(codec->name) == "libx264") {
+    // 4:2:0 plays everywhere; odd sizes cannot be subsampled, so they keep 4:4:4.
+    if (!odd && supports(AV_PIX_FMT_YUV420P)) return AV_PIX_FMT_YUV420P;
+    if (supports(AV_PIX_FMT_YUV444P)) return AV_PIX_FMT_YUV444P;
+  }
+  if (std::string(codec->name) == "prores_ks") {
+    if (!(width & 1) && supports(AV_PIX_FMT_YUV422P10LE)) return AV_PIX_FMT_YUV422P10LE;
+    if (supports(AV_PIX_FMT_YUV444P10LE)) return AV_PIX_FMT_YUV444P10LE;
+  }
+  for (AVPixelFormat f : {AV_PIX_FMT_BGRA, AV_PIX_FMT_BGR0, AV_PIX_FMT_RGBA, AV_PIX_FMT_RGB24, AV_PIX_FMT_GBRP,
+                          AV_PIX_FMT_YUV444P10LE, AV_PIX_FMT_YUV444P, AV_PIX_FMT_YUV422P10LE, AV_PIX_FMT_YUV422P,
+                          AV_PIX_FMT_YUV420P})
+    if (supports(f)) return f;
+  return fmts[0];
+}
+
+}  // namespace
+
+std::string DefaultEncoderFor(const std::string& outputName, std::string* error) {
+  const std::string ext = LowerExtension(outputName);
+  if (ext == ".mkv" || ext == ".nut") return "ffv1";
+  if (ext == ".mov") return "prores_ks";
+  if (ext == ".mp4" || ext == ".m4v") {
+    if (avcodec_find_encoder_by_name("libx264")) return "libx264";
+    if (error)
+      *error = "this FFmpeg has no libx264 encoder for .mp4 output; write .mkv (lossless) or .mov (ProRes), "
+               "or name another encoder with --codec";
+    return {};
+  }
+  if (error)
+    *error = "unknown output type '" + (ext.empty() ? outputName : ext) +
+             "': use .mkv (lossless FFV1), .mov (ProRes), .mp4 (H.264) or .nut, or --raw";
+  return {};
+}
+
+VideoWriter::~VideoWriter() { Close(); }
+
+void VideoWriter::Close() {
+  sws_freeContext(sws_);
+  sws_ = nullptr;
+  av_frame_free(&frame_);
+  av_packet_free(&pkt_);
+  avcodec_free_context(&enc_);
+  if (fmt_) {
+    if (!(fmt_->oformat->flags & AVFMT_NOFILE)) avio_closep(&fmt_->pb);
+    avformat_free_context(fmt_);
+    fmt_ = nullptr;
+  }
+  open_ = false;
+}
+
+bool VideoWriter::Open(const std::string& displayName, const std::string& writePath, const VideoInfo& source,
+                       AVStream* audio, const WriterSettings& settings, std::string* error) {
+  name_ = displayName;
+  std::string encoderName = settings.codec;
+  if (encoderName.empty()) {
+    encoderName = DefaultEncoderFor(displayName, error);
+    if (encoderName.empty()) return false;
+  }
+  const AVCodec* codec = avcodec_find_encoder_by_name(encoderName.c_str());
+  if (!codec || codec->type != AVMEDIA_TYPE_VIDEO) {
+    if (error) *error = "unknown video codec '" + encoderName + "' (see `ffmpeg -encoders`)";
+    return false;
+  }
+  encoderName_ = codec->name;
+  const AVOutputFormat* ofmt = av_guess_format(nullptr, displayName.c_str(), nullptr);
+  if (!ofmt) {
+    if (error) *error = "unknown output type for '" + displayName + "'";
+    return false;
+  }
+  if (avformat_query_codec(ofmt, codec->id, FF_COMPLIANCE_NORMAL) != 1) {
+    if (error) *error = "the " + std::string(ofmt->name) + " container cannot hold " + codec->name + " video";
+    return false;
+  }
+  int r = avformat_alloc_output_context2(&fmt_, ofmt, nullptr, writePath.c_str());
+  if (r < 0 || !fmt_) {
+    if (error) *error = "cannot set up '" + displayName + "': " + AvError(r);
+    return false;
+  }
+
+  enc_ = avcodec_alloc_context3(codec);
+  frame_ = av_frame_alloc();
+  pkt_ = av_packet_alloc();
+  if (!enc_ || !frame_ || !pkt_) {
+    if (error) *error = "out of memory";
+    return false;
+  }
+  const AVPixelFormat pixfmt = ChoosePixelFormat(codec, source.width, source.height);
+  enc_->width = source.width;
+  enc_->height = source.height;
+  enc_->pix_fmt = pixfmt;
+  // A time base of one tick per frame, as players and editors expect; source
+  // time stamps are mapped onto it (to the nearest tick).
+  enc_->time_base = source.frameRate.num > 0 && source.frameRate.den > 0 ? av_inv_q(source.frameRate) : source.timeBase;
+  enc_->framerate = source.frameRate;
+  enc_->sample_aspect_ratio = source.sampleAspect;
+  enc_->thread_count = 0;
+  enc_->color_primaries = source.primaries;
+  enc_->color_trc = source.transfer;
+  AVColorSpace matrix = source.matrix;
+  AVColorRange range = source.range;
+  if (IsRgb(pixfmt)) {
+    matrix = AVCOL_SPC_RGB;
+    range = AVCOL_RANGE_JPEG;
+  } else {
+    // An RGB source says nothing about a YUV matrix or range: use the
+    // usual ones for the picture size, in video range.
+    if (matrix == AVCOL_SPC_UNSPECIFIED || matrix == AVCOL_SPC_RGB) {
+      if (source.primaries == AVCOL_PRI_BT709) matrix = AVCOL_SPC_BT709;
+      else if (source.primaries == AVCOL_PRI_BT470BG) matrix = AVCOL_SPC_BT470BG;
+      else if (source.primaries == AVCOL_PRI_SMPTE170M) matrix = AVCOL_SPC_SMPTE170M;
+      else matrix = source.height > 576 ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
+      range = AVCOL_RANGE_MPEG;
+    }
+    if (range == AVCOL_RANGE_UNSPECIFIED) range = AVCOL_RANGE_MPEG;
+    enc_->chroma_sample_location = source.chromaLocation;
+  }
+  enc_->colorspace = matrix;
+  enc_->color_range = range;
+  switch (settings.fieldMode) {
+    case FieldMode::TopFirst: enc_->field_order = AV_FIELD_TT; break;
+    case FieldMode::BottomFirst: enc_->field_order = AV_FIELD_BB; break;
+    case FieldMode::Progressive: enc_->field_order = AV_FIELD_PROGRESSIVE; break;
+  }
+  if (settings.fieldMode != FieldMode::Progressive) enc_->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+  if (fmt_->oformat->flags & AVFMT_GLOBALHEADER) enc_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+  AVDictionary* opts = nullptr;
+  const std::string cname = codec->name;
+  if (cname == "ffv1") {
+    av_dict_set(&opts, "level", "3", 0);
+    av_dict_set(&opts, "slicecrc", "1", 0);
+    av_dict_set(&opts, "slices", "4", 0);
+    // Golomb-Rice coding: as small as the range coder on grainy pictures and
+    // about twice as fast.
+    av_dict_set(&opts, "coder", "0", 0);
+    enc_->gop_size = 1;
+  } else if (cname == "prores_ks") {
+    av_dict_set(&opts, "profile", pixfmt == AV_PIX_FMT_YUV444P10LE ? "4" : "3", 0);
+    av_dict_set(&opts, "vendor", "apl0", 0);
+  } else if (cname == "libx264") {
+    av_dict_set(&opts, "crf", "16", 0);
+    av_dict_set(&opts, "preset", "medium", 0);
+  }
+  r = avcodec_open2(enc_, codec, &opts);
+  av_dict_free(&opts);
+  if (r < 0) {
+    if (error) *error = "cannot start the " + cname + " encoder for '" + displayName + "': " + AvError(r);
+    return false;
+  }
+  vst_ = avformat_new_stream(fmt_, nullptr);
+  if (!vst_) {
+    if (error) *error = "out of memory";
+    return false;
+  }
+  vst_->time_base = enc_->time_base;
+  vst_->avg_frame_rate = source.frameRate;
+  vst_->sample_aspect_ratio = source.sampleAspect;
+  avcodec_parameters_from_context(vst_->codecpar, enc_);
+  videoInTb_ = source.timeBase;
+  frameRate_ = source.frameRate;
+  firstPts_ = settings.firstPts;
+
+  if (audio) {
+    if (avformat_query_codec(fmt_->oformat, audio->codecpar->codec_id, FF_COMPLIANCE_NORMAL) == 1) {
+      ast_ = avformat_new_stream(fmt_, nullptr);
+      if (!ast_ || avcodec_parameters_copy(ast_->codecpar, audio->codecpar) < 0) {
+        if (error) *error = "out of memory";
+        return false;
+      }
+      ast_->codecpar->codec_tag = 0;
+      ast_->time_base = audio->time_base;
+      audioInTb_ = audio->time_base;
+      audioOffset_ = firstPts_ == kNoTimestamp ? 0 : av_rescale_q(firstPts_, videoInTb_, audioInTb_);
+    } else {
+      const char* an = avcodec_get_name(audio->codecpar->codec_id);
+      audioNote_ = std::string("audio not copied: the ") + fmt_->oformat->name + " container cannot hold " + an +
+                   " audio (use .mkv or .mov)";
+    }
+  }
+
+  if (!(fmt_->oformat->flags & AVFMT_NOFILE)) {
+    r = avio_open(&fmt_->pb, writePath.c_str(), AVIO_FLAG_WRITE);
+    if (r < 0) {
+      if (error) *error = "cannot write '" + displayName + "': " + AvError(r);
+      return false;
+    }
+  }
+  r = avformat_write_header(fmt_, nullptr);
+  if (r < 0) {
+    if (error) *error = "cannot write '" + displayName + "': " + AvError(r);
+    return false;
+  }
+  headerWritten_ = true;
+
+  frame_->format = pixfmt;
+  frame_->width = source.width;
+  frame_->height = source.height;
+  // Some encoders (ProRes) write the colour description from the frame.
+  frame_->color_primaries = enc_->color_primaries;
+  frame_->color_trc = enc_->color_trc;
+  frame_->colorspace = enc_->colorspace;
+  frame_->color_range = enc_->color_range;
+  frame_->chroma_location = enc_->chroma_sample_location;
+  r = av_frame_get_buffer(frame_, 0);
+  if (r < 0) {
+    if (error) *error = "out of memory";
+    return false;
+  }
+  if (pixfmt != AV_PIX_FMT_BGRA) {
+    sws_ = sws_getContext(source.width, source.height, AV_PIX_FMT_BGRA, source.width, source.height, pixfmt,
+                          SWS_BICUBIC | SWS_ACCURATE_RND | SWS_BITEXACT | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP,
+                          nullptr, nullptr, nullptr);
+    if (!sws_) {
+      if (error) *error = "cannot convert to " + std::string(av_get_pix_fmt_name(pixfmt));
+      return false;
+    }
+    if (!IsRgb(pixfmt))
+      sws_setColorspaceDetails(sws_, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(matrix),
+                               range == AVCOL_RANGE_JPEG ? 1 : 0, 0, 1 << 16, 1 << 16);
+  }
+  open_ = true;
+  return true;
+}
+
+bool VideoWriter::Drain(bool flush, std::string* error) {
+  int r = avcodec_send_frame(enc_, flush ? nullptr : frame_);
+  if (r < 0 && !(flush && r == AVERROR_EOF)) {
+    if (error) *error = "cannot encode '" + name_ + "': " + AvError(r);
+    return false;
+  }
+  for (;;) {
+    r = avcodec_receive_packet(enc_, pkt_);
+    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
+    if (r < 0) {
+      if (error) *error = "cannot encode '" + name_ + "': " + AvError(r);
+      return false;
+    }
+    av_packet_rescale_ts(pkt_, enc_->time_base, vst_->time_base);
+    pkt_->stream_index = vst_->index;
+    r = av_interleaved_write_frame(fmt_, pkt_);
+    if (r < 0) {
+      if (error) *error = "cannot write '" + name_ + "': " + AvError(r);
+      return false;
+    }
+  }
+}
+
+bool VideoWriter::WriteVideo(const Frame& frame, std::string* error) {
+  if (!open_) return false;
+  int r = av_frame_make_writable(frame_);
+  if (r < 0) {
+    if (error) *error = "out of memory";
+    return false;
+  }
+  if (!sws_) {
+    for (int y = 0; y < frame.height; ++y)
+      std::memcpy(frame_->data[0] + static_cast<ptrdiff_t>(y) * frame_->linesize[0], frame.row(y),
+                  static_cast<size_t>(frame.width) * 4);
+  } else {
+    const uint8_t* src[4] = {frame.pixels.data(), nullptr, nullptr, nullptr};
+    const int srcStride[4] = {frame.width * 4, 0, 0, 0};
+    sws_scale(sws_, src, srcStride, 0, frame.height, frame_->data, frame_->linesize);
+  }
+  // Source time stamps are kept (shifted when a frame range starts later);
+  // frames without one, or out of order, continue the frame rate.
+  int64_t pts = frame.pts;
+  if (pts != kNoTimestamp && firstPts_ != kNoTimestamp) pts -= firstPts_;
+  if (pts != kNoTimestamp)
+    pts = av_rescale_q_rnd(pts, videoInTb_, enc_->time_base,
+                           static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+  if (pts == kNoTimestamp || pts <= lastPts_) {
+    pts = lastPts_ == INT64_MIN ? av_rescale_q(count_, av_inv_q(frameRate_), enc_->time_base)
+                                : lastPts_ + std::max<int64_t>(1, av_rescale_q(1, av_inv_q(frameRate_), enc_->time_base));
+  }
+  lastPts_ = pts;
+  frame_->pts = pts;
+  frame_->pkt_duration = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(frameRate_), enc_->time_base));
+  frame_->interlaced_frame = enc_->field_order != AV_FIELD_PROGRESSIVE;
+  frame_->top_field_first = enc_->field_order == AV_FIELD_TT;
+  ++count_;
+  return Drain(false, error);
+}
+
+bool VideoWriter::WriteAudio(AVPacket* packet, std::string* error) {
+  if (!open_ || !ast_) return true;
+  if (packet->pts != AV_NOPTS_VALUE && packet->pts < audioOffset_) return true;
+  AVPacket* p = av_packet_clone(packet);
+  if (!p) return false;
+  if (p->pts != AV_NOPTS_VALUE) p->pts -= audioOffset_;
+  if (p->dts != AV_NOPTS_VALUE) p->dts -= audioOffset_;
+  av_packet_rescale_ts(p, audioInTb_, ast_->time_base);
+  p->stream_index = ast_->index;
+  p->pos = -1;
+  const int r = av_interleaved_write_frame(fmt_, p);
+  av_packet_free(&p);
+  if (r < 0) {
+    if (error) *error = "cannot write '" + name_ + "': " + AvError(r);
+    return false;
+  }
+  return true;
+}
+
+void VideoWriter::SetFirstPts(int64_t pts) {
+  firstPts_ = pts;
+  if (ast_ && pts != kNoTimestamp) audioOffset_ = av_rescale_q(pts, videoInTb_, audioInTb_);
+}
+
+bool VideoWriter::Finish(std::string* error) {
+  if (!open_) return false;
+  if (!Drain(true, error)) return false;
+  int r = av_write_trailer(fmt_);
+  if (r < 0) {
+    if (error) *error = "cannot finish '" + name_ + "': " + AvError(r);
+    return false;
+  }
+  if (!(fmt_->oformat->flags & AVFMT_NOFILE)) {
+    avio_flush(fmt_->pb);
+    r = fmt_->pb->error;
+    if (r < 0) {
+      if (error) *error = "cannot write '" + name_ + "': " + AvError(r);
+      return false;
+    }
+    r = avio_closep(&fmt_->pb);
+    if (r < 0) {
+      if (error) *error = "cannot write '" + name_ + "': " + AvError(r);
+      return false;
+    }
+  }
+  Close();
+  return true;
+}
+
+bool WritePng(const std::string& path, const Frame& frame, std::string* error) {
+  const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
+  if (!codec) {
+    if (error) *error = "this FFmpeg has no PNG encoder";
+    return false;
+  }
+  AVCodecContext* enc = avcodec_alloc_context3(codec);
+  AVFrame* f = av_frame_alloc();
+  AVPacket* pkt = av_packet_alloc();
+  bool ok = false;
+  if (enc && f && pkt) {
+    enc->width = frame.width;
+    enc->height = frame.height;
+    enc->pix_fmt = AV_PIX_FMT_RGB24;
+    enc->time_base = AVRational{1, 25};
+    f->format = AV_PIX_FMT_RGB24;
+    f->width = frame.width;
+    f->height = frame.height;
+    if (avcodec_open2(enc, codec, nullptr) >= 0 && av_frame_get_buffer(f, 0) >= 0) {
+      for (int y = 0; y < frame.height; ++y) {
+        const uint8_t* s = frame.row(y);
+        uint8_t* d = f->data[0] + static_cast<ptrdiff_t>(y) * f->linesize[0];
+        for (int x = 0; x < frame.width; ++x) {
+          d[3 * x] = s[4 * x + 2];
+          d[3 * x + 1] = s[4 * x + 1];
+          d[3 * x + 2] = s[4 * x];
+        }
+      }
+      if (avcodec_send_frame(enc, f) >= 0 && avcodec_receive_packet(enc, pkt) >= 0)
+        ok = WriteFileAtomically(path, pkt->data, static_cast<size_t>(pkt->size), error);
+      else if (error)
+        *error = "cannot encode the PNG picture";
+    } else if (error) {
+      *error = "cannot start the PNG encoder";
+    }
+  } else if (error) {
+    *error = "out of memory";
+  }
+  av_packet_free(&pkt);
+  av_frame_free(&f);
+  avcodec_free_context(&enc);
+  return ok;
+}
+
+}  // namespace tarvo::cli

@@ -1,0 +1,84 @@
+// Encodes BGRA frames into a video file: container from the file name's
+// extension, a high-quality default codec for it (or one the user names),
+// the source's frame rate, time stamps, field order and colour description,
+// and the source's audio stream copied when the container can hold it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "clip_host.h"
+#include "frame.h"
+#include "video_reader.h"
+
+struct AVCodecContext;
+struct SwsContext;
+
+namespace tarvo::cli {
+
+struct WriterSettings {
+  std::string codec;  // encoder name; empty: the container's default
+  FieldMode fieldMode = FieldMode::Progressive;
+  int64_t firstPts = kNoTimestamp;  // source time stamp that becomes 0 (frame range renders)
+};
+
+// The default encoder for an output name's extension ("ffv1", "prores_ks",
+// "libx264"), or "" with a message for an unknown extension.
+std::string DefaultEncoderFor(const std::string& outputName, std::string* error);
+
+class VideoWriter {
+ public:
+  VideoWriter() = default;
+  ~VideoWriter();
+  VideoWriter(const VideoWriter&) = delete;
+  VideoWriter& operator=(const VideoWriter&) = delete;
+
+  // `displayName` chooses the container (by extension) and names the file in
+  // messages; the bytes go to `writePath`. `audio` is the source's audio
+  // stream or nullptr. False with a message for an unknown extension or
+  // codec, or a file that cannot be created.
+  bool Open(const std::string& displayName, const std::string& writePath, const VideoInfo& source, AVStream* audio,
+            const WriterSettings& settings, std::string* error);
+  bool WriteVideo(const Frame& frame, std::string* error);
+  // Copies one packet of the source's audio stream (time stamps in the
+  // source stream's time base). Packets before the first frame are dropped.
+  bool WriteAudio(AVPacket* packet, std::string* error);
+  // The source time stamp that becomes 0 in the output (and the matching
+  // shift of the audio); call before the first frame.
+  void SetFirstPts(int64_t pts);
+  // Flushes the encoder and finishes the file.
+  bool Finish(std::string* error);
+  // What the audio stream came to, for the user: "" when copied or absent.
+  const std::string& audioNote() const { return audioNote_; }
+  const std::string& encoderName() const { return encoderName_; }
+
+ private:
+  bool Drain(bool flush, std::string* error);
+  void Close();
+
+  AVFormatContext* fmt_ = nullptr;
+  AVCodecContext* enc_ = nullptr;
+  SwsContext* sws_ = nullptr;
+  AVFrame* frame_ = nullptr;
+  AVPacket* pkt_ = nullptr;
+  AVStream* vst_ = nullptr;
+  AVStream* ast_ = nullptr;
+  AVRational audioInTb_{1, 1};
+  AVRational videoInTb_{1, 1};
+  int64_t audioOffset_ = 0;  // subtracted from audio time stamps (source time base)
+  bool audioStarted_ = false;
+  int64_t firstPts_ = kNoTimestamp;
+  int64_t lastPts_ = INT64_MIN;
+  int64_t count_ = 0;
+  AVRational frameRate_{25, 1};
+  bool open_ = false;
+  bool headerWritten_ = false;
+  std::string name_;
+  std::string audioNote_;
+  std::string encoderName_;
+};
+
+// Writes one picture as a PNG file (atomically).
+bool WritePng(const std::string& path, const Frame& frame, std::string* error);
+
+}  // namespace tarvo::cli

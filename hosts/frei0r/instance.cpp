@@ -1,0 +1,220 @@
+#include "instance.h"
+
+#include <atomic>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "host/engine.h"
+#include "platform/host_services.h"
+#include "platform/os_process_engine.h"
+#include "scenes/cp1252.h"
+
+namespace tarvo::frei0r {
+namespace {
+
+// Serial numbers that make each instance's private data distinct, so that two
+// clips never look like one run even to an engine that compared them.
+std::atomic<uint64_t> g_nextSerial{1};
+
+}  // namespace
+
+Instance::Instance(unsigned width, unsigned height)
+    : width_(static_cast<int32_t>(width)), height_(static_cast<int32_t>(height)) {
+  // Each instance has its own engine on the user's options file (planes,
+  // history, run detection, scene list), so instances never share state.
+  engine_ = MakePlatformEngine();
+  engine_->Startup();
+  HostServices& host = InProcessHost();
+  specs_ = host.NewHandle(kSpecsSize);
+  private_ = host.NewHandle(64);
+  if (specs_) {
+    // The configured default record (processing mode, clip levels), so that
+    // the parameters start from what a new clip would get.
+    const TSpecs defaults = engine_->DefaultSpecs();
+    std::memcpy(*specs_, &defaults, kSpecsSize);
+  }
+  if (private_) {
+    const uint64_t serial = g_nextSerial.fetch_add(1);
+    std::memcpy(*private_, "f0r", 3);
+    std::memcpy(*private_ + 3, &serial, sizeof serial);
+  }
+  const auto& params = Params();
+  lastSet_.assign(params.size(), NAN);
+  for (size_t i = 0; i < params.size(); ++i)
+    if (params[i].field && specs_) lastSet_[i] = ToParamValue(*params[i].field, GetField(Specs(), *params[i].field));
+
+  const size_t pixels = static_cast<size_t>(width_) * static_cast<size_t>(height_);
+  source_.resize(pixels);
+  cached_.resize(pixels);
+  srcDesc_.Bounds = {0, 0, width_, height_};
+  srcDesc_.RowBytes = width_ * 4;
+  srcDesc_.Pixels = reinterpret_cast<uint8_t*>(source_.data());
+  dstDesc_ = srcDesc_;
+  call_.SpecsHandle = specs_;
+  call_.Source = &srcPtr_;
+  call_.Destination = &dstPtr_;
+  call_.Total = FrameClock::kTotal;
+  call_.PrivateData = private_;
+  call_.FrameCallback = nullptr;
+  call_.FieldWordLow = 0;
+  call_.FieldFlags = 0;
+}
+
+Instance::~Instance() {
+  engine_.reset();
+  // The engine may have replaced the record handle; free whatever the call
+  // record holds now.
+  HostServices& host = InProcessHost();
+  if (call_.SpecsHandle) host.DisposeHandle(call_.SpecsHandle);
+  if (private_) host.DisposeHandle(private_);
+}
+
+void Instance::Report(const std::string& message) {
+  // Each distinct message once per instance: hosts set parameters every frame.
+  const std::string line = message + "\n";
+  if (reported_.find(line) != std::string::npos) return;
+  reported_ += line;
+  std::fprintf(stderr, "tarvo: %s", line.c_str());
+}
+
+TSpecs Instance::Record() {
+  std::lock_guard lock(mutex_);
+  TSpecs s{};
+  if (specs_) std::memcpy(&s, *specs_, kSpecsSize);
+  return s;
+}
+
+void Instance::LoadRecord(const std::string& path) {
+  if (path.empty()) return;  // clearing the path keeps the current settings
+  TSpecs loaded;
+  std::string error;
+  if (!ReadSpecsFile(path, loaded, &error)) {
+    Report("record \"" + path + "\" not loaded: " + error);
+    return;
+  }
+  std::memcpy(*specs_, &loaded, kSpecsSize);
+  sceneName_.clear();
+}
+
+void Instance::FollowScene(const std::string& name) {
+  TSpecs& s = Specs();
+  if (name.empty()) {
+    s.UseMaster = 0;
+    return;
+  }
+  // Scene names are stored as Windows-1252 in the record, at most 31 bytes.
+  std::string stored, error;
+  if (!Utf8ToCp1252(name, stored, &error)) {
+    Report("scene name \"" + name + "\" cannot be stored: " + error + "; not followed");
+    return;
+  }
+  if (stored.size() > 31) {
+    Report("scene name \"" + name + "\" is longer than 31 characters; not followed");
+    return;
+  }
+  // The engine copies the named scene over the record on every call while
+  // UseMaster is 1, as for a clip that follows a master scene.
+  SetSceneName(s, stored);
+  s.UseMaster = 1;
+}
+
+void Instance::SetParam(const void* param, int index) {
+  const auto& params = Params();
+  if (!param || index < 0 || index >= static_cast<int>(params.size()) || !specs_) return;
+  std::lock_guard lock(mutex_);
+  const Param& p = params[index];
+  if (p.type == ParamType::String) {
+    const char* text = *static_cast<const char* const*>(param);
+    const std::string value = text ? text : "";
+    std::string& current = index == kRecordParam ? recordPath_ : sceneName_;
+    if (value == current) return;
+    current = value;
+    if (index == kRecordParam)
+      LoadRecord(value);
+    else
+      FollowScene(value);
+    ++generation_;
+    return;
+  }
+  const double v = *static_cast<const double*>(param);
+  if (v == lastSet_[index] || std::isnan(v)) return;
+  lastSet_[index] = v;
+  int16_t fieldValue;
+  if (!FromParamValue(*p.field, v, fieldValue)) return;
+  TSpecs& s = Specs();
+  if (GetField(s, *p.field) == fieldValue) return;
+  SetField(s, *p.field, fieldValue);
+  // A setting changed by hand no longer follows the scene (UseMaster itself
+  // is the exception: it is the link).
+  if (p.field->offset != offsetof(TSpecs, UseMaster)) s.UseMaster = 0;
+  ++generation_;
+}
+
+void Instance::GetParam(void* param, int index) {
+  const auto& params = Params();
+  if (!param || index < 0 || index >= static_cast<int>(params.size())) return;
+  std::lock_guard lock(mutex_);
+  const Param& p = params[index];
+  if (p.type == ParamType::String) {
+    // Valid until the parameter is set again.
+    *static_cast<const char**>(param) = (index == kRecordParam ? recordPath_ : sceneName_).c_str();
+    return;
+  }
+  *static_cast<double*>(param) = specs_ ? ToParamValue(*p.field, GetField(Specs(), *p.field)) : 0.0;
+}
+
+void Instance::PassThrough(const uint32_t* in, uint32_t* out) {
+  if (in != out) std::memcpy(out, in, source_.size() * sizeof(uint32_t));
+}
+
+void Instance::Update(double time, const uint32_t* in, uint32_t* out) {
+  if (!in || !out || source_.empty()) return;
+  std::lock_guard lock(mutex_);
+  if (width_ > kMaxFrameWidth || !specs_ || !private_) {
+    if (width_ > kMaxFrameWidth)
+      Report("frames wider than " + std::to_string(kMaxFrameWidth) + " pixels (" + std::to_string(width_) +
+             ") cannot be processed; passing them through unchanged");
+    else
+      Report("out of memory; passing frames through unchanged");
+    PassThrough(in, out);
+    return;
+  }
+  const size_t bytes = source_.size() * sizeof(uint32_t);
+  // The same time again with the same picture and settings (an editor
+  // re-rendering while paused): the cached result, history untouched.
+  if (haveCache_ && cachedGeneration_ == generation_ && clock_.IsRepeat(time) &&
+      std::memcmp(in, source_.data(), bytes) == 0) {
+    std::memcpy(out, cached_.data(), bytes);
+    return;
+  }
+  // The engine may draw test patterns into its source, and the host's input
+  // may be its output buffer: work on a copy.
+  std::memcpy(source_.data(), in, bytes);
+  // Should the engine skip the frame (out of memory), the host still gets the
+  // picture rather than stale memory.
+  if (in != out) std::memcpy(out, in, bytes);
+  const FrameClock::Tick tick = clock_.Next(time);
+  call_.Part = tick.part;
+  call_.Total = FrameClock::kTotal;
+  dstDesc_.Pixels = reinterpret_cast<uint8_t*>(out);
+  try {
+    engine_->Filter(kSelectorExecute, &callPtr_);
+  } catch (const std::exception& e) {
+    // Nothing may escape into the host; the output keeps the input picture.
+    Report(std::string("frame not processed: ") + e.what());
+  }
+  ++renders_;
+  if (Specs().UseMaster == 1 && engine_->SceneIndex() < 0)
+    Report("scene \"" + Cp1252ToUtf8(SceneNameOf(Specs())) + "\" is not in the scene file " +
+           engine_->Scenes().FileName() + "; the clip keeps its own settings");
+  std::memcpy(cached_.data(), out, bytes);
+  cachedGeneration_ = generation_;
+  haveCache_ = true;
+  // A test pattern is drawn into the engine's source; put the host's picture
+  // back for the repeat check (when `in` was the output buffer it is gone, and
+  // the next repeat simply renders again).
+  if (Specs().TestSignal > 1 && in != out) std::memcpy(source_.data(), in, bytes);
+}
+
+}  // namespace tarvo::frei0r

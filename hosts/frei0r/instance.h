@@ -1,0 +1,79 @@
+// One frei0r filter instance: one clip with its own engine (planes, history,
+// run detection), its own record and private data, and a frame clock that
+// turns the host's time into frame numbers.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "frame_clock.h"
+#include "host/call_record.h"
+#include "host/specs.h"
+#include "params.h"
+
+namespace tarvo {
+class Engine;
+}
+
+namespace tarvo::frei0r {
+
+class Instance {
+ public:
+  Instance(unsigned width, unsigned height);
+  ~Instance();
+  Instance(const Instance&) = delete;
+  Instance& operator=(const Instance&) = delete;
+
+  // frei0r parameter access; `param` points at the host's value (double,
+  // bool as double, or char*). Unknown indices are ignored.
+  void SetParam(const void* param, int index);
+  void GetParam(void* param, int index);
+
+  // Renders one frame: `in` and `out` hold width x height BGRA pixels, rows
+  // packed. `in` may equal `out`.
+  void Update(double time, const uint32_t* in, uint32_t* out);
+
+  // Test access.
+  TSpecs Record();
+  const FrameClock& Clock() const { return clock_; }
+  int RenderCount() const { return renders_; }
+
+ private:
+  void LoadRecord(const std::string& path);
+  void FollowScene(const std::string& name);
+  void Report(const std::string& message);
+  TSpecs& Specs() { return *reinterpret_cast<TSpecs*>(*specs_); }
+  void PassThrough(const uint32_t* in, uint32_t* out);
+
+  std::mutex mutex_;
+  const int32_t width_, height_;
+  std::unique_ptr<Engine> engine_;
+  Handle specs_ = nullptr;    // the clip's 256-byte record
+  Handle private_ = nullptr;  // private data: first 14 bytes unique per instance
+  FrameClock clock_;
+
+  // Parameters as the host last set them; a set with the same value again
+  // changes nothing, so hosts that resend every value each frame do not undo a
+  // record or scene loaded in between.
+  std::vector<double> lastSet_;
+  std::string recordPath_, sceneName_;
+  std::string reported_;  // messages already reported (one line each)
+  uint64_t generation_ = 0;  // bumped by every change of the record's settings
+
+  // Frame buffers: the source copy the engine may draw into, and the cached
+  // result of the last render with the settings generation it was made with.
+  std::vector<uint32_t> source_, cached_;
+  uint64_t cachedGeneration_ = 0;
+  bool haveCache_ = false;
+  TPixBuffer srcDesc_{}, dstDesc_{};
+  TPixBuffer* srcPtr_ = &srcDesc_;
+  TPixBuffer* dstPtr_ = &dstDesc_;
+  TFilterCallRecord call_{};
+  TFilterCallRecord* callPtr_ = &call_;
+  int renders_ = 0;
+};
+
+}  // namespace tarvo::frei0r

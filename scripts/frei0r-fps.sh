@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Frames per second through FFmpeg's frei0r filter with tarvo.so and the
+# typical record, next to FFmpeg's own hqdn3d + unsharp chain, on the same
+# 1920x1080 BGRA input in the same run. Not a test: a measurement to quote.
+#   scripts/frei0r-fps.sh               uses build/
+#   BUILD_DIR=dir FRAMES=n scripts/frei0r-fps.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+BUILD_DIR=${BUILD_DIR:-build}
+FRAMES=${FRAMES:-50}
+export FREI0R_PATH=$PWD/$BUILD_DIR/hosts/frei0r
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+export TARVO_REGISTRY=$tmp/registry.reg
+
+# The typical record: levels, 4:4:4, despeckle 2 with a noise mask, temporal
+# luminance and colour smoothing with motion detection, sharpening 30 with a
+# mask.
+params=$("$BUILD_DIR/hosts/frei0r/tarvo_frei0r_yml" --ffmpeg-params \
+  ProcMode=444 Vmin=16 Vmax=235 Lift=6 Gain=110 Gamma=-10 Sat=115 \
+  YDespeckle=2 CDespeckle=2 NoiseMask=2 \
+  TempYThreshold=40 TempCThreshold=40 TempRecursion=70 TempOnset=10 TempLimit=50 TempResponse=50 TempFlags=3 \
+  YSharpness=30 SharpMask=2)
+
+# A noisy moving picture, made once so that every chain reads the same bytes.
+ffmpeg -nostdin -hide_banner -loglevel error -f lavfi \
+  -i "testsrc2=s=1920x1080:r=25,noise=alls=12:allf=t+u,format=bgra" -frames:v "$FRAMES" \
+  -f rawvideo -pix_fmt bgra "$tmp/in.raw"
+
+measure() {  # name, extra ffmpeg arguments...
+  local name=$1
+  shift
+  local line
+  line=$(ffmpeg -nostdin -hide_banner -benchmark -f rawvideo -pix_fmt bgra -s 1920x1080 -r 25 -i "$tmp/in.raw" \
+    "$@" -f null - 2>&1 | grep -o 'rtime=[0-9.]*s' | tail -1)
+  local secs=${line#rtime=}
+  secs=${secs%s}
+  awk -v n="$FRAMES" -v t="$secs" -v name="$name" 'BEGIN { printf "%-40s %6.2f fps  (%d frames in %.2f s)\n", name, n / t, n, t }'
+}
+
+echo "ffmpeg $(ffmpeg -version | head -1 | awk '{print $3}'), $(nproc) processors, $FRAMES frames 1920x1080"
+measure "read only" 
+measure "tarvo (frei0r)" -vf "frei0r=filter_name=tarvo:filter_params=$params"
+measure "hqdn3d + unsharp" -vf "hqdn3d,unsharp"
+measure "hqdn3d + unsharp, one filter thread" -filter_threads 1 -vf "hqdn3d,unsharp"

@@ -1,0 +1,279 @@
+// The tarvo command on real video files, and against the real filter: the
+// raw path must give exactly what the filter gives when driven directly, and
+// the lossless container path exactly what the raw path gives.
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "cli_test_support.h"
+#include "host/call_record.h"
+#include "host/specs_fields.h"
+#include "plugin_loader.h"
+#include "typical_record.h"
+
+namespace tarvo::cli::test {
+namespace {
+
+const std::string kFake = TARVO_FAKE_PLUGIN;
+
+class CliVideoTest : public ::testing::Test {
+ protected:
+  void SetUp() override { IsolateOptions(); }
+  ScratchDir dir;
+  std::string error_;
+};
+
+std::vector<uint8_t> XorKey(std::vector<uint8_t> bytes, uint8_t key) {
+  for (size_t i = 0; i < bytes.size(); ++i)
+    if ((i & 3) != 3) bytes[i] ^= key;
+  return bytes;
+}
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+TEST_F(CliVideoTest, ContainersKeepFrameCountSizeAndTiming) {
+  const auto frames = MakeFrames(10, 48, 36);
+  const AVRational ntsc{30000, 1001};
+  std::string error;
+  ASSERT_TRUE(EncodeClip(dir / "in.mkv", frames, ntsc, &error)) << error;
+  VideoInfo inInfo;
+  const auto decodedIn = DecodeAll(dir / "in.mkv", &inInfo);
+  ASSERT_EQ(decodedIn.size(), 10u);
+  for (const std::string out : {"out.mkv", "out.mov", "out.mp4", "out.nut"}) {
+    SCOPED_TRACE(out);
+    const auto r = RunTarvo({"render", dir / "in.mkv", dir / out, "--plugin", kFake, "-q"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    VideoInfo info;
+    const auto got = DecodeAll(dir / out, &info);
+    ASSERT_EQ(got.size(), 10u);
+    EXPECT_EQ(info.width, 48);
+    EXPECT_EQ(info.height, 36);
+    EXPECT_NEAR(av_q2d(info.frameRate), av_q2d(ntsc), 0.01) << info.frameRate.num << "/" << info.frameRate.den;
+    for (size_t i = 0; i < got.size(); ++i) {
+      const double tIn = static_cast<double>(decodedIn[i].pts) * av_q2d(inInfo.timeBase);
+      const double tOut = static_cast<double>(got[i].pts) * av_q2d(info.timeBase);
+      EXPECT_NEAR(tOut, tIn, 1e-3) << "frame " << i;
+    }
+    if (out == std::string("out.mkv") || out == std::string("out.nut")) {
+      // Lossless: exactly the filter's output.
+      EXPECT_EQ(Concat(got), XorKey(Concat(frames), 100));
+    }
+  }
+  EXPECT_EQ(DecodeAll(dir / "out.mkv").size(), 10u);
+}
+
+TEST_F(CliVideoTest, ColourDescriptionIsKept) {
+  const auto frames = MakeFrames(3, 64, 48);
+  VideoInfo in;
+  in.width = 64;
+  in.height = 48;
+  in.primaries = AVCOL_PRI_BT709;
+  in.transfer = AVCOL_TRC_BT709;
+  in.matrix = AVCOL_SPC_BT709;
+  in.range = AVCOL_RANGE_MPEG;
+  std::string error;
+  ASSERT_TRUE(EncodeClip(dir / "in.mp4", frames, in, &error)) << error;
+  for (const std::string out : {"out.mov", "out.mp4", "out.mkv"}) {
+    SCOPED_TRACE(out);
+    const auto r = RunTarvo({"render", dir / "in.mp4", dir / out, "--plugin", kFake});
+    ASSERT_EQ(r.code, 0) << r.err;
+    VideoReader reader;
+    ASSERT_TRUE(reader.Open(dir / out, &error)) << error;
+    EXPECT_EQ(reader.info().primaries, AVCOL_PRI_BT709);
+    EXPECT_EQ(reader.info().transfer, AVCOL_TRC_BT709);
+    if (out == std::string("out.mkv")) {
+      EXPECT_EQ(reader.info().matrix, AVCOL_SPC_RGB);
+    } else {
+      EXPECT_EQ(reader.info().matrix, AVCOL_SPC_BT709);
+      EXPECT_EQ(reader.info().range, AVCOL_RANGE_MPEG);
+    }
+  }
+  // An RGB source with BT.709 primaries gets the BT.709 matrix in YUV.
+  in.matrix = AVCOL_SPC_RGB;
+  in.range = AVCOL_RANGE_JPEG;
+  ASSERT_TRUE(EncodeClip(dir / "rgb.mkv", frames, in, &error)) << error;
+  const auto r = RunTarvo({"render", dir / "rgb.mkv", dir / "rgb.mov", "--plugin", kFake});
+  ASSERT_EQ(r.code, 0) << r.err;
+  VideoReader reader;
+  ASSERT_TRUE(reader.Open(dir / "rgb.mov", &error)) << error;
+  EXPECT_EQ(reader.info().matrix, AVCOL_SPC_BT709);
+  EXPECT_EQ(reader.info().range, AVCOL_RANGE_MPEG);
+}
+
+TEST_F(CliVideoTest, FramesAreFoundAgainInAnyOrder) {
+  // The frame callback asks for any frame; the reader must seek to it.
+  const auto frames = MakeFrames(30, 32, 24);
+  std::string error;
+  ASSERT_TRUE(EncodeClip(dir / "in.mkv", frames, AVRational{25, 1}, &error)) << error;
+  VideoReader r;
+  ASSERT_TRUE(r.Open(dir / "in.mkv", &error)) << error;
+  EXPECT_EQ(r.info().frameCount, 30);
+  Frame f;
+  for (int n : {7, 2, 3, 29, 0, 15, 16, 18}) {
+    ASSERT_TRUE(r.ReadFrameAt(n, f, &error)) << n << ": " << error;
+    EXPECT_EQ(f.pixels, frames[static_cast<size_t>(n)].pixels) << "frame " << n;
+  }
+  EXPECT_FALSE(r.ReadFrameAt(30, f, &error));
+}
+
+TEST_F(CliVideoTest, FrameRangeAndFieldOrderReachTheFilter) {
+  const auto frames = MakeFrames(10, 32, 24);
+  std::string error;
+  ASSERT_TRUE(EncodeClip(dir / "in.mkv", frames, AVRational{25, 1}, &error, FieldMode::TopFirst)) << error;
+  const auto r = RunTarvo({"render", dir / "in.mkv", dir / "out.mkv", "--plugin", kFake, "--frames", "3-6"},
+                          {"TARVO_FAKE_LOG=" + (dir / "log")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto log = Lines(dir / "log");
+  ASSERT_EQ(log.size(), 4u);
+  for (size_t i = 0; i < 4; ++i) {
+    EXPECT_NE(log[i].find("part=" + std::to_string(3 + i) + " total=10 fields=1 "), std::string::npos) << log[i];
+  }
+  VideoInfo info;
+  const auto got = DecodeAll(dir / "out.mkv", &info);
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_EQ(got[0].pts, 0) << "a frame range starts at time 0";
+  EXPECT_EQ(info.fieldMode, FieldMode::TopFirst);
+  const std::vector<Frame> middle(frames.begin() + 3, frames.begin() + 7);
+  EXPECT_EQ(Concat(got), XorKey(Concat(middle), 100));
+}
+
+TEST_F(CliVideoTest, AudioIsCopiedWhenTheContainerCanHoldIt) {
+  if (std::system("ffmpeg -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no ffmpeg program";
+  const std::string cmd = "ffmpeg -nostdin -loglevel error -f lavfi -i testsrc2=size=64x48:rate=25 -f lavfi -i "
+                          "sine=frequency=440:sample_rate=48000 -t 1 -c:v ffv1 -c:a pcm_s16le -y " +
+                          (dir / "in.mkv");
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  auto r = RunTarvo({"render", dir / "in.mkv", dir / "out.mkv", "--plugin", kFake});
+  ASSERT_EQ(r.code, 0) << r.err;
+  VideoReader reader;
+  std::string error;
+  ASSERT_TRUE(reader.Open(dir / "out.mkv", &error)) << error;
+  ASSERT_NE(reader.audioStream(), nullptr);
+  EXPECT_EQ(reader.audioStream()->codecpar->codec_id, AV_CODEC_ID_PCM_S16LE);
+  EXPECT_EQ(DecodeAll(dir / "out.mkv").size(), 25u);
+  r = RunTarvo({"render", dir / "in.mkv", dir / "out.mp4", "--plugin", kFake});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("audio not copied"), std::string::npos) << r.err;
+}
+
+#ifdef TARVO_REAL_PLUGIN
+// Drives the real filter in this process exactly as a host would, without
+// the command's host code: own call record, own handles.
+std::vector<uint8_t> DriveDirectly(const std::vector<Frame>& frames, const std::vector<std::string>& sets) {
+  PluginLibrary lib;
+  std::string error;
+  EXPECT_TRUE(lib.Load(TARVO_REAL_PLUGIN, &error)) << error;
+  if (!lib.entry()) return {};
+  HostServices& host = InProcessHost();
+  OwnedHandle priv(host.NewHandle(64));
+  std::memcpy(*priv.get(), "direct-drive-clip", 17);
+  TFilterCallRecord rec{};
+  TFilterCallRecord* recPtr = &rec;
+  rec.Total = static_cast<int32_t>(frames.size());
+  rec.PrivateData = priv.get();
+  // First call without a record: the filter makes one; then the settings.
+  EXPECT_EQ(lib.entry()(2, &recPtr), 0);
+  EXPECT_NE(rec.SpecsHandle, nullptr);
+  OwnedHandle specs(rec.SpecsHandle);
+  auto* s = reinterpret_cast<TSpecs*>(*rec.SpecsHandle);
+  for (const auto& a : sets) EXPECT_TRUE(ApplyFieldAssignment(*s, a, &error)) << error;
+  std::vector<uint8_t> out;
+  const int w = frames[0].width, h = frames[0].height;
+  std::vector<uint8_t> src(static_cast<size_t>(w) * h * 4), dst(src.size());
+  TPixBuffer sb{}, db{};
+  sb.Bounds = db.Bounds = TRect{0, 0, w, h};
+  sb.RowBytes = db.RowBytes = w * 4;
+  sb.Pixels = src.data();
+  db.Pixels = dst.data();
+  TPixBuffer* sp = &sb;
+  TPixBuffer* dp = &db;
+  rec.Source = &sp;
+  rec.Destination = &dp;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    std::memcpy(src.data(), frames[i].pixels.data(), src.size());
+    rec.Part = static_cast<int32_t>(i);
+    EXPECT_EQ(lib.entry()(0, &recPtr), 0);
+    out.insert(out.end(), dst.begin(), dst.end());
+  }
+  return out;
+}
+
+TEST_F(CliVideoTest, RawPathIsExactlyTheFilterDrivenDirectlyAndLosslessFilesMatchIt) {
+  setenv("TARVO_OPMODE", "final", 1);
+  const auto frames = MakeFrames(6, 97, 41);  // odd sizes
+  std::vector<std::string> sets(kTypicalCleanup.begin(), kTypicalCleanup.end());
+  const auto expected = DriveDirectly(frames, sets);
+  ASSERT_EQ(expected.size(), Concat(frames).size());
+  EXPECT_NE(expected, Concat(frames)) << "the record must change the picture";
+
+  WriteBytes(dir / "in.raw", Concat(frames));
+  std::vector<std::string> args = {"render", "--raw", "97x41", dir / "in.raw", dir / "out.raw", "--op-mode", "final",
+                                   "--plugin", TARVO_REAL_PLUGIN};
+  for (const auto& s : sets) args.insert(args.end(), {"--set", s});
+  auto r = RunTarvo(args);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "out.raw"), expected);
+
+  std::string error;
+  ASSERT_TRUE(EncodeClip(dir / "in.mkv", frames, AVRational{25, 1}, &error)) << error;
+  args = {"render", dir / "in.mkv", dir / "out.mkv", "--op-mode", "final", "--plugin", TARVO_REAL_PLUGIN};
+  for (const auto& s : sets) args.insert(args.end(), {"--set", s});
+  r = RunTarvo(args);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Concat(DecodeAll(dir / "out.mkv")), expected);
+}
+TEST_F(CliVideoTest, RealFilterRecordRoundTripAndOperatingModes) {
+  const auto frames = MakeFrames(4, 40, 30);
+  WriteBytes(dir / "in.raw", Concat(frames));
+  const std::string rec = dir / "clip.tvr";
+  auto render = [&](const std::string& out, std::vector<std::string> extra) {
+    std::vector<std::string> args = {"render", "--raw", "40x30", dir / "in.raw", dir / out, "--plugin",
+                                     TARVO_REAL_PLUGIN};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunTarvo(args);
+  };
+  auto r = render("final.raw", {"--record", rec, "--op-mode", "final", "--set", "Gain=150", "--set", "YSharpness=40"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  TSpecs s{};
+  ASSERT_TRUE(ReadSpecsFile(rec, s, &error_)) << error_;
+  EXPECT_EQ(s.Version, kSpecsVersion);
+  EXPECT_EQ(s.Gain, 150);
+  EXPECT_EQ(s.YSharpness, 40);
+  EXPECT_EQ(s.LastPart, 3) << "the filter follows the host's frame number";
+  // The same record again gives the same pictures.
+  r = render("again.raw", {"--record", rec, "--op-mode", "final"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "again.raw"), ReadBytes(dir / "final.raw"));
+  // Bypass copies; Draft only converts, so it differs from Final here.
+  r = render("bypass.raw", {"--record", rec, "--op-mode", "bypass"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "bypass.raw"), Concat(frames));
+  r = render("draft.raw", {"--record", rec, "--op-mode", "draft"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(ReadBytes(dir / "draft.raw"), ReadBytes(dir / "final.raw"));
+  EXPECT_NE(ReadBytes(dir / "draft.raw"), Concat(frames));
+  // Field flags reach the filter: temporal smoothing by fields differs from
+  // smoothing by frames.
+  const std::vector<std::string> temporal = {"--op-mode", "final", "--set", "TempYThreshold=40", "--set",
+                                             "TempRecursion=80", "--set", "TempFlags=2"};
+  std::vector<std::string> args = temporal;
+  r = render("frames.raw", args);
+  ASSERT_EQ(r.code, 0) << r.err;
+  args.insert(args.end(), {"--fields", "tff"});
+  r = render("fields.raw", args);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(ReadBytes(dir / "frames.raw"), ReadBytes(dir / "fields.raw"));
+}
+#endif
+
+}  // namespace
+}  // namespace tarvo::cli::test

@@ -1,0 +1,426 @@
+// The tarvo command against a stand-in plug-in that makes the host side of
+// the call protocol observable: record handling, call record fields, the
+// frame callback, errors that must leave no output behind.
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "cli_test_support.h"
+#include "clip_host.h"
+#include "host/specs_fields.h"
+#include "plugin_loader.h"
+#include "project_file.h"
+
+namespace tarvo::cli::test {
+namespace {
+
+const std::string kFake = TARVO_FAKE_PLUGIN;
+
+class CliTest : public ::testing::Test {
+ protected:
+  void SetUp() override { IsolateOptions(); }
+  ScratchDir dir;
+};
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+std::string Field(const std::string& line, const std::string& key) {
+  const size_t p = line.find(key + "=");
+  if (p == std::string::npos) return {};
+  const size_t e = line.find(' ', p);
+  return line.substr(p + key.size() + 1, e == std::string::npos ? std::string::npos : e - p - key.size() - 1);
+}
+
+std::vector<uint8_t> XorKey(std::vector<uint8_t> bytes, uint8_t key) {
+  for (size_t i = 0; i < bytes.size(); ++i)
+    if ((i & 3) != 3) bytes[i] ^= key;
+  return bytes;
+}
+
+TSpecs ReadRecord(const std::string& path) {
+  TSpecs s{};
+  std::string error;
+  EXPECT_TRUE(ReadSpecsFile(path, s, &error)) << error;
+  return s;
+}
+
+int32_t CallCount(const TSpecs& s) {
+  int32_t n;
+  std::memcpy(&n, s.Reserved174, 4);
+  return n;
+}
+
+TEST_F(CliTest, RawRenderDrivesEveryFrameWithOneRecordAndTheCallRecordFields) {
+  const auto frames = MakeFrames(5, 33, 17);  // odd sizes
+  WriteBytes(dir / "in.raw", Concat(frames));
+  const auto r = RunTarvo({"render", "--raw", "33x17", dir / "in.raw", dir / "out.raw", "--plugin", kFake, "--fields",
+                           "bff", "--op-mode", "draft", "--record", dir / "clip.tvr"},
+                          {"TARVO_FAKE_LOG=" + (dir / "log")});
+  ASSERT_EQ(r.code, 0) << r.err;
+  // Default record: Gain 100, so every colour byte is XORed with 100.
+  EXPECT_EQ(ReadBytes(dir / "out.raw"), XorKey(Concat(frames), 100));
+  const auto log = Lines(dir / "log");
+  ASSERT_EQ(log.size(), 5u);
+  const std::string specs = Field(log[1], "specs");
+  for (size_t i = 0; i < log.size(); ++i) {
+    SCOPED_TRACE(log[i]);
+    EXPECT_EQ(Field(log[i], "sel"), "0");
+    EXPECT_EQ(Field(log[i], "part"), std::to_string(i));
+    EXPECT_EQ(Field(log[i], "total"), "5");
+    EXPECT_EQ(Field(log[i], "fields"), "2");
+    EXPECT_EQ(Field(log[i], "cb"), "1");
+    EXPECT_EQ(Field(log[i], "opmode"), "draft");
+    EXPECT_EQ(Field(log[i], "priv"), Field(log[0], "priv"));
+    if (i > 0) {
+      EXPECT_EQ(Field(log[i], "specs"), specs) << "the host must keep the record handle the filter made";
+    }
+  }
+  EXPECT_EQ(Field(log[0], "specs"), "(nil)") << "a clip without a record starts with none";
+  EXPECT_EQ(CallCount(ReadRecord(dir / "clip.tvr")), 5);
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"clip.tvr", "in.raw", "log", "out.raw"}));
+}
+
+TEST_F(CliTest, RecordRoundTripThroughRecordFileSetAndProject) {
+  const auto frames = MakeFrames(3, 16, 8);
+  WriteBytes(dir / "in.raw", Concat(frames));
+  const std::string rec = dir / "clip.tvr";
+  auto render = [&](std::vector<std::string> extra) {
+    std::vector<std::string> args = {"render", "--raw", "16x8", dir / "in.raw", dir / "out.raw", "--plugin", kFake};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return RunTarvo(args);
+  };
+  // --set on a clip without a record: the filter makes one first.
+  auto r = render({"--record", rec, "--set", "Gain=50", "--set=ProcMode=420"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "out.raw"), XorKey(Concat(frames), 50));
+  TSpecs s = ReadRecord(rec);
+  EXPECT_EQ(s.Gain, 50);
+  EXPECT_EQ(s.ProcMode, 2);
+  EXPECT_EQ(CallCount(s), 4);  // the preparing call and three frames
+  // The saved record is used again.
+  r = render({"--record", rec});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "out.raw"), XorKey(Concat(frames), 50));
+  EXPECT_EQ(CallCount(ReadRecord(rec)), 7);
+
+  // A project keeps the clip's record between runs.
+  const std::string proj = dir / "edit.tproj";
+  r = render({"--project", proj, "--set", "Gain=60"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = render({"--project", proj});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "out.raw"), XorKey(Concat(frames), 60));
+  ProjectFile p;
+  std::string error;
+  ASSERT_TRUE(p.Load(proj, &error)) << error;
+  ASSERT_TRUE(p.Find(dir / "in.raw").has_value());
+  EXPECT_EQ(p.Find(dir / "in.raw")->Gain, 60);
+  EXPECT_EQ(CallCount(*p.Find(dir / "in.raw")), 7);
+
+  // record show / set on the saved file.
+  r = RunTarvo({"record", "set", rec, "Gain=150", "SceneName=Évening"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = RunTarvo({"record", "show", rec, "--json"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\"Gain\": 150"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"SceneName\": \"Évening\""), std::string::npos) << r.out;
+  EXPECT_EQ(SceneNameOf(ReadRecord(rec)), "\xC9vening");
+  r = RunTarvo({"record", "show", rec});
+  EXPECT_NE(r.out.find("ProcMode              2 (420)"), std::string::npos) << r.out;
+}
+
+TEST_F(CliTest, BadSettingsAreRefusedBeforeAnythingIsWritten) {
+  WriteBytes(dir / "in.raw", Concat(MakeFrames(2, 8, 8)));
+  struct Case {
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{"--set", "Brightness=3"}, "unknown record field 'Brightness'"},
+      {{"--set", "Gain=801"}, "Gain must be between 0 and 800"},
+      {{"--set", "YDespeckle=x"}, "not a valid value for YDespeckle"},
+      {{"--op-mode", "fast"}, "--op-mode must be bypass, draft or final"},
+      {{"--fields", "top"}, "--fields must be progressive, tff or bff"},
+      {{"--frames", "5-2"}, "--frames expects FROM-TO"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"render", "--raw", "8x8", dir / "in.raw", dir / "out.raw", "--plugin", kFake,
+                                     "--record", dir / "r.tvr"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const auto r = RunTarvo(args);
+    EXPECT_EQ(r.code, 2) << c.args[1];
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  }
+  auto r = RunTarvo({"record", "set", dir / "r.tvr", "Sat=201"});
+  EXPECT_EQ(r.code, 2);
+  EXPECT_NE(r.err.find("Sat must be between 0 and 200"), std::string::npos) << r.err;
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.raw"});
+}
+
+TEST_F(CliTest, DamagedInputAndUnwritableOutputLeaveNoOutputFile) {
+  WriteBytes(dir / "garbage.mkv", std::vector<uint8_t>(5000, 0x5A));
+  auto r = RunTarvo({"render", dir / "garbage.mkv", dir / "out.mkv", "--plugin", kFake});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("cannot read '" + (dir / "garbage.mkv") + "'"), std::string::npos) << r.err;
+
+  r = RunTarvo({"render", dir / "missing.mkv", dir / "out.mkv", "--plugin", kFake});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("No such file"), std::string::npos) << r.err;
+
+  // A raw file that ends inside a frame.
+  auto bytes = Concat(MakeFrames(2, 8, 8));
+  bytes.resize(bytes.size() - 10);
+  WriteBytes(dir / "short.raw", bytes);
+  r = RunTarvo({"render", "--raw", "8x8", dir / "short.raw", dir / "out.raw", "--plugin", kFake});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("not a whole number of 8x8 BGRA frames"), std::string::npos) << r.err;
+
+  // An empty raw file has no frames to render.
+  WriteBytes(dir / "empty.raw", {});
+  r = RunTarvo({"render", "--raw", "8x8", dir / "empty.raw", dir / "out.raw", "--plugin", kFake});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("holds no frames"), std::string::npos) << r.err;
+
+  // A readable clip into a folder that does not exist, and into one without
+  // write permission.
+  std::string error;
+  ASSERT_TRUE(EncodeClip(dir / "clip.mkv", MakeFrames(3, 16, 16), AVRational{25, 1}, &error)) << error;
+  r = RunTarvo({"render", dir / "clip.mkv", dir / "nowhere/out.mkv", "--plugin", kFake});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("does not exist"), std::string::npos) << r.err;
+  if (geteuid() != 0) {
+    ASSERT_EQ(mkdir((dir / "ro").c_str(), 0555), 0);
+    r = RunTarvo({"render", dir / "clip.mkv", dir / "ro/out.mkv", "--plugin", kFake});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("Permission denied"), std::string::npos) << r.err;
+    rmdir((dir / "ro").c_str());
+  }
+  r = RunTarvo({"render", dir / "clip.mkv", dir / "out.xyz", "--plugin", kFake});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("unknown output type '.xyz'"), std::string::npos) << r.err;
+  r = RunTarvo({"render", dir / "clip.mkv", dir / "out.mkv", "--codec", "nosuchcodec", "--plugin", kFake});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("unknown video codec 'nosuchcodec'"), std::string::npos) << r.err;
+  r = RunTarvo({"render", dir / "clip.mkv", dir / "out.mkv", "--plugin", dir / "clip.mkv"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("cannot load the plug-in"), std::string::npos) << r.err;
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"clip.mkv", "empty.raw", "garbage.mkv", "short.raw"}));
+}
+
+TEST_F(CliTest, FramesWiderThanTheFilterTakesAreRefused) {
+  std::string error;
+  ASSERT_TRUE(EncodeClip(dir / "wide.mkv", MakeFrames(1, 4096, 2), AVRational{25, 1}, &error)) << error;
+  auto r = RunTarvo({"render", dir / "wide.mkv", dir / "out.mkv", "--plugin", kFake});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("4096 pixels wide; the filter takes frames up to 4095"), std::string::npos) << r.err;
+  r = RunTarvo({"render", "--raw", "4096x1", "-", dir / "out.raw", "--plugin", kFake});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"wide.mkv"});
+}
+
+TEST_F(CliTest, InterruptStopsCleanlyAndRemovesThePartialOutput) {
+  // An endless raw stream on standard input.
+  const int pid = StartTarvo({"render", "--raw", "64x48", "-", dir / "out.raw", "--plugin", kFake}, "/dev/zero",
+                             dir / "log");
+  // Wait until the temporary output exists, then press Ctrl-C.
+  bool started = false;
+  for (int i = 0; i < 200 && !started; ++i) {
+    usleep(20000);
+    for (const auto& e : dir.Entries()) started |= e.find(".part") != std::string::npos;
+  }
+  ASSERT_TRUE(started) << "no temporary output appeared";
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"log", "log.err"}));
+}
+
+TEST_F(CliTest, SetupHandsTheFilterAWorkingFrameCallback) {
+  // 4 frames of 16x12, each a different flat colour with a marked top row.
+  std::vector<Frame> frames(4);
+  for (int i = 0; i < 4; ++i) {
+    frames[i].Resize(16, 12);
+    for (int y = 0; y < 12; ++y)
+      for (int x = 0; x < 16; ++x) {
+        uint8_t* p = frames[i].row(y) + 4 * x;
+        p[0] = static_cast<uint8_t>(10 * i);
+        p[1] = static_cast<uint8_t>(y);
+        p[2] = static_cast<uint8_t>(x);
+        p[3] = 255;
+      }
+  }
+  WriteBytes(dir / "in.raw", Concat(frames));
+  const std::string proj = dir / "p.tproj";
+  auto r = RunTarvo({"setup", "--raw", "16x12", dir / "in.raw", "--project", proj, "--frame", "2", "--plugin", kFake});
+  ASSERT_EQ(r.code, 0) << r.err;
+  ProjectFile p;
+  std::string error;
+  ASSERT_TRUE(p.Load(proj, &error)) << error;
+  const auto rec = p.Find(dir / "in.raw");
+  ASSERT_TRUE(rec.has_value());
+  EXPECT_EQ(rec->Lift, 7);
+  // The world's first row is the picture's bottom row: frame 2 scaled from
+  // 16x12 to 8x6, bottom row = source row 10, columns 0, 2, 4...
+  const uint8_t* got = rec->Reserved174 + 6;
+  for (int x = 0; x < 8; ++x) {
+    EXPECT_EQ(got[4 * x + 0], 20) << x;
+    EXPECT_EQ(got[4 * x + 1], 10) << x;
+    EXPECT_EQ(got[4 * x + 2], 2 * x) << x;
+  }
+  // Cancel keeps the project as it was and fails.
+  const auto before = ReadBytes(proj);
+  r = RunTarvo({"setup", "--raw", "16x12", dir / "in.raw", "--project", proj, "--plugin", kFake},
+               {"TARVO_FAKE_CANCEL=1"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("setup ended without OK"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadBytes(proj), before);
+}
+
+TEST_F(CliTest, EachClipHasItsOwnPrivateDataAndTheCallbackFindsItsClip) {
+  PluginLibrary lib;
+  std::string error;
+  ASSERT_TRUE(lib.Load(kFake, &error)) << error;
+  EXPECT_EQ(lib.filterName(), kFilterName);
+  ClipHost a(lib.entry(), "/clips/a.mkv"), b(lib.entry(), "/clips/a.mkv");
+  ASSERT_NE(a.privateData(), nullptr);
+  ASSERT_NE(b.privateData(), nullptr);
+  EXPECT_NE(std::memcmp(*a.privateData(), *b.privateData(), 14), 0)
+      << "two instances of one clip must differ in the first 14 bytes";
+
+  // Each clip's callback reads that clip's frames.
+  struct Flat : FrameSource {
+    uint8_t v;
+    explicit Flat(uint8_t value) : v(value) {}
+    bool ReadFrameAt(int64_t, Frame& out, std::string*) override {
+      out.Resize(4, 4);
+      std::fill(out.pixels.begin(), out.pixels.end(), v);
+      return true;
+    }
+  } fa(11), fb(22);
+  a.SetFrameSource(&fa);
+  b.SetFrameSource(&fb);
+  int16_t world = 0;
+  ASSERT_EQ(InProcessHost().NewPWorld(&world, TRect{0, 0, 4, 4}), 0);
+  PixBufferHandle bits = InProcessHost().GetPWorldBits(world);
+  const TRect rect{1, 1, 3, 3};
+  EXPECT_EQ(ClipHost::FrameCallback(0, bits, &rect, b.privateData()), 0);
+  EXPECT_EQ((*bits)->Pixels[0], 0) << "outside the rectangle";
+  EXPECT_EQ((*bits)->Pixels[(1 * 4 + 1) * 4], 22);
+  EXPECT_EQ(ClipHost::FrameCallback(0, bits, &rect, a.privateData()), 0);
+  EXPECT_EQ((*bits)->Pixels[(2 * 4 + 2) * 4], 11);
+  EXPECT_EQ(ClipHost::FrameCallback(0, bits, &rect, nullptr), -1);
+  InProcessHost().DisposePWorld(world);
+
+  // Records: none until the filter makes one on the first call.
+  EXPECT_FALSE(a.HasRecord());
+  a.Prepare(0);
+  ASSERT_TRUE(a.Record().has_value());
+  EXPECT_EQ(a.Record()->Version, kSpecsVersion);
+}
+
+TEST_F(CliTest, DamagedProjectFilesAreRefusedAndLeftAlone) {
+  WriteBytes(dir / "in.raw", Concat(MakeFrames(1, 8, 8)));
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"hello\n", "not a tarvo project file"},
+      {"tarvo-project 1\nclip /a\nrecord 00\n", "line 3: a record needs exactly 512 hex digits"},
+      {"tarvo-project 1\nrecord " + std::string(512, '0') + "\n", "line 2: record without a clip line"},
+      {"tarvo-project 1\nclip /a\nrecord " + std::string(511, '0') + "g\n", "line 3: not a hex digit"},
+  };
+  for (const auto& [text, message] : cases) {
+    WriteBytes(dir / "p.tproj", std::vector<uint8_t>(text.begin(), text.end()));
+    const auto r = RunTarvo({"render", "--raw", "8x8", dir / "in.raw", dir / "out.raw", "--plugin", kFake,
+                             "--project", dir / "p.tproj"});
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    EXPECT_EQ(ReadBytes(dir / "p.tproj"), std::vector<uint8_t>(text.begin(), text.end()));
+    EXPECT_FALSE(Exists(dir / "out.raw"));
+  }
+}
+
+TEST_F(CliTest, ScenesAreKeptInTheSceneFileTheOptionsName) {
+  // An options file of our own that names the scene file.
+  const std::string reg = dir / "registry.reg";
+  const std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Options]\n"
+                           "\"SceneFile\"=\"" + (dir / "scenes.kvs") + "\"\n";
+  WriteBytes(reg, std::vector<uint8_t>(text.begin(), text.end()));
+  const std::vector<std::string> env = {"TARVO_REGISTRY=" + reg};
+  auto r = RunTarvo({"record", "set", dir / "a.tvr", "Gain=40", "SceneName=Warm Évening"}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = RunTarvo({"scenes", "import", dir / "a.tvr", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = RunTarvo({"record", "set", dir / "b.tvr", "Gain=70"}, env);
+  r = RunTarvo({"scenes", "import", dir / "b.tvr", "--name", "Dawn", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "scenes.kvs").size(), 512u);
+  r = RunTarvo({"scenes", "list", "--json", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "[\"Dawn\", \"Warm Évening\"]\n");
+  r = RunTarvo({"scenes", "export", "warm évening", dir / "c.tvr", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadRecord(dir / "c.tvr").Gain, 40);
+
+  // --scene loads the scene into the clip's record before rendering.
+  const auto frames = MakeFrames(2, 8, 8);
+  WriteBytes(dir / "in.raw", Concat(frames));
+  r = RunTarvo({"render", "--raw", "8x8", dir / "in.raw", dir / "out.raw", "--plugin", kFake, "--scene", "Dawn",
+                "--record", dir / "clip.tvr"},
+               env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "out.raw"), XorKey(Concat(frames), 70));
+  EXPECT_EQ(SceneNameOf(ReadRecord(dir / "clip.tvr")), "Dawn");
+  r = RunTarvo({"render", "--raw", "8x8", dir / "in.raw", dir / "out2.raw", "--plugin", kFake, "--scene", "Dusk"}, env);
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("no scene named 'Dusk'"), std::string::npos) << r.err;
+  EXPECT_FALSE(Exists(dir / "out2.raw"));
+
+  r = RunTarvo({"scenes", "delete", "Dawn", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "scenes.kvs").size(), 256u);
+}
+
+TEST_F(CliTest, ProgressForScriptsAndStats) {
+  WriteBytes(dir / "in.raw", Concat(MakeFrames(4, 8, 8)));
+  const auto r = RunTarvo({"render", "--raw", "8x8", dir / "in.raw", "-", "--plugin", kFake, "--progress",
+                           dir / "progress.txt", "--stats"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out.size(), 4u * 8 * 8 * 4) << "raw frames on standard output";
+  const auto lines = Lines(dir / "progress.txt");
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "progress=end");
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "frame=4"), lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "total_frames=4"), lines.end());
+  EXPECT_NE(r.err.find("4 frames 8x8"), std::string::npos) << r.err;
+
+  // A pipe on standard input: a stream of unknown length keeps one Total
+  // throughout.
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  const int pid = StartTarvo({"render", "--raw", "8x8", "-", dir / "piped.raw", "--plugin", kFake, "-q"},
+                             dir / "fifo", dir / "piped.log", {"TARVO_FAKE_LOG=" + (dir / "log")});
+  WriteBytes(dir / "fifo", ReadBytes(dir / "in.raw"));
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << ReadBytes(dir / "piped.log.err").size();
+  EXPECT_EQ(ReadBytes(dir / "piped.raw"), std::vector<uint8_t>(r.out.begin(), r.out.end()));
+  const auto log = Lines(dir / "log");
+  ASSERT_EQ(log.size(), 4u);
+  for (const auto& l : log) EXPECT_EQ(Field(l, "total"), "2147483647") << l;
+  EXPECT_NE(r.err.find("decode"), std::string::npos);
+  EXPECT_NE(r.err.find("encode"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tarvo::cli::test

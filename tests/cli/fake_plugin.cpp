@@ -1,0 +1,93 @@
+// A stand-in filter library for testing the host side of the call protocol.
+// It creates the record from the built-in defaults like the real filter, then:
+//  - execute: writes source XOR (Gain & 0xFF) to the destination (fourth byte
+//    copied), so record changes show in the output;
+//  - setup: asks the host's frame callback for frame Part scaled to 8x6
+//    into an off-screen world and keeps the first 32 bytes of the world in the
+//    record (reserved bytes 180..211); sets Lift to 7; returns OK, or Cancel
+//    when TARVO_FAKE_CANCEL is set.
+// Every call bumps a counter in reserved bytes 174..177 and, when
+// TARVO_FAKE_LOG names a file, appends one line describing the call.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "host/call_record.h"
+#include "host/specs.h"
+
+using namespace tarvo;
+
+namespace {
+
+const uint8_t kType[] = {0, 0, 't', 'l', 'F', 'V'};
+const uint8_t kText[] = {0, 0, '-', ' ', 'T', 'a', 'r', 'v', 'o', ' ', '-', 0};
+
+void Log(int16_t selector, const TFilterCallRecord& r) {
+  const char* path = std::getenv("TARVO_FAKE_LOG");
+  if (!path) return;
+  FILE* f = std::fopen(path, "a");
+  if (!f) return;
+  std::fprintf(f, "sel=%d part=%d total=%d fields=%d specs=%p cb=%d opmode=%s priv=", selector, r.Part, r.Total,
+               r.FieldFlags, static_cast<void*>(r.SpecsHandle), r.FrameCallback ? 1 : 0,
+               std::getenv("TARVO_OPMODE") ? std::getenv("TARVO_OPMODE") : "-");
+  if (r.PrivateData && *r.PrivateData)
+    for (int i = 0; i < 16; ++i) std::fprintf(f, "%02x", (*r.PrivateData)[i]);
+  std::fprintf(f, "\n");
+  std::fclose(f);
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int32_t xFilterDescription(const char* type, int32_t id,
+                                                                            const uint8_t** bytes) {
+  if (id != 1000) return -1;
+  if (std::strcmp(type, "TYPE") == 0) {
+    *bytes = kType;
+    return sizeof kType;
+  }
+  if (std::strcmp(type, "TEXT") == 0) {
+    *bytes = kText;
+    return sizeof kText;
+  }
+  return -1;
+}
+
+extern "C" __attribute__((visibility("default"))) int32_t xFilter(int16_t selector, CallRecordHandle rec) {
+  TFilterCallRecord& r = **rec;
+  HostServices& host = InProcessHost();
+  Log(selector, r);
+  if (!r.SpecsHandle) {
+    r.SpecsHandle = host.NewHandle(kSpecsSize);
+    const TSpecs d = BuiltInDefaultSpecs();
+    std::memcpy(*r.SpecsHandle, &d, kSpecsSize);
+  }
+  auto* specs = reinterpret_cast<TSpecs*>(*r.SpecsHandle);
+  int32_t calls;
+  std::memcpy(&calls, specs->Reserved174, 4);
+  ++calls;
+  std::memcpy(specs->Reserved174, &calls, 4);
+  if (selector == kSelectorExecute) {
+    const TPixBuffer& s = **r.Source;
+    TPixBuffer& d = **r.Destination;
+    const auto key = static_cast<uint8_t>(specs->Gain & 0xFF);
+    for (int y = 0; y < FrameHeight(s); ++y) {
+      const uint8_t* sp = s.Pixels + static_cast<size_t>(y) * FrameStride(s);
+      uint8_t* dp = d.Pixels + static_cast<size_t>(y) * FrameStride(d);
+      for (int x = 0; x < FrameWidth(s) * 4; ++x) dp[x] = (x & 3) == 3 ? sp[x] : static_cast<uint8_t>(sp[x] ^ key);
+    }
+    return 0;
+  }
+  if (selector == kSelectorSetup) {
+    if (std::getenv("TARVO_FAKE_CANCEL")) return kSetupCancel;
+    int16_t world = 0;
+    const TRect bounds{0, 0, 8, 6};
+    if (host.NewPWorld(&world, bounds) != 0) return kSetupCancel;
+    PixBufferHandle bits = host.GetPWorldBits(world);
+    r.FrameCallback(r.Part, bits, &bounds, r.PrivateData);
+    std::memcpy(specs->Reserved174 + 6, (*bits)->Pixels, 32);
+    host.DisposePWorld(world);
+    specs->Lift = 7;
+    return kSetupOk;
+  }
+  return 0;
+}

@@ -1,0 +1,246 @@
+// Real frei0r hosts from the system's packages loading tarvo.so: the result
+// must be bit-identical to the engine driven directly with the same record.
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "metadata.h"
+#include "params.h"
+#include "reference.h"
+
+namespace tarvo::frei0r {
+namespace {
+
+namespace fs = std::filesystem;
+using test::Clip;
+
+class Frei0rHosts : public testing::Test {
+ protected:
+  void SetUp() override {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "ffmpeg and melt cannot load a plug-in built with the address sanitizer";
+#endif
+    dir_ = fs::temp_directory_path() / ("tarvo_frei0r_hosts_" + std::to_string(::getpid()) + "_" +
+                                        testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    // The children find the plug-in in the build folder and keep their
+    // options apart from the user's.
+    setenv("FREI0R_PATH", TARVO_FREI0R_DIR, 1);
+    setenv("TARVO_REGISTRY", Path("registry.reg").c_str(), 1);
+    unsetenv("TARVO_OPMODE");
+  }
+  void TearDown() override {
+    if (!dir_.empty() && !HasFailure()) fs::remove_all(dir_);
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+
+  // Runs a shell command with its output in a log; returns the exit status.
+  int Run(const std::string& command) {
+    const std::string log = Path("log.txt");
+    const int rc = std::system((command + " >>'" + log + "' 2>&1").c_str());
+    return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  }
+  std::string Log() const {
+    std::ifstream f(Path("log.txt"));
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+
+  std::string WriteRecord(const std::string& name, const TSpecs& specs) {
+    std::string error;
+    EXPECT_TRUE(WriteSpecsFile(Path(name), specs, &error)) << error;
+    return Path(name);
+  }
+
+  static std::string Size(const Clip& c) { return std::to_string(c.width) + "x" + std::to_string(c.height); }
+
+  // ffmpeg reading raw BGRA at 25 fps.
+  std::string FfmpegInput(const std::string& raw, const Clip& c) {
+    return std::string(TARVO_FFMPEG) + " -nostdin -hide_banner -loglevel error -f rawvideo -pix_fmt bgra -s " +
+           Size(c) + " -r 25 -i '" + raw + "'";
+  }
+  static std::string RawOut(const std::string& path) { return " -f rawvideo -pix_fmt bgra -y '" + path + "'"; }
+
+  // The same clip through the tarvo command (`tarvo render --raw`) with a
+  // copy of the record (the command writes the record back after the run).
+  // Returns an empty clip when the command is not built.
+  Clip CliRender(const std::string& raw, const Clip& clip, const TSpecs& specs) {
+    Clip none;
+    if (std::string(TARVO_CLI).empty()) return none;
+    const std::string rec = WriteRecord("cli.rec", specs);
+    const std::string out = Path("cli.raw");
+    EXPECT_EQ(Run(std::string(TARVO_CLI) + " render '" + raw + "' '" + out + "' --raw " + Size(clip) +
+                  " --record '" + rec + "' -q"),
+              0)
+        << Log();
+    return test::ReadRaw(out, clip.width, clip.height);
+  }
+
+  // The result must equal the engine driven directly and, when it is built,
+  // the tarvo command's.
+  void ExpectReference(const Clip& got, const Clip& clip, const TSpecs& specs, const std::string& raw) {
+    EXPECT_EQ(test::FirstDifference(got, test::ReferenceRender(clip, specs)), "") << "against the engine";
+    const Clip cli = CliRender(raw, clip, specs);
+    if (cli.frames.empty()) return;
+    ASSERT_EQ(cli.frames.size(), clip.frames.size()) << Log();
+    EXPECT_EQ(test::FirstDifference(got, cli), "") << "against tarvo render --raw";
+  }
+
+  fs::path dir_;
+};
+
+#define REQUIRE_PROGRAM(p) \
+  if (std::string(p).empty()) GTEST_SKIP() << #p " not installed"
+
+TEST_F(Frei0rHosts, FfmpegWithARecordMatchesTheEngine) {
+  REQUIRE_PROGRAM(TARVO_FFMPEG);
+  const TSpecs specs = test::TemporalRecord();
+  const std::string rec = WriteRecord("clip.rec", specs);
+  // At width 720 FFmpeg 5.1 passes a garbage time with every frame; the run
+  // must go on all the same.
+  for (int width : {320, 720}) {
+    SCOPED_TRACE("width " + std::to_string(width));
+    const Clip clip = test::MakeClip(width, 48, 8, 31);
+    ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
+    ASSERT_EQ(Run(FfmpegInput(Path("in.raw"), clip) + " -vf 'frei0r=filter_name=tarvo:filter_params=" + rec +
+                  "'" + RawOut(Path("out.raw"))),
+              0)
+        << Log();
+    const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
+    ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
+    ExpectReference(got, clip, specs, Path("in.raw"));
+    // A run broken at every frame would differ from the second frame on.
+    TSpecs still = specs;
+    still.TempYThreshold = still.TempCThreshold = 0;
+    EXPECT_NE(test::FirstDifference(got, test::ReferenceRender(clip, still)), "");
+  }
+}
+
+TEST_F(Frei0rHosts, FfmpegWithEveryParameterGivenPositionallyMatchesTheEngine) {
+  REQUIRE_PROGRAM(TARVO_FFMPEG);
+  const Clip clip = test::MakeClip(160, 64, 6, 32);
+  TSpecs specs = test::TemporalRecord();
+  specs.NoiseMaskYOnly = 0;  // a switch that differs from its default
+  ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
+  // filter_params: values separated by '|', in parameter order; strings as
+  // they are (empty: none), doubles as numbers, booleans as y/n.
+  const std::string params = FfmpegParams(specs);
+  EXPECT_EQ(params.substr(0, 2), "||");
+  ASSERT_EQ(Run(FfmpegInput(Path("in.raw"), clip) + " -vf 'frei0r=filter_name=tarvo:filter_params=" + params + "'" +
+                RawOut(Path("out.raw"))),
+            0)
+      << Log();
+  const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
+  ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
+  EXPECT_EQ(test::FirstDifference(got, test::ReferenceRender(clip, specs)), "");
+}
+
+TEST_F(Frei0rHosts, FfmpegTwoInstancesInOneGraphKeepTheirOwnHistory) {
+  REQUIRE_PROGRAM(TARVO_FFMPEG);
+  const Clip a = test::MakeClip(160, 64, 8, 34);
+  const Clip b = test::MakeClip(160, 64, 8, 35);
+  const TSpecs specs = test::TemporalRecord();
+  ASSERT_TRUE(test::WriteRaw(Path("a.raw"), a));
+  ASSERT_TRUE(test::WriteRaw(Path("b.raw"), b));
+  const std::string rec = WriteRecord("clip.rec", specs);
+  const std::string input = " -f rawvideo -pix_fmt bgra -s " + Size(a) + " -r 25 -i '";
+  const std::string f0r = "frei0r=filter_name=tarvo:filter_params=" + rec;
+  ASSERT_EQ(Run(std::string(TARVO_FFMPEG) + " -nostdin -hide_banner -loglevel error" + input + Path("a.raw") + "'" +
+                input + Path("b.raw") + "' -filter_complex '[0:v]" + f0r + "[x];[1:v]" + f0r +
+                "[y]' -map '[x]'" + RawOut(Path("oa.raw")) + " -map '[y]'" + RawOut(Path("ob.raw"))),
+            0)
+      << Log();
+  const Clip ga = test::ReadRaw(Path("oa.raw"), a.width, a.height);
+  const Clip gb = test::ReadRaw(Path("ob.raw"), b.width, b.height);
+  ASSERT_EQ(ga.frames.size(), a.frames.size()) << Log();
+  ASSERT_EQ(gb.frames.size(), b.frames.size()) << Log();
+  EXPECT_EQ(test::FirstDifference(ga, test::ReferenceRender(a, specs)), "");
+  EXPECT_EQ(test::FirstDifference(gb, test::ReferenceRender(b, specs)), "");
+}
+
+class MeltHost : public Frei0rHosts {
+ protected:
+  // A lossless source clip and a profile of its size, so that MLT neither
+  // scales nor converts through YUV.
+  std::string Prepare(const Clip& clip) {
+    EXPECT_TRUE(test::WriteRaw(Path("in.raw"), clip));
+    EXPECT_EQ(Run(FfmpegInput(Path("in.raw"), clip) + " -c:v rawvideo -pix_fmt bgra -y '" + Path("in.nut") + "'"), 0)
+        << Log();
+    std::ofstream p(Path("profile"));
+    p << "description=test\nframe_rate_num=25\nframe_rate_den=1\nwidth=" << clip.width << "\nheight="
+      << clip.height << "\nprogressive=1\nsample_aspect_num=1\nsample_aspect_den=1\ndisplay_aspect_num="
+      << clip.width << "\ndisplay_aspect_den=" << clip.height << "\ncolorspace=709\n";
+    return std::string(TARVO_MELT) + " -silent -profile '" + Path("profile") + "' '" + Path("in.nut") +
+           "' in=0 out=" + std::to_string(clip.frames.size() - 1);
+  }
+  std::string Consumer(const std::string& out) {
+    return " -consumer 'avformat:" + out + "' f=rawvideo vcodec=rawvideo pix_fmt=bgra real_time=-1";
+  }
+  // melt may leave out the last frame; everything it writes must match.
+  void ExpectMatches(const Clip& clip, const TSpecs& specs) {
+    const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
+    ASSERT_GE(got.frames.size() + 1, clip.frames.size()) << Log();
+    ExpectReference(got, clip, specs, Path("in.raw"));
+  }
+};
+
+TEST_F(MeltHost, RecordMatchesTheEngine) {
+  REQUIRE_PROGRAM(TARVO_MELT);
+  const Clip clip = test::MakeClip(320, 96, 8, 41);
+  const TSpecs specs = test::TemporalRecord();
+  const std::string melt = Prepare(clip);
+  const std::string rec = WriteRecord("clip.rec", specs);
+  ASSERT_EQ(Run(melt + " -filter frei0r.tarvo 'record=" + rec + "'" + Consumer(Path("out.raw"))), 0) << Log();
+  ExpectMatches(clip, specs);
+}
+
+TEST_F(MeltHost, SceneFromTheSceneFileMatchesTheEngine) {
+  REQUIRE_PROGRAM(TARVO_MELT);
+  const Clip clip = test::MakeClip(160, 64, 8, 42);
+  TSpecs scene = test::TemporalRecord();
+  SetSceneName(scene, "Interview");
+  std::string error;
+  ASSERT_TRUE(WriteSpecsFile(Path("SCENES.KVS"), scene, &error)) << error;
+  {
+    std::ofstream reg(Path("registry.reg"));
+    reg << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Options]\n"
+        << "\"SceneFile\"=\"" << Path("SCENES.KVS") << "\"\n";
+  }
+  const std::string melt = Prepare(clip);
+  ASSERT_EQ(Run(melt + " -filter frei0r.tarvo scene=Interview" + Consumer(Path("out.raw"))), 0) << Log();
+  ExpectMatches(clip, scene);
+}
+
+TEST_F(MeltHost, ReadsTheGeneratedMetadata) {
+  REQUIRE_PROGRAM(TARVO_MELT);
+  // An MLT data folder with the system's files and our metadata beside them.
+  const fs::path system = "/usr/share/mlt-7";
+  if (!fs::is_directory(system)) GTEST_SKIP() << "no MLT data folder";
+  const fs::path data = dir_ / "mlt";
+  fs::create_directories(data / "frei0r");
+  for (const auto& e : fs::directory_iterator(system))
+    if (e.path().filename() != "frei0r") fs::create_directory_symlink(e.path(), data / e.path().filename());
+  for (const auto& e : fs::directory_iterator(system / "frei0r"))
+    fs::create_symlink(e.path(), data / "frei0r" / e.path().filename());
+  fs::copy_file(TARVO_FREI0R_YML, data / "frei0r" / "filter_frei0r.tarvo.yml");
+  setenv("MLT_DATA", data.c_str(), 1);
+  const int rc = Run(std::string(TARVO_MELT) + " -query filter=frei0r.tarvo");
+  unsetenv("MLT_DATA");
+  ASSERT_EQ(rc, 0) << Log();
+  const std::string out = Log();
+  EXPECT_NE(out.find("Temporal luminance threshold"), std::string::npos) << out;
+  EXPECT_NE(out.find("identifier: TempYThreshold"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace tarvo::frei0r

@@ -1,0 +1,244 @@
+// The frei0r instance driven directly, as the hosts drive it: continuity from
+// host times, the paused-host cache, parameters against records and scenes,
+// several instances at once.
+#include "instance.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "reference.h"
+
+namespace tarvo::frei0r {
+namespace {
+
+using test::Clip;
+
+int IndexOf(const std::string& name) {
+  const auto& params = Params();
+  for (size_t i = 0; i < params.size(); ++i)
+    if (params[i].name == name) return static_cast<int>(i);
+  ADD_FAILURE() << "no parameter " << name;
+  return -1;
+}
+
+void SetDouble(Instance& in, const std::string& name, double v) { in.SetParam(&v, IndexOf(name)); }
+void SetString(Instance& in, int index, const char* text) { in.SetParam(&text, index); }
+
+// Sets every user field of `specs` through the frei0r parameters.
+void SetAll(Instance& in, const TSpecs& specs) {
+  for (const Param& p : Params())
+    if (p.field) SetDouble(in, p.name, ToParamValue(*p.field, GetField(specs, *p.field)));
+}
+
+Clip Render(Instance& in, const Clip& clip, const std::vector<double>& times) {
+  Clip out{clip.width, clip.height, {}};
+  for (size_t f = 0; f < clip.frames.size(); ++f) {
+    std::vector<uint32_t> dst(clip.frames[f].size());
+    in.Update(times[f], clip.frames[f].data(), dst.data());
+    out.frames.push_back(std::move(dst));
+  }
+  return out;
+}
+
+std::vector<double> Times(size_t n, double step, double start = 0) {
+  std::vector<double> t;
+  for (size_t i = 0; i < n; ++i) t.push_back(start + step * static_cast<double>(i));
+  return t;
+}
+
+std::string TempPath(const std::string& name) {
+  return (std::filesystem::temp_directory_path() /
+          ("tarvo_frei0r_" + std::to_string(::getpid()) + "_" + name)).string();
+}
+
+// Instances read the options file: keep it away from the user's, and let no
+// operating mode from the environment change what renders.
+class OptionsFileEnvironment : public testing::Environment {
+ public:
+  void SetUp() override {
+    path_ = TempPath("registry.reg");
+    setenv("TARVO_REGISTRY", path_.c_str(), 1);
+    unsetenv("TARVO_OPMODE");
+  }
+  void TearDown() override { std::filesystem::remove(path_); }
+
+ private:
+  std::string path_;
+};
+const testing::Environment* const kOptionsFile = testing::AddGlobalTestEnvironment(new OptionsFileEnvironment);
+
+TEST(Frei0rInstance, ParametersAndHostTimesGiveTheReferenceRun) {
+  const Clip clip = test::MakeClip(96, 64, 6, 11);
+  const TSpecs specs = test::TemporalRecord();
+  const Clip expected = test::ReferenceRender(clip, specs);
+  for (double step : {40.0, 0.04}) {  // FFmpeg milliseconds, MLT seconds
+    Instance in(96, 64);
+    SetAll(in, specs);
+    const Clip got = Render(in, clip, Times(clip.frames.size(), step));
+    EXPECT_EQ(test::FirstDifference(got, expected), "") << "step " << step;
+  }
+  Instance garbage(96, 64);
+  SetAll(garbage, specs);
+  const Clip got = Render(garbage, clip, std::vector<double>(clip.frames.size(), -3.6893488147419103e+20));
+  EXPECT_EQ(test::FirstDifference(got, expected), "") << "garbage time";
+}
+
+TEST(Frei0rInstance, PausedRerenderIsCachedAndLeavesTheHistoryAlone) {
+  const Clip clip = test::MakeClip(64, 48, 5, 12);
+  const TSpecs specs = test::TemporalRecord();
+  const Clip expected = test::ReferenceRender(clip, specs);
+  Instance in(64, 48);
+  SetAll(in, specs);
+  std::vector<uint32_t> out(clip.frames[0].size());
+  for (size_t f = 0; f < clip.frames.size(); ++f) {
+    const int repeats = f == 2 ? 4 : 1;  // paused on frame 2
+    for (int r = 0; r < repeats; ++r) {
+      std::fill(out.begin(), out.end(), 0u);
+      in.Update(0.04 * static_cast<double>(f), clip.frames[f].data(), out.data());
+      ASSERT_EQ(std::memcmp(out.data(), expected.frames[f].data(), clip.FrameBytes()), 0)
+          << "frame " << f << " repeat " << r;
+    }
+  }
+  EXPECT_EQ(in.RenderCount(), 5);
+}
+
+TEST(Frei0rInstance, SameTimeWithOtherSettingsRendersAgain) {
+  const Clip clip = test::MakeClip(64, 48, 2, 13);
+  Instance in(64, 48);
+  std::vector<uint32_t> a(clip.frames[0].size()), b(a.size());
+  in.Update(0, clip.frames[0].data(), a.data());
+  SetDouble(in, "Lift", 0.75);  // Lift 50
+  in.Update(0, clip.frames[0].data(), b.data());
+  EXPECT_EQ(in.RenderCount(), 2);
+  EXPECT_NE(a, b);
+}
+
+TEST(Frei0rInstance, InPlaceUpdateMatchesSeparateBuffers) {
+  const Clip clip = test::MakeClip(64, 48, 4, 14);
+  const TSpecs specs = test::TemporalRecord();
+  const Clip expected = test::ReferenceRender(clip, specs);
+  Instance in(64, 48);
+  SetAll(in, specs);
+  for (size_t f = 0; f < clip.frames.size(); ++f) {
+    std::vector<uint32_t> buf = clip.frames[f];
+    in.Update(40.0 * static_cast<double>(f), buf.data(), buf.data());
+    EXPECT_EQ(buf, expected.frames[f]) << "frame " << f;
+  }
+}
+
+TEST(Frei0rInstance, RecordFileLoadsAndResentValuesDoNotUndoIt) {
+  const TSpecs specs = test::TemporalRecord();
+  const std::string path = TempPath("clip.rec");
+  std::string error;
+  ASSERT_TRUE(WriteSpecsFile(path, specs, &error)) << error;
+  Instance in(32, 16);
+  // A host that sends every parameter each frame, with the values it had
+  // before the record was chosen.
+  const TSpecs defaults = in.Record();
+  SetAll(in, defaults);
+  SetString(in, kRecordParam, path.c_str());
+  SetAll(in, defaults);
+  TSpecs now = in.Record();
+  EXPECT_EQ(now.TempYThreshold, specs.TempYThreshold);
+  EXPECT_EQ(now.YSharpness, specs.YSharpness);
+  EXPECT_TRUE(SpecsEqual(now, specs));
+  // A value the user changes does take effect.
+  SetDouble(in, "YSharpness", 1.0);
+  EXPECT_EQ(in.Record().YSharpness, 100);
+  // get returns what set was given.
+  double v = -1;
+  in.GetParam(&v, IndexOf("TempYThreshold"));
+  EXPECT_DOUBLE_EQ(v, 0.4);
+  const char* text = nullptr;
+  in.GetParam(&text, kRecordParam);
+  EXPECT_STREQ(text, path.c_str());
+  std::filesystem::remove(path);
+}
+
+TEST(Frei0rInstance, UnreadableRecordIsReportedOnceAndChangesNothing) {
+  const std::string path = TempPath("short.rec");
+  {
+    std::FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    std::fputs("too short", f);
+    std::fclose(f);
+  }
+  Instance in(32, 16);
+  SetDouble(in, "Lift", 1.0);
+  const TSpecs before = in.Record();
+  testing::internal::CaptureStderr();
+  SetString(in, kRecordParam, path.c_str());
+  SetString(in, kRecordParam, "");
+  SetString(in, kRecordParam, path.c_str());  // again: not reported twice
+  SetString(in, kRecordParam, "/nonexistent/tarvo.rec");
+  const std::string err = testing::internal::GetCapturedStderr();
+  const TSpecs after = in.Record();
+  EXPECT_EQ(std::memcmp(&before, &after, sizeof(TSpecs)), 0);
+  size_t lines = 0;
+  for (char c : err) lines += c == '\n';
+  EXPECT_EQ(lines, 2u) << err;
+  EXPECT_NE(err.find(path), std::string::npos) << err;
+  EXPECT_NE(err.find("/nonexistent/tarvo.rec"), std::string::npos) << err;
+  std::filesystem::remove(path);
+}
+
+TEST(Frei0rInstance, SceneIsFollowedUntilASettingIsChanged) {
+  Instance in(32, 16);
+  SetString(in, kSceneParam, "Interview");
+  TSpecs s = in.Record();
+  EXPECT_EQ(s.UseMaster, 1);
+  EXPECT_EQ(SceneNameOf(s), "Interview");
+  SetDouble(in, "Sat", ToParamValue(*FindSpecsField("Sat"), s.Sat));  // unchanged value: still following
+  EXPECT_EQ(in.Record().UseMaster, 1);
+  SetDouble(in, "Sat", 1.0);
+  EXPECT_EQ(in.Record().UseMaster, 0);
+  SetString(in, kSceneParam, "");
+  SetString(in, kSceneParam, "A name that is far too long for the record");
+  EXPECT_EQ(in.Record().UseMaster, 0);
+}
+
+TEST(Frei0rInstance, FramesWiderThanTheRecordCanDescribePassThrough) {
+  const int w = kMaxFrameWidth + 1, h = 2;
+  std::vector<uint32_t> src(static_cast<size_t>(w) * h), dst(src.size());
+  for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint32_t>(i * 2654435761u);
+  Instance in(w, h);
+  testing::internal::CaptureStderr();
+  in.Update(0, src.data(), dst.data());
+  in.Update(40, src.data(), dst.data());
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(src, dst);
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_EQ(in.RenderCount(), 0);
+}
+
+TEST(Frei0rInstance, InstancesOnSeveralThreadsKeepTheirOwnHistory) {
+  const Clip a = test::MakeClip(80, 48, 8, 21);
+  const Clip b = test::MakeClip(80, 48, 8, 22);
+  const TSpecs specs = test::TemporalRecord();
+  const Clip expectA = test::ReferenceRender(a, specs);
+  const Clip expectB = test::ReferenceRender(b, specs);
+  constexpr int kPairs = 3;
+  std::vector<std::unique_ptr<Instance>> inst;
+  for (int i = 0; i < 2 * kPairs; ++i) {
+    inst.push_back(std::make_unique<Instance>(80, 48));
+    SetAll(*inst.back(), specs);
+  }
+  std::vector<Clip> got(2 * kPairs);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < 2 * kPairs; ++i)
+    threads.emplace_back([&, i] { got[i] = Render(*inst[i], i % 2 ? b : a, Times(8, 40)); });
+  for (auto& t : threads) t.join();
+  for (int i = 0; i < 2 * kPairs; ++i)
+    EXPECT_EQ(test::FirstDifference(got[i], i % 2 ? expectB : expectA), "") << "instance " << i;
+
+}
+
+}  // namespace
+}  // namespace tarvo::frei0r

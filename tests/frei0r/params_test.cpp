@@ -1,0 +1,117 @@
+// The frei0r parameter list and the mapping between frei0r values and record
+// fields.
+#include "params.h"
+
+#include <fstream>
+#include <sstream>
+
+#include "metadata.h"
+
+#include <cmath>
+#include <set>
+
+#include <gtest/gtest.h>
+
+namespace tarvo::frei0r {
+namespace {
+
+TEST(Frei0rParams, ListFollowsTheFieldTable) {
+  const auto& params = Params();
+  ASSERT_GE(params.size(), 2u);
+  EXPECT_EQ(params[kRecordParam].name, "record");
+  EXPECT_EQ(params[kRecordParam].type, ParamType::String);
+  EXPECT_EQ(params[kSceneParam].name, "scene");
+  EXPECT_EQ(params[kSceneParam].type, ParamType::String);
+  // Every user-facing field exactly once, in table order, none internal.
+  size_t next = 2;
+  for (const SpecsField& f : SpecsFields()) {
+    if (f.kind == FieldKind::Internal) continue;
+    ASSERT_LT(next, params.size());
+    EXPECT_EQ(params[next].field, &f);
+    EXPECT_EQ(params[next].name, f.name);
+    EXPECT_EQ(params[next].type, f.kind == FieldKind::Switch ? ParamType::Bool : ParamType::Double) << f.name;
+    ++next;
+  }
+  EXPECT_EQ(next, params.size());
+  std::set<std::string> names;
+  for (const Param& p : params) EXPECT_TRUE(names.insert(p.name).second) << p.name;
+  for (const char* internal : {"Version", "PageIndex", "FramePos", "LastPart", "Vblack", "Bypass"})
+    EXPECT_EQ(names.count(internal), 0u) << internal;
+}
+
+TEST(Frei0rParams, EveryValueOfEveryFieldRoundTrips) {
+  for (const Param& p : Params()) {
+    if (!p.field) continue;
+    const SpecsField& f = *p.field;
+    for (int v = f.min; v <= f.max; ++v) {
+      const double x = ToParamValue(f, static_cast<int16_t>(v));
+      ASSERT_GE(x, 0.0);
+      ASSERT_LE(x, 1.0);
+      int16_t back = -1;
+      ASSERT_TRUE(FromParamValue(f, x, back));
+      ASSERT_EQ(back, v) << f.name << " via " << x;
+    }
+  }
+}
+
+TEST(Frei0rParams, MappingEndsRoundingAndClamping) {
+  const SpecsField& lift = *FindSpecsField("Lift");  // -100..100
+  int16_t v = 0;
+  ASSERT_TRUE(FromParamValue(lift, 0.0, v));
+  EXPECT_EQ(v, -100);
+  ASSERT_TRUE(FromParamValue(lift, 1.0, v));
+  EXPECT_EQ(v, 100);
+  ASSERT_TRUE(FromParamValue(lift, 0.5, v));
+  EXPECT_EQ(v, 0);
+  ASSERT_TRUE(FromParamValue(lift, 0.5074, v));  // 101.48 steps -> 101
+  EXPECT_EQ(v, 1);
+  // Exact halves go to the even step: 0..4 with 0.625 -> 2.5 -> 2, 0.875 -> 3.5 -> 4.
+  const SpecsField& despeckle = *FindSpecsField("YDespeckle");
+  ASSERT_TRUE(FromParamValue(despeckle, 0.625, v));
+  EXPECT_EQ(v, 2);
+  ASSERT_TRUE(FromParamValue(despeckle, 0.875, v));
+  EXPECT_EQ(v, 4);
+  ASSERT_TRUE(FromParamValue(lift, -3.0, v));
+  EXPECT_EQ(v, -100);
+  ASSERT_TRUE(FromParamValue(lift, 7.0, v));
+  EXPECT_EQ(v, 100);
+  EXPECT_FALSE(FromParamValue(lift, NAN, v));
+  EXPECT_EQ(ToParamValue(lift, 0), 0.5);
+
+  const SpecsField& gain = *FindSpecsField("Gain");  // 0..800
+  ASSERT_TRUE(FromParamValue(gain, 0.125, v));
+  EXPECT_EQ(v, 100);
+
+  const SpecsField& sw = *FindSpecsField("NoiseMaskYOnly");
+  ASSERT_TRUE(FromParamValue(sw, 0.49, v));
+  EXPECT_EQ(v, 0);
+  ASSERT_TRUE(FromParamValue(sw, 1.0, v));
+  EXPECT_EQ(v, 1);
+  EXPECT_EQ(ToParamValue(sw, 1), 1.0);
+}
+
+TEST(Frei0rParams, ExplanationsCarryRangeAndChoices) {
+  for (const Param& p : Params()) {
+    if (!p.field || p.type != ParamType::Double) continue;
+    EXPECT_NE(p.explanation.find(RangeText(*p.field)), std::string::npos) << p.name;
+  }
+  const Param* proc = nullptr;
+  for (const Param& p : Params())
+    if (p.name == "ProcMode") proc = &p;
+  ASSERT_NE(proc, nullptr);
+  EXPECT_NE(proc->explanation.find("2 420"), std::string::npos) << proc->explanation;
+}
+
+TEST(Frei0rParams, ReadmeTableAndMetadataFollowTheList) {
+  std::ifstream f(TARVO_SOURCE_DIR "/README.md");
+  ASSERT_TRUE(f) << "README.md not found";
+  std::stringstream readme;
+  readme << f.rdbuf();
+  EXPECT_NE(readme.str().find(ParameterTableMarkdown()), std::string::npos)
+      << "README's frei0r parameter table is out of date; regenerate it with tarvo_frei0r_yml --markdown";
+  const std::string yml = MetadataYaml();
+  for (const Param& p : Params()) EXPECT_NE(yml.find("identifier: \"" + p.name + "\""), std::string::npos) << p.name;
+}
+
+}  // namespace
+}  // namespace tarvo::frei0r
