@@ -59,6 +59,9 @@ const std::string& SceneFile() {
     }
     return p;
   }();
+  // Registered after `path` is made, so it runs before `path` goes away.
+  static const bool removeAtExit = (std::atexit([] { std::remove(SceneFile().c_str()); }), true);
+  (void)removeAtExit;
   return path;
 }
 

@@ -22,6 +22,9 @@ const std::string& RecordPath() {
     const char* tmp = std::getenv("TMPDIR");
     return std::string(tmp && *tmp ? tmp : "/tmp") + "/tarvo-fuzz-specs-" + std::to_string(::getpid()) + ".rec";
   }();
+  // Registered after `path` is made, so it runs before `path` goes away.
+  static const bool removeAtExit = (std::atexit([] { std::remove(RecordPath().c_str()); }), true);
+  (void)removeAtExit;
   return path;
 }
 
