@@ -2,7 +2,7 @@
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each one for
 # the given number of seconds (default 60), one after the other.
 #   scripts/fuzz.sh [seconds] [target...]
-#   targets: registry scene_file specs engine kernels (default: all)
+#   targets: registry scene_file specs engine kernels cli_text (default: all)
 # The seed corpus of each target is fuzz/corpus/<target>/; new inputs go to
 # $FUZZ_WORK (default build-fuzz/work/<target>), crashes to build-fuzz/crashes/.
 set -euo pipefail
@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(registry scene_file specs engine kernels)
+[ ${#targets[@]} -gt 0 ] || targets=(registry scene_file specs engine kernels cli_text)
 
 BUILD_DIR=${FUZZ_BUILD_DIR:-build-fuzz}
 WORK=${FUZZ_WORK:-$BUILD_DIR/work}
