@@ -7,7 +7,8 @@
 namespace tarvo::cli {
 
 std::string Cp1252ToUtf8(const std::string& bytes);
-// False with a message when a character has no single-byte form.
+// False with a message when the text is not UTF-8 or a character has no
+// single-byte form.
 bool Utf8ToCp1252(const std::string& utf8, std::string& out, std::string* error);
 
 }  // namespace tarvo::cli
