@@ -174,10 +174,13 @@ bool ColourConverter::Input(const TPixBuffer& source, TPixBuffer& destination, c
   v.SetSize(cw, chh, 2);
 
   const inout_kernels::InputTables tables{lumR_,   lumG_,    lumB_,    chromaR_,         chromaB_,
-                                          chroma_, packedR_, packedB_, chromaByFormula_, satFactor_};
+                                          chroma_, packedR_, packedB_, chromaByFormula_, satFactor_,
+                                          red_,    green_,  blue_};
   const inout_kernels::InputJob job{source.Pixels, destination.Pixels, stride,     w,         h,
                                     mode,          y.Data(),           u.Data16(), v.Data16()};
-  if (ActiveKernelLevel() >= KernelLevel::Avx2)
+  if (ActiveKernelLevel() >= KernelLevel::Avx2 && inout_kernels::Avx512Usable())
+    inout_kernels::InputAvx512(tables, job);
+  else if (ActiveKernelLevel() >= KernelLevel::Avx2)
     inout_kernels::InputAvx2(tables, job);
   else
     inout_kernels::InputPlain(tables, job, 0);
@@ -203,7 +206,9 @@ bool ColourConverter::Output(const TChannel& y, const TChannel& u, const TChanne
 
   if (sink == nullptr) {
     const inout_kernels::OutputJob job{y.Data(), u.Data16(), v.Data16(), dst, stride, w, h, mode, range, vmin};
-    if (ActiveKernelLevel() >= KernelLevel::Avx2)
+    if (ActiveKernelLevel() >= KernelLevel::Avx2 && inout_kernels::Avx512Usable())
+      inout_kernels::OutputAvx512(job);
+    else if (ActiveKernelLevel() >= KernelLevel::Avx2)
       inout_kernels::OutputAvx2(job);
     else
       inout_kernels::OutputPlain(job, 0);

@@ -70,7 +70,7 @@ inline void StoreSamples8(int16_t* out, __m256i a) {
 inline __m256i PairSums(__m256i a, __m256i b) { return _mm256_permute4x64_epi64(_mm256_hadd_epi32(a, b), 0xD8); }
 
 template <bool kFormula>
-void InputRows(const InputTables& t, const InputJob& job, int32_t wv) {
+void InputRows(const InputTables& t, const InputJob& job, int32_t x0, int32_t wv) {
   const int32_t w = job.w, stride = job.stride, mode = job.mode;
   const int hs = mode == 0 ? 0 : mode == 3 ? 2 : 1;
   const int vs = mode == 2 ? 1 : 0;
@@ -83,7 +83,7 @@ void InputRows(const InputTables& t, const InputJob& job, int32_t wv) {
     uint8_t* ys = job.y + static_cast<size_t>(row) * w;
     int16_t* us = job.u + static_cast<size_t>(row >> vs) * cw;
     int16_t* vsm = job.v + static_cast<size_t>(row >> vs) * cw;
-    for (int32_t x = 0; x < wv; x += 16) {
+    for (int32_t x = x0; x < wv; x += 16) {
       __m256i la, ua, va, lb, ub, vb;
       Convert8<kFormula>(t, s + 4 * x, d + 4 * x, la, ua, va);
       Convert8<kFormula>(t, s + 4 * x + 32, d + 4 * x + 32, lb, ub, vb);
@@ -144,7 +144,7 @@ inline __m256i LoadShared16(const int16_t* c, int32_t x) {
 }
 
 template <int HS, int VS>
-void OutputRows(const OutputJob& job, int32_t wv) {
+void OutputRows(const OutputJob& job, int32_t x0, int32_t wv) {
   const int32_t w = job.w, cw = w >> HS;
   const __m256i zero = _mm256_setzero_si256();
   const __m256i range = _mm256_set1_epi16(static_cast<int16_t>(job.range));
@@ -158,7 +158,7 @@ void OutputRows(const OutputJob& job, int32_t wv) {
     const int16_t* us = job.u + static_cast<size_t>(row >> VS) * cw;
     const int16_t* vs = job.v + static_cast<size_t>(row >> VS) * cw;
     uint8_t* d = job.dst + static_cast<size_t>(row) * job.stride;
-    for (int32_t x = 0; x < wv; x += 16) {
+    for (int32_t x = x0; x < wv; x += 16) {
       const __m256i y = _mm256_cvtepu8_epi16(Load128(ys + x));
       // Saturating adds keep the sign of sums beyond 16 bits, and the limits
       // that follow give the same result as the exact sums would.
@@ -188,36 +188,40 @@ void OutputRows(const OutputJob& job, int32_t wv) {
 
 }  // namespace
 
-void InputAvx2(const InputTables& t, const InputJob& job) {
+void InputAvx2(const InputTables& t, const InputJob& job) { InputAvx2Columns(t, job, 0); }
+
+void InputAvx2Columns(const InputTables& t, const InputJob& job, int32_t x0) {
   const int32_t wv = job.w & ~15;
-  if (wv > 0) {
+  if (wv > x0) {
     if (t.chromaByFormula)
-      InputRows<true>(t, job, wv);
+      InputRows<true>(t, job, x0, wv);
     else
-      InputRows<false>(t, job, wv);
+      InputRows<false>(t, job, x0, wv);
   }
-  if (wv < job.w) InputPlain(t, job, wv);
+  if (wv < job.w) InputPlain(t, job, wv > x0 ? wv : x0);
 }
 
-void OutputAvx2(const OutputJob& job) {
+void OutputAvx2(const OutputJob& job) { OutputAvx2Columns(job, 0); }
+
+void OutputAvx2Columns(const OutputJob& job, int32_t x0) {
   const int32_t wv = job.w & ~15;
-  if (wv > 0) {
+  if (wv > x0) {
     switch (job.mode) {
       case 0:
-        OutputRows<0, 0>(job, wv);
+        OutputRows<0, 0>(job, x0, wv);
         break;
       case 1:
-        OutputRows<1, 0>(job, wv);
+        OutputRows<1, 0>(job, x0, wv);
         break;
       case 2:
-        OutputRows<1, 1>(job, wv);
+        OutputRows<1, 1>(job, x0, wv);
         break;
       default:
-        OutputRows<2, 0>(job, wv);
+        OutputRows<2, 0>(job, x0, wv);
         break;
     }
   }
-  if (wv < job.w) OutputPlain(job, wv);
+  if (wv < job.w) OutputPlain(job, wv > x0 ? wv : x0);
 }
 
 }  // namespace tarvo::inout_kernels

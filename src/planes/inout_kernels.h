@@ -22,6 +22,10 @@ struct InputTables {
   // When true, chroma[i] equals ChromaByFormula(satFactor, i) for every i.
   bool chromaByFormula;
   int32_t satFactor;
+  // The level tables (0..Range) the weighted tables above were built from.
+  const uint8_t* red;
+  const uint8_t* green;
+  const uint8_t* blue;
 };
 
 // rnd(satFactor * i / 256), halves to even, in integers.
@@ -61,6 +65,17 @@ void OutputPlain(const OutputJob& job, int32_t x0);
 // Convert every column: the bulk with AVX2, the remaining columns through the
 // plain code. Only called on CPUs that run AVX2.
 void InputAvx2(const InputTables& t, const InputJob& job);
+// The columns x0 .. w - 1 only (x0 a multiple of 16).
+void InputAvx2Columns(const InputTables& t, const InputJob& job, int32_t x0);
+void OutputAvx2Columns(const OutputJob& job, int32_t x0);
 void OutputAvx2(const OutputJob& job);
+
+// The conversions with 512-bit registers, same contracts as the AVX2 ones.
+// Call only when Avx512Usable(): the CPU runs the instructions and
+// AllowAvx512 has not switched them off (tests do, to reach the AVX2 code).
+void InputAvx512(const InputTables& t, const InputJob& job);
+void OutputAvx512(const OutputJob& job);
+bool Avx512Usable();
+void AllowAvx512(bool allowed);
 
 }  // namespace tarvo::inout_kernels

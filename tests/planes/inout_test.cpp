@@ -1,4 +1,5 @@
 #include "planes/inout.h"
+#include "planes/inout_kernels.h"
 
 #include <gtest/gtest.h>
 
@@ -481,9 +482,28 @@ TEST(ColourRoundTrip, SaturationZeroGivesGreyAndNeutralGreysAreClipped) {
 
 // ---------------------------------------------------------------------------
 
+// Runs the comparison with the 512-bit input kernel switched on or off; the
+// switch is restored whatever the outcome.
+void CompareVectorWithPlain(bool wide);
+
 TEST(ColourKernels, VectorMatchesPlainBitForBit) {
   SetKernelLevelCap(KernelLevel::Avx2);
   if (ActiveKernelLevel() < KernelLevel::Avx2) GTEST_SKIP() << "no AVX2 kernels on this CPU or in this run";
+  CompareVectorWithPlain(false);
+}
+
+TEST(ColourKernels, WideKernelsMatchPlainBitForBit) {
+  SetKernelLevelCap(KernelLevel::Avx2);
+  if (ActiveKernelLevel() < KernelLevel::Avx2 || !inout_kernels::Avx512Usable())
+    GTEST_SKIP() << "no 512-bit kernels on this CPU or in this run";
+  CompareVectorWithPlain(true);
+}
+
+void CompareVectorWithPlain(bool wide) {
+  struct Restore {
+    ~Restore() { inout_kernels::AllowAvx512(true); }
+  } restore;
+  inout_kernels::AllowAvx512(wide);
   const uint32_t seed = test::TestSeed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
