@@ -7,12 +7,15 @@
 #include "planes/inout_kernels.h"
 
 // GCC 12 reports the deliberately undefined pass-through operand inside its
-// own 512-bit shift intrinsics as maybe uninitialised; nothing of ours is.
+// own 512-bit shift intrinsics as (maybe) uninitialised; nothing of ours is.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
 
 #include <atomic>
 #include <cstddef>
+
+#include "util/cpu_features.h"
 
 namespace tarvo::inout_kernels {
 namespace {
@@ -24,7 +27,7 @@ void AllowAvx512(bool allowed) { g_allowed.store(allowed, std::memory_order_rela
 bool Avx512Usable() {
   static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                                 __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
-  return supported && g_allowed.load(std::memory_order_relaxed);
+  return supported && g_allowed.load(std::memory_order_relaxed) && WideVectorsAllowed();
 }
 
 }  // namespace tarvo::inout_kernels

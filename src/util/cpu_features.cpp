@@ -26,6 +26,12 @@ KernelLevel EnvironmentCap() {
 
 std::atomic<int> g_cap{static_cast<int>(KernelLevel::Avx2)};
 
+// True unless TARVO_KERNELS names a level ("avx2", "sse2", "scalar").
+bool EnvironmentAllowsWide() {
+  const char* v = std::getenv("TARVO_KERNELS");
+  return !v || (std::strcmp(v, "avx2") != 0 && std::strcmp(v, "sse2") != 0 && std::strcmp(v, "scalar") != 0);
+}
+
 }  // namespace
 
 KernelLevel ActiveKernelLevel() {
@@ -36,6 +42,11 @@ KernelLevel ActiveKernelLevel() {
   const int cap = g_cap.load(std::memory_order_relaxed);
   if (cap < level) level = cap;
   return static_cast<KernelLevel>(level);
+}
+
+bool WideVectorsAllowed() {
+  static const bool env = EnvironmentAllowsWide();
+  return env && ActiveKernelLevel() == KernelLevel::Avx2;
 }
 
 void SetKernelLevelCap(KernelLevel cap) { g_cap.store(static_cast<int>(cap), std::memory_order_relaxed); }

@@ -12,4 +12,9 @@ enum class KernelLevel { Scalar = 0, Sse2 = 1, Avx2 = 2 };
 KernelLevel ActiveKernelLevel();
 void SetKernelLevelCap(KernelLevel cap);
 
+// Whether kernels may use 512-bit instructions on top of the AVX2 level (the
+// CPU must also have them; each such kernel checks). TARVO_KERNELS=avx2 or
+// any lower setting switches them off.
+bool WideVectorsAllowed();
+
 }  // namespace tarvo
