@@ -1,12 +1,32 @@
 #include "planes/inout.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 
 #include "planes/inout_kernels.h"
 #include "util/cpu_features.h"
 #include "util/rounding.h"
+
+namespace tarvo::inout_kernels {
+namespace {
+std::atomic<bool> g_wideAllowed{true};
+}  // namespace
+
+void AllowAvx512(bool allowed) { g_wideAllowed.store(allowed, std::memory_order_relaxed); }
+
+bool Avx512Usable() {
+#if defined(__x86_64__)
+  static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                                __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
+#else
+  static const bool supported = false;
+#endif
+  return supported && g_wideAllowed.load(std::memory_order_relaxed) && WideVectorsAllowed();
+}
+
+}  // namespace tarvo::inout_kernels
 
 namespace tarvo {
 namespace {

@@ -2,38 +2,21 @@
 // into blue, green and red byte rows; each table look-up of 64 bytes is two
 // two-register byte permutes and a blend, instead of gathers of 8 entries.
 // The chroma table is looked up as two byte tables (its entries fit 16 bits).
-// Gives exactly the plain kernel's result. Only standard-library-free code
-// below the target switch.
+// Gives exactly the plain kernel's result.
 #include "planes/inout_kernels.h"
 
 // GCC 12 reports the deliberately undefined pass-through operand inside its
 // own 512-bit shift intrinsics as (maybe) uninitialised; nothing of ours is.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#endif
 #include <immintrin.h>
 
-#include <atomic>
 #include <cstddef>
 
-#include "util/cpu_features.h"
-
-namespace tarvo::inout_kernels {
-namespace {
-std::atomic<bool> g_allowed{true};
-}  // namespace
-
-void AllowAvx512(bool allowed) { g_allowed.store(allowed, std::memory_order_relaxed); }
-
-bool Avx512Usable() {
-  static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-                                __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
-  return supported && g_allowed.load(std::memory_order_relaxed) && WideVectorsAllowed();
-}
-
-}  // namespace tarvo::inout_kernels
-
-#pragma GCC push_options
-#pragma GCC target("avx2,avx512f,avx512bw,avx512vl,avx512vbmi")
+// This file is compiled with the 512-bit instruction sets switched on (see
+// src/CMakeLists.txt); its kernels run only after Avx512Usable() said yes.
 
 namespace tarvo::inout_kernels {
 namespace {
@@ -287,4 +270,3 @@ void InputAvx512(const InputTables& t, const InputJob& job) {
 
 }  // namespace tarvo::inout_kernels
 
-#pragma GCC pop_options

@@ -29,7 +29,7 @@ struct InputTables {
 };
 
 // rnd(satFactor * i / 256), halves to even, in integers.
-inline int32_t ChromaByFormula(int32_t satFactor, int32_t i) {
+static inline int32_t ChromaByFormula(int32_t satFactor, int32_t i) {
   const int32_t p = satFactor * i;
   int32_t q = (p + 128) >> 8;
   if ((p & 255) == 128) q &= ~1;
