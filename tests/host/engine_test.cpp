@@ -17,23 +17,12 @@
 namespace tarvo {
 namespace {
 
+using test::FileOf;
 using test::ReadText;
+using test::Scene;
 using test::TempDir;
 using test::TestClip;
 using test::WriteText;
-
-TSpecs Scene(const std::string& name, int16_t gain) {
-  TSpecs s = BuiltInDefaultSpecs();
-  SetSceneName(s, name);
-  s.Gain = gain;
-  return s;
-}
-
-std::string FileOf(std::initializer_list<TSpecs> records) {
-  std::string out;
-  for (const TSpecs& r : records) out.append(reinterpret_cast<const char*>(&r), sizeof r);
-  return out;
-}
 
 bool SameBytes(const TSpecs& a, const TSpecs& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
 

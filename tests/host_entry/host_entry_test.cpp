@@ -17,24 +17,13 @@
 namespace tarvo {
 namespace {
 
+using test::FileOf;
 using test::ReadText;
+using test::Scene;
 using test::TempDir;
 using test::TestClip;
 using test::TestFrame;
 using test::WriteText;
-
-TSpecs Scene(const std::string& name, int16_t gain) {
-  TSpecs s = BuiltInDefaultSpecs();
-  SetSceneName(s, name);
-  s.Gain = gain;
-  return s;
-}
-
-std::string FileOf(std::initializer_list<TSpecs> records) {
-  std::string out;
-  for (const TSpecs& r : records) out.append(reinterpret_cast<const char*>(&r), sizeof r);
-  return out;
-}
 
 // Each test loads the library afresh (so it starts with a first call) on its
 // own options file, and unloads it at the end.

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "host/call_record.h"
@@ -15,6 +16,21 @@ inline Handle SpecsHandleOf(const TSpecs& specs, int32_t size = kSpecsSize) {
   Handle h = InProcessHost().NewHandle(size);
   std::memcpy(*h, &specs, static_cast<size_t>(size < kSpecsSize ? size : kSpecsSize));
   return h;
+}
+
+// A scene record: the built-in default with a name and a gain.
+inline TSpecs Scene(const std::string& name, int16_t gain) {
+  TSpecs s = BuiltInDefaultSpecs();
+  SetSceneName(s, name);
+  s.Gain = gain;
+  return s;
+}
+
+// The bytes of a scene file holding these records in this order.
+inline std::string FileOf(std::initializer_list<TSpecs> records) {
+  std::string out;
+  for (const TSpecs& r : records) out.append(reinterpret_cast<const char*>(&r), sizeof r);
+  return out;
 }
 
 class TestClip {
