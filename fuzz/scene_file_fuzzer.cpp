@@ -12,7 +12,7 @@
 #include "fuzz_input.h"
 #include "platform/icu_collation.h"
 #include "scenes/cp1252.h"
-#include "scenes/options.h"
+#include "options/options.h"
 #include "scenes/scene_list.h"
 
 using namespace tarvo;

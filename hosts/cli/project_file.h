@@ -12,7 +12,7 @@
 #include <optional>
 #include <string>
 
-#include "host/specs.h"
+#include "types/specs.h"
 
 namespace tarvo::cli {
 

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "frame_clock.h"
-#include "host/call_record.h"
-#include "host/specs.h"
+#include "types/call_record.h"
+#include "types/specs.h"
 #include "params.h"
 
 namespace tarvo {

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "host/specs_fields.h"
+#include "types/specs_fields.h"
 #include "metadata.h"
 #include "util/atomic_file.h"
 

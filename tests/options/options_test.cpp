@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "scenes/options.h"
+#include "options/options.h"
 #include "support/temp_dir.h"
 
 namespace tarvo {
