@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "types/specs.h"
 #include "params.h"
+#include "types/specs.h"
 
 namespace tarvo::frei0r {
 

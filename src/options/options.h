@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "types/specs.h"
 #include "options/option_store.h"
+#include "types/specs.h"
 
 namespace tarvo {
 

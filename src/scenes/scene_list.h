@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "types/specs.h"
 #include "scenes/collator.h"
+#include "types/specs.h"
 
 namespace tarvo {
 
