@@ -9,29 +9,13 @@ set -euo pipefail
 SRC=${1:-"$(cd "$(dirname "$0")/.." && pwd)/src"}
 cd "$SRC"
 
-# A forwarding header holds nothing but one include of the header that
-# replaced it; an include of it counts as an include of that header.
-forward_target() {  # header path relative to src/ -> replacement, or nothing
-  local body
-  body=$(grep -v -E '^[[:space:]]*(//.*)?$|^#pragma once' "$1" || true)
-  if [[ $(wc -l <<<"$body") -eq 1 && $body =~ ^#include\ \"([^\"]+/[^\"]+)\"$ ]]; then
-    echo "${BASH_REMATCH[1]}"
-  fi
-}
-
 edges=$(mktemp)
-forwards=$(mktemp)
-trap 'rm -f "$edges" "$forwards"' EXIT
+trap 'rm -f "$edges" "$edges.err"' EXIT
 
 while IFS= read -r file; do
   from=${file%%/*}
   while IFS= read -r inc; do
-    [[ -f $inc ]] || continue  # not ours (or a file of the same folder)
-    target=$(forward_target "$inc")
-    if [[ -n $target ]]; then
-      echo "$inc -> $target (from $file)" >>"$forwards"
-      inc=$target
-    fi
+    [[ -f $inc ]] || continue  # not ours
     echo "$from ${inc%%/*}" >>"$edges"
   done < <(sed -n -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"([^"]+\/[^"]+)".*/\1/p' "$file")
 done < <(find . -type f \( -name '*.h' -o -name '*.cpp' -o -name '*.inl' \) | sed 's#^\./##' | sort)
@@ -43,29 +27,22 @@ for folder in $(cut -d' ' -f1 "$edges" | sort -u); do
   printf '  %-9s -> %s\n' "$folder" "${targets:-(nothing)}"
 done
 
-if [[ -s $forwards ]]; then
-  echo "Forwarding headers still included (include the replacement instead):"
-  sort -u "$forwards" | sed 's/^/  /'
-fi
-
 outside=$(awk '$1 == "types" && $2 != "types" { print $2 }' "$edges" | sort -u)
 if [[ -n $outside ]]; then
   echo "error: types/ must include nothing of ours outside itself; it includes: $(echo $outside)" >&2
   status=1
 fi
 
-# tsort lists a successor before its predecessor here (we give "B A" for
-# A -> B), so the lowest layer comes first; it reports any loop.
-# tsort names the folders of each loop it finds, one loop after the other.
+# tsort reads "B A" for every A -> B and so lists the lowest layer first; on a
+# loop it fails and names the folders of each loop it finds.
 if order=$(awk '$1 != $2 { print $2, $1 }' "$edges" | sort -u | tsort 2>"$edges.err"); then
   echo "Layer order, lowest first: $(echo $order)"
 else
-  echo "error: the folder include graph has a cycle; folders on a loop:" >&2
+  echo "error: the folder include graph has a cycle; the folders of each loop:" >&2
   sed 's/^tsort: //' "$edges.err" |
     awk '/input contains a loop/ { if (loop != "") print "  " loop; loop = ""; next }
-         { loop = loop == "" ? $0 : loop " <- " $0 }
+         { loop = loop == "" ? $0 : loop ", " $0 }
          END { if (loop != "") print "  " loop }' | sort -u >&2
   status=1
 fi
-rm -f "$edges.err"
 exit $status
