@@ -34,6 +34,9 @@ void Engine::Startup() {
 void Engine::BindScenes() {
   if (!scenes_.FileName().empty()) return;
   scenes_.SetFileName(options_.SceneFile);
+  // Binding happens once: a scene file that cannot be read is reported once,
+  // and clips that follow its scenes keep their own settings.
+  if (!scenes_.LoadError().empty()) std::fprintf(stderr, "tarvo: %s\n", scenes_.LoadError().c_str());
   for (const std::string& problem : scenes_.LoadProblems()) std::fprintf(stderr, "tarvo: %s\n", problem.c_str());
 }
 
