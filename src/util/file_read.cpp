@@ -57,7 +57,8 @@ ReadStatus ReadStoredFile(const std::string& path, uint64_t maxSize, std::vector
   Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (fd.get() < 0) {
     const int err = errno;
-    return Fail(err == ENOENT ? ReadStatus::Missing : ReadStatus::Failed, error,
+    // ENOTDIR: a part of the path is a file, so nothing can be at the path.
+    return Fail(err == ENOENT || err == ENOTDIR ? ReadStatus::Missing : ReadStatus::Failed, error,
                 "cannot open " + quoted + ": " + std::strerror(err));
   }
   struct stat st;

@@ -12,7 +12,7 @@ namespace tarvo {
 
 enum class ReadStatus {
   Ok,          // the whole file is in `out`
-  Missing,     // nothing at the path (ENOENT)
+  Missing,     // nothing at the path (ENOENT, ENOTDIR)
   NotRegular,  // a directory, named pipe, device or socket: not opened for reading
   TooLarge,    // larger than the caller's limit: nothing read
   Failed,      // could not be opened or read (permissions, I/O error)
