@@ -49,7 +49,15 @@ class OptionStore {
 class OptionUpdate {
  public:
   explicit OptionUpdate(OptionStore& s) : s_(s) { s_.BeginUpdate(); }
-  ~OptionUpdate() { s_.EndUpdate(); }
+  // Never throws: a group whose writes cannot be made persistent (even for
+  // want of memory) leaves them in the store's memory; the next write
+  // tries again.
+  ~OptionUpdate() {
+    try {
+      s_.EndUpdate();
+    } catch (...) {
+    }
+  }
   OptionUpdate(const OptionUpdate&) = delete;
   OptionUpdate& operator=(const OptionUpdate&) = delete;
 
