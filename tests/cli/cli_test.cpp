@@ -450,6 +450,30 @@ TEST_F(CliTest, PathsThatAreNotReadableFilesAreRefusedWithTheReason) {
   EXPECT_EQ(std::filesystem::file_size(huge), uint64_t{20} << 30);
 }
 
+// A record saved by a newer version: shown with a note, never changed.
+TEST_F(CliTest, ARecordOfANewerFormatIsShownButNotChanged) {
+  TSpecs newer = BuiltInDefaultSpecs();
+  newer.Version = 73;
+  newer.Gain = 150;
+  const std::string path = dir / "newer.tvr";
+  std::string error;
+  ASSERT_TRUE(WriteSpecsFile(path, newer, &error)) << error;
+  const std::vector<uint8_t> bytes = ReadBytes(path);
+  auto r = RunTarvo({"record", "show", path, "--json"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\"Gain\": 150"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("record format 73, newer than this version knows (72)"), std::string::npos) << r.err;
+  r = RunTarvo({"record", "set", path, "Gain=40"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("left unchanged"), std::string::npos) << r.err;
+  WriteBytes(dir / "in.raw", Concat(MakeFrames(1, 8, 8)));
+  r = RunTarvo({"render", "--raw", "8x8", dir / "in.raw", dir / "out.raw", "--plugin", kFake, "--record", path,
+                "--set", "Gain=40"});
+  EXPECT_NE(r.code, 0);
+  EXPECT_NE(r.err.find("format 73"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadBytes(path), bytes);
+}
+
 TEST_F(CliTest, ProgressForScriptsAndStats) {
   WriteBytes(dir / "in.raw", Concat(MakeFrames(4, 8, 8)));
   const auto r = RunTarvo({"render", "--raw", "8x8", dir / "in.raw", "-", "--plugin", kFake, "--progress",

@@ -316,6 +316,74 @@ TEST_F(EngineTest, ConsecutiveFramesOfOneClipFormARunThroughTheHostsPrivateData)
   EXPECT_TRUE(destination.GuardsIntact());
 }
 
+// A record saved by a newer version (format 73 and above) is rendered with
+// the fields this version knows, and the host's record is never written:
+// not the frame position bytes, not the format, not by a followed scene.
+TEST_F(EngineTest, ARecordOfANewerFormatIsUsedAsUnderstoodAndNeverWritten) {
+  TSpecs newer = test::Scene("Evening", 160);
+  newer.Version = 73;
+  newer.FramePos = 0x1234;  // what these bytes mean in that format is not known here
+  newer.LastPart = 0x5678;
+  for (size_t i = 0; i < sizeof newer.Reserved174; ++i) newer.Reserved174[i] = static_cast<uint8_t>(i * 7 + 1);
+  TSpecs known = newer;
+  known.Version = 72;
+  WriteText(sceneFile_, FileOf({test::Scene("Dawn", 60), newer}));  // "Evening" is stored by the newer version
+  Engine& e = MakeEngine();
+  std::mt19937 rng(test::TestSeed());
+  test::TestFrame source(24, 8), got(24, 8), expected(24, 8);
+  source.FillRandom(rng);
+
+  // What this version renders for the same fields in its own format.
+  {
+    Engine reference;
+    TestClip clip;
+    clip.SetSpecs(known);
+    clip.rec().Source = source.handle();
+    clip.rec().Destination = expected.handle();
+    reference.Filter(kSelectorExecute, clip.handle());
+  }
+  auto render = [&](const TSpecs& record, int32_t size = kSpecsSize) {
+    TestClip clip;
+    clip.SetSpecs(record, size);
+    clip.rec().Source = source.handle();
+    clip.rec().Destination = got.handle();
+    for (int32_t part : {3, 4, 9}) {
+      clip.SetPart(part);
+      EXPECT_EQ(e.Filter(kSelectorExecute, clip.handle()), 0);
+      EXPECT_EQ(e.Filter(2, clip.handle()), 0);
+    }
+    EXPECT_EQ(e.Filter(kSelectorSetup, clip.handle()), kSetupCancel);  // the dialog could not save it
+    EXPECT_EQ(InProcessHost().GetHandleSize(clip.rec().SpecsHandle), size);
+    EXPECT_EQ(std::memcmp(*clip.rec().SpecsHandle, &record, static_cast<size_t>(size)), 0);
+  };
+  render(newer);
+  EXPECT_EQ(std::memcmp(got.pixel(0, 0), expected.pixel(0, 0), 24 * 8 * 4), 0);
+  EXPECT_EQ(notices_[Notice::NewerRecordFormat], 1);  // said once
+
+  // A shorter block of a newer format is neither grown nor overrun.
+  render(newer, 200);
+
+  // A clip of the current format that follows the scene the newer version
+  // stored renders the scene, and its own record is not replaced by it.
+  TSpecs follower = test::Scene("Evening", 90);
+  follower.UseMaster = 1;
+  std::memset(got.pixel(0, 0), 0, 24 * 8 * 4);
+  render(follower);
+  EXPECT_GE(e.SceneIndex(), 1);
+  EXPECT_EQ(std::memcmp(got.pixel(0, 0), expected.pixel(0, 0), 24 * 8 * 4), 0);
+  EXPECT_FALSE(e.ScenesDirty());
+  EXPECT_EQ(e.Scenes().Scene(e.SceneIndex())->Specs.Version, 73);
+  EXPECT_EQ(notices_[Notice::NewerRecordFormat], 1);
+
+  // A current record is still prepared in place.
+  TestClip current;
+  current.SetSpecs(test::Scene("Own", 100));
+  current.SetPart(5);
+  e.Filter(2, current.handle());
+  EXPECT_EQ(current.specs().FramePos, 5);
+  EXPECT_EQ(current.specs().LastPart, 5);
+}
+
 TEST_F(EngineTest, AMissingCallRecordIsAProcessingError) {
   Engine& e = MakeEngine();
   EXPECT_EQ(e.Filter(kSelectorExecute, nullptr), 0);
