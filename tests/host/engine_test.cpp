@@ -1,3 +1,7 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -405,6 +409,55 @@ TEST(EngineOptions, AnOptionsFileThatCannotBeWrittenLeavesTheDefaultsAndOneMessa
   EXPECT_EQ(e.GetOptions().OpMode, 2);
   EXPECT_EQ(e.GetOptions().ShowHints, 1);
   EXPECT_EQ(messages, 1);
+}
+
+// A directory or a named pipe where the options or the scene file belong:
+// the engine starts on its defaults, renders, reports each once, and leaves
+// them as they are.
+TEST(EngineOptions, OptionsAndSceneFilesThatAreNotFilesAreReportedOnceAndLeftAlone) {
+  ::unsetenv("TARVO_OPMODE");
+  ::alarm(20);  // a read that blocks on a pipe ends the test
+  TempDir dir;
+  std::filesystem::create_directory(dir / "folder");
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  for (const std::string& bad : {dir / "folder", dir / "pipe"}) {
+    std::vector<std::string> messages;
+    {
+      auto store = std::make_unique<FileOptionStore>(bad, [&](const std::string& m) { messages.push_back(m); });
+      Engine e(std::move(store));
+      TestClip clip;
+      EXPECT_EQ(e.Filter(2, clip.handle()), 0);
+      EXPECT_EQ(clip.specs().Vmax, 255);
+      EXPECT_EQ(e.GetOptions().OpMode, 2);
+    }
+    ASSERT_EQ(messages.size(), 1u) << bad;
+    EXPECT_NE(messages[0].find("'" + bad + "'"), std::string::npos) << messages[0];
+
+    // The scene file.
+    auto store = std::make_unique<MemoryOptionStore>();
+    store->WriteString(kKeyOptions, "SceneFile", bad);
+    Engine e(std::move(store));
+    int notices = 0;
+    e.GetNotifier().SetHandler([&](Notice, const std::string&) { ++notices; });
+    TestClip clip;
+    TSpecs own = Scene("Evening", 90);
+    own.UseMaster = 1;
+    clip.SetSpecs(own);
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(e.Filter(2, clip.handle()), 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(e.SceneIndex(), -1);
+    EXPECT_EQ(clip.specs().Gain, 90);
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+    EXPECT_NE(err.find("cannot read the scene file: '" + bad + "'"), std::string::npos) << err;
+    e.SetScenesDirty(true);
+    std::string why;
+    EXPECT_FALSE(e.SaveScenesIfDirty(&why));
+    EXPECT_NE(why.find(bad), std::string::npos) << why;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "folder"));
+  EXPECT_TRUE(std::filesystem::is_fifo(dir / "pipe"));
+  ::alarm(0);
 }
 
 TEST_F(EngineTest, StartUpReadsTheOptionsOnceIntoTheDefaultRecord) {
