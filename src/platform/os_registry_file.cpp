@@ -342,6 +342,12 @@ void FileOptionStore::RefreshIfChanged() {
   OptionTree fresh;
   bool exists = false;
   ReadFile(fresh, exists, nullptr);
+  if (!refusal_.empty()) {
+    // Something that cannot be read took the file's place: keep the values
+    // read before rather than fall back to defaults.
+    stamp_ = Stamp();
+    return;
+  }
   // Changes not yet written stay on top of what the file holds now.
   for (const Pending& p : pending_) {
     if (p.keyOnly) fresh.EnsureKey(p.key);

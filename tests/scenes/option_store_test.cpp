@@ -207,6 +207,20 @@ TEST(FileOptionStore, AFileThatCannotBeReadIsLeftAsItIsAndTheStoreRunsOnDefaults
     EXPECT_NE(messages[0].find("'" + path + "'"), std::string::npos) << messages[0];
     EXPECT_NE(messages[0].find(reason), std::string::npos) << messages[0];
   }
+  // Replaced by a pipe while a store has it open: the values read stay.
+  const std::string file = dir / "registry.reg";
+  std::vector<std::string> messages;
+  FileOptionStore store(file, [&](const std::string& m) { messages.push_back(m); });
+  ASSERT_TRUE(store.WriteInteger(kOptions, "ShowHints", 0));
+  std::filesystem::remove(file);
+  ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+  int32_t v = -1;
+  EXPECT_EQ(store.ReadInteger(kOptions, "ShowHints", v), ValueStatus::Present);
+  EXPECT_EQ(v, 0);
+  EXPECT_FALSE(store.WriteInteger(kOptions, "ShowHints", 1));
+  EXPECT_TRUE(std::filesystem::is_fifo(file));
+  EXPECT_EQ(messages.size(), 1u);
+
   EXPECT_TRUE(std::filesystem::is_directory(dir / "folder.reg"));
   EXPECT_TRUE(std::filesystem::is_empty(dir / "folder.reg"));
   EXPECT_TRUE(std::filesystem::is_fifo(dir / "pipe.reg"));
