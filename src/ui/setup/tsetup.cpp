@@ -702,6 +702,8 @@ void TSetup::ApplyHints() {
 
 void TSetup::ChoosePage(int index) {
   if (index < 0 || index >= static_cast<int>(PageNames().size())) return;
+  // A click on the tab of the page already shown changes nothing.
+  if (index == logic_->State("PageControl1").itemIndex) return;
   logic_->PageChanging();
   logic_->PageChanged(PageNames()[static_cast<size_t>(index)]);
 }
