@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "host/engine.h"
-#include "platform/host_services.h"
 #include "platform/os_process_engine.h"
 #include "scenes/cp1252.h"
 
@@ -20,54 +19,43 @@ std::atomic<uint64_t> g_nextSerial{1};
 }  // namespace
 
 Instance::Instance(unsigned width, unsigned height)
-    : width_(static_cast<int32_t>(width)), height_(static_cast<int32_t>(height)) {
+    : width_(static_cast<int32_t>(width)), height_(static_cast<int32_t>(height)),
+      clip_(&Instance::CallEngine, this) {
   // Each instance has its own engine on the user's options file (planes,
   // history, run detection, scene list), so instances never share state.
   engine_ = MakePlatformEngine();
   engine_->Startup();
-  HostServices& host = InProcessHost();
-  specs_ = host.NewHandle(kSpecsSize);
-  private_ = host.NewHandle(64);
-  if (specs_) {
-    // The configured default record (processing mode, clip levels), so that
-    // the parameters start from what a new clip would get.
-    const TSpecs defaults = engine_->DefaultSpecs();
-    std::memcpy(*specs_, &defaults, kSpecsSize);
-  }
-  if (private_) {
-    const uint64_t serial = g_nextSerial.fetch_add(1);
-    std::memcpy(*private_, "f0r", 3);
-    std::memcpy(*private_ + 3, &serial, sizeof serial);
-  }
+  // The configured default record (processing mode, clip levels), so that
+  // the parameters start from what a new clip would get.
+  clip_.SetRecord(engine_->DefaultSpecs());
+  uint8_t privateData[64] = {};
+  const uint64_t serial = g_nextSerial.fetch_add(1);
+  std::memcpy(privateData, "f0r", 3);
+  std::memcpy(privateData + 3, &serial, sizeof serial);
+  clip_.SetPrivateData(privateData, sizeof privateData);
   const auto& params = Params();
   lastSet_.assign(params.size(), NAN);
   for (size_t i = 0; i < params.size(); ++i)
-    if (params[i].field && specs_) lastSet_[i] = ToParamValue(*params[i].field, GetField(Specs(), *params[i].field));
+    if (params[i].field && clip_.HasRecord())
+      lastSet_[i] = ToParamValue(*params[i].field, GetField(Specs(), *params[i].field));
 
   const size_t pixels = static_cast<size_t>(width_) * static_cast<size_t>(height_);
   source_.resize(pixels);
   cached_.resize(pixels);
-  srcDesc_.Bounds = {0, 0, width_, height_};
-  srcDesc_.RowBytes = width_ * 4;
-  srcDesc_.Pixels = reinterpret_cast<uint8_t*>(source_.data());
-  dstDesc_ = srcDesc_;
-  call_.SpecsHandle = specs_;
-  call_.Source = &srcPtr_;
-  call_.Destination = &dstPtr_;
-  call_.Total = FrameClock::kTotal;
-  call_.PrivateData = private_;
-  call_.FrameCallback = nullptr;
-  call_.FieldWordLow = 0;
-  call_.FieldFlags = 0;
+  sourceSlot_.Describe(reinterpret_cast<uint8_t*>(source_.data()), width_, height_);
+  destinationSlot_.Describe(nullptr, width_, height_);
+  clip_.SetFrames(sourceSlot_.handle(), destinationSlot_.handle());
+  clip_.SetTotal(FrameClock::kTotal);
 }
 
 Instance::~Instance() {
+  // The engine goes first; the clip's handles (whatever record handle the
+  // engine left in the call record) go with clip_.
   engine_.reset();
-  // The engine may have replaced the record handle; free whatever the call
-  // record holds now.
-  HostServices& host = InProcessHost();
-  if (call_.SpecsHandle) host.DisposeHandle(call_.SpecsHandle);
-  if (private_) host.DisposeHandle(private_);
+}
+
+int32_t Instance::CallEngine(void* self, int16_t selector, CallRecordHandle record) {
+  return static_cast<Instance*>(self)->engine_->Filter(selector, record);
 }
 
 void Instance::Report(const std::string& message) {
@@ -80,9 +68,7 @@ void Instance::Report(const std::string& message) {
 
 TSpecs Instance::Record() {
   std::lock_guard lock(mutex_);
-  TSpecs s{};
-  if (specs_) std::memcpy(&s, *specs_, kSpecsSize);
-  return s;
+  return clip_.Record().value_or(TSpecs{});
 }
 
 void Instance::LoadRecord(const std::string& path) {
@@ -93,7 +79,7 @@ void Instance::LoadRecord(const std::string& path) {
     Report("record \"" + path + "\" not loaded: " + error);
     return;
   }
-  std::memcpy(*specs_, &loaded, kSpecsSize);
+  Specs() = loaded;
   sceneName_.clear();
 }
 
@@ -121,7 +107,7 @@ void Instance::FollowScene(const std::string& name) {
 
 void Instance::SetParam(const void* param, int index) {
   const auto& params = Params();
-  if (!param || index < 0 || index >= static_cast<int>(params.size()) || !specs_) return;
+  if (!param || index < 0 || index >= static_cast<int>(params.size()) || !clip_.HasRecord()) return;
   std::lock_guard lock(mutex_);
   const Param& p = params[index];
   if (p.type == ParamType::String) {
@@ -161,7 +147,7 @@ void Instance::GetParam(void* param, int index) {
     *static_cast<const char**>(param) = (index == kRecordParam ? recordPath_ : sceneName_).c_str();
     return;
   }
-  *static_cast<double*>(param) = specs_ ? ToParamValue(*p.field, GetField(Specs(), *p.field)) : 0.0;
+  *static_cast<double*>(param) = clip_.HasRecord() ? ToParamValue(*p.field, GetField(Specs(), *p.field)) : 0.0;
 }
 
 void Instance::PassThrough(const uint32_t* in, uint32_t* out) {
@@ -171,7 +157,7 @@ void Instance::PassThrough(const uint32_t* in, uint32_t* out) {
 void Instance::Update(double time, const uint32_t* in, uint32_t* out) {
   if (!in || !out || source_.empty()) return;
   std::lock_guard lock(mutex_);
-  if (width_ > kMaxFrameWidth || !specs_ || !private_) {
+  if (width_ > kMaxFrameWidth || !clip_.HasRecord() || !clip_.PrivateData()) {
     if (width_ > kMaxFrameWidth)
       Report("frames wider than " + std::to_string(kMaxFrameWidth) + " pixels (" + std::to_string(width_) +
              ") cannot be processed; passing them through unchanged");
@@ -195,11 +181,10 @@ void Instance::Update(double time, const uint32_t* in, uint32_t* out) {
   // picture rather than stale memory.
   if (in != out) std::memcpy(out, in, bytes);
   const FrameClock::Tick tick = clock_.Next(time);
-  call_.Part = tick.part;
-  call_.Total = FrameClock::kTotal;
-  dstDesc_.Pixels = reinterpret_cast<uint8_t*>(out);
+  clip_.SetTotal(FrameClock::kTotal);
+  destinationSlot_.SetPixels(reinterpret_cast<uint8_t*>(out));
   try {
-    engine_->Filter(kSelectorExecute, &callPtr_);
+    clip_.Execute(tick.part);
   } catch (const std::exception& e) {
     // Nothing may escape into the host; the output keeps the input picture.
     Report(std::string("frame not processed: ") + e.what());

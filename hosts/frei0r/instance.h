@@ -12,6 +12,7 @@
 #include "frame_clock.h"
 #include "host/call_record.h"
 #include "host/specs.h"
+#include "hostkit/clip_call.h"
 #include "params.h"
 
 namespace tarvo {
@@ -45,14 +46,18 @@ class Instance {
   void LoadRecord(const std::string& path);
   void FollowScene(const std::string& name);
   void Report(const std::string& message);
-  TSpecs& Specs() { return *reinterpret_cast<TSpecs*>(*specs_); }
+  // The clip's record; only while clip_.HasRecord().
+  TSpecs& Specs() { return *clip_.MutableRecord(); }
+  static int32_t CallEngine(void* self, int16_t selector, CallRecordHandle record);
   void PassThrough(const uint32_t* in, uint32_t* out);
 
   std::mutex mutex_;
   const int32_t width_, height_;
   std::unique_ptr<Engine> engine_;
-  Handle specs_ = nullptr;    // the clip's 256-byte record
-  Handle private_ = nullptr;  // private data: first 14 bytes unique per instance
+  // The clip's call: its 256-byte record, private data whose first 14 bytes
+  // are unique per instance, and the frames.
+  hostkit::ClipCall clip_;
+  hostkit::FrameSlot sourceSlot_, destinationSlot_;
   FrameClock clock_;
 
   // Parameters as the host last set them; a set with the same value again
@@ -68,11 +73,6 @@ class Instance {
   std::vector<uint32_t> source_, cached_;
   uint64_t cachedGeneration_ = 0;
   bool haveCache_ = false;
-  TPixBuffer srcDesc_{}, dstDesc_{};
-  TPixBuffer* srcPtr_ = &srcDesc_;
-  TPixBuffer* dstPtr_ = &dstDesc_;
-  TFilterCallRecord call_{};
-  TFilterCallRecord* callPtr_ = &call_;
   int renders_ = 0;
 };
 
