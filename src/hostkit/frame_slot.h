@@ -16,9 +16,13 @@ class FrameSlot {
   FrameSlot(uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes = 0) {
     Describe(pixels, width, height, rowBytes);
   }
-  // The handle points into the object, so a slot stays where it was made.
-  FrameSlot(const FrameSlot&) = delete;
-  FrameSlot& operator=(const FrameSlot&) = delete;
+  // The handle points into the object: a copy describes the same pixels
+  // through a handle of its own.
+  FrameSlot(const FrameSlot& other) : desc_(other.desc_) {}
+  FrameSlot& operator=(const FrameSlot& other) {
+    desc_ = other.desc_;
+    return *this;
+  }
 
   void Describe(uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes = 0) {
     desc_ = TPixBuffer{};
