@@ -7,6 +7,7 @@
 
 #include "host/pipeline.h"
 #include "host/specs.h"
+#include "hostkit/frame_slot.h"
 
 namespace tarvo::bench {
 
@@ -101,16 +102,11 @@ class Renderer {
     call_.total = 1 << 30;
   }
   void Render(uint8_t* source, uint8_t* destination, int width, int height) {
-    TPixBuffer s{}, d{};
-    s.Bounds = d.Bounds = TRect{0, 0, width, height};
-    s.RowBytes = d.RowBytes = width * 4;
-    s.Pixels = source;
-    d.Pixels = destination;
-    TPixBuffer* sp = &s;
-    TPixBuffer* dp = &d;
+    source_.Describe(source, width, height);
+    destination_.Describe(destination, width, height);
     call_.changed = part_ == 0;
     call_.part = part_++;
-    pipe_.Render(&sp, &dp, &specsPtr_, false, call_);
+    pipe_.Render(source_.handle(), destination_.handle(), &specsPtr_, false, call_);
   }
   const Pipeline& pipeline() const { return pipe_; }
 
@@ -120,6 +116,7 @@ class Renderer {
   Notifier notifier_;
   Pipeline pipe_;
   CallState call_;
+  hostkit::FrameSlot source_, destination_;
   int32_t part_ = 0;
 };
 
