@@ -26,7 +26,8 @@ Instance::Instance(unsigned width, unsigned height)
   engine_ = MakePlatformEngine();
   engine_->Startup();
   // The configured default record (processing mode, clip levels), so that
-  // the parameters start from what a new clip would get.
+  // the parameters start from what a new clip would get. Should anything
+  // below throw, clip_ releases the handles as the constructor unwinds.
   clip_.SetRecord(engine_->DefaultSpecs());
   uint8_t privateData[64] = {};
   const uint64_t serial = g_nextSerial.fetch_add(1);
@@ -58,12 +59,17 @@ int32_t Instance::CallEngine(void* self, int16_t selector, CallRecordHandle reco
   return static_cast<Instance*>(self)->engine_->Filter(selector, record);
 }
 
-void Instance::Report(const std::string& message) {
+void Instance::Report(const std::string& message) noexcept {
   // Each distinct message once per instance: hosts set parameters every frame.
-  const std::string line = message + "\n";
-  if (reported_.find(line) != std::string::npos) return;
-  reported_ += line;
-  std::fprintf(stderr, "tarvo: %s", line.c_str());
+  try {
+    const std::string line = message + "\n";
+    if (reported_.find(line) != std::string::npos) return;
+    reported_ += line;
+    std::fprintf(stderr, "tarvo: %s", line.c_str());
+  } catch (...) {
+    // No memory to remember it by: said now, perhaps again later.
+    std::fprintf(stderr, "tarvo: %s\n", message.c_str());
+  }
 }
 
 TSpecs Instance::Record() {
@@ -109,7 +115,26 @@ void Instance::SetParam(const void* param, int index) {
   const auto& params = Params();
   if (!param || index < 0 || index >= static_cast<int>(params.size()) || !clip_.HasRecord()) return;
   std::lock_guard lock(mutex_);
-  const Param& p = params[index];
+  // A change that fails half way (out of memory) is undone: the parameter
+  // and the record stay as they were.
+  TSpecs savedSpecs;
+  std::memcpy(&savedSpecs, &Specs(), kSpecsSize);
+  std::string savedRecordPath = recordPath_, savedSceneName = sceneName_;
+  const double savedLastSet = lastSet_[static_cast<size_t>(index)];
+  const uint64_t savedGeneration = generation_;
+  try {
+    SetParamLocked(params[static_cast<size_t>(index)], param, index);
+  } catch (...) {
+    std::memcpy(&Specs(), &savedSpecs, kSpecsSize);
+    recordPath_.swap(savedRecordPath);
+    sceneName_.swap(savedSceneName);
+    lastSet_[static_cast<size_t>(index)] = savedLastSet;
+    generation_ = savedGeneration;
+    Report("parameter " + params[static_cast<size_t>(index)].name + " could not be set (out of memory); unchanged");
+  }
+}
+
+void Instance::SetParamLocked(const Param& p, const void* param, int index) {
   if (p.type == ParamType::String) {
     const char* text = *static_cast<const char* const*>(param);
     const std::string value = text ? text : "";
@@ -157,6 +182,22 @@ void Instance::PassThrough(const uint32_t* in, uint32_t* out) {
 void Instance::Update(double time, const uint32_t* in, uint32_t* out) {
   if (!in || !out || source_.empty()) return;
   std::lock_guard lock(mutex_);
+  bool sourceHoldsInput = false;
+  try {
+    UpdateLocked(time, in, out, sourceHoldsInput);
+  } catch (...) {
+    // A frame that cannot be processed goes out as it came in. When the host
+    // renders in place, the copy taken before rendering is the input (unless
+    // a test pattern was drawn into it, which is then what goes out).
+    const size_t bytes = source_.size() * sizeof(uint32_t);
+    if (in != out) std::memcpy(out, in, bytes);
+    else if (sourceHoldsInput) std::memcpy(out, source_.data(), bytes);
+    haveCache_ = false;
+    Report("a frame could not be processed (out of memory); passed through unchanged");
+  }
+}
+
+void Instance::UpdateLocked(double time, const uint32_t* in, uint32_t* out, bool& sourceHoldsInput) {
   if (width_ > kMaxFrameWidth || !clip_.HasRecord() || !clip_.PrivateData()) {
     if (width_ > kMaxFrameWidth)
       Report("frames wider than " + std::to_string(kMaxFrameWidth) + " pixels (" + std::to_string(width_) +
@@ -177,18 +218,16 @@ void Instance::Update(double time, const uint32_t* in, uint32_t* out) {
   // The engine may draw test patterns into its source, and the host's input
   // may be its output buffer: work on a copy.
   std::memcpy(source_.data(), in, bytes);
+  sourceHoldsInput = true;
   // Should the engine skip the frame (out of memory), the host still gets the
   // picture rather than stale memory.
   if (in != out) std::memcpy(out, in, bytes);
   const FrameClock::Tick tick = clock_.Next(time);
   clip_.SetTotal(FrameClock::kTotal);
   destinationSlot_.SetPixels(reinterpret_cast<uint8_t*>(out));
-  try {
-    clip_.Execute(tick.part);
-  } catch (const std::exception& e) {
-    // Nothing may escape into the host; the output keeps the input picture.
-    Report(std::string("frame not processed: ") + e.what());
-  }
+  // Should the engine throw, Update passes the input through: the engine
+  // may have written part of the output already.
+  clip_.Execute(tick.part);
   ++renders_;
   if (Specs().UseMaster == 1 && engine_->SceneIndex() < 0)
     Report("scene \"" + Cp1252ToUtf8(SceneNameOf(Specs())) + "\" is not in the scene file " +
