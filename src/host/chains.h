@@ -28,8 +28,8 @@ struct ChainContext {
 int RunLuminanceChain(const ChainContext& c);
 // The same on U and V; or both filled with 0. Same result as above.
 int RunColourChain(const ChainContext& c);
-// The noise-mask or sharpen-mask view of the dialog: each plane shows its own
-// mask, or is filled with its neutral value.
+// The noise-mask or sharpen-mask view of the dialog (mask_views.cpp): each
+// plane shows its own mask, or is filled with its neutral value.
 void RunMaskView(const ChainContext& c);
 
 }  // namespace tarvo

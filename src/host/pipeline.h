@@ -2,8 +2,8 @@
 // conversion, luminance and colour chains, display views, output conversion
 // and the history saves. The pieces live in their own units: the frame plan
 // (frame_plan), plane sizing (plane_reserve), the run history (run_history),
-// the chains and mask views (chains), the second thread (worker_thread) and
-// the destination's rollback (fourth_byte_rollback).
+// the chains (chains), the mask views (mask_views), the second thread
+// (worker_thread) and the destination's rollback (fourth_byte_rollback).
 #pragma once
 
 #include <cstdint>
