@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "options/options.h"
 #include "platform/icu_collation.h"
 #include "platform/os_registry_file.h"
-#include "scenes/options.h"
 #include "scenes/scene_list.h"
 #include "util/atomic_file.h"
 

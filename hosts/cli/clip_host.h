@@ -7,11 +7,11 @@
 #include <string>
 
 #include "frame.h"
-#include "host/call_record.h"
-#include "host/specs.h"
 #include "hostkit/clip_call.h"
-#include "planes/pix_buffer.h"
 #include "platform/host_services.h"
+#include "types/call_record.h"
+#include "types/pix_buffer.h"
+#include "types/specs.h"
 
 namespace tarvo::cli {
 

@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "host/specs.h"
+#include "types/specs.h"
 
 namespace tarvo::cli {
 

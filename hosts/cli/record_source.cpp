@@ -2,9 +2,10 @@
 
 #include <filesystem>
 
-#include "host/specs_fields.h"
 #include "scene_access.h"
 #include "text_encoding.h"
+#include "types/specs_fields.h"
+#include "util/specs_file.h"
 
 namespace tarvo::cli {
 

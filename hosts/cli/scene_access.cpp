@@ -3,16 +3,11 @@
 #include <cstdio>
 #include <cstring>
 
-#if __has_include("scenes/scene_list.h") && __has_include("platform/os_registry_file.h")
-#define TARVO_CLI_HAS_SCENES 1
+#include "options/options.h"
 #include "platform/icu_collation.h"
 #include "platform/os_registry_file.h"
 #include "scenes/cp1252.h"
-#include "scenes/options.h"
 #include "scenes/scene_list.h"
-#else
-#define TARVO_CLI_HAS_SCENES 0
-#endif
 
 namespace tarvo::cli {
 
@@ -21,10 +16,6 @@ void ApplyScene(TSpecs& record, const TSpecs& scene) {
   std::memcpy(&record, &scene, sizeof record);
   record.FramePos = framePos;
 }
-
-#if TARVO_CLI_HAS_SCENES
-
-bool ScenesAvailable() { return true; }
 
 void RecordInstallPath(const std::string& pluginFile) {
   if (pluginFile.empty()) return;
@@ -133,16 +124,5 @@ std::unique_ptr<SceneAccess> SceneAccess::Open(const std::string& pluginFile, st
   if (!a->Init(pluginFile, error)) return nullptr;
   return a;
 }
-
-#else
-
-bool ScenesAvailable() { return false; }
-void RecordInstallPath(const std::string&) {}
-std::unique_ptr<SceneAccess> SceneAccess::Open(const std::string&, std::string* error) {
-  if (error) *error = "scenes are not available in this build";
-  return nullptr;
-}
-
-#endif
 
 }  // namespace tarvo::cli

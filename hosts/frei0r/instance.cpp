@@ -5,9 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/engine.h"
-#include "platform/os_process_engine.h"
+#include "host/process_engine.h"
+#include "platform/host_services.h"
 #include "scenes/cp1252.h"
+#include "util/specs_file.h"
 
 namespace tarvo::frei0r {
 namespace {
@@ -95,14 +96,16 @@ void Instance::FollowScene(const std::string& name) {
     s.UseMaster = 0;
     return;
   }
-  // Scene names are stored as Windows-1252 in the record, at most 31 bytes.
+  // Scene names are stored as Windows-1252 in the record, at most
+  // kSceneNameMax bytes.
   std::string stored, error;
   if (!Utf8ToCp1252(name, stored, &error)) {
     Report("scene name \"" + name + "\" cannot be stored: " + error + "; not followed");
     return;
   }
-  if (stored.size() > 31) {
-    Report("scene name \"" + name + "\" is longer than 31 characters; not followed");
+  if (stored.size() > kSceneNameMax) {
+    Report("scene name \"" + name + "\" is longer than " + std::to_string(kSceneNameMax) +
+           " characters; not followed");
     return;
   }
   // The engine copies the named scene over the record on every call while

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "frame_clock.h"
-#include "host/call_record.h"
-#include "host/specs.h"
 #include "hostkit/clip_call.h"
+#include "types/call_record.h"
+#include "types/specs.h"
 #include "params.h"
 
 namespace tarvo {

@@ -7,7 +7,7 @@
 #include "host/frame_plan.h"
 #include "host/plane_reserve.h"
 #include "host/run_history.h"
-#include "host/specs.h"
+#include "types/specs.h"
 
 namespace tarvo {
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/specs_handle.h"
 #include "scenes/cp1252.h"
 
 namespace tarvo {

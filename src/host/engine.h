@@ -10,16 +10,16 @@
 #include <memory>
 #include <string>
 
-#include "host/call_record.h"
 #include "host/call_state.h"
 #include "host/notify.h"
 #include "host/pipeline.h"
-#include "host/specs.h"
+#include "options/option_store.h"
+#include "options/options.h"
 #include "platform/host_services.h"
 #include "scenes/collator.h"
-#include "scenes/option_store.h"
-#include "scenes/options.h"
 #include "scenes/scene_list.h"
+#include "types/call_record.h"
+#include "types/specs.h"
 
 namespace tarvo {
 
@@ -103,10 +103,5 @@ class Engine {
   bool started_ = false;
   SetupHandler setup_;
 };
-
-// The engine the plug-in library's xFilter drives: options in the file of
-// DefaultRegistryPath(), ICU ordering of scene names, the in-process host.
-// Made on first use; freed when the library is unloaded.
-Engine& ProcessEngine();
 
 }  // namespace tarvo

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "planes/pix_buffer.h"
+#include "types/pix_buffer.h"
 
 namespace tarvo {
 

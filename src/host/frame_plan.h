@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "host/call_state.h"
-#include "host/specs.h"
+#include "types/specs.h"
 
 namespace tarvo {
 

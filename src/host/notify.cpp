@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "host/specs.h"
+#include "types/specs.h"
 
 namespace tarvo {
 

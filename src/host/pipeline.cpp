@@ -166,7 +166,7 @@ bool Pipeline::PrepareFrame(const FramePlan& plan, TPixBuffer& s, const TPixBuff
     reserver_.ClearAllocated();
     ReservePlanes(plan);
     rollback_.Prepare(d, plan.stages, reserver_.Allocated());
-    if (specs.TestSignal > 1) DrawTestSignal(s, specs, !call.inSetup);
+    if (specs.TestSignal > 1) DrawTestSignal(s, {specs.TestSignal, specs.Vblack, specs.Vwhite, specs.Vmin}, !call.inSetup);
   } catch (const std::bad_alloc&) {
     OnOutOfMemory();
     return false;

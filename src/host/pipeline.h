@@ -16,10 +16,10 @@
 #include "host/notify.h"
 #include "host/plane_reserve.h"
 #include "host/run_history.h"
-#include "host/specs.h"
 #include "planes/channel.h"
 #include "planes/inout.h"
 #include "platform/host_services.h"
+#include "types/specs.h"
 
 namespace tarvo {
 

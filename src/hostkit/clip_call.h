@@ -12,11 +12,11 @@
 #include <cstdint>
 #include <optional>
 
-#include "host/call_record.h"
-#include "host/specs.h"
 #include "hostkit/frame_slot.h"
-#include "planes/pix_buffer.h"
 #include "platform/host_services.h"
+#include "types/call_record.h"
+#include "types/pix_buffer.h"
+#include "types/specs.h"
 
 namespace tarvo::hostkit {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "planes/pix_buffer.h"
+#include "types/pix_buffer.h"
 
 namespace tarvo::hostkit {
 

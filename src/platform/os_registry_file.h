@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "scenes/option_store.h"
+#include "options/option_store.h"
 
 namespace tarvo {
 

@@ -5,7 +5,7 @@
 #include <ostream>
 
 #include "scenes/cp1252.h"
-#include "scenes/options.h"
+#include "options/options.h"
 #include "util/atomic_file.h"
 #include "util/file_read.h"
 
@@ -44,7 +44,8 @@ bool TSceneList::CheckName(const std::string& name, std::string* stored, std::st
   if (IsBlank(name)) return fail("A scene needs a name that is not empty or blank.");
   std::string bytes, why;
   if (!Utf8ToCp1252(name, bytes, &why)) return fail("The scene name \"" + name + "\" cannot be used: " + why + ".");
-  if (bytes.size() > 31) return fail("The scene name \"" + name + "\" is longer than 31 characters.");
+  if (bytes.size() > kSceneNameMax)
+    return fail("The scene name \"" + name + "\" is longer than " + std::to_string(kSceneNameMax) + " characters.");
   if (collator_.Compare(name, kNoSceneName) <= 0)
     return fail("The scene name \"" + name + "\" would be listed before \"<none>\"; start it with a letter or digit.");
   if (stored) *stored = bytes;

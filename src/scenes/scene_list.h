@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "host/specs.h"
 #include "scenes/collator.h"
+#include "types/specs.h"
 #include "util/file_read.h"
 
 namespace tarvo {
@@ -44,8 +44,8 @@ class TSceneList {
   // Position of the entry whose name compares equal to `name`, or -1.
   int IndexOf(const std::string& name) const;
 
-  // Whether `name` may enter the list: not empty or blank, at most 31
-  // characters, every character storable in Windows-1252, and ordered after
+  // Whether `name` may enter the list: not empty or blank, at most
+  // kSceneNameMax characters, every character storable in Windows-1252, and ordered after
   // "<none>". On success `stored` (optional) receives the record's bytes.
   bool CheckName(const std::string& name, std::string* stored, std::string* error) const;
 

@@ -15,9 +15,10 @@
 
 #include "cli_test_support.h"
 #include "clip_host.h"
-#include "host/specs_fields.h"
 #include "plugin_loader.h"
 #include "project_file.h"
+#include "types/specs_fields.h"
+#include "util/specs_file.h"
 
 namespace tarvo::cli::test {
 namespace {

@@ -20,6 +20,7 @@ extern "C" {
 
 #include "instance.h"
 #include "reference.h"
+#include "util/specs_file.h"
 
 // Allocation with one planned failure: the allocation numbered by
 // FailAllocation (0 = the next one) throws std::bad_alloc, once.

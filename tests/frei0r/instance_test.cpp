@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "reference.h"
+#include "util/specs_file.h"
 
 namespace tarvo::frei0r {
 namespace {

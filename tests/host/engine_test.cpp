@@ -13,7 +13,7 @@
 #include "host/engine.h"
 #include "platform/icu_collation.h"
 #include "platform/os_registry_file.h"
-#include "scenes/options.h"
+#include "options/options.h"
 #include "support/call_records.h"
 #include "support/test_support.h"
 #include "support/temp_dir.h"

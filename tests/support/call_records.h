@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "host/call_record.h"
-#include "host/specs.h"
 #include "hostkit/clip_call.h"
 #include "platform/host_services.h"
+#include "types/call_record.h"
+#include "types/specs.h"
 
 namespace tarvo::test {
 

@@ -10,7 +10,7 @@
 
 #include "hostkit/frame_slot.h"
 #include "planes/channel.h"
-#include "planes/pix_buffer.h"
+#include "types/pix_buffer.h"
 
 namespace tarvo::test {
 

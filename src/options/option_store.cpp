@@ -1,4 +1,4 @@
-#include "scenes/option_store.h"
+#include "options/option_store.h"
 
 namespace tarvo {
 

@@ -1,4 +1,4 @@
-#include "scenes/options.h"
+#include "options/options.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -13,7 +13,6 @@ const char kKeyOptions[] = "\\Software\\Morlund\\Tarvo\\Options";
 const char kKeyPreview[] = "\\Software\\Morlund\\Tarvo\\Preview";
 const char kKeyAppPath[] = "\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Fl-tarvo.prm";
 
-const char kNoSceneName[] = "<none>";
 const char kSceneFileName[] = "SCENES.KVS";
 const char kHelpFileName[] = "FL-TARVO.HTML";
 

@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "host/specs.h"
-#include "scenes/option_store.h"
+#include "options/option_store.h"
+#include "types/specs.h"
 
 namespace tarvo {
 
@@ -21,7 +21,6 @@ extern const char kKeyPreview[];     // "\Software\Morlund\Tarvo\Preview"
 // Where the install step records the plug-in's folder (value "Path").
 extern const char kKeyAppPath[];  // "\Software\Microsoft\Windows\CurrentVersion\App Paths\Fl-tarvo.prm"
 
-extern const char kNoSceneName[];     // "<none>"
 extern const char kSceneFileName[];   // "SCENES.KVS"
 extern const char kHelpFileName[];    // "FL-TARVO.HTML"
 

@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include "options/options.h"
 #include "platform/os_registry_file.h"
-#include "scenes/options.h"
 #include "support/temp_dir.h"
 
 namespace tarvo {
