@@ -22,6 +22,7 @@
 #include "types/call_record.h"
 #include "types/specs.h"
 #include "ui/setup_api.h"
+#include "lsan_suppressions.h"
 
 namespace {
 
