@@ -317,6 +317,23 @@ TEST_F(KivButtonTest, TheSecondPressOfADoubleClickCountsAsOnePress) {
   EXPECT_FALSE(button_->Down());
 }
 
+TEST_F(KivButtonTest, ASecondPressFollowedByItsDoubleClickEventCountsOnce) {
+  // Some platforms deliver the second press and then the double-click event.
+  Mode(true, true, true);
+  auto send = [this](QEvent::Type type, Qt::MouseButtons held) {
+    QMouseEvent e(type, QPointF(5, 5), button_->mapToGlobal(QPointF(5, 5)), Qt::LeftButton, held, Qt::NoModifier);
+    QApplication::sendEvent(button_, &e);
+  };
+  send(QEvent::MouseButtonPress, Qt::LeftButton);
+  send(QEvent::MouseButtonRelease, Qt::NoButton);
+  send(QEvent::MouseButtonPress, Qt::LeftButton);
+  send(QEvent::MouseButtonDblClick, Qt::LeftButton);
+  send(QEvent::MouseButtonRelease, Qt::NoButton);
+  EXPECT_EQ(clicks_, 2);
+  EXPECT_EQ(mouseDowns_, 2);
+  EXPECT_FALSE(button_->Down());
+}
+
 TEST_F(KivButtonTest, SetDownRepaintsOnlyForANewValueAndNeverClicks) {
   PaintCounter counter;
   button_->installEventFilter(&counter);

@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 
 #include <QApplication>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -42,6 +43,11 @@ int32_t RunSetup(SetupCall& call) {
   QApplication* app = EnsureApplication(&why);
   if (!app) {
     Report(&call, "Setup cannot be shown: " + why + ".");
+    return kSetupCancel;
+  }
+  // Widgets live on the application's thread only.
+  if (QThread::currentThread() != app->thread()) {
+    Report(&call, "Setup cannot be shown: it was called on another thread than the one the Qt application runs on.");
     return kSetupCancel;
   }
   // Modal against the host's window when the host runs its own application.
