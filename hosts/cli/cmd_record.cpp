@@ -79,6 +79,11 @@ int CmdRecord(const std::vector<std::string>& args) {
       Complain(error);
       return kExitError;
     }
+    if (IsNewerSpecsVersion(s.Version))
+      std::fprintf(stderr,
+                   "tarvo: '%s' is of record format %d, newer than this version knows (%d); its fields are shown "
+                   "where this version has them\n",
+                   file.c_str(), s.Version, kSpecsVersion);
     PrintRecord(s, json);
     return kExitOk;
   }
@@ -92,6 +97,11 @@ int CmdRecord(const std::vector<std::string>& args) {
   if (exists) {
     if (!ReadSpecsFile(file, s, &error)) {
       Complain(error);
+      return kExitError;
+    }
+    if (IsNewerSpecsVersion(s.Version)) {
+      Complain("'" + file + "' is of record format " + std::to_string(s.Version) + ", newer than this version knows (" +
+               std::to_string(kSpecsVersion) + "); it is left unchanged");
       return kExitError;
     }
   } else {

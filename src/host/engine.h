@@ -81,6 +81,8 @@ class Engine {
   // cannot be grown.
   bool EnsureFullRecord(Handle h);
   int32_t ResolveScene(const std::string& utf8Name);
+  // The engine's own 256-byte copy of a record it must not write.
+  Handle CopyOfRecord(Handle h);
 
   HostServices& host_;
   std::unique_ptr<OptionStore> store_;
@@ -94,7 +96,8 @@ class Engine {
   TSpecs previous_{};
   CallState call_;
   CallRecordHandle record_ = nullptr;
-  Handle specs_ = nullptr;
+  Handle specs_ = nullptr;  // the record prepared and rendered: the host's, or copy_
+  Handle copy_ = nullptr;
   int32_t sceneIndex_ = 0;
   bool scenesDirty_ = false;
   bool started_ = false;

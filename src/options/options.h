@@ -51,13 +51,14 @@ struct OptionsEnvironment {
 
 // The start-up read, in its fixed order (a default may be a value read just
 // before). Missing and mistyped values are replaced by their defaults and
-// written back. Puts ProcMode, Vmin, Vmax, Vblank, Vblack and Vwhite into
+// written back; a complete set of values is not written at all. Puts ProcMode, Vmin, Vmax, Vblank, Vblack and Vwhite into
 // `defaults` (the built-in default record) and returns the rest.
 Options ReadStartupOptions(OptionStore& store, TSpecs& defaults, const OptionsEnvironment& env = {});
 
 // Records the folder of `pluginFile` (with its trailing "/") as the install
 // path the default scene file location is built from. Hosts and the install
-// step call it.
+// step call it; the store is written only when the folder differs from the
+// one stored.
 bool SetInstallPath(OptionStore& store, const std::string& pluginFile);
 
 // A stored path is taken when it starts with "/" or compares (ordinally)

@@ -12,6 +12,10 @@ namespace tarvo {
 constexpr int16_t kSpecsVersion = 72;
 constexpr int32_t kSpecsSize = 256;
 
+// A record of a format newer than this version knows: its fields are used
+// where this version has them, but it is never written back.
+constexpr bool IsNewerSpecsVersion(int16_t version) { return version > kSpecsVersion; }
+
 #pragma pack(push, 1)
 struct TSpecs {
   int16_t Version;         // 72 current; 69..71 older; 0 never filled

@@ -5,18 +5,23 @@
 #include <vector>
 
 #include "util/atomic_file.h"
+#include "util/file_read.h"
 
 namespace tarvo {
 
 bool ReadSpecsFile(const std::string& path, TSpecs& out, std::string* error) {
+  // The size is checked before anything is read: whatever lies at the path
+  // (a directory, a pipe, a file of gigabytes) costs no more than 256 bytes.
   std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(path, bytes, error)) return false;
-  if (bytes.size() != static_cast<size_t>(kSpecsSize)) {
+  uint64_t size = 0;
+  const ReadStatus status = ReadStoredFile(path, kSpecsSize, bytes, error, &size);
+  if (status == ReadStatus::TooLarge || (status == ReadStatus::Ok && size != static_cast<uint64_t>(kSpecsSize))) {
     if (error)
-      *error = "'" + path + "' is not a parameter record: it holds " + std::to_string(bytes.size()) +
+      *error = "'" + path + "' is not a parameter record: it holds " + std::to_string(size) +
                " bytes, a record is exactly 256";
     return false;
   }
+  if (status != ReadStatus::Ok) return false;
   std::memcpy(&out, bytes.data(), kSpecsSize);
   return true;
 }

@@ -94,6 +94,11 @@ void EditThen(const char* button) {
     EXPECT_EQ(d.objectName(), "TSetup");
     EXPECT_TRUE(d.isVisible());
     EXPECT_TRUE(d.isModal());
+    // The dialog gets the scene list bound to the configured scene file.
+    ASSERT_NE(call.scenes, nullptr);
+    EXPECT_FALSE(call.scenes->FileName().empty());
+    ASSERT_NE(call.sceneIndex, nullptr);
+    ASSERT_NE(call.scenesDirty, nullptr);
     call.specs->Gain = 77;
     call.specs->SharpMask = 3;
     *call.changed = true;

@@ -1,9 +1,13 @@
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 
 #include <gtest/gtest.h>
 
+#include "support/temp_dir.h"
 #include "util/atomic_file.h"
 #include "util/specs_file.h"
 
@@ -32,6 +36,34 @@ TEST(Specs, RecordFilesOfTheWrongSizeAreRefusedWithoutTouchingTheRecord) {
   EXPECT_FALSE(WriteSpecsFile("/nonexistent-dir/x.rec", s, &err));
   unlink(path.c_str());
   rmdir(dir);
+}
+
+TEST(Specs, RecordPathsThatAreNotFilesOrTooLargeAreRefusedBeforeReading) {
+  ::alarm(20);  // a read that blocks on the pipe ends the test
+  test::TempDir dir;
+  const TSpecs original = BuiltInDefaultSpecs();
+  auto refused = [&](const std::string& path, const std::string& reason) {
+    TSpecs untouched = original;
+    std::string err;
+    EXPECT_FALSE(ReadSpecsFile(path, untouched, &err)) << path;
+    EXPECT_NE(err.find("'" + path + "'"), std::string::npos) << err;
+    EXPECT_NE(err.find(reason), std::string::npos) << err;
+    EXPECT_EQ(std::memcmp(&untouched, &original, sizeof original), 0);
+  };
+  refused(dir.path(), "directory");
+  ASSERT_EQ(::mkfifo((dir / "pipe.rec").c_str(), 0600), 0);
+  refused(dir / "pipe.rec", "named pipe");
+  // 20 GB of nothing: refused by its size, not read.
+  const std::string huge = dir / "huge.rec";
+  const int fd = ::open(huge.c_str(), O_WRONLY | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  if (::ftruncate(fd, off_t{20} << 30) == 0) refused(huge, "it holds 21474836480 bytes, a record is exactly 256");
+  ::close(fd);
+  // One byte too many.
+  const std::string bytes(257, '\0');
+  test::WriteText(dir / "long.rec", bytes);
+  refused(dir / "long.rec", "it holds 257 bytes");
+  ::alarm(0);
 }
 
 }  // namespace

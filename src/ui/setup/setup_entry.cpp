@@ -78,7 +78,7 @@ bool Usable(const SetupCall* call, std::string* why) {
     return false;
   }
   if (!call->specs || !call->previous || !call->defaults || !call->call || !call->host || !call->store ||
-      !call->options || !call->changed) {
+      !call->options || !call->changed || !call->scenes || !call->sceneIndex || !call->scenesDirty) {
     *why = "the setup call is incomplete";
     return false;
   }
