@@ -109,9 +109,21 @@ Engine::SetupHandler MakeUiSetupHandler(std::string pluginFolder) {
     call.store = &engine.Store();
     call.options = &engine.GetOptions();
     call.changed = &engine.Call().changed;
+    // The dialog lists the scenes at once, so the list is bound to its file now.
+    engine.BindScenes();
+    call.scenes = &engine.Scenes();
+    // The dialog works on copies of the scene state, which go back to the
+    // engine when it closes.
+    int32_t sceneIndex = engine.SceneIndex();
+    bool scenesDirty = engine.ScenesDirty();
+    call.sceneIndex = &sceneIndex;
+    call.scenesDirty = &scenesDirty;
     call.notice = NoticeToEngine;
     call.noticeContext = &engine;
-    return gEntry(&call) == kSetupOk ? kSetupOk : kSetupCancel;
+    const int32_t result = gEntry(&call);
+    engine.SetSceneIndex(sceneIndex);
+    engine.SetScenesDirty(scenesDirty);
+    return result == kSetupOk ? kSetupOk : kSetupCancel;
   };
 }
 

@@ -16,6 +16,7 @@
 #include "options/option_store.h"
 #include "options/options.h"
 #include "platform/host_services.h"
+#include "scenes/scene_list.h"
 #include "types/call_record.h"
 #include "types/specs.h"
 
@@ -39,6 +40,9 @@ struct SetupCall {
   OptionStore* store = nullptr;           // the installation-wide options store
   Options* options = nullptr;             // the options read at start-up (help file, OpMode...)
   bool* changed = nullptr;                // the engine's changed flag; editors set it
+  TSceneList* scenes = nullptr;           // the scene list, bound to the scene file
+  int32_t* sceneIndex = nullptr;          // the clip's scene index: 0 none, -1 master missing, >= 1 position
+  bool* scenesDirty = nullptr;            // the scene list must be written back when the dialog closes
 
   SetupNoticeFn notice = nullptr;         // may be null: then the library writes to standard error
   void* noticeContext = nullptr;

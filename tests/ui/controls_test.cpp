@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "ui/controls/button_images.h"
+#include "ui/controls/dialog_keys.h"
 #include "ui/controls/kiv_bar.h"
 #include "ui/controls/kiv_button.h"
 #include "ui_test_app.h"
@@ -317,6 +318,23 @@ TEST_F(KivButtonTest, TheSecondPressOfADoubleClickCountsAsOnePress) {
   EXPECT_FALSE(button_->Down());
 }
 
+TEST_F(KivButtonTest, ASecondPressFollowedByItsDoubleClickEventCountsOnce) {
+  // Some platforms deliver the second press and then the double-click event.
+  Mode(true, true, true);
+  auto send = [this](QEvent::Type type, Qt::MouseButtons held) {
+    QMouseEvent e(type, QPointF(5, 5), button_->mapToGlobal(QPointF(5, 5)), Qt::LeftButton, held, Qt::NoModifier);
+    QApplication::sendEvent(button_, &e);
+  };
+  send(QEvent::MouseButtonPress, Qt::LeftButton);
+  send(QEvent::MouseButtonRelease, Qt::NoButton);
+  send(QEvent::MouseButtonPress, Qt::LeftButton);
+  send(QEvent::MouseButtonDblClick, Qt::LeftButton);
+  send(QEvent::MouseButtonRelease, Qt::NoButton);
+  EXPECT_EQ(clicks_, 2);
+  EXPECT_EQ(mouseDowns_, 2);
+  EXPECT_FALSE(button_->Down());
+}
+
 TEST_F(KivButtonTest, SetDownRepaintsOnlyForANewValueAndNeverClicks) {
   PaintCounter counter;
   button_->installEventFilter(&counter);
@@ -404,6 +422,48 @@ TEST(ButtonImages, ArrowsTurnGreenWhenPressed) {
   }
   // The two arrows point different ways.
   EXPECT_NE(DrawArrowButton(Arrow::First).up.toImage(), DrawArrowButton(Arrow::Last).up.toImage());
+}
+
+TEST(DialogKeys, EachKeyHasItsModeSizeAndIndicator) {
+  test::TestApp();
+  QWidget parent;
+  struct Expect {
+    const char* name;
+    bool lock, allowAllUp, displayAlt;
+    QSize size;
+    Indicator indicator;
+  };
+  const Expect keys[] = {
+      {"BBButton0", true, true, true, kKeySize, Indicator::Red},
+      {"GBButton2", true, true, true, kKeySize, Indicator::Red},
+      {"CBButton1", true, true, true, kKeySize, Indicator::Red},
+      {"WBButton2", true, true, true, kKeySize, Indicator::Red},
+      {"YOnlyButton", true, true, true, kKeySize, Indicator::Red},
+      {"COnlyButton", true, true, true, kKeySize, Indicator::Red},
+      {"BypassButton", true, true, true, kWideKeySize, Indicator::Red},
+      {"WFButton", true, false, true, kKeySize, Indicator::Green},
+      {"VSButton", true, false, true, kKeySize, Indicator::Green},
+      {"PixButton", true, false, true, kKeySize, Indicator::Green},
+      {"FirstButton", false, true, false, kArrowSize, Indicator::Green},
+      {"LastButton", false, true, false, kArrowSize, Indicator::Green},
+  };
+  for (const Expect& e : keys) {
+    TKivButton* key = MakeDialogKey(e.name, &parent);
+    ASSERT_NE(key, nullptr) << e.name;
+    EXPECT_EQ(key->objectName(), e.name);
+    EXPECT_EQ(key->parent(), &parent);
+    EXPECT_EQ(key->LockMode(), e.lock) << e.name;
+    EXPECT_EQ(key->AllowAllUp(), e.allowAllUp) << e.name;
+    EXPECT_EQ(key->DisplayAlt(), e.displayAlt) << e.name;
+    EXPECT_EQ(key->size(), e.size) << e.name;
+    EXPECT_FALSE(key->Down()) << e.name;
+    // The lit image shows the key's indicator colour, the up image does not.
+    const QImage lit = key->BitmapDown().toImage();
+    EXPECT_GT(ShareNear(lit, lit.rect(), IndicatorColor(e.indicator)), 0.02) << e.name;
+    EXPECT_EQ(ShareNear(key->BitmapUp().toImage(), key->rect(), IndicatorColor(e.indicator)), 0.0) << e.name;
+  }
+  EXPECT_EQ(MakeDialogKey("BBButton3", &parent), nullptr);
+  EXPECT_EQ(MakeDialogKey("OkButton", &parent), nullptr);
 }
 
 TEST(ButtonImages, TheLogoHasItsSizeAndAPicture) {

@@ -14,14 +14,17 @@
 
 #include <clocale>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "support/call_records.h"
 #include "support/temp_dir.h"
 #include "types/call_record.h"
 #include "types/specs.h"
 #include "ui/setup_api.h"
+#include "lsan_suppressions.h"
 
 namespace {
 
@@ -99,6 +102,11 @@ void EditThen(const char* button) {
     EXPECT_EQ(d.objectName(), "TSetup");
     EXPECT_TRUE(d.isVisible());
     EXPECT_TRUE(d.isModal());
+    // The dialog gets the scene list bound to the configured scene file.
+    ASSERT_NE(call.scenes, nullptr);
+    EXPECT_FALSE(call.scenes->FileName().empty());
+    ASSERT_NE(call.sceneIndex, nullptr);
+    ASSERT_NE(call.scenesDirty, nullptr);
     SliderKeys(d, "GainBar", Qt::Key_End);          // 200 at x1
     SliderKeys(d, "SharpMaskBar", Qt::Key_Right, 3);
     EXPECT_TRUE(*call.changed);
@@ -199,6 +207,41 @@ TEST_F(SetupCallTest, TheDialogRunsInTheHostsOwnApplication) {
   if (QApplication::activeWindow() == &hostWindow) {
     EXPECT_EQ(parentSeen, &hostWindow);
   }
+}
+
+TEST_F(SetupCallTest, AnXDisplayThatDoesNotAnswerIsReportedInsteadOfEndingTheHost) {
+  // Qt ends the process when its platform cannot start; the library must
+  // find that out first.
+  if (QCoreApplication::instance()) GTEST_SKIP() << "an application exists already in this process";
+  int n = 90;
+  while (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(n))) ++n;
+  const std::string display = ":" + std::to_string(n);
+  ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+  ::setenv("DISPLAY", display.c_str(), 1);
+  TestClip clip;
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(xFilter_(kSelectorSetup, clip.handle()), kSetupCancel);
+  const std::string err = testing::internal::GetCapturedStderr();
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  ::unsetenv("DISPLAY");
+  EXPECT_NE(err.find("the X display '" + display + "' does not accept a connection"), std::string::npos) << err;
+  EXPECT_EQ(QCoreApplication::instance(), nullptr);
+  EXPECT_EQ(gDialogs, 0);
+}
+
+TEST_F(SetupCallTest, ACallFromAnotherThreadThanTheApplicationsIsRefused) {
+  TestClip clip;
+  EXPECT_EQ(xFilter_(kSelectorSetup, clip.handle()), kSetupCancel);  // makes the application here
+  ASSERT_NE(QCoreApplication::instance(), nullptr);
+  ASSERT_EQ(gDialogs, 1);
+  int32_t result = 0;
+  std::string err;
+  testing::internal::CaptureStderr();
+  std::thread([&] { result = xFilter_(kSelectorSetup, clip.handle()); }).join();
+  err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(result, kSetupCancel);
+  EXPECT_NE(err.find("another thread"), std::string::npos) << err;
+  EXPECT_EQ(gDialogs, 1);
 }
 
 TEST_F(SetupCallTest, TheLibraryRefusesACallFromAnotherBuild) {

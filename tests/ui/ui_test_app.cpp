@@ -1,4 +1,5 @@
 #include "ui_test_app.h"
+#include "lsan_suppressions.h"
 
 #include <QApplication>
 

@@ -4,6 +4,7 @@
 
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTextBrowser>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -61,7 +62,10 @@ bool HelpWindow::ShowContext(const QString& file, int context) {
 }
 
 HelpWindow* ShowHelp(QWidget* owner, const std::string& configuredHelpFile, int context) {
-  HelpWindow* window = owner ? owner->findChild<HelpWindow*>("HelpWindow", Qt::FindDirectChildrenOnly) : nullptr;
+  // One window per owner; without an owner, one for the process.
+  static QPointer<HelpWindow> ownerless;
+  HelpWindow* window =
+      owner ? owner->findChild<HelpWindow*>("HelpWindow", Qt::FindDirectChildrenOnly) : ownerless.data();
   const QString file = ResolveHelpFile(configuredHelpFile);
   if (file.isEmpty()) {
     QMessageBox::warning(owner, "Tarvo",
@@ -69,7 +73,10 @@ HelpWindow* ShowHelp(QWidget* owner, const std::string& configuredHelpFile, int 
                              .arg(QString::fromStdString(configuredHelpFile.empty() ? "FL-TARVO.HTML" : configuredHelpFile)));
     return nullptr;
   }
-  if (!window) window = new HelpWindow(owner);
+  if (!window) {
+    window = new HelpWindow(owner);
+    if (!owner) ownerless = window;
+  }
   if (!window->ShowContext(file, context)) {
     QMessageBox::warning(owner, "Tarvo", QString("The help file %1 cannot be read.").arg(file));
     return nullptr;

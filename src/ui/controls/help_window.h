@@ -36,8 +36,8 @@ class HelpWindow : public QWidget {
 };
 
 // Opens the help at `context` in one help window per `owner` (made on first
-// use, a child window of `owner`); says so in a message box when the help
-// file cannot be found or read.
+// use, a child window of `owner`; one shared window when `owner` is null);
+// says so in a message box when the help file cannot be found or read.
 HelpWindow* ShowHelp(QWidget* owner, const std::string& configuredHelpFile, int context);
 
 }  // namespace tarvo::ui

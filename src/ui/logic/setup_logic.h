@@ -28,8 +28,14 @@
 //     tab about to change / changed       -> PageChanging() / PageChanged(page)
 //     first activation of the dialog      -> Activate()
 //     the 60 ms one-shot timer fired      -> RenderBegin() ... RenderEnd()
-//   and it calls Ok() before closing with OK, Cancel() for Cancel or Esc,
-//   and Close() when the dialog closes either way.
+//   OK and Cancel (and Esc) are clicks too: UserClicked("OkButton") stores
+//   the controls once more (Ok()), UserClicked("CancelButton") restores the
+//   previous specs (Cancel()); each then calls SetupHooks::Click, where the
+//   form ends the modal loop. When the dialog closes either way the form
+//   calls Close(), and after the dialog the setup call returns -1 when
+//   Cancelled() is true, 0 otherwise.
+// * Hints are shown when ShowHints() is true after Activate(); F1 opens the
+//   help at HelpContextOf(focused control).
 // * The dialog's control rules hold inside the logic: a slider set by code
 //   raises no change handler; a radio button or check box set by code to a
 //   new state runs its click handling (a radio button also unchecks the other

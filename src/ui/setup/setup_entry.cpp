@@ -2,6 +2,7 @@
 #include <dlfcn.h>
 
 #include <QApplication>
+#include <QThread>
 #include <QTimer>
 
 #include <cstdio>
@@ -45,6 +46,11 @@ int32_t RunSetup(SetupCall& call) {
     Report(&call, "Setup cannot be shown: " + why + ".");
     return kSetupCancel;
   }
+  // Widgets live on the application's thread only.
+  if (QThread::currentThread() != app->thread()) {
+    Report(&call, "Setup cannot be shown: it was called on another thread than the one the Qt application runs on.");
+    return kSetupCancel;
+  }
   // Modal against the host's window when the host runs its own application.
   QWidget* owner = QApplication::activeModalWidget();
   if (!owner) owner = QApplication::activeWindow();
@@ -77,7 +83,7 @@ bool Usable(const SetupCall* call, std::string* why) {
     return false;
   }
   if (!call->specs || !call->previous || !call->defaults || !call->call || !call->host || !call->store ||
-      !call->options || !call->changed) {
+      !call->options || !call->changed || !call->scenes || !call->sceneIndex || !call->scenesDirty) {
     *why = "the setup call is incomplete";
     return false;
   }
