@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "ui/controls/button_images.h"
+#include "ui/controls/dialog_keys.h"
 #include "ui/controls/help_contexts.h"
 #include "ui/controls/help_window.h"
 #include "ui/controls/kiv_bar.h"
@@ -180,6 +181,9 @@ TSetup::TSetup(SetupCall& call, QWidget* parent) : QDialog(parent), call_(call) 
   ctx.changed = call.changed;
   ctx.options = call.options;
   ctx.store = call.store;
+  ctx.scenes = call.scenes;
+  ctx.sceneIndex = call.sceneIndex;
+  ctx.scenesDirty = call.scenesDirty;
   ctx.decimalSeparator = S(QLocale().decimalPoint());
   logic_ = std::make_unique<SetupLogic>(ctx, static_cast<SetupHooks*>(this));
 
@@ -256,24 +260,21 @@ void TSetup::BuildForm() {
   Register(mgraph, "MGraph");
   Register(BlackImage(mblack, QRect(2, 2, 240, 180)), "MScreen");
 
-  auto key = [&](QWidget* parent, std::string_view name, const QString& label, Indicator ind, QPoint at,
-                  bool allowAllUp, QSize size = kKeySize) {
-    auto* b = new TKivButton(parent);
+  // The image keys, each with its images and behaviour; the form forwards a
+  // press after the key changed its own state.
+  auto key = [&](QWidget* parent, std::string_view name, QPoint at) {
+    TKivButton* b = MakeDialogKey(Q(name), parent);
     b->move(at);
-    SetImages(*b, DrawKey(label, ind, size));
-    b->SetLockMode(true);
-    b->SetAllowAllUp(allowAllUp);
-    b->SetDisplayAlt(true);
     Register(b, name);
     connect(b, &TKivButton::Click, this, [this, b, name](QObject*) { logic_->UserPressedKey(name, b->Down()); });
     return b;
   };
-  key(mmon, "YOnlyButton", "Y", Indicator::Red, {14, 202}, true);
-  key(mmon, "COnlyButton", "C", Indicator::Red, {39, 202}, true);
-  key(mmon, "BypassButton", "BYPASS", Indicator::Red, {64, 202}, true, kWideKeySize);
-  key(mmon, "WFButton", "W", Indicator::Green, {171, 202}, false);
-  key(mmon, "VSButton", "V", Indicator::Green, {196, 202}, false);
-  key(mmon, "PixButton", "P", Indicator::Green, {221, 202}, false);
+  key(mmon, "YOnlyButton", {14, 202});
+  key(mmon, "COnlyButton", {39, 202});
+  key(mmon, "BypassButton", {64, 202});
+  key(mmon, "WFButton", {171, 202});
+  key(mmon, "VSButton", {196, 202});
+  key(mmon, "PixButton", {221, 202});
   // The three readouts stand in rows beside the keys, in a smaller face.
   QFont small = font();
   small.setPixelSize(9);
@@ -294,16 +295,14 @@ void TSetup::BuildForm() {
   auto* panel4 = new QFrame(this);
   panel4->setGeometry(kPanel4);
   Register(panel4, "Panel4");
-  auto arrow = [&](std::string_view name, Arrow a, QPoint at) {
-    auto* b = new TKivButton(panel4);
+  // The arrow keys are momentary: their click moves the frame bar.
+  auto arrow = [&](std::string_view name, QPoint at) {
+    TKivButton* b = MakeDialogKey(Q(name), panel4);
     b->move(at);
-    SetImages(*b, DrawArrowButton(a));
-    b->SetLockMode(false);
-    b->SetAllowAllUp(true);
     Register(b, name);
     connect(b, &TKivButton::Click, this, [this, name](QObject*) { Click(name, By(name)); });
   };
-  arrow("FirstButton", Arrow::First, {9, 9});
+  arrow("FirstButton", {9, 9});
   auto* frameBar = new TKivBar(panel4);
   frameBar->setGeometry(QRect(QPoint(27, 5), kBarSize));
   frameBar->setFocusPolicy(Qt::ClickFocus);  // no tab stop
@@ -311,7 +310,7 @@ void TSetup::BuildForm() {
   Register(frameBar, "FrameBar");
   connect(frameBar, &TKivBar::Change, this,
           [this, frameBar](QObject*) { logic_->UserMovedBar("FrameBar", frameBar->value()); });
-  arrow("LastButton", Arrow::Last, {250, 9});
+  arrow("LastButton", {250, 9});
 
   // The page control; its pages are made by BuildPages.
   pages_ = new PageControl(this);
@@ -442,13 +441,9 @@ void TSetup::BuildPages() {
             pl->setSpacing(4);
             for (const ControlSpec& k : ControlSpecs()) {
               if (k.parent != c.name || k.kind != ControlKind::KeyButton) continue;
-              auto* b = new TKivButton(p);
               const std::string_view n = k.name;
-              SetImages(*b, DrawKey(Q(n.substr(0, 2)), Indicator::Red));
+              TKivButton* b = MakeDialogKey(Q(n), p);
               b->setFixedSize(b->size());  // the layout keeps the image's size
-              b->SetLockMode(true);
-              b->SetAllowAllUp(true);
-              b->SetDisplayAlt(true);
               Register(b, n);
               connect(b, &TKivButton::Click, this, [this, b, n](QObject*) { logic_->UserPressedKey(n, b->Down()); });
               pl->addWidget(b);
