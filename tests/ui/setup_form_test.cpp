@@ -477,6 +477,22 @@ TEST_F(SetupFormTest, OkStoresTheLastChangeAndCancelRestoresEveryByte) {
   }
 }
 
+// A level typed but not yet applied when the user cancels: closing the
+// dialog takes the focus from the box, which must not store the level into
+// the record Cancel has just put back.
+TEST_F(SetupFormTest, CancelWithALevelStillInItsBoxLeavesTheRecordAlone) {
+  for (bool esc : {true, false}) {
+    Open();
+    Render();
+    const std::string before = Bytes(previous_);
+    Type("VmaxEdit", "240");
+    if (esc) QTest::keyClick(Find("VmaxEdit"), Qt::Key_Escape);
+    else dialog_->reject();
+    EXPECT_FALSE(dialog_->isVisible());
+    EXPECT_EQ(Bytes(live_), before) << (esc ? "Esc" : "closed");
+  }
+}
+
 TEST_F(SetupFormTest, OperatingModeButtonsStoreTheModeAtOnce) {
   Open();
   EXPECT_TRUE(Find<QRadioButton>("FinalModeButton")->isChecked());

@@ -791,7 +791,10 @@ bool TSetup::eventFilter(QObject* watched, QEvent* e) {
       logic_->EditKeyDown(spec->name, 13);
       return true;
     }
-  } else if (e->type() == QEvent::FocusOut) {
+  } else if (e->type() == QEvent::FocusOut && !closing_ && !logic_->Cancelled()) {
+    // Leaving the box applies the level, but not while the dialog closes:
+    // after Cancel has put the record back, a level still in the box must
+    // not be written into it again.
     logic_->EditExit(spec->name);
   }
   return QDialog::eventFilter(watched, e);
@@ -810,6 +813,7 @@ void TSetup::PlaceFromStore() {
 }
 
 void TSetup::showEvent(QShowEvent* e) {
+  closing_ = false;
   QDialog::showEvent(e);
   placedAt_ = pos();
   if (!shownOnce_) {
@@ -838,6 +842,7 @@ void TSetup::hideEvent(QHideEvent* e) {
 void TSetup::reject() { logic_->UserClicked("CancelButton"); }
 
 void TSetup::done(int result) {
+  closing_ = true;
   logic_->Close();
   QDialog::done(result);
 }

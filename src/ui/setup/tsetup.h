@@ -116,6 +116,7 @@ class TSetup : public QDialog, private SetupHooks {
   QLabel* statusText_ = nullptr;
   HelpWindow* help_ = nullptr;
   bool built_ = false;
+  bool closing_ = false;  // OK or Cancel has ended the dialog
   bool placed_ = false;
   bool shownOnce_ = false;
   QPoint placedAt_;  // the position the dialog opened at (FormShow)
