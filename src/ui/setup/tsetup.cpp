@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -146,6 +147,17 @@ QWidget* BlackImage(QWidget* parent, const QRect& geometry) {
 
 int TextWidth(const QWidget* w, const QString& text) { return w->fontMetrics().horizontalAdvance(text); }
 
+// One classic style for every dialog of the process, owned by the
+// application, so that it outlives every widget that uses it.
+QStyle* ClassicStyle() {
+  static QPointer<QStyle> style;
+  if (!style) {
+    style = QStyleFactory::create("Windows");
+    if (style) style->setParent(QCoreApplication::instance());
+  }
+  return style;
+}
+
 }  // namespace
 
 QPoint DialogPlacement(const int32_t* top, const int32_t* left, QSize dialog, const QRect& screen) {
@@ -192,8 +204,7 @@ TSetup::TSetup(SetupCall& call, QWidget* parent) : QDialog(parent), call_(call) 
   // The classic style puts group captions on the frame line and keeps
   // sliders and check boxes compact, which the dense pages need. A style set
   // on a widget does not pass to its children, so every widget gets it.
-  if (QStyle* classic = QStyleFactory::create("Windows")) {
-    classic->setParent(this);
+  if (QStyle* classic = ClassicStyle()) {
     setStyle(classic);
     for (QWidget* w : findChildren<QWidget*>()) w->setStyle(classic);
   }

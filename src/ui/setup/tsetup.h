@@ -13,6 +13,7 @@
 
 #include <QDialog>
 #include <QPoint>
+#include <QRect>
 #include <QSize>
 
 #include <memory>
