@@ -80,6 +80,9 @@ class SetupFormTest : public ::testing::Test {
     dialog_ = std::make_unique<TSetup>(call_);
     dialog_->show();
     EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
+    // Focus (F1, leaving an edit box) needs the active window.
+    dialog_->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
     changed_ = false;
     return *dialog_;
   }

@@ -317,7 +317,7 @@ void TSetup::BuildForm() {
   auto* frameBar = new TKivBar(panel4);
   frameBar->setGeometry(QRect(QPoint(27, 5), kBarSize));
   frameBar->setFocusPolicy(Qt::ClickFocus);  // no tab stop
-  frameBar->setTickPosition(QSlider::NoTicks);
+  frameBar->setTickPosition(QSlider::TicksBelow);
   Register(frameBar, "FrameBar");
   connect(frameBar, &TKivBar::Change, this,
           [this, frameBar](QObject*) { logic_->UserMovedBar("FrameBar", frameBar->value()); });
