@@ -41,6 +41,9 @@
 #include "ui/controls/help_window.h"
 #include "ui/controls/kiv_bar.h"
 #include "ui/controls/kiv_button.h"
+#include "ui/logic/balance_click.h"
+#include "ui/logic/revert_reset.h"
+#include "ui/logic/scene_page.h"
 
 namespace tarvo::ui {
 namespace {
@@ -224,6 +227,7 @@ TSetup::TSetup(SetupCall& call, QWidget* parent) : QDialog(parent), call_(call) 
   f1->setContext(Qt::WindowShortcut);
   connect(f1, &QShortcut::activated, this, [this] { OpenHelp(FocusedHelpContext()); });
   connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { FocusMoved(now); });
+  BuildCommands();
 }
 
 TSetup::~TSetup() = default;
@@ -672,7 +676,9 @@ void TSetup::Sync(std::string_view name) {
   } else if (auto* key = qobject_cast<TKivButton*>(w)) {
     key->SetDown(st.checked);
   } else if (auto* box = qobject_cast<QComboBox*>(w)) {
-    if (box->count() != static_cast<int>(st.items.size())) {
+    bool same = box->count() == static_cast<int>(st.items.size());
+    for (int i = 0; same && i < box->count(); ++i) same = box->itemText(i) == QString::fromStdString(st.items[static_cast<size_t>(i)]);
+    if (!same) {
       box->clear();
       for (const std::string& item : st.items) box->addItem(QString::fromStdString(item));
     }
@@ -741,6 +747,7 @@ void TSetup::Notice(std::string_view text) {
 }
 
 void TSetup::Click(std::string_view control, Sender sender) {
+  if (CommandClick(control, sender)) return;
   if (control == "OkButton") {
     accept();
   } else if (control == "CancelButton") {
@@ -790,6 +797,7 @@ void TSetup::FocusMoved(QWidget* now) {
 // ---- Edit boxes: Enter applies, leaving applies ----
 
 bool TSetup::eventFilter(QObject* watched, QEvent* e) {
+  if (CommandEvent(watched, e)) return true;
   auto* edit = qobject_cast<QLineEdit*>(watched);
   if (!edit) return QDialog::eventFilter(watched, e);
   const std::string name = S(edit->objectName());
@@ -855,6 +863,7 @@ void TSetup::reject() { logic_->UserClicked("CancelButton"); }
 void TSetup::done(int result) {
   closing_ = true;
   logic_->Close();
+  CloseCommands();
   QDialog::done(result);
 }
 

@@ -30,10 +30,15 @@ class QStatusBar;
 class QLabel;
 class QAbstractButton;
 class QButtonGroup;
+class QMenu;
 
 namespace tarvo::ui {
 
 class HelpWindow;
+class Confirmer;
+class ScenePage;
+class RevertReset;
+class BalanceClicks;
 
 // Where the dialog opens. `top` and `left` are the stored placement values
 // (missing ones are nullptr). A negative value becomes 0; one that would put
@@ -75,6 +80,18 @@ class TSetup : public QDialog, private SetupHooks {
   // on its tab does.
   void ChoosePage(int index);
 
+  // The pop-up menu of revert and reset commands (PopupMenu1); its actions
+  // carry the item names (Revert1, Reset1, Revert2...) as objectName.
+  QMenu* PopupMenu() const { return popup_; }
+  // The pictures a click on the main monitor balances against: the source
+  // picture of the last preview render and its processed result. Until the
+  // preview hands them over, a click on the picture does nothing.
+  void SetBalanceFrames(const TPixBuffer* source, const TPixBuffer* monitor);
+  // A click on the main monitor picture at a widget position.
+  void MScreenClick(QPoint position);
+  // The armed balance mode's cursor slot (87: none).
+  int BalanceCursorSlot() const;
+
  public slots:
   // Esc and closing the window cancel as the Cancel button does.
   void reject() override;
@@ -105,6 +122,11 @@ class TSetup : public QDialog, private SetupHooks {
   void OpenHelp(int context);
   void TimerFired();
   void FocusMoved(QWidget* now);
+  // The Scenes page, revert and reset, and the balance keys (tsetup_commands.cpp).
+  void BuildCommands();
+  bool CommandClick(std::string_view control, Sender sender);
+  bool CommandEvent(QObject* watched, QEvent* e);
+  void CloseCommands();
   std::string HelpFile() const;
 
   SetupCall& call_;
@@ -121,6 +143,13 @@ class TSetup : public QDialog, private SetupHooks {
   bool placed_ = false;
   bool shownOnce_ = false;
   QPoint placedAt_;  // the position the dialog opened at (FormShow)
+  std::unique_ptr<Confirmer> confirmer_;
+  std::unique_ptr<ScenePage> scenePage_;
+  std::unique_ptr<RevertReset> commands_;
+  std::unique_ptr<BalanceClicks> balance_;
+  QMenu* popup_ = nullptr;
+  const TPixBuffer* balanceSource_ = nullptr;
+  const TPixBuffer* balanceMonitor_ = nullptr;
 };
 
 }  // namespace tarvo::ui
