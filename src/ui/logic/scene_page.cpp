@@ -181,8 +181,8 @@ bool ScenePage::SaveAtClose() {
     *dirty = false;
     return true;
   }
-  hooks_.ShowMessage("The scenes could not be saved to " + list->FileName() + ":\r" + why +
-                     "\rThey are kept until the filter is unloaded and saved again when this dialog closes next.");
+  hooks_.ShowMessage("The scene file " + list->FileName() + " was not written.\n" + why +
+                     "\nThe scenes are kept until the filter is unloaded and saved again when this dialog closes.");
   return false;
 }
 
