@@ -13,6 +13,8 @@
 namespace tarvo::ui {
 
 class PanelCanvas : public QWidget {
+  Q_OBJECT
+
  public:
   explicit PanelCanvas(QWidget* parent);
 

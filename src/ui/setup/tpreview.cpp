@@ -67,21 +67,19 @@ void TPreview::ReadOptions(QRect screen) {
       write = store_ != nullptr;
     }
   }
-  const int32_t sw = screen.width(), sh = screen.height();
-  if (options_.left < 0) {
-    options_.left = 0;
-    write = store_ != nullptr;
-  } else if (options_.left > sw - options_.width - 10) {
-    options_.left = sw - options_.width - 10;
-    write = store_ != nullptr;
-  }
-  if (options_.top < 0) {
-    options_.top = 0;
-    write = store_ != nullptr;
-  } else if (options_.top > sh - options_.height - 29) {
-    options_.top = sh - options_.height - 29;
-    write = store_ != nullptr;
-  }
+  // Pulled back onto the screen; a window larger than the screen keeps its
+  // left and top edges on it rather than being pushed past them.
+  auto hold = [&](int32_t& value, int32_t last) {
+    int32_t held = value;
+    if (held < 0) held = 0;
+    else if (held > last) held = std::max(last, 0);
+    if (held != value) {
+      value = held;
+      write = store_ != nullptr;
+    }
+  };
+  hold(options_.left, screen.width() - options_.width - 10);
+  hold(options_.top, screen.height() - options_.height - 29);
   visibleAtLaunch_ = options_.visible == 1;
   if (write) UpdateSysReg();
 }

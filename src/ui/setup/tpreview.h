@@ -36,6 +36,8 @@ constexpr int32_t kPreviewMinSize = 32;
 constexpr int32_t kPreviewMaxSize = 4096;
 
 class TPreview : public QWidget {
+  Q_OBJECT
+
  public:
   // What the window needs from the dialog.
   struct Hooks {
