@@ -142,6 +142,7 @@ class PreviewTest : public ::testing::Test {
     EXPECT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
     // The activation's own render.
     EXPECT_TRUE(Fire());
+    openFetches_ = gFetches;
     gFetches.clear();
     renders_.clear();
     return *dialog_;
@@ -190,6 +191,7 @@ class PreviewTest : public ::testing::Test {
   std::unique_ptr<TSetup> dialog_;
   QTimer* timer_ = nullptr;
   std::vector<RenderCall> renders_;
+  std::vector<FetchCall> openFetches_;  // made by the activation's render
   std::function<void()> duringRender_;
 };
 
@@ -224,6 +226,9 @@ TEST_F(PreviewTest, TwentySliderMovesWithinOneTimerPeriodGiveOneRenderWithTheFin
 
 TEST_F(PreviewTest, MovingBackToTheHeldFrameFetchesNothing) {
   Open();
+  // The call brought no source frame: the first render fetched the current one.
+  ASSERT_EQ(openFetches_.size(), 1u);
+  EXPECT_EQ(openFetches_[0].frame, 10);
   Keys("FrameBar", Qt::Key_Right);
   EXPECT_TRUE(timer_->isActive());
   Keys("FrameBar", Qt::Key_Left);  // back to frame 10, the one held
@@ -241,6 +246,20 @@ TEST_F(PreviewTest, MovingBackToTheHeldFrameFetchesNothing) {
   dialog_->Preview().FrameBarChange(By("FrameBar"));
   EXPECT_FALSE(timer_->isActive());
   EXPECT_TRUE(gFetches.empty());
+}
+
+TEST_F(PreviewTest, ASourceFrameInTheCallIsShownWithoutAFetch) {
+  std::vector<uint8_t> pixels(64 * 48 * 4, 200);
+  TPixBuffer source{};
+  source.Bounds = TRect{0, 0, 64, 48};
+  source.RowBytes = 64 * 4;
+  source.Pixels = pixels.data();
+  TPixBuffer* sourcePtr = &source;
+  record_.Source = &sourcePtr;
+  Open();
+  record_.Source = nullptr;
+  EXPECT_TRUE(openFetches_.empty());
+  EXPECT_EQ(qRed(Canvas("MScreen")->Picture().pixel(120, 90)), 200);
 }
 
 TEST_F(PreviewTest, TheLastFrameButtonOnA250FrameClipFetchesFrame250) {

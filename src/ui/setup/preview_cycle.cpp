@@ -19,6 +19,8 @@
 namespace tarvo::ui {
 namespace {
 
+// The fetched frame before any frame is held: no slider position.
+constexpr int32_t kNoFrame = -1;
 constexpr char kNoPreviewMemory[] = "Not enough memory to display preview";
 constexpr std::string_view kReadoutNames[] = {"TopLabel", "MidLabel", "BotLabel"};
 constexpr std::string_view kReadoutValues[] = {"TopVal", "MidVal", "BotVal"};
@@ -89,6 +91,16 @@ PreviewCycle::~PreviewCycle() {
   preview_->hide();
   if ((preview_->Options().visible == 1) != preview_->VisibleAtLaunch()) preview_->UpdateSysReg();
   preview_.reset();
+}
+
+void PreviewCycle::AttachBuffers(PreviewBuffers* buffers) {
+  buffers_ = buffers;
+  // A host that calls setup without frames (as most do) leaves the work
+  // image black: no frame is held yet, so the first render fetches one.
+  if (buffers_ && buffers_->Ok() && !buffers_->SourceScaled()) {
+    fetched_ = kNoFrame;
+    fetchNeeded_ = true;
+  }
 }
 
 void PreviewCycle::Message(std::string_view text) {

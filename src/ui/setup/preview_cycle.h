@@ -36,8 +36,9 @@ class PreviewCycle : public QObject {
   void Wire();
 
   // The dialog's two images (made by the setup call); without them nothing
-  // is fetched, rendered or drawn.
-  void AttachBuffers(PreviewBuffers* buffers) { buffers_ = buffers; }
+  // is fetched, rendered or drawn. When the call brought no source frame to
+  // scale into the work image, the first render fetches the current frame.
+  void AttachBuffers(PreviewBuffers* buffers);
   PreviewBuffers* Buffers() const { return buffers_; }
 
   // Timer1: one render cycle.
