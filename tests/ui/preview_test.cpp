@@ -447,6 +447,21 @@ TEST_F(PreviewTest, ThePreviewBoxOpensTheWindowWhichRendersWithoutTheMonitors) {
   EXPECT_TRUE(timer_->isActive()) << "unchecking renders once more";
 }
 
+TEST_F(PreviewTest, APersistentPreviewReopensWithTheDialogAndItsStateIsStoredAtTheEnd) {
+  store_.WriteInteger(kKeyPreview, "Persistent", 1);
+  store_.WriteInteger(kKeyPreview, "Visible", 1);
+  Open();
+  TPreview* preview = dialog_->Preview().Preview();
+  EXPECT_TRUE(Find<QCheckBox>("PreviewBox")->isChecked());
+  EXPECT_TRUE(preview->isVisible());
+  Press("PreviewBox");
+  EXPECT_FALSE(preview->isVisible());
+  dialog_.reset();  // the end of the setup call
+  int32_t visible = -1;
+  EXPECT_EQ(store_.ReadInteger(kKeyPreview, "Visible", visible), ValueStatus::Present);
+  EXPECT_EQ(visible, 0);
+}
+
 // ---- The preview window on its own ----
 
 class PreviewWindowTest : public ::testing::Test {
