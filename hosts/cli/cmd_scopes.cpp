@@ -210,9 +210,12 @@ int CmdScopes(const std::vector<std::string>& args) {
   }
   if (error.empty() && frame < 0 && rawSize.empty()) error = "scopes needs --frame N for a video file";
   if (error.empty() && outDir.empty() && countsPath.empty()) error = "scopes needs --out DIR or --counts FILE";
-  if (error.empty() && !countsPath.empty() && !recordPath.empty() &&
-      std::filesystem::weakly_canonical(countsPath) == std::filesystem::weakly_canonical(recordPath))
-    error = "--counts and --record name the same file";
+  if (error.empty() && !countsPath.empty() && !recordPath.empty()) {
+    std::error_code e1, e2;
+    const auto counts = std::filesystem::weakly_canonical(countsPath, e1);
+    const auto rec = std::filesystem::weakly_canonical(recordPath, e2);
+    if (!e1 && !e2 && counts == rec) error = "--counts and --record name the same file";
+  }
   if (!error.empty()) {
     Complain(error);
     return kExitUsage;
