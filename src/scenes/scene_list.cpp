@@ -1,5 +1,8 @@
 #include "scenes/scene_list.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
 #include <istream>
 #include <ostream>
@@ -7,6 +10,7 @@
 #include "scenes/cp1252.h"
 #include "scenes/options.h"
 #include "util/atomic_file.h"
+#include "util/file_lock.h"
 
 namespace tarvo {
 namespace {
@@ -75,12 +79,30 @@ int TSceneList::Add(const std::string& name, std::unique_ptr<TScene> scene, std:
 
 void TSceneList::Delete(int index) {
   if (index < 1 || index >= Count()) return;
+  Entry& e = entries_[static_cast<size_t>(index)];
+  if (e.onDisk) deleted_.push_back(e.name);
+  // The latest earlier record of an equal name is the one the next loading
+  // would list.
+  for (size_t k = shadowed_.size(); k-- > 0;) {
+    const std::string name = Cp1252ToUtf8(SceneNameOf(shadowed_[k]));
+    if (collator_.Compare(name, e.name) != 0) continue;
+    e.name = name;
+    e.scene = std::make_unique<TScene>();
+    e.scene->Specs = shadowed_[k];
+    e.onDisk = true;
+    e.disk = shadowed_[k];
+    shadowed_.erase(shadowed_.begin() + static_cast<std::ptrdiff_t>(k));
+    return;
+  }
   entries_.erase(entries_.begin() + index);
 }
 
 void TSceneList::Clear() {
   entries_.clear();
   aside_.clear();
+  shadowed_.clear();
+  tail_.clear();
+  deleted_.clear();
   problems_.clear();
 }
 
@@ -106,13 +128,35 @@ void TSceneList::LoadBytes(const uint8_t* data, size_t size, const std::string& 
     std::memcpy(&scene->Specs, data + k * kSpecsSize, kSpecsSize);
     const std::string name = Cp1252ToUtf8(SceneNameOf(scene->Specs));
     std::string why;
-    if (Add(name, std::move(scene), &why) < 0) {
+    const int before = Count();
+    const int at = Add(name, std::move(scene), &why);
+    if (at < 0) {
       TSpecs kept;
       std::memcpy(&kept, data + k * kSpecsSize, kSpecsSize);
       aside_.push_back(kept);
       problems_.push_back("Scene record " + std::to_string(k + 1) + origin + " is not listed: " + why +
                           " It is kept in the file unchanged.");
+      continue;
     }
+    Entry& e = entries_[static_cast<size_t>(at)];
+    if (Count() == before && e.onDisk) {
+      // An earlier record of an equal name: the later one is listed under its
+      // own spelling, the earlier one is kept.
+      problems_.push_back("Scene record " + std::to_string(k + 1) + origin + " (\"" + name +
+                          "\") has the name of an earlier record (\"" + e.name +
+                          "\"), letter case aside. The later record is listed; the earlier one is kept in the file "
+                          "unchanged.");
+      shadowed_.push_back(e.disk);
+      e.name = name;
+    }
+    e.onDisk = true;
+    e.disk = e.scene->Specs;
+  }
+  const size_t rest = size - count * kSpecsSize;
+  if (rest > 0) {
+    tail_.assign(reinterpret_cast<const char*>(data) + count * kSpecsSize, rest);
+    problems_.push_back("The last " + std::to_string(rest) + " bytes" + origin +
+                        " are not a whole scene record. They are kept at the end of the file unchanged.");
   }
 }
 
@@ -132,14 +176,16 @@ bool TSceneList::LoadFromFile(const std::string& path, std::string* error) {
 
 std::vector<uint8_t> TSceneList::Bytes() const {
   std::vector<uint8_t> out;
-  out.reserve((entries_.size() + aside_.size()) * kSpecsSize);
+  out.reserve((shadowed_.size() + entries_.size() + aside_.size()) * kSpecsSize + tail_.size());
   auto append = [&](const TSpecs& s) {
     const auto* p = reinterpret_cast<const uint8_t*>(&s);
     out.insert(out.end(), p, p + kSpecsSize);
   };
+  for (const TSpecs& s : shadowed_) append(s);
   for (size_t i = 1; i < entries_.size(); ++i)
     if (entries_[i].scene) append(entries_[i].scene->Specs);
   for (const TSpecs& s : aside_) append(s);
+  out.insert(out.end(), tail_.begin(), tail_.end());
   return out;
 }
 
@@ -148,10 +194,55 @@ void TSceneList::SaveToStream(std::ostream& out) const {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
-bool TSceneList::SaveToFile(const std::string& path, std::string* error) const {
-  const std::vector<uint8_t> bytes = Bytes();
+bool TSceneList::MergeIntoFile(std::string* why) {
+  FileSaveLock lock(fileName_);
+  // The file as it is now: another process may have saved since we read it.
+  TSceneList merged(collator_);
+  merged.EnsurePlaceholder();
+  struct stat st;
+  if (::stat(fileName_.c_str(), &st) == 0 || errno != ENOENT) {
+    std::vector<uint8_t> bytes;
+    if (!ReadWholeFile(fileName_, bytes, why)) return false;
+    merged.LoadBytes(bytes.data(), bytes.size(), " of '" + fileName_ + "'");
+  }
+  for (const std::string& name : deleted_) {
+    const int at = merged.IndexOf(name);
+    if (at >= 1) merged.Delete(at);
+  }
+  for (size_t i = 1; i < entries_.size(); ++i) {
+    const Entry& e = entries_[i];
+    if (!e.scene || (e.onDisk && std::memcmp(&e.disk, &e.scene->Specs, kSpecsSize) == 0)) continue;
+    auto copy = std::make_unique<TScene>();
+    copy->Specs = e.scene->Specs;
+    if (merged.Add(e.name, std::move(copy), why) < 0) return false;
+  }
+  const std::vector<uint8_t> bytes = merged.Bytes();
+  if (!WriteFileAtomically(fileName_, bytes.data(), bytes.size(), why)) return false;
+  // This list now holds what the file holds.
+  for (Entry& e : merged.entries_) {
+    if (!e.scene) continue;
+    e.onDisk = true;
+    e.disk = e.scene->Specs;
+  }
+  entries_ = std::move(merged.entries_);
+  aside_ = std::move(merged.aside_);
+  shadowed_ = std::move(merged.shadowed_);
+  tail_ = std::move(merged.tail_);
+  problems_ = std::move(merged.problems_);
+  deleted_.clear();
+  return true;
+}
+
+bool TSceneList::SaveToFile(const std::string& path, std::string* error) {
   std::string why;
-  if (WriteFileAtomically(path, bytes.data(), bytes.size(), &why)) return true;
+  bool saved;
+  if (!path.empty() && path == fileName_) {
+    saved = MergeIntoFile(&why);
+  } else {
+    const std::vector<uint8_t> bytes = Bytes();
+    saved = WriteFileAtomically(path, bytes.data(), bytes.size(), &why);
+  }
+  if (saved) return true;
   if (error) *error = "The scenes could not be saved: " + why + ". The scene file on disk is unchanged.";
   return false;
 }
