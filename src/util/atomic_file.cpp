@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -66,9 +67,16 @@ std::optional<unsigned long long> StartTimeOf(long pid) {
   return t;
 }
 
+// This process's start time, looked up again in a forked child.
 unsigned long long OwnStartTime() {
-  static const unsigned long long start = StartTimeOf(static_cast<long>(::getpid())).value_or(0);
-  return start;
+  static std::atomic<long> knownPid{0};
+  static std::atomic<unsigned long long> knownStart{0};
+  const long pid = static_cast<long>(::getpid());
+  if (knownPid.load() != pid) {
+    knownStart.store(StartTimeOf(pid).value_or(0));
+    knownPid.store(pid);
+  }
+  return knownStart.load();
 }
 
 // Whether the process that named a temporary (pid, start time; 0 when its
