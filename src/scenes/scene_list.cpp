@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <istream>
@@ -181,7 +182,13 @@ std::vector<uint8_t> TSceneList::Bytes() const {
     const auto* p = reinterpret_cast<const uint8_t*>(&s);
     out.insert(out.end(), p, p + kSpecsSize);
   };
-  for (const TSpecs& s : shadowed_) append(s);
+  // Earlier records grouped by name in list order, each group in file order:
+  // loading the result keeps them aside in that same order.
+  std::vector<std::pair<std::string, size_t>> earlier;
+  for (size_t k = 0; k < shadowed_.size(); ++k) earlier.emplace_back(Cp1252ToUtf8(SceneNameOf(shadowed_[k])), k);
+  std::stable_sort(earlier.begin(), earlier.end(),
+                   [&](const auto& a, const auto& b) { return collator_.Compare(a.first, b.first) < 0; });
+  for (const auto& e : earlier) append(shadowed_[e.second]);
   for (size_t i = 1; i < entries_.size(); ++i)
     if (entries_[i].scene) append(entries_[i].scene->Specs);
   for (const TSpecs& s : aside_) append(s);

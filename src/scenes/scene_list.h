@@ -71,8 +71,9 @@ class TSceneList {
   // record whose name a later one takes, are kept aside unchanged; fewer than
   // 256 bytes left at the end are kept as they are.
   void LoadFromStream(std::istream& in);
-  // Writes the records kept aside for a later record of an equal name (so
-  // that the later one is listed again at the next loading), the records of
+  // Writes the records kept aside for a later record of an equal name
+  // (grouped by name in list order, each group in file order, so that the
+  // later record is listed again at the next loading), the records of
   // entries 1..Count-1 in list order, the records kept aside for their names,
   // and the bytes that followed the last whole record.
   void SaveToStream(std::ostream& out) const;
