@@ -243,9 +243,19 @@ bool WriteFileAtomically(const std::string& path, const void* bytes, size_t size
     if (target != path) *error += " (a link to '" + target + "')";
     *error += std::string(": ") + std::strerror(err);
   };
-  RemoveStaleTemporaries(target);
   struct stat old;
-  const bool replacing = ::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode);
+  const bool replacing = ::stat(target.c_str(), &old) == 0;
+  // A folder, a pipe or a device in the file's place is the user's mistake
+  // to be told of, not something to replace with a plain file.
+  if (replacing && !S_ISREG(old.st_mode)) {
+    if (error) {
+      *error = "cannot replace '" + path + "'";
+      if (target != path) *error += " (a link to '" + target + "')";
+      *error += S_ISDIR(old.st_mode) ? ": it is a folder" : ": it is not a regular file";
+    }
+    return false;
+  }
+  RemoveStaleTemporaries(target);
 
   std::string tmp;
   const int fd = CreateTemporary(target, tmp);

@@ -91,6 +91,19 @@ TEST(AtomicFile, ALinkedFileIsReplacedAtTheEndOfItsChainAndTheLinksStay) {
   EXPECT_FALSE(Write(dir / "lost.tvr", "x", &error));
   EXPECT_NE(error.find("nowhere/x.tvr"), std::string::npos) << error;
   EXPECT_TRUE(fs::is_symlink(dir / "lost.tvr"));
+
+  // What is not a regular file, linked or not, is not replaced.
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  fs::create_symlink("pipe", dir / "to-pipe.tvr");
+  fs::create_directories(dir / "folder.kvs");
+  for (const char* name : {"pipe", "to-pipe.tvr", "folder.kvs"}) {
+    error.clear();
+    EXPECT_FALSE(Write(dir / name, "x", &error)) << name;
+    EXPECT_NE(error.find(dir / name), std::string::npos) << error;
+  }
+  EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
+  EXPECT_TRUE(fs::is_symlink(dir / "to-pipe.tvr"));
+  EXPECT_TRUE(fs::is_directory(dir / "folder.kvs"));
 }
 
 TEST(AtomicFile, TheReplacedFilesModeAndOwnerStayAndNewFilesFollowTheUmask) {
