@@ -1,17 +1,15 @@
 #include "scenes/scene_list.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <istream>
 #include <ostream>
 
 #include "scenes/cp1252.h"
-#include "scenes/options.h"
+#include "options/options.h"
 #include "util/atomic_file.h"
 #include "util/file_lock.h"
+#include "util/file_read.h"
 
 namespace tarvo {
 namespace {
@@ -48,7 +46,8 @@ bool TSceneList::CheckName(const std::string& name, std::string* stored, std::st
   if (IsBlank(name)) return fail("A scene needs a name that is not empty or blank.");
   std::string bytes, why;
   if (!Utf8ToCp1252(name, bytes, &why)) return fail("The scene name \"" + name + "\" cannot be used: " + why + ".");
-  if (bytes.size() > 31) return fail("The scene name \"" + name + "\" is longer than 31 characters.");
+  if (bytes.size() > kSceneNameMax)
+    return fail("The scene name \"" + name + "\" is longer than " + std::to_string(kSceneNameMax) + " characters.");
   if (collator_.Compare(name, kNoSceneName) <= 0)
     return fail("The scene name \"" + name + "\" would be listed before \"<none>\"; start it with a letter or digit.");
   if (stored) *stored = bytes;
@@ -114,9 +113,14 @@ bool TSceneList::SetFileName(const std::string& path, std::string* error) {
     Clear();
   }
   fileName_ = path;
+  loadError_.clear();
   if (!path.empty()) {
     EnsurePlaceholder();
-    LoadFromFile(path, nullptr);  // a missing or unreadable file is no error here
+    // A missing file is an empty list. A file that is there but cannot be
+    // read is remembered, so that saving does not replace the scenes it holds.
+    std::string why;
+    const ReadStatus status = LoadFile(path, &why);
+    if (status != ReadStatus::Ok && status != ReadStatus::Missing) loadError_ = "cannot read the scene file: " + why;
   }
   return true;
 }
@@ -124,41 +128,82 @@ bool TSceneList::SetFileName(const std::string& path, std::string* error) {
 void TSceneList::LoadBytes(const uint8_t* data, size_t size, const std::string& origin) {
   EnsurePlaceholder();
   const size_t count = size / kSpecsSize;
-  for (size_t k = 0; k < count; ++k) {
-    auto scene = std::make_unique<TScene>();
-    std::memcpy(&scene->Specs, data + k * kSpecsSize, kSpecsSize);
-    const std::string name = Cp1252ToUtf8(SceneNameOf(scene->Specs));
-    std::string why;
-    const int before = Count();
-    const int at = Add(name, std::move(scene), &why);
-    if (at < 0) {
-      TSpecs kept;
-      std::memcpy(&kept, data + k * kSpecsSize, kSpecsSize);
-      aside_.push_back(kept);
-      problems_.push_back("Scene record " + std::to_string(k + 1) + origin + " is not listed: " + why +
-                          " It is kept in the file unchanged.");
-      continue;
-    }
-    Entry& e = entries_[static_cast<size_t>(at)];
-    if (Count() == before && e.onDisk) {
-      // An earlier record of an equal name: the later one is listed under its
-      // own spelling, the earlier one is kept.
-      problems_.push_back("Scene record " + std::to_string(k + 1) + origin + " (\"" + name +
-                          "\") has the name of an earlier record (\"" + e.name +
-                          "\"), letter case aside. The later record is listed; the earlier one is kept in the file "
-                          "unchanged.");
-      shadowed_.push_back(e.disk);
-      e.name = name;
-    }
-    e.onDisk = true;
-    e.disk = e.scene->Specs;
-  }
   const size_t rest = size - count * kSpecsSize;
   if (rest > 0) {
     tail_.assign(reinterpret_cast<const char*>(data) + count * kSpecsSize, rest);
     problems_.push_back("The last " + std::to_string(rest) + " bytes" + origin +
                         " are not a whole scene record. They are kept at the end of the file unchanged.");
   }
+  // Every record is checked in file order, then the listable ones are sorted
+  // once and merged into the list: the same list as adding them one by one,
+  // without moving the whole list for every record.
+  struct Loaded {
+    std::string name;
+    std::unique_ptr<TScene> scene;
+    size_t record;  // 1-based position in the file
+  };
+  std::vector<Loaded> loaded;
+  loaded.reserve(count);
+  for (size_t k = 0; k < count; ++k) {
+    auto scene = std::make_unique<TScene>();
+    std::memcpy(&scene->Specs, data + k * kSpecsSize, kSpecsSize);
+    std::string name = Cp1252ToUtf8(SceneNameOf(scene->Specs));
+    std::string why;
+    if (!CheckName(name, nullptr, &why)) {
+      aside_.push_back(scene->Specs);
+      problems_.push_back("Scene record " + std::to_string(k + 1) + origin + " is not listed: " + why +
+                          " It is kept in the file unchanged.");
+      continue;
+    }
+    loaded.push_back(Loaded{std::move(name), std::move(scene), k + 1});
+  }
+  if (loaded.empty()) return;
+
+  // Stable, so that records of equal names stay in file order.
+  const std::vector<size_t> order = collator_.StableOrder(loaded.size(), [&](size_t i) -> const std::string& {
+    return loaded[i].name;
+  });
+
+  std::vector<Entry> merged;
+  merged.reserve(entries_.size() + loaded.size());
+  merged.push_back(std::move(entries_[0]));  // "<none>"
+  size_t e = 1;
+  for (size_t o = 0; o < order.size();) {
+    // The run of records whose names equal this one: the last record is
+    // listed under its own spelling, the earlier ones are kept aside.
+    size_t end = o + 1;
+    while (end < order.size() && collator_.Compare(loaded[order[end]].name, loaded[order[o]].name) == 0) ++end;
+    Loaded& last = loaded[order[end - 1]];
+    while (e < entries_.size() && collator_.Compare(entries_[e].name, last.name) < 0)
+      merged.push_back(std::move(entries_[e++]));
+    Entry entry;
+    if (e < entries_.size() && collator_.Compare(entries_[e].name, last.name) == 0) {
+      entry = std::move(entries_[e++]);
+      if (entry.onDisk) {  // read before
+        problems_.push_back("Scene record " + std::to_string(loaded[order[o]].record) + origin + " (\"" +
+                            loaded[order[o]].name + "\") has the name of a scene read before (\"" + entry.name +
+                            "\"), letter case aside. The scene read before is kept aside unchanged.");
+        shadowed_.push_back(entry.disk);
+      }
+    }
+    for (size_t r = o; r + 1 < end; ++r) {
+      const Loaded& earlier = loaded[order[r]];
+      problems_.push_back("Scene record " + std::to_string(earlier.record) + origin + " (\"" + earlier.name +
+                          "\") has the name of the later record " + std::to_string(last.record) + " (\"" +
+                          last.name + "\"), letter case aside: record " + std::to_string(last.record) +
+                          " is listed, record " + std::to_string(earlier.record) +
+                          " is kept in the file unchanged.");
+      shadowed_.push_back(earlier.scene->Specs);
+    }
+    entry.name = std::move(last.name);
+    entry.scene = std::move(last.scene);
+    entry.onDisk = true;
+    entry.disk = entry.scene->Specs;
+    merged.push_back(std::move(entry));
+    o = end;
+  }
+  while (e < entries_.size()) merged.push_back(std::move(entries_[e++]));
+  entries_ = std::move(merged);
 }
 
 void TSceneList::LoadFromStream(std::istream& in) {
@@ -168,11 +213,18 @@ void TSceneList::LoadFromStream(std::istream& in) {
   LoadBytes(bytes.data(), bytes.size(), "");
 }
 
-bool TSceneList::LoadFromFile(const std::string& path, std::string* error) {
+ReadStatus TSceneList::LoadFile(const std::string& path, std::string* why) {
   std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(path, bytes, error)) return false;
-  LoadBytes(bytes.data(), bytes.size(), " of '" + path + "'");
-  return true;
+  const ReadStatus status = ReadStoredFile(path, kMaxSceneFileSize, bytes, why);
+  if (status == ReadStatus::Ok) LoadBytes(bytes.data(), bytes.size(), " of '" + path + "'");
+  return status;
+}
+
+bool TSceneList::LoadFromFile(const std::string& path, std::string* error) {
+  std::string why;
+  if (LoadFile(path, &why) == ReadStatus::Ok) return true;
+  if (error) *error = "The scene file could not be read: " + why + ".";
+  return false;
 }
 
 std::vector<uint8_t> TSceneList::Bytes() const {
@@ -206,12 +258,8 @@ bool TSceneList::MergeIntoFile(std::string* why) {
   // The file as it is now: another process may have saved since we read it.
   TSceneList merged(collator_);
   merged.EnsurePlaceholder();
-  struct stat st;
-  if (::stat(fileName_.c_str(), &st) == 0 || errno != ENOENT) {
-    std::vector<uint8_t> bytes;
-    if (!ReadWholeFile(fileName_, bytes, why)) return false;
-    merged.LoadBytes(bytes.data(), bytes.size(), " of '" + fileName_ + "'");
-  }
+  const ReadStatus status = merged.LoadFile(fileName_, why);
+  if (status != ReadStatus::Ok && status != ReadStatus::Missing) return false;
   for (const std::string& name : deleted_) {
     const int at = merged.IndexOf(name);
     if (at >= 1) merged.Delete(at);
@@ -241,6 +289,12 @@ bool TSceneList::MergeIntoFile(std::string* why) {
 }
 
 bool TSceneList::SaveToFile(const std::string& path, std::string* error) {
+  if (!loadError_.empty() && path == fileName_) {
+    if (error)
+      *error = "The scenes could not be saved: " + loadError_ +
+               ", and saving would replace what it holds. The scene file on disk is unchanged.";
+    return false;
+  }
   std::string why;
   bool saved;
   if (!path.empty() && path == fileName_) {
