@@ -56,6 +56,14 @@ void WhenModal(std::function<void(QWidget&)> step) {
   });
 }
 
+// Shows a dialog and makes it the active window, so that clicks move the
+// focus on every platform.
+void ShowActive(QWidget& w) {
+  w.show();
+  w.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+}
+
 // Saves a picture of `w` when TARVO_UI_SHOTS names a folder.
 void Shot(QWidget& w, const char* name) {
   const char* dir = std::getenv("TARVO_UI_SHOTS");
@@ -171,16 +179,14 @@ TEST_F(PreferDialogTest, FormHasItsControlsCaptionAndFixedSize) {
 
 TEST_F(PreferDialogTest, NothingIsClipped) {
   TPrefer form(context_, &hooks_, "");
-  form.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  ShowActive(form);
   ExpectNothingClipped(form);
   Shot(form, "preferences");
 }
 
 TEST_F(PreferDialogTest, MouseAndKeysEditTheLevelsAndOkWritesThem) {
   TPrefer form(context_, &hooks_, "");
-  form.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  ShowActive(form);
   auto* ntsc = Find<QRadioButton>(form, "BlackNTSCButton");
   QTest::mouseClick(ntsc, Qt::LeftButton, {}, QPoint(6, ntsc->height() / 2));
   EXPECT_TRUE(ntsc->isChecked());
@@ -224,8 +230,7 @@ TEST_F(PreferDialogTest, MouseAndKeysEditTheLevelsAndOkWritesThem) {
 
 TEST_F(PreferDialogTest, OkAppliesTheBoxStillBeingTyped) {
   TPrefer form(context_, &hooks_, "");
-  form.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  ShowActive(form);
   auto* file = Find<QLineEdit>(form, "SceneFileEdit");
   QTest::mouseClick(file, Qt::LeftButton);
   file->selectAll();
@@ -241,8 +246,7 @@ TEST_F(PreferDialogTest, OkAppliesTheBoxStillBeingTyped) {
 TEST_F(PreferDialogTest, PreviewWidthReopensTheOpenPreviewAndOptionBoxesWriteAtOnce) {
   hooks_.previewBox = true;
   TPrefer form(context_, &hooks_, "");
-  form.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+  ShowActive(form);
   auto* width = Find<QLineEdit>(form, "PrevWidthEdit");
   QTest::mouseClick(width, Qt::LeftButton);
   width->selectAll();
@@ -300,8 +304,7 @@ class SaveSceneTest : public ::testing::Test {
 
 TEST_F(SaveSceneTest, TypedNamesGetCapitalsAndALeadingDigitOrBlankIsRefused) {
   TSaveScene dialog("", "");
-  dialog.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
+  ShowActive(dialog);
   SceneNameEdit* edit = dialog.SceneEdit();
   EXPECT_EQ(edit->objectName(), "SceneEdit");
   EXPECT_EQ(edit->maxLength(), 31);

@@ -15,7 +15,10 @@
 #include <QStyle>
 
 #include <algorithm>
+#include <utility>
+#include <vector>
 
+#include "ui/controls/classic_style.h"
 #include "ui/controls/help_window.h"
 
 namespace tarvo::ui {
@@ -111,11 +114,12 @@ void TPrefer::Build() {
   setFixedSize(kClientWidth, kClientHeight);
 
   // `room`: pixels up to the next control on the row or the group's edge.
-  auto label = [](QWidget* parent, const char* text, int left, int top, int room, const char* name) {
+  // Captions are fitted once the style is set, which decides their size.
+  std::vector<std::pair<QWidget*, QRect>> captions;  // widget, (left, top, room)
+  auto label = [&](QWidget* parent, const char* text, int left, int top, int room, const char* name) {
     auto* l = new QLabel(text, parent);
     l->setObjectName(name);
-    FitCaption(l, l->text(), room);
-    l->move(left, top);
+    captions.emplace_back(l, QRect(left, top, room, 0));
     return l;
   };
   auto edit = [&](QWidget* parent, std::string_view name, QRect r, const char* hint) {
@@ -131,8 +135,7 @@ void TPrefer::Build() {
   };
   auto check = [&](QAbstractButton* b, std::string_view name, int left, int top, int room, const char* hint) {
     Register(b, name);
-    FitCaption(b, b->text(), room);
-    b->move(left, top);
+    captions.emplace_back(b, QRect(left, top, room, 0));
     if (hint) hints_[b] = hint;
     const std::string key(name);
     connect(b, &QAbstractButton::clicked, this, [this, key] { logic_->UserClicked(key); });
@@ -190,6 +193,13 @@ void TPrefer::Build() {
   connect(help, &QPushButton::clicked, this, &TPrefer::HelpBtnClick);
   auto* f1 = new QShortcut(QKeySequence::HelpContents, this);
   connect(f1, &QShortcut::activated, this, &TPrefer::HelpBtnClick);
+
+  ApplyClassicStyle(this);
+  for (const auto& [w, place] : captions) {
+    const auto* b = qobject_cast<QAbstractButton*>(w);
+    FitCaption(w, b ? b->text() : static_cast<QLabel*>(w)->text(), place.width());
+    w->move(place.topLeft());
+  }
 
   for (const auto& [name, w] : widgets_) ShowState(name);
 }
