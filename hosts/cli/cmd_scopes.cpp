@@ -1,14 +1,13 @@
 // tarvo scopes: the setup dialog's monitors for chosen frames of a clip,
 // without a display. The frame is prepared and processed exactly as the
-// dialog does it, by the filter's engine linked into this program: the setup
-// selector prepares the clip's record (defaults, master scene, upgrades), the
-// frame is scaled to the 240 x 180 work image by the frame scaler and runs
-// through the pipeline in dialog mode, and the output conversion feeds the
-// monitors.
+// dialog does it, by the filter's engine linked into this program and called
+// through the host kit: the setup selector prepares the clip's record
+// (defaults, master scene, upgrades), the frame is scaled to the 240 x 180
+// work image by the frame scaler and runs through the pipeline in dialog
+// mode, and the output conversion feeds the monitors.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -18,6 +17,8 @@
 #include "commands.h"
 #include "frame.h"
 #include "host/process_engine.h"
+#include "hostkit/clip_call.h"
+#include "hostkit/frame_slot.h"
 #include "monitor/graticule.h"
 #include "monitor/monitor.h"
 #include "raw_io.h"
@@ -61,6 +62,11 @@ Frame ToFrame(const MonitorImage& img) {
   f.Resize(img.width, img.height);
   f.pixels = img.pixels;
   return f;
+}
+
+// The host kit's entry point for an engine in this program.
+int32_t EngineEntry(void* engine, int16_t selector, CallRecordHandle record) {
+  return static_cast<Engine*>(engine)->Filter(selector, record);
 }
 
 // One frame's dialog render: the work and display images, the monitors and
@@ -204,9 +210,12 @@ int CmdScopes(const std::vector<std::string>& args) {
   }
   if (error.empty() && frame < 0 && rawSize.empty()) error = "scopes needs --frame N for a video file";
   if (error.empty() && outDir.empty() && countsPath.empty()) error = "scopes needs --out DIR or --counts FILE";
-  if (error.empty() && !countsPath.empty() && !recordPath.empty() &&
-      std::filesystem::weakly_canonical(countsPath) == std::filesystem::weakly_canonical(recordPath))
-    error = "--counts and --record name the same file";
+  if (error.empty() && !countsPath.empty() && !recordPath.empty()) {
+    std::error_code e1, e2;
+    const auto counts = std::filesystem::weakly_canonical(countsPath, e1);
+    const auto rec = std::filesystem::weakly_canonical(recordPath, e2);
+    if (!e1 && !e2 && counts == rec) error = "--counts and --record name the same file";
+  }
   if (!error.empty()) {
     Complain(error);
     return kExitUsage;
@@ -245,19 +254,14 @@ int CmdScopes(const std::vector<std::string>& args) {
 
   // The clip's record: the file's, or none (the filter then makes one from
   // its defaults, as for a clip it sees for the first time).
-  OwnedHandle specs;
+  std::optional<TSpecs> record;
   if (!recordPath.empty()) {
     TSpecs s{};
     if (!ReadSpecsFile(recordPath, s, &error)) {
       Complain(error);
       return kExitError;
     }
-    specs.reset(InProcessHost().NewHandle(kSpecsSize));
-    if (!specs.get()) {
-      Complain("out of memory");
-      return kExitError;
-    }
-    std::memcpy(*specs.get(), &s, sizeof s);
+    record = s;
   }
 
   if (!outDir.empty()) {
@@ -273,12 +277,14 @@ int CmdScopes(const std::vector<std::string>& args) {
   ScopeRender render(view);
   engine->SetSetupHandler([&render](Engine& e, CallRecordHandle rec) { return render.Run(e, rec); });
 
-  TFilterCallRecord call{};
-  TFilterCallRecord* callPtr = &call;
-  call.Total = frames > 0 ? static_cast<int32_t>(std::min<int64_t>(frames, INT32_MAX)) : 0;
+  hostkit::ClipCall clip(&EngineEntry, engine.get());
+  if (record && !clip.SetRecord(*record)) {
+    Complain("out of memory");
+    return kExitError;
+  }
+  clip.SetTotal(frames > 0 ? static_cast<int32_t>(std::min<int64_t>(frames, INT32_MAX)) : 0);
   Frame source;
-  TPixBuffer sourceDesc{};
-  TPixBuffer* sourcePtr = &sourceDesc;
+  hostkit::FrameSlot sourceSlot;
   std::vector<uint8_t> counts;
   int exitCode = kExitOk;
   int64_t done = 0;
@@ -303,20 +309,13 @@ int CmdScopes(const std::vector<std::string>& args) {
         break;
       }
     }
-    sourceDesc = TPixBuffer{};
-    sourceDesc.Bounds = TRect{0, 0, source.width, source.height};
-    sourceDesc.RowBytes = source.width * 4;
-    sourceDesc.Pixels = source.pixels.data();
-    call.SpecsHandle = specs.get();
-    call.Source = &sourcePtr;
-    call.Part = static_cast<int32_t>(std::min<int64_t>(n, INT32_MAX));
+    // The setup call carries the current frame as its source, as a host
+    // opening the dialog does.
+    sourceSlot.Describe(source.pixels.data(), source.width, source.height);
+    clip.SetFrames(sourceSlot.handle(), nullptr);
+    clip.SetPart(static_cast<int32_t>(std::min<int64_t>(n, INT32_MAX)));
     render.ClearRan();
-    engine->Filter(kSelectorSetup, &callPtr);
-    // A record the filter made for the clip is kept for the next frame.
-    if (call.SpecsHandle != specs.get()) {
-      specs.release();
-      specs.reset(call.SpecsHandle);
-    }
+    clip.Call(kSelectorSetup);
     if (!render.Ran()) {
       Complain("the filter did not open its setup for this record (a record of a newer format is never edited)");
       exitCode = kExitError;

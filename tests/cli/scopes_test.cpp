@@ -104,6 +104,12 @@ TEST_F(ScopesTest, UsageErrors) {
   EXPECT_EQ(RunTarvo({"scopes", raw, "--raw", "240x180", "--view", "histogram", "--out", dir / "o"}).code, 2);
   EXPECT_EQ(RunTarvo({"scopes", raw, "--raw", "240x180"}).code, 2);  // nowhere to write
   EXPECT_EQ(RunTarvo({"scopes", raw, "--raw", "240x180", "--frame", "5", "--out", dir / "o"}).code, 2);
+  // The counts never overwrite the record they were made with.
+  const std::string rec = dir / "clip.tvr";
+  ASSERT_EQ(RunTarvo({"record", "set", rec, "Sat=120"}).code, 0);
+  const std::vector<uint8_t> before = ReadBytes(rec);
+  EXPECT_EQ(RunTarvo({"scopes", raw, "--raw", "240x180", "--record", rec, "--counts", rec}).code, 2);
+  EXPECT_EQ(ReadBytes(rec), before);
   const RunResult missing = RunTarvo({"scopes", raw, "--raw", "240x180", "--record", dir / "none.tvr", "--out", dir / "o"});
   EXPECT_EQ(missing.code, 1);
   EXPECT_FALSE(Exists(dir / "o/frame-000000-picture.png"));

@@ -414,7 +414,7 @@ TEST_F(PreviewTest, ThePreviewBoxOpensTheWindowWhichRendersWithoutTheMonitors) {
   EXPECT_EQ(preview->pos(), QPoint(50, 40));
   EXPECT_EQ(preview->size(), QSize(324, 244)) << "4 pixels larger than the picture";
   EXPECT_EQ(preview->Screen()->geometry(), QRect(2, 2, 320, 240));
-  EXPECT_EQ(preview->Options().visible, 1);
+  EXPECT_EQ(preview->Options().Visible, 1);
   ASSERT_TRUE(preview->HasImages());
   ASSERT_EQ(gFetches.size(), 1u) << "showing fetches the current frame";
   EXPECT_EQ(gFetches[0].frame, 10);
@@ -443,7 +443,7 @@ TEST_F(PreviewTest, ThePreviewBoxOpensTheWindowWhichRendersWithoutTheMonitors) {
   EXPECT_FALSE(Find<QCheckBox>("PreviewBox")->isChecked());
   EXPECT_FALSE(preview->isVisible());
   EXPECT_FALSE(preview->HasImages());
-  EXPECT_EQ(preview->Options().visible, 0);
+  EXPECT_EQ(preview->Options().Visible, 0);
   EXPECT_TRUE(timer_->isActive()) << "unchecking renders once more";
 }
 
@@ -460,6 +460,25 @@ TEST_F(PreviewTest, APersistentPreviewReopensWithTheDialogAndItsStateIsStoredAtT
   int32_t visible = -1;
   EXPECT_EQ(store_.ReadInteger(kKeyPreview, "Visible", visible), ValueStatus::Present);
   EXPECT_EQ(visible, 0);
+}
+
+TEST_F(PreviewTest, ASizeChangedWhileTheWindowIsOpenTakesEffectWhenTheBoxIsTickedAgain) {
+  Open();
+  TPreview* preview = dialog_->Preview().Preview();
+  Press("PreviewBox");
+  ASSERT_TRUE(preview->HasImages());
+  // What the preferences do with a new size: untick, change, tick again.
+  dialog_->Logic().SetCheckBox("PreviewBox", false);
+  preview->Options().Width = 400;
+  preview->Options().Height = 300;
+  dialog_->Logic().SetCheckBox("PreviewBox", true);
+  ASSERT_TRUE(preview->isVisible());
+  ASSERT_TRUE(preview->HasImages());
+  EXPECT_EQ(FrameWidth(**preview->WorkHandle()), 400);
+  EXPECT_EQ(FrameHeight(**preview->DisplayHandle()), 300);
+  EXPECT_EQ(preview->size(), QSize(404, 304));
+  EXPECT_TRUE(Fire());
+  EXPECT_EQ(preview->Screen()->LastDestination(), QRect(0, 0, 400, 300));
 }
 
 // ---- The preview window on its own ----
@@ -522,7 +541,7 @@ TEST_F(PreviewWindowTest, StoredValuesOffTheScreenOrOutOfRangeAreHeldAndWrittenB
   store_.WriteInteger(kKeyPreview, "Top", -5);
   store_.WriteInteger(kKeyPreview, "Left", 2000);
   auto p = Make();
-  EXPECT_EQ(p->Options().left, 694);
+  EXPECT_EQ(p->Options().Left, 694);
   EXPECT_EQ(Stored("Left"), 694);
   EXPECT_EQ(Stored("Top"), 0);
   EXPECT_TRUE(p->VisibleAtLaunch());
@@ -534,11 +553,11 @@ TEST_F(PreviewWindowTest, StoredValuesOffTheScreenOrOutOfRangeAreHeldAndWrittenB
   store_.WriteInteger(kKeyPreview, "Height", 8);
   store_.WriteString(kKeyPreview, "Persistent", "yes");  // mistyped: the default
   p = Make();
-  EXPECT_EQ(p->Options().width, 4096);
-  EXPECT_EQ(p->Options().height, 32);
-  EXPECT_EQ(p->Options().top, 768 - 32 - 29);
-  EXPECT_EQ(p->Options().left, 0) << "a picture wider than the screen keeps its left edge on it";
-  EXPECT_EQ(p->Options().persistent, 0);
+  EXPECT_EQ(p->Options().Width, 4096);
+  EXPECT_EQ(p->Options().Height, 32);
+  EXPECT_EQ(p->Options().Top, 768 - 32 - 29);
+  EXPECT_EQ(p->Options().Left, 0) << "a picture wider than the screen keeps its left edge on it";
+  EXPECT_EQ(p->Options().Persistent, 0);
   EXPECT_EQ(Stored("Width"), 4096);
   EXPECT_EQ(Stored("Height"), 32);
   EXPECT_EQ(Stored("Persistent"), 0);

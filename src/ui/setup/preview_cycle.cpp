@@ -89,7 +89,7 @@ PreviewCycle::~PreviewCycle() {
   // The window goes with the setup call; its visibility is stored when it
   // changed since the window was made.
   preview_->hide();
-  if ((preview_->Options().visible == 1) != preview_->VisibleAtLaunch()) preview_->UpdateSysReg();
+  if ((preview_->Options().Visible == 1) != preview_->VisibleAtLaunch()) preview_->UpdateSysReg();
   preview_.reset();
 }
 

@@ -43,25 +43,14 @@ TPreview::~TPreview() { DisposeImages(); }
 
 void TPreview::ReadOptions(QRect screen) {
   bool write = false;
-  if (store_) store_->CreateKey(kKeyPreview);
-  auto read = [&](const char* name, int32_t& value) {
-    int32_t v = 0;
-    if (store_ && store_->ReadInteger(kKeyPreview, name, v) == ValueStatus::Present) {
-      value = v;
-    } else {
-      write = store_ != nullptr;
-    }
-  };
-  read("Persistent", options_.persistent);
-  read("Visible", options_.visible);
-  read("Width", options_.width);
-  read("Height", options_.height);
-  read("Top", options_.top);
-  read("Left", options_.left);
+  if (store_) {
+    store_->CreateKey(kKeyPreview);
+    options_ = ReadPreviewOptions(*store_, &write);
+  }
   // A size the preferences could not have stored would make images the host
   // cannot make or a window larger than any screen.
-  for (int32_t* size : {&options_.width, &options_.height}) {
-    const int32_t held = std::clamp(*size, kPreviewMinSize, kPreviewMaxSize);
+  for (int32_t* size : {&options_.Width, &options_.Height}) {
+    const int32_t held = std::clamp(*size, kPreviewSizeMin, kPreviewSizeMax);
     if (held != *size) {
       *size = held;
       write = store_ != nullptr;
@@ -78,35 +67,32 @@ void TPreview::ReadOptions(QRect screen) {
       write = store_ != nullptr;
     }
   };
-  hold(options_.left, screen.width() - options_.width - 10);
-  hold(options_.top, screen.height() - options_.height - 29);
-  visibleAtLaunch_ = options_.visible == 1;
-  if (write) UpdateSysReg();
+  hold(options_.Left, screen.width() - options_.Width - 10);
+  hold(options_.Top, screen.height() - options_.Height - 29);
+  visibleAtLaunch_ = options_.Visible == 1;
+  if (write && store_) UpdateSysReg();
 }
 
 void TPreview::UpdateSysReg() {
-  if (!store_) return;
-  OptionUpdate update(*store_);
-  store_->WriteInteger(kKeyPreview, "Persistent", options_.persistent);
-  store_->WriteInteger(kKeyPreview, "Visible", options_.visible);
-  store_->WriteInteger(kKeyPreview, "Width", options_.width);
-  store_->WriteInteger(kKeyPreview, "Height", options_.height);
-  store_->WriteInteger(kKeyPreview, "Top", options_.top);
-  store_->WriteInteger(kKeyPreview, "Left", options_.left);
+  if (store_) WritePreviewOptions(*store_, options_);
 }
 
 void TPreview::Open() {
-  move(options_.left, options_.top);
-  const QSize client(options_.width + 2 * kBevel, options_.height + 2 * kBevel);
+  // A size changed through Options() since the window was made is held to
+  // the range the images can have.
+  options_.Width = std::clamp(options_.Width, kPreviewSizeMin, kPreviewSizeMax);
+  options_.Height = std::clamp(options_.Height, kPreviewSizeMin, kPreviewSizeMax);
+  move(options_.Left, options_.Top);
+  const QSize client(options_.Width + 2 * kBevel, options_.Height + 2 * kBevel);
   setFixedSize(client);
   bevel_->setGeometry(QRect(QPoint(0, 0), client));
-  screen_->setGeometry(kBevel, kBevel, options_.width, options_.height);
+  screen_->setGeometry(kBevel, kBevel, options_.Width, options_.Height);
   show();
 }
 
 void TPreview::SetPictureSize(int32_t width, int32_t height) {
-  options_.width = std::clamp(width, kPreviewMinSize, kPreviewMaxSize);
-  options_.height = std::clamp(height, kPreviewMinSize, kPreviewMaxSize);
+  options_.Width = std::clamp(width, kPreviewSizeMin, kPreviewSizeMax);
+  options_.Height = std::clamp(height, kPreviewSizeMin, kPreviewSizeMax);
   UpdateSysReg();
   if (!isVisible()) return;
   hide();
@@ -115,7 +101,7 @@ void TPreview::SetPictureSize(int32_t width, int32_t height) {
 
 void TPreview::MakeImages() {
   auto make = [this](int16_t* id) -> PixBufferHandle {
-    rect_ = TRect{0, 0, options_.width, options_.height};
+    rect_ = TRect{0, 0, options_.Width, options_.Height};
     if (host_.NewPWorld(id, rect_) != 0) return nullptr;
     PixBufferHandle bits = host_.GetPWorldBits(*id);
     if (!bits || !*bits || !FrameIsUsable(**bits)) {
@@ -159,8 +145,8 @@ void TPreview::hideEvent(QHideEvent* e) {
   if (e->spontaneous()) return;  // minimised: the images stay
   const QPoint now = pos();
   if (now != shownAt_) {
-    options_.top += now.y() - shownAt_.y();
-    options_.left += now.x() - shownAt_.x();
+    options_.Top += now.y() - shownAt_.y();
+    options_.Left += now.x() - shownAt_.x();
     shownAt_ = now;
     UpdateSysReg();
   }

@@ -16,24 +16,11 @@
 #include "options/option_store.h"
 #include "platform/host_services.h"
 #include "types/pix_buffer.h"
+#include "ui/logic/preview_options.h"
 
 namespace tarvo::ui {
 
 class PanelCanvas;
-
-// The six stored preview values with their defaults.
-struct PreviewOptions {
-  int32_t persistent = 0;  // 1: the window reopens with the dialog when it was open
-  int32_t visible = 0;     // 1: the window is open
-  int32_t width = 320;     // picture size
-  int32_t height = 240;
-  int32_t top = 20;        // window position on the screen
-  int32_t left = 20;
-};
-
-// Stored picture sizes are held to this range when the window is made.
-constexpr int32_t kPreviewMinSize = 32;
-constexpr int32_t kPreviewMaxSize = 4096;
 
 class TPreview : public QWidget {
   Q_OBJECT
@@ -64,9 +51,12 @@ class TPreview : public QWidget {
 
   void SetHooks(Hooks hooks) { hooks_ = std::move(hooks); }
 
+  // The six values as the window holds them; the preferences edit them here
+  // (a new size takes effect the next time the window is shown).
+  PreviewOptions& Options() { return options_; }
   const PreviewOptions& Options() const { return options_; }
   bool VisibleAtLaunch() const { return visibleAtLaunch_; }
-  void SetVisibleOption(int32_t visible) { options_.visible = visible; }
+  void SetVisibleOption(int32_t visible) { options_.Visible = visible; }
   // Writes "Persistent", "Visible", "Width", "Height", "Top", "Left".
   void UpdateSysReg();
 

@@ -198,8 +198,8 @@ TSetup::TSetup(SetupCall& call, QWidget* parent) : QDialog(parent), call_(call) 
   ctx.decimalSeparator = S(QLocale().decimalPoint());
   // The floating preview's stored options decide whether it reopens.
   preview_ = std::make_unique<PreviewCycle>(*this, call);
-  ctx.previewPersistent = preview_->Preview()->Options().persistent;
-  ctx.previewVisible = preview_->Preview()->Options().visible;
+  ctx.previewPersistent = preview_->Preview()->Options().Persistent;
+  ctx.previewVisible = preview_->Preview()->Options().Visible;
   logic_ = std::make_unique<SetupLogic>(ctx, static_cast<SetupHooks*>(this));
 
   BuildForm();
@@ -227,10 +227,12 @@ TSetup::TSetup(SetupCall& call, QWidget* parent) : QDialog(parent), call_(call) 
   auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
   f1->setContext(Qt::WindowShortcut);
   connect(f1, &QShortcut::activated, this, [this] { OpenHelp(FocusedHelpContext()); });
-  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { FocusMoved(now); });
+  focusWatch_ =
+      connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { FocusMoved(now); });
 }
 
 TSetup::~TSetup() {
+  disconnect(focusWatch_);
   // The preview goes first: it unregisters its drawing target and stores the
   // floating window's state while the panels still exist.
   preview_.reset();
