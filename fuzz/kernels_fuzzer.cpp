@@ -14,6 +14,7 @@
 #include "filters/sharpen.h"
 #include "filters/temporal.h"
 #include "fuzz_input.h"
+#include "host/colour_settings.h"
 #include "host/specs.h"
 #include "host/specs_fields.h"
 #include "planes/channel.h"
@@ -97,7 +98,7 @@ void ColourConversion(fuzz::FuzzInput& in, int w, int h) {
     d.Pixels = dstPixels.data();
     TChannel y, u, v;
     bool changed = true;
-    if (!conv.Input(s, d, specs, inSetup, changed, y, u, v)) fuzz::Fail("input conversion refused a sound frame");
+    if (!conv.Input(s, d, ColourSettingsOf(specs, inSetup), changed, y, u, v)) fuzz::Fail("input conversion refused a sound frame");
     if (level == KernelLevel::Scalar) {
       Copy(y0, y);
       Copy(u0, u);
@@ -115,7 +116,7 @@ void ColourConversion(fuzz::FuzzInput& in, int w, int h) {
       Same(u0, u, "input conversion (U)", level);
       Same(v0, v, "input conversion (V)", level);
     }
-    if (!conv.Output(yo, uo, vo, d, specs, nullptr)) fuzz::Fail("output conversion refused sound planes");
+    if (!conv.Output(yo, uo, vo, d, ColourSettingsOf(specs, inSetup), nullptr, &s)) fuzz::Fail("output conversion refused sound planes");
     if (level == KernelLevel::Scalar) out0 = dstPixels;
     else if (out0 != dstPixels) fuzz::Fail("output conversion differs between the plain and the AVX2 kernels");
   }

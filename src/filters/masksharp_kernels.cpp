@@ -1,5 +1,4 @@
-// The plain and SSE2 kernel tables and the run-time choice between them and
-// the AVX2 table.
+// The plain and SSE2 kernel tables (SSE2 is part of the x86-64 baseline).
 #include "filters/masksharp_kernels.h"
 
 #include <algorithm>
@@ -9,8 +8,6 @@
 #include <emmintrin.h>
 #define TARVO_MASKSHARP_SSE2 1
 #endif
-
-#include "util/cpu_features.h"
 
 namespace tarvo::masksharp {
 namespace {
@@ -121,18 +118,6 @@ const Kernels& Sse2Kernels() {
 #else
   return ScalarKernels();
 #endif
-}
-
-const Kernels& ActiveKernels() {
-  switch (ActiveKernelLevel()) {
-    case KernelLevel::Avx2:
-      return Avx2Kernels();
-    case KernelLevel::Sse2:
-      return Sse2Kernels();
-    case KernelLevel::Scalar:
-      break;
-  }
-  return ScalarKernels();
 }
 
 }  // namespace tarvo::masksharp

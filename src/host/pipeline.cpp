@@ -14,6 +14,7 @@
 #include "filters/median.h"
 #include "filters/sharpen.h"
 #include "filters/temporal.h"
+#include "host/colour_settings.h"
 #include "siggen/siggen.h"
 
 namespace tarvo {
@@ -142,7 +143,6 @@ Pipeline::~Pipeline() = default;
 void Pipeline::SetThreads(int threads) {
   if (threads >= 2 && !worker_) {
     worker_ = std::make_unique<Worker>();
-    stagesSeen_ = 0;  // the new thread's stage scratch starts empty
   } else if (threads < 2) {
     worker_.reset();
   }
@@ -155,7 +155,6 @@ void Pipeline::Reserve(TChannel& plane, int32_t width, int32_t height, int32_t d
   const bool empty = width <= 0 || height <= 0 || depth <= 0;
   if (sameSize && (plane.HasBuffer() || empty)) return;
   if (!empty && failAllocationAt_.load() > 0 && failAllocationAt_.fetch_sub(1) == 1) throw std::bad_alloc();
-  if (!empty) allocated_ = true;
   // Depth 0 first, so that changing the other two dimensions allocates
   // nothing and the final depth allocates once. A plane left without buffer
   // by an earlier failure gets one here as well.
@@ -205,6 +204,7 @@ void Pipeline::Render(PixBufferHandle source, PixBufferHandle destination, Handl
     notifier_.Show(Notice::ProcessingError, kProcessingErrorText);
     return;
   }
+  ChooseKernels();
   TPixBuffer& s = **source;
   TPixBuffer& d = **destination;
   TSpecs specs;
@@ -224,6 +224,15 @@ void Pipeline::Render(PixBufferHandle source, PixBufferHandle destination, Handl
   Process(s, d, specs, derived, dialog, call);
 }
 
+void Pipeline::ChooseKernels() {
+  const uint32_t generation = KernelChoiceGeneration();
+  if (kernelsChosen_ && generation == kernelGeneration_) return;
+  kernels_ = ActiveKernelSet();
+  converter_.SetKernels(kernels_.colour);
+  kernelGeneration_ = generation;
+  kernelsChosen_ = true;
+}
+
 void Pipeline::ConvertOnly(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, bool dialog, CallState& call) {
   TChannel& y = planes_[kY];
   TChannel& u = planes_[kU];
@@ -239,7 +248,8 @@ void Pipeline::ConvertOnly(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, bo
     OnOutOfMemory();
     return;
   }
-  if (!converter_.Input(s, d, specs, call.inSetup, call.changed, y, u, v)) {
+  const ColourSettings colour = ColourSettingsOf(specs, call.inSetup);
+  if (!converter_.Input(s, d, colour, call.changed, y, u, v)) {
     notifier_.Show(Notice::BadFrame, kBadFrameText);
     return;
   }
@@ -251,7 +261,7 @@ void Pipeline::ConvertOnly(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, bo
       y.Fill(128);
     }
   }
-  if (!converter_.Output(y, u, v, d, specs, dialog ? monitor_ : nullptr))
+  if (!converter_.Output(y, u, v, d, colour, dialog ? monitor_ : nullptr, &s))
     notifier_.Show(Notice::BadFrame, kBadFrameText);
 }
 
@@ -348,16 +358,6 @@ void Pipeline::DetectRun(int32_t part, const CallState& call, int32_t yTempMode,
   breakRun_ = false;
 }
 
-uint32_t Pipeline::StagesOf(const TSpecs& s, const TDerived& dv, const FramePlan& p) {
-  uint32_t stages = 1;  // the conversions
-  if (s.YDespeckle > 0 || s.CDespeckle > 0) stages |= 2;
-  if (dv.MedianMaxStep > 0 && (s.MedianWhen & 3) != 0) stages |= 4;
-  if (p.yTempMode != 0 || p.cTempMode != 0) stages |= 8;
-  if (p.lumaEdge || p.chromaEdge) stages |= 16;
-  if (p.lumaBlur || p.chromaBlur) stages |= 32;
-  return stages;
-}
-
 void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const TDerived& dv, bool dialog,
                        CallState& call) {
   // The dialog's test pictures never continue a run.
@@ -377,30 +377,10 @@ void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const 
   }
   historyValid_ = false;
 
-  const int32_t w = plan.width, h = plan.height;
-  bool keptFourthBytes = false;
   try {
     // Every plane this frame needs gets its buffer before anything is written:
     // when memory runs out, the destination is still untouched.
-    allocated_ = false;
     ReservePlanes(plan);
-    if (allocated_) stagesSeen_ = 0;
-    const uint32_t stages = StagesOf(specs, dv, plan);
-    if ((stages & ~stagesSeen_) != 0) {
-      // New plane sizes, or a stage not run since the sizes were set: the
-      // stage may still grow scratch memory of its own on first use. Keep the
-      // destination's fourth bytes, the only bytes the input conversion
-      // writes there, so that a failure after it can be undone. Steady frames
-      // skip this.
-      fourthBytes_.resize(static_cast<size_t>(w) * h);
-      for (int32_t row = 0; row < h; ++row) {
-        const uint8_t* p = d.Pixels + static_cast<size_t>(row) * FrameStride(d) + 3;
-        uint8_t* kept = &fourthBytes_[static_cast<size_t>(row) * w];
-        for (int32_t x = 0; x < w; ++x) kept[x] = p[x * 4];
-      }
-      keptFourthBytes = true;
-      stagesSeen_ |= stages;
-    }
     if (specs.TestSignal > 1) DrawTestSignal(s, specs, !call.inSetup);
   } catch (const std::bad_alloc&) {
     OnOutOfMemory();
@@ -415,7 +395,8 @@ void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const 
   try {
     // The frame checks above make both conversions succeed; should either
     // refuse the frame, the history no longer follows the clip.
-    if (!converter_.Input(s, d, specs, call.inSetup, call.changed, y, u, v)) {
+    const ColourSettings colour = ColourSettingsOf(specs, call.inSetup);
+    if (!converter_.Input(s, d, colour, call.changed, y, u, v)) {
       notifier_.Show(Notice::BadFrame, kBadFrameText);
       breakRun_ = true;
       return;
@@ -465,7 +446,7 @@ void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const 
                     !(specs.ChannelView == 1 || dv.CSharpGain == 0), specs.SharpMask, specs.SharpSmooth);
         break;
     }
-    if (!converter_.Output(y, u, v, d, specs, dialog ? monitor_ : nullptr)) {
+    if (!converter_.Output(y, u, v, d, colour, dialog ? monitor_ : nullptr, &s)) {
       notifier_.Show(Notice::BadFrame, kBadFrameText);
       breakRun_ = true;
       return;
@@ -476,16 +457,8 @@ void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const 
       SaveHistory(kV, plan.cHistory);
     }
   } catch (const std::bad_alloc&) {
-    // Only a stage's own scratch can fail here, and only on a frame of a new
-    // size, for which the fourth bytes were kept. The colour bytes are written
-    // last, by the output conversion, which does not allocate.
-    if (keptFourthBytes) {
-      for (int32_t row = 0; row < h; ++row) {
-        uint8_t* p = d.Pixels + static_cast<size_t>(row) * FrameStride(d) + 3;
-        const uint8_t* kept = &fourthBytes_[static_cast<size_t>(row) * w];
-        for (int32_t x = 0; x < w; ++x) p[x * 4] = kept[x];
-      }
-    }
+    // Only a stage's own scratch can fail here, before the output conversion,
+    // which writes the whole destination last and does not allocate.
     OnOutOfMemory();
   }
 }
@@ -494,9 +467,9 @@ void Pipeline::Median(TChannel& plane, TChannel& scratch, const TSpecs& s, const
   Reserve(scratch, plane.Width(), plane.Height(), plane.Depth());
   const int threshold = MedianStepThreshold(s, dv);
   if (s.MedianWeighted < 1)
-    PlainMedian(plane, scratch, dv.MedianMaxStep, threshold);
+    PlainMedian(plane, scratch, dv.MedianMaxStep, threshold, *kernels_.noise);
   else
-    WeightedMedian(plane, scratch, dv.MedianMaxStep, threshold);
+    WeightedMedian(plane, scratch, dv.MedianMaxStep, threshold, *kernels_.noise);
   plane.Exchange(scratch);
 }
 
@@ -516,21 +489,21 @@ int Pipeline::LuminanceChain(const TSpecs& s, const TDerived& dv, const FramePla
   if (s.TempYThreshold > 0 && (plan.yTempMode == 1 || plan.yTempMode == 2)) {
     const int history = plan.yTempMode == 1 ? kYPrev : kYPrev2;
     valid = runLength_ >= plan.yTempMode && historyUsable_[history];
-    if (valid) TemporalSmooth(y, planes_[history], TemporalOf(s, s.TempYThreshold), true);
+    if (valid) TemporalSmooth(y, planes_[history], TemporalOf(s, s.TempYThreshold), true, *kernels_.temporal);
   }
 
   if (plan.lumaMask) {
     Reserve(mask, w, h, 1);
-    CreateMask(y, mask, s.MaskRadius, lumaEdge_);
+    CreateMask(y, mask, s.MaskRadius, lumaEdge_, *kernels_.masksharp);
   }
 
   if (s.YDespeckle > 0) {
     if (s.NoiseMask < 1) {
-      Despeckle(y, y, s.YDespeckle);
+      Despeckle(y, y, s.YDespeckle, *kernels_.noise);
     } else {
       Reserve(scratch, w, h, 1);
-      Despeckle(y, scratch, s.YDespeckle);
-      ApplyMask(scratch, y, mask, s.NoiseSmooth, s.NoiseMask);
+      Despeckle(y, scratch, s.YDespeckle, *kernels_.noise);
+      ApplyMask(scratch, y, mask, s.NoiseSmooth, s.NoiseMask, *kernels_.masksharp);
     }
   }
 
@@ -541,9 +514,9 @@ int Pipeline::LuminanceChain(const TSpecs& s, const TDerived& dv, const FramePla
     const TChannel* m = s.SharpMask > 0 ? &mask : nullptr;
     if (plan.showEdges)
       SharpenShowEdges(y, m, s.SharpRadius, s.SharpSmooth, s.SharpMask, dv.LevelDependLevel, dv.YSharpGain,
-                       lumaBlur_);
+                       lumaBlur_, *kernels_.masksharp);
     else
-      Sharpen(y, m, s.SharpRadius, s.SharpSmooth, s.SharpMask, dv.LevelDependLevel, dv.YSharpGain, lumaBlur_);
+      Sharpen(y, m, s.SharpRadius, s.SharpSmooth, s.SharpMask, dv.LevelDependLevel, dv.YSharpGain, lumaBlur_, *kernels_.masksharp);
   }
 
   if (dv.MedianMaxStep > 0 && (s.MedianWhen & 2)) Median(y, scratch, s, dv);
@@ -557,10 +530,10 @@ void Pipeline::SharpenColour(TChannel& plane, int index, const TSpecs& s, const 
   const TChannel* m = s.SharpMask > 0 ? &chromaMask_ : nullptr;
   if (plan.showEdges)
     SharpenShowEdges(plane, m, s.SharpRadius, s.SharpSmooth, s.SharpMask, dv.LevelDependLevel, dv.CSharpGain,
-                     chromaBlur_);
+                     chromaBlur_, *kernels_.masksharp);
   else
     Sharpen(plane, m, s.SharpRadius, s.SharpSmooth, s.SharpMask, dv.LevelDependLevel, dv.CSharpGain,
-            chromaBlur_);
+            chromaBlur_, *kernels_.masksharp);
 }
 
 int Pipeline::ColourChain(const TSpecs& s, const TDerived& dv, const FramePlan& plan) {
@@ -586,8 +559,8 @@ int Pipeline::ColourChain(const TSpecs& s, const TDerived& dv, const FramePlan& 
     const bool run = runLength_ >= plan.cTempMode;
     valid = run && historyUsable_[uHistory] && historyUsable_[vHistory];
     const TemporalSettings settings = TemporalOf(s, s.TempCThreshold);
-    if (run && historyUsable_[uHistory]) TemporalSmooth(u, planes_[uHistory], settings, true);
-    if (run && historyUsable_[vHistory]) TemporalSmooth(v, planes_[vHistory], settings, true);
+    if (run && historyUsable_[uHistory]) TemporalSmooth(u, planes_[uHistory], settings, true, *kernels_.temporal);
+    if (run && historyUsable_[vHistory]) TemporalSmooth(v, planes_[vHistory], settings, true, *kernels_.temporal);
   }
 
   if (plan.chromaMask) Reserve(chromaMask_, cw, ch, 1);
@@ -596,20 +569,20 @@ int Pipeline::ColourChain(const TSpecs& s, const TDerived& dv, const FramePlan& 
     Reserve(chromaScratch_, cw, ch, 2);
     for (int index : {kU, kV}) {
       TChannel& p = planes_[index];
-      CreateMask(p, chromaMask_, s.MaskRadius, chromaEdge_);
-      Despeckle(p, chromaScratch_, s.CDespeckle);
-      ApplyMask(chromaScratch_, p, chromaMask_, s.NoiseSmooth, s.NoiseMask);
+      CreateMask(p, chromaMask_, s.MaskRadius, chromaEdge_, *kernels_.masksharp);
+      Despeckle(p, chromaScratch_, s.CDespeckle, *kernels_.noise);
+      ApplyMask(chromaScratch_, p, chromaMask_, s.NoiseSmooth, s.NoiseMask, *kernels_.masksharp);
       if (cSharp) SharpenColour(p, index, s, dv, plan);
     }
   } else {
     if (s.CDespeckle >= 1) {
-      Despeckle(u, u, s.CDespeckle);
-      Despeckle(v, v, s.CDespeckle);
+      Despeckle(u, u, s.CDespeckle, *kernels_.noise);
+      Despeckle(v, v, s.CDespeckle, *kernels_.noise);
     }
     if (cSharp) {
       for (int index : {kU, kV}) {
         TChannel& p = planes_[index];
-        if (s.SharpMask > 0) CreateMask(p, chromaMask_, s.MaskRadius, chromaEdge_);
+        if (s.SharpMask > 0) CreateMask(p, chromaMask_, s.MaskRadius, chromaEdge_, *kernels_.masksharp);
         SharpenColour(p, index, s, dv, plan);
       }
     }
@@ -625,8 +598,8 @@ int Pipeline::ColourChain(const TSpecs& s, const TDerived& dv, const FramePlan& 
 void Pipeline::MaskDisplay(const TSpecs& s, bool showY, bool showC, int amount, int offset) {
   TChannel& y = planes_[kY];
   if (showY) {
-    CreateMask(y, y, s.MaskRadius, lumaEdge_);
-    ShowMask(y, y, amount, offset);
+    CreateMask(y, y, s.MaskRadius, lumaEdge_, *kernels_.masksharp);
+    ShowMask(y, y, amount, offset, *kernels_.masksharp);
   } else {
     y.Fill(128);
   }
@@ -639,8 +612,8 @@ void Pipeline::MaskDisplay(const TSpecs& s, bool showY, bool showC, int amount, 
   }
   Reserve(chromaMask_, u.Width(), u.Height(), 1);
   for (TChannel* p : {&u, &v}) {
-    CreateMask(*p, chromaMask_, s.MaskRadius, chromaEdge_);
-    ShowMask(chromaMask_, *p, amount, offset);
+    CreateMask(*p, chromaMask_, s.MaskRadius, chromaEdge_, *kernels_.masksharp);
+    ShowMask(chromaMask_, *p, amount, offset, *kernels_.masksharp);
   }
 }
 

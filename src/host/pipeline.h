@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "filters/kernel_set.h"
 #include "host/call_state.h"
 #include "host/notify.h"
 #include "host/specs.h"
@@ -64,6 +65,9 @@ class Pipeline {
   // A history save mode, or kNoSave when the chain keeps its history.
   static constexpr int kNoSave = -1;
 
+  // Takes the kernel tables of the current level when none are held yet or
+  // the level cap has changed since they were taken.
+  void ChooseKernels();
   bool FramesAreSafe(const TPixBuffer& source, const TPixBuffer& destination, bool bypassCopy);
   void CopyFrame(const TPixBuffer& source, TPixBuffer& destination);
   void ConvertOnly(TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, bool dialog,
@@ -83,8 +87,6 @@ class Pipeline {
   void SharpenColour(TChannel& plane, int index, const TSpecs& specs, const TDerived& derived,
                      const FramePlan& plan);
   void SaveHistory(int chain, int mode);
-  // One bit per kind of stage the frame may run.
-  static uint32_t StagesOf(const TSpecs& specs, const TDerived& derived, const FramePlan& plan);
   void OnOutOfMemory();
   // Gives a plane the size (one allocation at most) and makes sure it holds a
   // buffer; does nothing when it already has both.
@@ -97,6 +99,9 @@ class Pipeline {
   bool historyValid_ = false;
 
   ColourConverter converter_;
+  KernelSet kernels_;
+  uint32_t kernelGeneration_ = 0;
+  bool kernelsChosen_ = false;
   TChannel planes_[kPlaneCount];
   // The mask and scratch roles at chroma size. In the subsampled modes the
   // luminance and colour chains need them at two sizes in every frame; two
@@ -120,10 +125,6 @@ class Pipeline {
 
   // Both may be touched by the two chains at once.
   std::atomic<int> failAllocationAt_{0};
-  std::atomic<bool> allocated_{false};  // a plane got a new buffer while sizing this frame
-  // Kinds of stage run since the planes last got new buffers (StagesOf).
-  uint32_t stagesSeen_ = 0;
-  std::vector<uint8_t> fourthBytes_;
 
   class Worker;
   std::unique_ptr<Worker> worker_;  // the second thread, when SetThreads(2)

@@ -21,6 +21,11 @@ using test::PlanesEqual;
 using test::Sample;
 using test::SetSample;
 
+// The forms that take the kernels of the active level, as plain pointers.
+constexpr void (*kDespeckle)(const TChannel&, TChannel&, int) = Despeckle;
+constexpr void (*kPlainMedian)(const TChannel&, TChannel&, int, int) = PlainMedian;
+constexpr void (*kWeightedMedian)(const TChannel&, TChannel&, int, int) = WeightedMedian;
+
 // Runs fn once for every kernel level this processor offers.
 template <typename Fn>
 void ForEachKernelLevel(Fn fn) {
@@ -66,7 +71,7 @@ TEST(Despeckle, SingleSpeckShrinksByTheGivenAmounts) {
         TChannel src, dst;
         MakeSpeck(src, 7, 7, 1, 100, 3, 3, 160);
         dst.SizeLike(src);
-        (reference ? DespeckleReference : Despeckle)(src, dst, c.strength);
+        (reference ? DespeckleReference : kDespeckle)(src, dst, c.strength);
         EXPECT_EQ(Sample(dst, 3, 3), c.centre);
         for (int dy = -1; dy <= 1; ++dy)
           for (int dx = -1; dx <= 1; ++dx)
@@ -235,7 +240,7 @@ TEST(Median, ThresholdAndMaxStep) {
           // Depth 2 doubles samples, threshold and step alike.
           MakeSpeck(src, 40, 5, depth, 100 * depth, 20, 2, c.speck * depth);
           dst.SizeLike(src);
-          (weighted ? WeightedMedian : PlainMedian)(src, dst, c.maxStep, c.threshold);
+          (weighted ? kWeightedMedian : kPlainMedian)(src, dst, c.maxStep, c.threshold);
           EXPECT_EQ(Sample(dst, 20, 2), c.expect * depth);
         }
   });
@@ -254,7 +259,7 @@ TEST(Median, SamplesOutsideTheRangeAreCopied) {
         keep.CopyFrom(src);
         dst.SizeLike(src);
         dst.Fill(0x3C);
-        (weighted ? WeightedMedian : PlainMedian)(src, dst, 255, 0);
+        (weighted ? kWeightedMedian : kPlainMedian)(src, dst, 255, 0);
         EXPECT_TRUE(PlanesEqual(src, keep));
         const size_t edge = 51 * depth;
         EXPECT_EQ(0, std::memcmp(dst.Data(), src.Data(), edge));
@@ -303,7 +308,7 @@ TEST(Median, OptimisedMatchesReferenceBitForBit) {
             FillRandom(src, rng);
             ref.SizeLike(src);
             opt.SizeLike(src);
-            auto run = weighted ? WeightedMedian : PlainMedian;
+            auto run = weighted ? kWeightedMedian : kPlainMedian;
             (weighted ? WeightedMedianReference : PlainMedianReference)(src, ref, lim[0], lim[1]);
             opt.Fill(0x96);
             run(src, opt, lim[0], lim[1]);

@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "filters/temporal_kernels.h"
+#include "filters/temporal_tables.h"
 #include "support/test_support.h"
 #include "util/cpu_features.h"
 #include "util/rounding.h"

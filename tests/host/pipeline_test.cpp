@@ -1,3 +1,4 @@
+#include "host/colour_settings.h"
 #include "host/pipeline.h"
 
 #include <cstring>
@@ -369,7 +370,7 @@ TEST(Pipeline, RunThatOutlivesItsHistoryNeverSmoothsAgainstAMissingOrForeignPict
 void ExpectOutputOf(const TChannel& y, const TChannel& u, const TChannel& v, const TSpecs& s, TestFrame& frame) {
   TestFrame out(frame.width(), frame.height());
   ColourConverter converter;
-  converter.Output(y, u, v, out.desc(), s, nullptr);
+  converter.Output(y, u, v, out.desc(), ColourSettingsOf(s, false), nullptr);
   for (int row = 0; row < frame.height(); ++row)
     for (int x = 0; x < frame.width(); ++x)
       ASSERT_EQ(std::memcmp(out.pixel(x, row), frame.pixel(x, row), 3), 0) << "pixel " << x << "," << row;
