@@ -2,9 +2,13 @@
 // Depth, contents and settings from the input) go through each kernel at
 // every kernel level and through its plain reference; any difference stops
 // the run. The colour conversion is compared between the AVX2 and the plain
-// level of a full converter run.
+// level of a full converter run. One selector runs the kernel table check
+// (every entry at every level, guard bands around the planes) on a case from
+// the input, with rows up to about 700 samples, long enough for the
+// multi-group paths.
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,6 +23,8 @@
 #include "host/specs_fields.h"
 #include "planes/channel.h"
 #include "planes/inout.h"
+#include "support/kernel_check.h"
+#include "support/kernel_level.h"
 #include "util/cpu_features.h"
 
 using namespace tarvo;
@@ -65,9 +71,7 @@ void Same(const TChannel& ref, const TChannel& got, const char* what, KernelLeve
   }
 }
 
-struct Restore {
-  ~Restore() { SetKernelLevelCap(KernelLevel::Avx2); }
-};
+using Restore = test::KernelLevelGuard;
 
 void ColourConversion(fuzz::FuzzInput& in, int w, int h) {
   // A record with every field inside its range, or, as a host may hand
@@ -128,7 +132,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 3 * kMaxSide * kMaxSide * 2 + 64) return 0;
   fuzz::FuzzInput in(data, size);
   Restore restore;
-  const int kernel = in.Range(0, 12);
+  const int kernel = in.Range(0, 13);
+  if (kernel == 13) {
+    test::KernelCase c;
+    c.width = in.Range(1, 700);
+    c.height = in.Range(1, 12);
+    c.fill = in.Range(0, 3);
+    std::mt19937 rng(static_cast<uint32_t>(in.Word()) * 65536u + static_cast<uint32_t>(in.Word()));
+    const std::string failure = test::CheckKernels(c, rng);
+    if (!failure.empty()) fuzz::Fail(failure);
+    return 0;
+  }
   const int w = in.Range(1, kMaxSide), h = in.Range(1, kMaxSide), depth = in.Range(1, 2);
 
   if (kernel == 12) {

@@ -9,6 +9,7 @@
 
 #include "filters/despeckle.h"
 #include "filters/median.h"
+#include "support/kernel_level.h"
 #include "support/test_support.h"
 #include "util/cpu_features.h"
 
@@ -29,13 +30,12 @@ constexpr void (*kWeightedMedian)(const TChannel&, TChannel&, int, int) = Weight
 // Runs fn once for every kernel level this processor offers.
 template <typename Fn>
 void ForEachKernelLevel(Fn fn) {
+  test::KernelLevelGuard guard;
   for (KernelLevel level : {KernelLevel::Scalar, KernelLevel::Sse2, KernelLevel::Avx2}) {
-    SetKernelLevelCap(level);
-    if (ActiveKernelLevel() != level) continue;
+    if (!guard.Cap(level)) continue;
     SCOPED_TRACE("kernel level " + std::to_string(static_cast<int>(level)));
     fn();
   }
-  SetKernelLevelCap(KernelLevel::Avx2);
 }
 
 void FillValue(TChannel& p, int v) {

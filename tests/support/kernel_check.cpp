@@ -369,7 +369,9 @@ ColourSettings RandomColour(std::mt19937& rng) {
   s.liftR = Draw(rng, -50, 50), s.liftG = Draw(rng, -50, 50), s.liftB = Draw(rng, -50, 50);
   s.gainR = Draw(rng, 50, 150), s.gainG = Draw(rng, 50, 150), s.gainB = Draw(rng, 50, 150);
   s.gammaR = Draw(rng, -50, 50), s.gammaG = Draw(rng, -50, 50), s.gammaB = Draw(rng, -50, 50);
-  s.sat = Draw(rng, 0, 200);
+  // Now and then any value a record can hold: the chroma table is then
+  // limited and no longer follows the rounding formula.
+  s.sat = Draw(rng, 0, 4) == 0 ? Draw(rng, -32768, 32767) : Draw(rng, 0, 200);
   s.procMode = Draw(rng, 0, 3);
   s.neutral = Draw(rng, 0, 5) == 0;
   return s;
@@ -378,6 +380,28 @@ ColourSettings RandomColour(std::mt19937& rng) {
 void CheckColour(const KernelCase& c, const std::vector<Level>& levels, std::mt19937& rng, Checker& ck) {
   const int w = c.width, h = c.height;
   const ColourSettings s = RandomColour(rng);
+  ColourConverter conv;
+  conv.BuildTables(s, s.neutral);
+  // The merged tables, built from the converter's as it builds its own.
+  int32_t chroma[256], lumR[256], lumG[256], lumB[256], chromaR[256], chromaB[256], packedR[256], packedB[256];
+  const uint8_t *red = conv.RedTable(), *green = conv.GreenTable(), *blue = conv.BlueTable();
+  for (int i = 0; i < 256; ++i) chroma[i] = conv.ChromaTable()[i];
+  for (int i = 0; i < 256; ++i) {
+    lumR[i] = 77 * red[i];
+    lumG[i] = 150 * green[i];
+    lumB[i] = 29 * blue[i] + 128;
+    chromaR[i] = chroma[red[i]];
+    chromaB[i] = chroma[blue[i]];
+    packedR[i] = static_cast<int32_t>(static_cast<uint32_t>(chromaR[i]) << 16) + lumR[i];
+    packedB[i] = static_cast<int32_t>(static_cast<uint32_t>(chromaB[i]) << 16) + lumB[i];
+  }
+  // The chroma table follows the rounding formula for the saturation factor
+  // in range; the vector input then computes it instead of looking it up.
+  const int32_t sat = s.neutral ? 256 : static_cast<int32_t>(std::nearbyint(s.sat * 2.56L));
+  bool formula = true;
+  for (int i = 0; i < 256; ++i) formula = formula && chroma[i] == inout_kernels::ChromaByFormula(sat, i);
+  const inout_kernels::InputTables tables{lumR,    lumG, lumB, chromaR, chromaB, chroma, packedR,
+                                          packedB, formula, sat, red,   green,   blue};
   const int mode = EffectiveProcMode(s.procMode, w, h);
   const int hs = mode == 0 ? 0 : mode == 3 ? 2 : 1, vs = mode == 2 ? 1 : 0;
   const int cw = w >> hs, ch = h >> vs;
@@ -388,26 +412,11 @@ void CheckColour(const KernelCase& c, const std::vector<Level>& levels, std::mt1
   Fill(fourth, 1, 0, rng);
   Fill(dst, 1, 0, rng);
   const size_t lumBytes = static_cast<size_t>(w) * h, chromaBytes = static_cast<size_t>(cw) * ch * 2;
-  // The input through the converter, which builds the merged tables the
-  // entries read; the planes it sizes itself.
-  TPixBuffer source{}, size{};
-  source.Bounds = size.Bounds = TRect{0, 0, w, h};
-  source.RowBytes = size.RowBytes = stride;
-  source.Pixels = src.Data();
-  size.Pixels = dst.Data();
-  auto input = [&](const inout_kernels::Kernels& k, TChannel& y, TChannel& u, TChannel& v) {
-    ColourConverter conv;
-    conv.SetKernels(&k);
-    bool changed = true;
-    conv.Input(source, size, s, changed, y, u, v);
+  Guarded wantY(lumBytes), wantU(chromaBytes), wantV(chromaBytes);
+  auto input = [&](const inout_kernels::Kernels& k, Guarded& y, Guarded& u, Guarded& v) {
+    k.input(tables, inout_kernels::InputJob{src.Data(), stride, w, h, mode, y.Data(), u.Data16(), v.Data16()});
   };
-  TChannel wantY, wantU, wantV;
   input(*levels[0].set.colour, wantY, wantU, wantV);
-  auto asGuarded = [](const TChannel& p) {
-    Guarded g(p.ByteSize());
-    std::memcpy(g.Data(), p.Data(), p.ByteSize());
-    return g;
-  };
   // The output over any plane contents, colour differences over the whole
   // 16-bit range or the usual one.
   Guarded py(lumBytes), pu(chromaBytes), pv(chromaBytes);
@@ -425,12 +434,11 @@ void CheckColour(const KernelCase& c, const std::vector<Level>& levels, std::mt1
   output(*levels[0].set.colour, wantOut);
   for (size_t l = 1; l < levels.size(); ++l) {
     const inout_kernels::Kernels& k = *levels[l].set.colour;
-    TChannel y, u, v;
+    Guarded y(lumBytes), u(chromaBytes), v(chromaBytes), out(frame);
     input(k, y, u, v);
-    ck.Same("colour", "input (Y)", levels[l].name, asGuarded(wantY), asGuarded(y));
-    ck.Same("colour", "input (U)", levels[l].name, asGuarded(wantU), asGuarded(u));
-    ck.Same("colour", "input (V)", levels[l].name, asGuarded(wantV), asGuarded(v));
-    Guarded out(frame);
+    ck.Same("colour", "input (Y)", levels[l].name, wantY, y);
+    ck.Same("colour", "input (U)", levels[l].name, wantU, u);
+    ck.Same("colour", "input (V)", levels[l].name, wantV, v);
     out.CopyFrom(dst);
     output(k, out);
     ck.Same("colour", withFourth ? "output with fourth bytes" : "output", levels[l].name, wantOut, out);
