@@ -48,6 +48,8 @@ class Pipeline {
 
   // State visible to tests.
   int32_t RunLength() const { return runLength_; }
+  // The level of the kernel tables the last frame ran with.
+  KernelLevel KernelLevelInUse() const { return kernels_.level; }
   bool LastHistoryValid() const { return historyValid_; }
   const TChannel& Plane(int index) const;  // see PlaneIndex
   enum PlaneIndex { kY, kU, kV, kYPrev, kUPrev, kVPrev, kYPrev2, kUPrev2, kVPrev2, kMask, kScratch, kPlaneCount };
