@@ -7,9 +7,9 @@
 #include <random>
 #include <vector>
 
+#include "host/colour_settings.h"
 #include "host/specs.h"
 #include "planes/channel.h"
-#include "host/colour_settings.h"
 #include "planes/inout.h"
 #include "planes/inout_kernels.h"
 #include "planes/pix_buffer.h"

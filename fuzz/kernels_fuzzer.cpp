@@ -102,7 +102,8 @@ void ColourConversion(fuzz::FuzzInput& in, int w, int h) {
     d.Pixels = dstPixels.data();
     TChannel y, u, v;
     bool changed = true;
-    if (!conv.Input(s, d, ColourSettingsOf(specs, inSetup), changed, y, u, v)) fuzz::Fail("input conversion refused a sound frame");
+    if (!conv.Input(s, d, ColourSettingsOf(specs, inSetup), changed, y, u, v))
+      fuzz::Fail("input conversion refused a sound frame");
     if (level == KernelLevel::Scalar) {
       Copy(y0, y);
       Copy(u0, u);
@@ -120,7 +121,8 @@ void ColourConversion(fuzz::FuzzInput& in, int w, int h) {
       Same(u0, u, "input conversion (U)", level);
       Same(v0, v, "input conversion (V)", level);
     }
-    if (!conv.Output(yo, uo, vo, d, ColourSettingsOf(specs, inSetup), nullptr, &s)) fuzz::Fail("output conversion refused sound planes");
+    if (!conv.Output(yo, uo, vo, d, ColourSettingsOf(specs, inSetup), nullptr, &s))
+      fuzz::Fail("output conversion refused sound planes");
     if (level == KernelLevel::Scalar) out0 = dstPixels;
     else if (out0 != dstPixels) fuzz::Fail("output conversion differs between the plain and the AVX2 kernels");
   }

@@ -22,8 +22,8 @@ struct Kernels;
 
 struct KernelSet {
   KernelLevel level = KernelLevel::Scalar;
-  bool wide = false;  // the colour conversion runs its 512-bit kernels
-  const noise::Kernels* noise = nullptr;              // despeckle, medians
+  bool wide = false;                                   // the colour conversion runs its 512-bit kernels
+  const noise::Kernels* noise = nullptr;               // despeckle, medians
   const temporal_detail::Kernels* temporal = nullptr;  // temporal smoothing
   const masksharp::Kernels* masksharp = nullptr;       // masks, sharpening
   const inout_kernels::Kernels* colour = nullptr;      // colour input and output

@@ -192,7 +192,8 @@ void CreateMask(const TChannel& source, TChannel& mask, int radius, TChannel& ed
   }
 }
 
-void ApplyMask(const TChannel& filtered, TChannel& target, const TChannel& mask, int offset, int amount, const masksharp::Kernels& k) {
+void ApplyMask(const TChannel& filtered, TChannel& target, const TChannel& mask, int offset, int amount,
+               const masksharp::Kernels& k) {
   if (Empty(target)) return;
   Require(filtered.Width() == target.Width() && filtered.Height() == target.Height() &&
               filtered.Depth() == target.Depth() && !Empty(filtered),

@@ -15,6 +15,10 @@ struct Kernels;
 // Amounts below 1 act as 1; any amount and offset give a defined result.
 int32_t MaskWeight(int32_t m, int32_t amount, int32_t offset);
 
+// Each operation comes in two forms: with the kernel table to run (an engine
+// passes the table it chose once), and without, taking the kernels of
+// ActiveKernelLevel() on every call. Both give the same bits.
+//
 // All operations throw std::invalid_argument, changing nothing, when the
 // planes do not fit together (sizes, Depth, scratch plane aliasing a picture
 // plane). Planes without samples are left alone.
@@ -31,7 +35,8 @@ void CreateMask(const TChannel& source, TChannel& mask, int radius, TChannel& ed
 void CreateMask(const TChannel& source, TChannel& mask, int radius, TChannel& edge, const masksharp::Kernels& kernels);
 // `target` holds the unfiltered samples on entry and the blend on exit.
 void ApplyMask(const TChannel& filtered, TChannel& target, const TChannel& mask, int offset, int amount);
-void ApplyMask(const TChannel& filtered, TChannel& target, const TChannel& mask, int offset, int amount, const masksharp::Kernels& kernels);
+void ApplyMask(const TChannel& filtered, TChannel& target, const TChannel& mask, int offset, int amount,
+               const masksharp::Kernels& kernels);
 // Writes the mask weight of every sample into `output` (may be `mask`).
 void ShowMask(const TChannel& mask, TChannel& output, int amount, int offset);
 void ShowMask(const TChannel& mask, TChannel& output, int amount, int offset, const masksharp::Kernels& kernels);

@@ -89,7 +89,8 @@ void Median16(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int t
   MedianVector<Avx2S16>(kWeighted, src, dst, w, h, maxStep, threshold);
 }
 
-constexpr Kernels kTable = {Despeckle8, Despeckle16, {Median8<false>, Median8<true>}, {Median16<false>, Median16<true>}};
+constexpr Kernels kTable = {
+    Despeckle8, Despeckle16, {Median8<false>, Median8<true>}, {Median16<false>, Median16<true>}};
 
 }  // namespace
 

@@ -98,7 +98,8 @@ void RunDespecklePipeline(const typename O::T* in, typename O::T* dst, int width
   auto mirror = [&](int y) {
     const int s = slot(y);
     if (s < 4)
-      __builtin_memcpy(ring + static_cast<size_t>(s + ringRows) * width, ring + static_cast<size_t>(s) * width, rowBytes);
+      __builtin_memcpy(ring + static_cast<size_t>(s + ringRows) * width, ring + static_cast<size_t>(s) * width,
+                       rowBytes);
   };
   const size_t lastRow = static_cast<size_t>(height - 1) * width;
   if (in != dst) {
@@ -291,9 +292,9 @@ void MedianRows(const typename O::T* src, typename O::T* dst, int width, int hei
       const int x = i - base;
       V m;
       if constexpr (!kWeighted) {
-        m = median3x3::MedianOfColumns<O>(O::Load(u.lo + x), O::Load(c.lo + x), O::Load(d.lo + x),
-                                          O::Load(u.mid + x), O::Load(c.mid + x), O::Load(d.mid + x),
-                                          O::Load(u.hi + x), O::Load(c.hi + x), O::Load(d.hi + x));
+        m = median3x3::MedianOfColumns<O>(O::Load(u.lo + x), O::Load(c.lo + x), O::Load(d.lo + x), O::Load(u.mid + x),
+                                          O::Load(c.mid + x), O::Load(d.mid + x), O::Load(u.hi + x), O::Load(c.hi + x),
+                                          O::Load(d.hi + x));
       } else {
         const V u1 = O::Load(u.lo + x), u2 = O::Load(u.mid + x), u3 = O::Load(u.hi + x);
         const V d1 = O::Load(d.lo + x), d2 = O::Load(d.mid + x), d3 = O::Load(d.hi + x);

@@ -10,8 +10,8 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "filters/mask.h"
 #include "filters/kernel_set.h"
+#include "filters/mask.h"
 #include "filters/masksharp_kernels.h"
 
 namespace tarvo {
@@ -196,7 +196,8 @@ void PlainSharpen(TChannel& plane, const TChannel& blur, int gain, int levelValu
     k.plainSharpen16(plane.Data16(), blur.Data16(), plane.Samples(), k0, g);
 }
 
-void MaskSharpen(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount, int gain, const masksharp::Kernels& k) {
+void MaskSharpen(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount, int gain,
+                 const masksharp::Kernels& k) {
   if (gain == 0 || Empty(plane)) return;
   CheckBlur(plane, blur);
   CheckMask(plane, mask);
@@ -218,7 +219,8 @@ void PlainShowEdges(TChannel& plane, const TChannel& blur, int levelValue, const
     k.plainEdges16(plane.Data16(), blur.Data16(), plane.Samples(), g);
 }
 
-void MaskShowEdges(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount, const masksharp::Kernels& k) {
+void MaskShowEdges(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount,
+                   const masksharp::Kernels& k) {
   if (Empty(plane)) return;
   CheckBlur(plane, blur);
   CheckMask(plane, mask);

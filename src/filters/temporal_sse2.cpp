@@ -28,8 +28,8 @@ struct OrderS16 {
 
 template <class O>
 inline __m128i Median9(const __m128i (&col)[3][3]) {
-  return median3x3::Median9<O>(col[0][0], col[0][1], col[0][2], col[1][0], col[1][1], col[1][2], col[2][0],
-                               col[2][1], col[2][2]);
+  return median3x3::Median9<O>(col[0][0], col[0][1], col[0][2], col[1][0], col[1][1], col[1][2], col[2][0], col[2][1],
+                               col[2][2]);
 }
 
 }  // namespace

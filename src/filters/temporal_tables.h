@@ -29,7 +29,9 @@ TemporalSettings ClampSettings(const TemporalSettings& s);
 
 // Signed 16-bit value of an integer, modulo 2^16 (the stored form of a Depth 2
 // difference and of a Depth 2 output sample).
-inline int16_t Wrap16(int32_t v) { return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(v) & 0xFFFFu)); }
+inline int16_t Wrap16(int32_t v) {
+  return static_cast<int16_t>(static_cast<uint16_t>(static_cast<uint32_t>(v) & 0xFFFFu));
+}
 
 inline int32_t Abs32(int32_t v) { return v < 0 ? -v : v; }
 

@@ -513,10 +513,11 @@ int Pipeline::LuminanceChain(const TSpecs& s, const TDerived& dv, const FramePla
     if (plan.yHistory >= 1) y.CopyFrom(planes_[kYPrev]);
     const TChannel* m = s.SharpMask > 0 ? &mask : nullptr;
     if (plan.showEdges)
-      SharpenShowEdges(y, m, s.SharpRadius, s.SharpSmooth, s.SharpMask, dv.LevelDependLevel, dv.YSharpGain,
-                       lumaBlur_, *kernels_.masksharp);
+      SharpenShowEdges(y, m, s.SharpRadius, s.SharpSmooth, s.SharpMask, dv.LevelDependLevel, dv.YSharpGain, lumaBlur_,
+                       *kernels_.masksharp);
     else
-      Sharpen(y, m, s.SharpRadius, s.SharpSmooth, s.SharpMask, dv.LevelDependLevel, dv.YSharpGain, lumaBlur_, *kernels_.masksharp);
+      Sharpen(y, m, s.SharpRadius, s.SharpSmooth, s.SharpMask, dv.LevelDependLevel, dv.YSharpGain, lumaBlur_,
+              *kernels_.masksharp);
   }
 
   if (dv.MedianMaxStep > 0 && (s.MedianWhen & 2)) Median(y, scratch, s, dv);
@@ -532,8 +533,8 @@ void Pipeline::SharpenColour(TChannel& plane, int index, const TSpecs& s, const 
     SharpenShowEdges(plane, m, s.SharpRadius, s.SharpSmooth, s.SharpMask, dv.LevelDependLevel, dv.CSharpGain,
                      chromaBlur_, *kernels_.masksharp);
   else
-    Sharpen(plane, m, s.SharpRadius, s.SharpSmooth, s.SharpMask, dv.LevelDependLevel, dv.CSharpGain,
-            chromaBlur_, *kernels_.masksharp);
+    Sharpen(plane, m, s.SharpRadius, s.SharpSmooth, s.SharpMask, dv.LevelDependLevel, dv.CSharpGain, chromaBlur_,
+            *kernels_.masksharp);
 }
 
 int Pipeline::ColourChain(const TSpecs& s, const TDerived& dv, const FramePlan& plan) {

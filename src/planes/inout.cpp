@@ -231,8 +231,7 @@ bool ColourConverter::Output(const TChannel& y, const TChannel& u, const TChanne
   uint8_t* const dst = destination.Pixels;
 
   if (sink == nullptr) {
-    const inout_kernels::OutputJob job{y.Data(), u.Data16(), v.Data16(), dst,  stride,
-                                       w,        h,          mode,       range, vmin,   fourth};
+    const inout_kernels::OutputJob job{y.Data(), u.Data16(), v.Data16(), dst, stride, w, h, mode, range, vmin, fourth};
     KernelTable().output(job);
     return true;
   }

@@ -16,15 +16,15 @@ struct Kernels;
 // (the pipeline builds it from the record). Values are taken as the record
 // holds them; the conversion limits what it must.
 struct ColourSettings {
-  int32_t vmin = 0, vmax = 0;      // output floor and ceiling
-  int32_t vblack = 0, vwhite = 0;  // input black and white levels
-  int32_t knee = 0, slope = 0;     // knee point (percent of range) and slope above it
-  int32_t lift = 0, gain = 0, gamma = 0;                // master corrections
-  int32_t liftR = 0, liftG = 0, liftB = 0;              // per channel, added to the master
-  int32_t gainR = 0, gainG = 0, gainB = 0;              // per channel, times the master
-  int32_t gammaR = 0, gammaG = 0, gammaB = 0;           // per channel, added to the master
-  int32_t sat = 0;                                      // saturation, percent
-  int32_t procMode = 0;                                 // chroma layout, 0..3
+  int32_t vmin = 0, vmax = 0;                  // output floor and ceiling
+  int32_t vblack = 0, vwhite = 0;              // input black and white levels
+  int32_t knee = 0, slope = 0;                 // knee point (percent of range) and slope above it
+  int32_t lift = 0, gain = 0, gamma = 0;       // master corrections
+  int32_t liftR = 0, liftG = 0, liftB = 0;     // per channel, added to the master
+  int32_t gainR = 0, gainG = 0, gainB = 0;     // per channel, times the master
+  int32_t gammaR = 0, gammaG = 0, gammaB = 0;  // per channel, added to the master
+  int32_t sat = 0;                             // saturation, percent
+  int32_t procMode = 0;                        // chroma layout, 0..3
   // Every correction at its neutral value (bypass views, generated test
   // pictures): the tables pass the levels straight through.
   bool neutral = false;

@@ -1,12 +1,12 @@
 #include "host/pipeline.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "filters/sharpen.h"
 #include "host/colour_settings.h"

@@ -1,5 +1,4 @@
 #include "planes/inout.h"
-#include "planes/inout_kernels.h"
 
 #include <gtest/gtest.h>
 
@@ -12,6 +11,7 @@
 
 #include "host/colour_settings.h"
 #include "host/specs.h"
+#include "planes/inout_kernels.h"
 #include "support/test_support.h"
 #include "util/cpu_features.h"
 

@@ -59,9 +59,15 @@ void Fill(Guarded& g, int depth, int fill, std::mt19937& rng) {
         v = pick == 0 ? lo : pick == 1 ? hi : (depth == 1 ? 255 * Draw(rng, 0, 1) : 0);
         break;
       }
-      case 2: v = Draw(rng, lo, lo + 12); break;
-      case 3: v = Draw(rng, hi - 12, hi); break;
-      default: v = Draw(rng, lo, hi); break;
+      case 2:
+        v = Draw(rng, lo, lo + 12);
+        break;
+      case 3:
+        v = Draw(rng, hi - 12, hi);
+        break;
+      default:
+        v = Draw(rng, lo, hi);
+        break;
     }
     if (depth == 1)
       g.Data()[i] = static_cast<uint8_t>(v);
@@ -145,7 +151,7 @@ void CheckNoise(const KernelCase& c, int depth, const std::vector<Level>& levels
   const int strength = Draw(rng, 1, 4);
   const int top = depth == 1 ? 255 : 65536;
   const int limits[][2] = {{Draw(rng, 0, top), Draw(rng, 0, top)}, {Draw(rng, 0, 40), Draw(rng, 0, 8)}, {top, 0}};
-  const int (&lim)[2] = limits[Draw(rng, 0, 2)];
+  const int(&lim)[2] = limits[Draw(rng, 0, 2)];
   const int weighted = Draw(rng, 0, 1);
   Guarded wantD(bytes), wantM(bytes);
   despeckle(plain, src, wantD, strength);
@@ -226,8 +232,7 @@ void CheckTemporal(const KernelCase& c, int depth, const std::vector<Level>& lev
 
 // ------------------------------------------------------ masks, sharpening
 
-void CheckMaskSharp(const KernelCase& c, int depth, const std::vector<Level>& levels, std::mt19937& rng,
-                    Checker& ck) {
+void CheckMaskSharp(const KernelCase& c, int depth, const std::vector<Level>& levels, std::mt19937& rng, Checker& ck) {
   const int w = c.width, h = c.height;
   const ptrdiff_t n = static_cast<ptrdiff_t>(w) * h;
   const size_t bytes = static_cast<size_t>(n) * depth;
@@ -400,8 +405,8 @@ void CheckColour(const KernelCase& c, const std::vector<Level>& levels, std::mt1
   const int32_t sat = s.neutral ? 256 : static_cast<int32_t>(std::nearbyint(s.sat * 2.56L));
   bool formula = true;
   for (int i = 0; i < 256; ++i) formula = formula && chroma[i] == inout_kernels::ChromaByFormula(sat, i);
-  const inout_kernels::InputTables tables{lumR,    lumG, lumB, chromaR, chromaB, chroma, packedR,
-                                          packedB, formula, sat, red,   green,   blue};
+  const inout_kernels::InputTables tables{lumR,    lumG,    lumB, chromaR, chromaB, chroma, packedR,
+                                          packedB, formula, sat,  red,     green,   blue};
   const int mode = EffectiveProcMode(s.procMode, w, h);
   const int hs = mode == 0 ? 0 : mode == 3 ? 2 : 1, vs = mode == 2 ? 1 : 0;
   const int cw = w >> hs, ch = h >> vs;
@@ -426,8 +431,8 @@ void CheckColour(const KernelCase& c, const std::vector<Level>& levels, std::mt1
   const OutputLevels ol = OutputLevelsOf(s);
   const bool withFourth = Draw(rng, 0, 1) == 1;
   auto output = [&](const inout_kernels::Kernels& k, Guarded& out) {
-    k.output(inout_kernels::OutputJob{py.Data(), pu.Data16(), pv.Data16(), out.Data(), stride, w, h, mode,
-                                      ol.range, ol.vmin, withFourth ? fourth.Data() : nullptr});
+    k.output(inout_kernels::OutputJob{py.Data(), pu.Data16(), pv.Data16(), out.Data(), stride, w, h, mode, ol.range,
+                                      ol.vmin, withFourth ? fourth.Data() : nullptr});
   };
   Guarded wantOut(frame);
   wantOut.CopyFrom(dst);
