@@ -217,7 +217,10 @@ bool ColourConverter::Output(const TChannel& y, const TChannel& u, const TChanne
   if (fourthFrom != nullptr && (!FrameIsUsable(*fourthFrom) || FrameWidth(*fourthFrom) < w ||
                                 FrameHeight(*fourthFrom) < h || FrameStride(*fourthFrom) < stride))
     return false;
-  const uint8_t* const fourth = fourthFrom != nullptr ? fourthFrom->Pixels : nullptr;
+  // The fourth bytes are read with the destination's stride, so a frame with
+  // the destination's pixels already holds them: nothing to copy.
+  const uint8_t* const fourth =
+      fourthFrom != nullptr && fourthFrom->Pixels != destination.Pixels ? fourthFrom->Pixels : nullptr;
   const int32_t mode = EffectiveProcMode(settings.procMode, w, h);
   const Subsampling sub = kSubsampling[mode];
   const int32_t cw = w >> sub.hs, chh = h >> sub.vs;

@@ -443,16 +443,18 @@ TEST(ColourOutput, MatchesReferenceOnRandomPlanesWithSinkOrder) {
     std::memcpy(want.pixel(0, 0), got.pixel(0, 0), static_cast<size_t>(got.desc().RowBytes) * h);
     SCOPED_TRACE("frame " + std::to_string(n) + ": " + std::to_string(w) + " x " + std::to_string(h));
     const std::vector<Visit> wantVisits = RefOutput(p.y, p.u, p.v, want, s, mode);
-    // Every other frame takes its fourth bytes from a source frame.
+    // Fourth bytes left alone, taken from a source frame, or taken from the
+    // destination itself (an in-place render: they stay).
     TestFrame from(w, h, pad);
     from.FillRandom(rng);
-    const bool fourth = n % 2 == 1;
-    if (fourth)
+    const int fourth = n % 4;
+    if (fourth == 1)
       for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) want.pixel(x, y)[3] = from.pixel(x, y)[3];
+    const TPixBuffer* fourthFrom = fourth == 1 ? &from.desc() : fourth == 2 ? &got.desc() : nullptr;
     RecordingSink sink;
     ASSERT_TRUE(c.Output(p.y, p.u, p.v, got.desc(), ColourSettingsOf(s, false), n % 3 ? nullptr : &sink,
-                         fourth ? &from.desc() : nullptr));
+                         fourthFrom));
     // Fourth bytes and row padding included.
     ASSERT_EQ(std::memcmp(got.pixel(0, 0), want.pixel(0, 0), static_cast<size_t>(got.desc().RowBytes) * h), 0);
     ASSERT_TRUE(n % 3 != 0 || sink.visits == wantVisits);
