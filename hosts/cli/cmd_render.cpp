@@ -17,7 +17,7 @@
 #include "project_file.h"
 #include "raw_io.h"
 #include "record_source.h"
-#include "host/specs_fields.h"
+#include "types/specs_fields.h"
 #include "video_reader.h"
 #include "video_writer.h"
 

@@ -1,7 +1,7 @@
 // Builds the colour conversion's settings from a clip's record.
 #pragma once
 
-#include "host/specs.h"
+#include "types/specs.h"
 #include "planes/inout.h"
 
 namespace tarvo {

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "types/specs.h"
+
 namespace tarvo {
 
 const char kProcessingErrorText[] = "Processing Error";
@@ -9,6 +11,12 @@ const char kModeWarningText[] =
     "Tarvo filter is not operating in 'Final' mode\rPress Esc key if you wish to cancel 'Make Movie'.";
 
 const char kSetupUnavailableText[] = "Setup is not available: this build of the Tarvo filter has no setup dialog.";
+
+std::string NewerRecordFormatText(int version) {
+  return "These settings were saved in record format " + std::to_string(version) +
+         ", newer than this version of the Tarvo filter knows (" + std::to_string(kSpecsVersion) +
+         "): it uses what it understands of them and leaves them unchanged.";
+}
 
 void Notifier::Show(Notice n, const std::string& text) {
   const unsigned bit = 1u << static_cast<int>(n);

@@ -15,6 +15,7 @@ enum class Notice {
   OutOfMemory,      // a plane could not be allocated; the frame was skipped
   BadFrame,         // a frame descriptor that cannot be processed safely
   SetupUnavailable, // the setup selector was called but this build has no setup dialog
+  NewerRecordFormat, // a record of a newer format is used as understood and not written
 };
 
 // Handler receives the notice and its fixed text. Register an empty function
@@ -38,5 +39,7 @@ class Notifier {
 extern const char kProcessingErrorText[];
 extern const char kModeWarningText[];
 extern const char kSetupUnavailableText[];
+// The text of NewerRecordFormat for a record of format `version`.
+std::string NewerRecordFormatText(int version);
 
 }  // namespace tarvo

@@ -381,7 +381,7 @@ void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const 
     // Every plane this frame needs gets its buffer before anything is written:
     // when memory runs out, the destination is still untouched.
     ReservePlanes(plan);
-    if (specs.TestSignal > 1) DrawTestSignal(s, specs, !call.inSetup);
+    if (specs.TestSignal > 1) DrawTestSignal(s, {specs.TestSignal, specs.Vblack, specs.Vwhite, specs.Vmin}, !call.inSetup);
   } catch (const std::bad_alloc&) {
     OnOutOfMemory();
     return;

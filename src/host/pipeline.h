@@ -11,7 +11,7 @@
 #include "filters/kernel_set.h"
 #include "host/call_state.h"
 #include "host/notify.h"
-#include "host/specs.h"
+#include "types/specs.h"
 #include "planes/channel.h"
 #include "planes/inout.h"
 #include "platform/host_services.h"

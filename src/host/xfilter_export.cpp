@@ -4,8 +4,8 @@
 // freed when the library is unloaded, writing nothing.
 #include <cstring>
 
-#include "host/call_record.h"
-#include "host/engine.h"
+#include "types/call_record.h"
+#include "host/process_engine.h"
 
 namespace {
 

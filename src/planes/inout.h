@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "planes/channel.h"
-#include "planes/pix_buffer.h"
+#include "types/pix_buffer.h"
 
 namespace tarvo {
 namespace inout_kernels {

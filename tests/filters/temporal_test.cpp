@@ -9,7 +9,7 @@
 #include "support/kernel_level.h"
 #include "support/test_support.h"
 #include "util/cpu_features.h"
-#include "util/rounding.h"
+#include "types/rounding.h"
 
 namespace tarvo {
 namespace {

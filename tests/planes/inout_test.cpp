@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "host/colour_settings.h"
-#include "host/specs.h"
+#include "types/specs.h"
 #include "planes/inout_kernels.h"
 #include "support/test_support.h"
 #include "util/cpu_features.h"
