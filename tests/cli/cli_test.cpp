@@ -1,12 +1,15 @@
 // The tarvo command against a stand-in plug-in that makes the host side of
 // the call protocol observable: record handling, call record fields, the
 // frame callback, errors that must leave no output behind.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -232,23 +235,184 @@ TEST_F(CliTest, FramesWiderThanTheFilterTakesAreRefused) {
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"wide.mkv"});
 }
 
-TEST_F(CliTest, InterruptStopsCleanlyAndRemovesThePartialOutput) {
-  // An endless raw stream on standard input.
-  const int pid = StartTarvo({"render", "--raw", "64x48", "-", dir / "out.raw", "--plugin", kFake}, "/dev/zero",
-                             dir / "log");
-  // Wait until the temporary output exists, then press Ctrl-C.
-  bool started = false;
-  for (int i = 0; i < 200 && !started; ++i) {
-    usleep(20000);
-    for (const auto& e : dir.Entries()) started |= e.find(".part") != std::string::npos;
+// A render of 8x8 raw frames read from a pipe that the test holds open: once
+// its temporary output exists it waits for frames, writing nothing, until the
+// test feeds the pipe, closes it or sends a signal.
+class WaitingRender {
+ public:
+  WaitingRender(const ScratchDir& dir, const std::string& name, const std::string& output,
+                std::vector<std::string> extra = {}) {
+    const std::string fifo = dir / (name + ".fifo");
+    EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    feed_ = open(fifo.c_str(), O_RDWR | O_CLOEXEC);  // does not block, and keeps the pipe open
+    std::vector<std::string> args = {"render", "--raw", "8x8", "-", output, "--plugin", kFake, "-q"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    pid_ = StartTarvo(args, fifo, dir / (name + ".log"));
+    const auto out = std::filesystem::path(output);
+    temp_ = (out.parent_path() / ("." + out.stem().string() + ".tarvo-" + std::to_string(pid_) + ".part" +
+                                  out.extension().string()))
+                .string();
+    for (int i = 0; i < 500 && !Exists(temp_); ++i) usleep(10000);
+    EXPECT_TRUE(Exists(temp_)) << "no temporary output appeared";
   }
-  ASSERT_TRUE(started) << "no temporary output appeared";
-  kill(pid, SIGINT);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130);
-  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"log", "log.err"}));
+  ~WaitingRender() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      Wait();
+    }
+    if (feed_ >= 0) close(feed_);
+  }
+  int pid() const { return pid_; }
+  const std::string& temp() const { return temp_; }
+  void Feed(const std::vector<uint8_t>& bytes) { EXPECT_EQ(write(feed_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+  void EndOfInput() {
+    close(feed_);
+    feed_ = -1;
+  }
+  // Exit status, or 128 + the signal that ended the process.
+  int Wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  int feed_ = -1;
+  int pid_ = -1;
+  std::string temp_;
+};
+
+TEST_F(CliTest, SignalsStopCleanlyAndRemoveThePartialOutput) {
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    {
+      WaitingRender render(dir, "r", dir / "out.raw");
+      kill(render.pid(), sig);
+      EXPECT_EQ(render.Wait(), 128 + sig) << "a clean exit with the signal's status";
+    }
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"r.fifo", "r.log", "r.log.err"}));
+    EXPECT_NE(ReadBytes(dir / "r.log.err").size(), 0u);
+    for (const auto& e : dir.Entries()) std::remove((dir / e).c_str());
+  }
+}
+
+TEST_F(CliTest, TemporariesOfKilledRendersAreRemovedAndLiveOnesKept) {
+  WriteBytes(dir / "in.raw", Concat(MakeFrames(2, 8, 8)));
+  // A render of the same output, still running: its file is in use.
+  WaitingRender live(dir, "live", dir / "out.raw");
+  std::string killedTemp;
+  {
+    WaitingRender killed(dir, "killed", dir / "out.raw");
+    kill(killed.pid(), SIGKILL);
+    EXPECT_EQ(killed.Wait(), 128 + SIGKILL);
+    killedTemp = killed.temp();
+  }
+  ASSERT_TRUE(Exists(killedTemp)) << "SIGKILL leaves the temporary behind";
+  // A leftover whose process id now belongs to a process that started later.
+  const pid_t reused = fork();
+  if (reused == 0) {
+    pause();
+    _exit(0);
+  }
+  const std::string reusedTemp = dir / (".out.tarvo-" + std::to_string(reused) + ".part.raw");
+  WriteBytes(reusedTemp, {1, 2, 3});
+  const timespec hourAgo[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, reusedTemp.c_str(), hourAgo, 0), 0);
+  // Without a lock, but its process runs and is older than the file: kept,
+  // as a renderer that does not lock may still be writing it.
+  const std::string unlockedTemp = dir / (".out.tarvo-" + std::to_string(getpid()) + ".part.raw");
+  WriteBytes(unlockedTemp, {4, 5, 6});
+  // Another output's leftover is not this render's business.
+  const std::string otherTemp = dir / (".other.tarvo-" + std::to_string(reused + 100000) + ".part.raw");
+  WriteBytes(otherTemp, {7});
+
+  const auto r = RunTarvo({"render", "--raw", "8x8", dir / "in.raw", dir / "out.raw", "--plugin", kFake, "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_FALSE(Exists(killedTemp));
+  EXPECT_FALSE(Exists(reusedTemp));
+  EXPECT_TRUE(Exists(live.temp()));
+  EXPECT_TRUE(Exists(unlockedTemp));
+  EXPECT_TRUE(Exists(otherTemp));
+  EXPECT_NE(r.err.find("removed '" + std::filesystem::path(killedTemp).filename().string() + "'"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(ReadBytes(dir / "out.raw"), XorKey(ReadBytes(dir / "in.raw"), 100));
+  kill(live.pid(), SIGINT);
+  EXPECT_EQ(live.Wait(), 130);
+  EXPECT_FALSE(Exists(live.temp()));
+  kill(reused, SIGKILL);
+  waitpid(reused, nullptr, 0);
+}
+
+TEST_F(CliTest, NoOverwriteHoldsForAFileThatAppearsDuringTheRender) {
+  const auto frames = Concat(MakeFrames(2, 8, 8));
+  {
+    WaitingRender render(dir, "n", dir / "out.raw", {"-n"});
+    WriteBytes(dir / "out.raw", {'t', 'h', 'e', 'i', 'r', 's'});
+    render.Feed(frames);
+    render.EndOfInput();
+    EXPECT_EQ(render.Wait(), 1);
+  }
+  EXPECT_EQ(ReadBytes(dir / "out.raw"), (std::vector<uint8_t>{'t', 'h', 'e', 'i', 'r', 's'}));
+  EXPECT_NE(ReadBytes(dir / "n.log.err").size(), 0u);
+  const std::string err(reinterpret_cast<const char*>(ReadBytes(dir / "n.log.err").data()),
+                        ReadBytes(dir / "n.log.err").size());
+  EXPECT_NE(err.find("appeared while rendering (and -n was given)"), std::string::npos) << err;
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"n.fifo", "n.log", "n.log.err", "out.raw"}));
+  // Without -n the finished render replaces it.
+  {
+    WaitingRender render(dir, "y", dir / "out.raw");
+    render.Feed(frames);
+    render.EndOfInput();
+    EXPECT_EQ(render.Wait(), 0);
+  }
+  EXPECT_EQ(ReadBytes(dir / "out.raw"), XorKey(frames, 100));
+}
+
+TEST_F(CliTest, FileArgumentsNamingTheSameFileAreRefusedBeforeAnythingIsWritten) {
+  const auto input = Concat(MakeFrames(2, 8, 8));
+  WriteBytes(dir / "in.raw", input);
+  WriteBytes(dir / "old.raw", {'o', 'l', 'd'});
+  ASSERT_EQ(link((dir / "in.raw").c_str(), (dir / "hard.raw").c_str()), 0);
+  ASSERT_EQ(symlink("in.raw", (dir / "sym.raw").c_str()), 0);
+  struct Case {
+    std::string output;
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::string in = dir / "in.raw";
+  const std::vector<Case> cases = {
+      {dir / "out.raw", {"--progress", in}, "--progress is the same file as INPUT"},
+      {dir / "out.raw", {"--record", in}, "--record is the same file as INPUT"},
+      {dir / "out.raw", {"--project", in}, "--project is the same file as INPUT"},
+      {dir / "out.raw", {"--progress", dir / "hard.raw"}, "--progress is the same file as INPUT"},
+      {dir / "out.raw", {"--record", dir / "sym.raw"}, "--record is the same file as INPUT"},
+      {dir / "hard.raw", {}, "OUTPUT is the same file as INPUT"},
+      {dir / "old.raw", {"--progress", dir / "old.raw"}, "--progress is the same file as OUTPUT"},
+      {dir / "new.raw", {"--progress", dir / "./new.raw"}, "--progress is the same file as OUTPUT"},
+      {dir / "out.raw", {"--record", dir / "r.tvr", "--project", dir / "./r.tvr"}, "--project is the same file as --record"},
+      {"-", {"--progress", "-"}, "--progress is the same file as OUTPUT"},
+      {"-", {"--progress", "fd:1"}, "--progress is the same file as OUTPUT"},
+      {"-", {"--progress", "pipe:1"}, "--progress is the same file as OUTPUT"},
+      {"-", {"--progress", "/dev/stdout"}, "--progress is the same file as OUTPUT"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"render", "--raw", "8x8", in, c.output, "--plugin", kFake};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(c.output + (c.args.empty() ? std::string() : " " + c.args.back()));
+    const auto r = RunTarvo(args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty());
+  }
+  EXPECT_EQ(ReadBytes(in), input);
+  EXPECT_EQ(ReadBytes(dir / "old.raw"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"hard.raw", "in.raw", "old.raw", "sym.raw"}));
+  // Progress beside raw frames on standard output is fine on another descriptor.
+  const auto r = RunTarvo({"render", "--raw", "8x8", in, "-", "--plugin", kFake, "--progress", "fd:2"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out.size(), input.size());
+  EXPECT_NE(r.err.find("progress=end"), std::string::npos) << r.err;
 }
 
 TEST_F(CliTest, SetupHandsTheFilterAWorkingFrameCallback) {
