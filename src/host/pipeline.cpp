@@ -29,7 +29,6 @@ Pipeline::~Pipeline() = default;
 void Pipeline::SetThreads(int threads) {
   if (threads >= 2 && !worker_) {
     worker_ = std::make_unique<WorkerThread>();
-    rollback_.ForgetStages();  // the new thread's stage scratch starts empty
   } else if (threads < 2) {
     worker_.reset();
   }
@@ -154,7 +153,7 @@ void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const 
   history_.NoteUsable(plan.width, plan.height, plan.cWidth, plan.cHeight);
   historyValid_ = false;
 
-  if (!PrepareFrame(plan, s, d, specs, call)) return;
+  if (!PrepareFrame(plan, s, specs, call)) return;
   history_.Detect(call.part, call.total, plan.yTempMode, plan.cTempMode, call.privateBlock);
   try {
     const ColourSettings colour = ColourSettingsOf(specs, call.inSetup);
@@ -163,22 +162,17 @@ void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const 
     if (!ConvertOut(s, d, colour, dialog)) return;
     SaveHistoryAfterOutput(plan, dv);
   } catch (const std::bad_alloc&) {
-    // Only a stage's own scratch can fail here, and only on a frame for which
-    // the rollback kept the destination's fourth bytes. The colour bytes are
-    // written last, by the output conversion, which does not allocate.
-    rollback_.Undo(d);
+    // Only a stage's own scratch can fail here, before the output conversion,
+    // which writes the whole destination last and does not allocate.
     OnOutOfMemory();
   }
 }
 
-bool Pipeline::PrepareFrame(const FramePlan& plan, TPixBuffer& s, const TPixBuffer& d, const TSpecs& specs,
-                            const CallState& call) {
+bool Pipeline::PrepareFrame(const FramePlan& plan, TPixBuffer& s, const TSpecs& specs, const CallState& call) {
   try {
     // Every plane this frame needs gets its buffer before anything is written:
     // when memory runs out, the destination is still untouched.
-    reserver_.ClearAllocated();
     ReservePlanes(plan);
-    rollback_.Prepare(d, plan.stages, reserver_.Allocated());
     if (specs.TestSignal > 1) DrawTestSignal(s, {specs.TestSignal, specs.Vblack, specs.Vwhite, specs.Vmin}, !call.inSetup);
   } catch (const std::bad_alloc&) {
     OnOutOfMemory();
@@ -216,6 +210,8 @@ bool Pipeline::ConvertIn(const TPixBuffer& s, const TPixBuffer& d, const ColourS
 }
 
 bool Pipeline::ConvertOut(const TPixBuffer& s, TPixBuffer& d, const ColourSettings& colour, bool dialog) {
+  // The output takes each pixel's fourth byte from the source, so the
+  // destination is written here and nowhere before.
   if (converter_.Output(planes_.y, planes_.u, planes_.v, d, colour, dialog ? monitor_ : nullptr, &s)) return true;
   notifier_.Show(Notice::BadFrame, kBadFrameText);
   history_.Break();

@@ -3,8 +3,8 @@
 // and the history saves. The pieces live in their own units: the frame plan
 // (frame_plan), plane sizing (plane_reserve), the run history (run_history),
 // the chains (chains), the mask views (mask_views), the second thread
-// (worker_thread) and the destination's rollback (fourth_byte_rollback). The
-// engine's kernel tables are chosen here and handed to the chains.
+// (worker_thread). The engine's kernel tables are chosen here and handed to
+// the chains; the destination is written once, by the output conversion.
 #pragma once
 
 #include <cstdint>
@@ -13,7 +13,6 @@
 #include "filters/kernel_set.h"
 #include "host/call_state.h"
 #include "host/chains.h"
-#include "host/fourth_byte_rollback.h"
 #include "host/frame_plan.h"
 #include "host/notify.h"
 #include "host/plane_reserve.h"
@@ -80,11 +79,9 @@ class Pipeline {
   // Full processing: the stages of one frame, in order.
   void Process(TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, const TDerived& derived,
                bool dialog, CallState& call);
-  // Sizes every plane the frame needs, keeps what the rollback needs and draws
-  // the test signal. False (after reporting) when memory ran out; the
-  // destination is then untouched.
-  bool PrepareFrame(const FramePlan& plan, TPixBuffer& source, const TPixBuffer& destination, const TSpecs& specs,
-                    const CallState& call);
+  // Sizes every plane the frame needs and draws the test signal. False (after
+  // reporting) when memory ran out; the destination is then untouched.
+  bool PrepareFrame(const FramePlan& plan, TPixBuffer& source, const TSpecs& specs, const CallState& call);
   void ReservePlanes(const FramePlan& plan);
   // The conversions; false (after reporting, with the run broken) when one
   // refuses the frame.
@@ -110,7 +107,6 @@ class Pipeline {
   PlaneReserver reserver_;
   WorkPlanes planes_;
   RunHistory history_{reserver_};
-  FourthByteRollback rollback_;
   std::unique_ptr<WorkerThread> worker_;  // the second thread, when SetThreads(2)
 };
 
