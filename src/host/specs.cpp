@@ -86,20 +86,23 @@ bool UpgradeSpecs(TSpecs& s) {
 
 bool UpgradeSpecs(Handle h, HostServices& host) {
   if (!h || !*h) return false;
+  // A record the host made itself holds the protocol's 256 bytes; only our
+  // own handles can be shorter, and only they can be grown.
+  const int32_t size = UsableHandleSize(host, h, kSpecsSize);
   // Version sits in the first two bytes; an empty or one-byte block has none.
-  if (host.GetHandleSize(h) < 2) return false;
+  if (size < 2) return false;
   int16_t version;
   std::memcpy(&version, *h, 2);
   if (version == 69) {
     // Older records were shorter than 256 bytes: grow the block first; the
     // new bytes are zero.
-    if (host.GetHandleSize(h) < kSpecsSize && !host.SetHandleSize(h, kSpecsSize)) return false;
+    if (size < kSpecsSize && !host.SetHandleSize(h, kSpecsSize)) return false;
     From69(*reinterpret_cast<TSpecs*>(*h));
     UpgradeFrom70(*reinterpret_cast<TSpecs*>(*h));
     return true;
   }
   if (version != 70 && version != 71) return false;
-  if (host.GetHandleSize(h) < kSpecsSize && !host.SetHandleSize(h, kSpecsSize)) return false;
+  if (size < kSpecsSize && !host.SetHandleSize(h, kSpecsSize)) return false;
   return UpgradeFrom70(*reinterpret_cast<TSpecs*>(*h));
 }
 

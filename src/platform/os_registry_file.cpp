@@ -13,6 +13,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "host/notify.h"
 #include "util/atomic_file.h"
 
 namespace tarvo {
@@ -285,7 +286,7 @@ FileOptionStore::~FileOptionStore() = default;
 
 void FileOptionStore::Report(const std::string& message) {
   if (reporter_) reporter_(message);
-  else std::fprintf(stderr, "tarvo: %s\n", message.c_str());
+  else ReportToProcess(Notice::Message, message);
 }
 
 FileOptionStore::FileStamp FileOptionStore::Stamp() const {
