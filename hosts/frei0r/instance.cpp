@@ -1,5 +1,6 @@
 #include "instance.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -24,6 +25,14 @@ Instance::Instance(unsigned width, unsigned height)
   // Each instance has its own engine on the user's options file (planes,
   // history, run detection, scene list), so instances never share state.
   engine_ = MakePlatformEngine();
+  // Everything the engine reports (processing errors, the mode warning, the
+  // scene file) comes out as this instance's messages, each once.
+  engine_->GetNotifier().SetHandler([this](Notice, const std::string& text) {
+    std::string line = text;
+    for (char& c : line)
+      if (c == '\r' || c == '\n') c = ' ';
+    Report(line);
+  });
   engine_->Startup();
   HostServices& host = InProcessHost();
   specs_ = host.NewHandle(kSpecsSize);
@@ -72,10 +81,15 @@ Instance::~Instance() {
 
 void Instance::Report(const std::string& message) {
   // Each distinct message once per instance: hosts set parameters every frame.
-  const std::string line = message + "\n";
-  if (reported_.find(line) != std::string::npos) return;
-  reported_ += line;
-  std::fprintf(stderr, "tarvo: %s", line.c_str());
+  uint64_t print = 1469598103934665603ull;
+  for (unsigned char c : message) {
+    print ^= c;
+    print *= 1099511628211ull;
+  }
+  if (std::find(reported_.begin(), reported_.end(), print) != reported_.end()) return;
+  if (reported_.size() >= kRememberedMessages) reported_.pop_front();
+  reported_.push_back(print);
+  std::fprintf(stderr, "tarvo: %s\n", message.c_str());
 }
 
 TSpecs Instance::Record() {

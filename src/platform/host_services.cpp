@@ -231,8 +231,8 @@ class InProcessHostServices final : public HostServices {
   }
 
   int16_t NewPWorld(int16_t* world, const TRect& bounds) override {
-    const int32_t w = bounds.right - bounds.left, h = bounds.bottom - bounds.top;
-    if (!world || w <= 0 || h <= 0 || w > kMaxFrameWidth) return -1;
+    const int32_t w = BoundsSpan(bounds.left, bounds.right), h = BoundsSpan(bounds.top, bounds.bottom);
+    if (!world || w <= 0 || h <= 0 || w > kMaxFrameWidth || h > kMaxFrameHeight) return -1;
     std::lock_guard<std::mutex> lock(mu_);
     auto wd = std::make_unique<World>();
     wd->pixels.assign(static_cast<size_t>(w) * static_cast<size_t>(h) * 4, 0);

@@ -189,6 +189,35 @@ TEST(Frei0rInstance, UnreadableRecordIsReportedOnceAndChangesNothing) {
   std::filesystem::remove(path);
 }
 
+TEST(Frei0rInstance, TheMemoryOfReportedMessagesStaysBounded) {
+  Instance in(32, 16);
+  testing::internal::CaptureStderr();
+  const size_t kDistinct = 3 * Instance::kRememberedMessages;
+  for (size_t i = 0; i < kDistinct; ++i) {
+    const std::string path = "/nonexistent/tarvo-" + std::to_string(i) + ".rec";
+    SetString(in, kRecordParam, path.c_str());
+    SetString(in, kRecordParam, "");
+    SetString(in, kRecordParam, path.c_str());  // a repeat right away: remembered
+  }
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(static_cast<size_t>(std::count(err.begin(), err.end(), '\n')), kDistinct);
+  EXPECT_EQ(in.RememberedMessages(), Instance::kRememberedMessages);
+}
+
+TEST(Frei0rInstance, FramesTallerThanTheFilterTakesPassThroughWithOneMessage) {
+  const int w = 2, h = kMaxFrameHeight + 1;
+  std::vector<uint32_t> src(static_cast<size_t>(w) * h), dst(src.size());
+  for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint32_t>(i * 2654435761u);
+  Instance in(w, h);
+  testing::internal::CaptureStderr();
+  in.Update(0, src.data(), dst.data());
+  in.Update(0.04, src.data(), dst.data());
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(src, dst);
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_NE(err.find("cannot be processed"), std::string::npos) << err;
+}
+
 TEST(Frei0rInstance, SceneIsFollowedUntilASettingIsChanged) {
   Instance in(32, 16);
   SetString(in, kSceneParam, "Interview");
