@@ -7,7 +7,9 @@
 //    record (reserved bytes 180..211); sets Lift to 7; returns OK, or Cancel
 //    when TARVO_FAKE_CANCEL is set.
 // Every call bumps a counter in reserved bytes 174..177 and, when
-// TARVO_FAKE_LOG names a file, appends one line describing the call.
+// TARVO_FAKE_LOG names a file, appends one line describing the call. With
+// TARVO_FAKE_OUT_OF_MEMORY set, execute from that frame number on writes
+// nothing and reports running out of memory through the host's message sink.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -21,6 +23,9 @@ namespace {
 
 const uint8_t kType[] = {0, 0, 't', 'l', 'F', 'V'};
 const uint8_t kText[] = {0, 0, '-', ' ', 'T', 'a', 'r', 'v', 'o', ' ', '-', 0};
+
+XFilterMessageSinkFn gSink = nullptr;
+void* gSinkContext = nullptr;
 
 void Log(int16_t selector, const TFilterCallRecord& r) {
   const char* path = std::getenv("TARVO_FAKE_LOG");
@@ -52,6 +57,13 @@ extern "C" __attribute__((visibility("default"))) int32_t xFilterDescription(con
   return -1;
 }
 
+extern "C" __attribute__((visibility("default"))) int32_t xFilterSetMessageSink(XFilterMessageSinkFn sink,
+                                                                               void* context) {
+  gSink = sink;
+  gSinkContext = context;
+  return 0;
+}
+
 extern "C" __attribute__((visibility("default"))) int32_t xFilter(int16_t selector, CallRecordHandle rec) {
   TFilterCallRecord& r = **rec;
   HostServices& host = InProcessHost();
@@ -67,6 +79,10 @@ extern "C" __attribute__((visibility("default"))) int32_t xFilter(int16_t select
   ++calls;
   std::memcpy(specs->Reserved174, &calls, 4);
   if (selector == kSelectorExecute) {
+    if (const char* from = std::getenv("TARVO_FAKE_OUT_OF_MEMORY"); from && r.Part >= std::atoi(from)) {
+      if (gSink) gSink(gSinkContext, 2, "Not enough memory to process the frame; it was left unchanged");
+      return 0;
+    }
     const TPixBuffer& s = **r.Source;
     TPixBuffer& d = **r.Destination;
     const auto key = static_cast<uint8_t>(specs->Gain & 0xFF);
