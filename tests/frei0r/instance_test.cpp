@@ -269,5 +269,27 @@ TEST(Frei0rInstance, InstancesOnSeveralThreadsKeepTheirOwnHistory) {
 
 }
 
+TEST(Frei0rInstance, InstancesMadeFollowingScenesAndDestroyedOnSeveralThreads) {
+  // Hosts make, use and destroy instances on their own threads: every
+  // engine's start-up (options file, scene name ordering) and every render run
+  // at once. The scene is not in the scene file, so each clip keeps its own
+  // settings.
+  const Clip clip = test::MakeClip(64, 32, 6, 23);
+  const TSpecs specs = test::TemporalRecord();
+  const Clip expect = test::ReferenceRender(clip, specs);
+  constexpr int kThreads = 4;
+  std::vector<Clip> got(kThreads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i)
+    threads.emplace_back([&, i] {
+      Instance in(64, 32);
+      SetAll(in, specs);
+      SetString(in, kSceneParam, i % 2 ? "Interview" : "Ab\xc3\xa9nd");
+      got[i] = Render(in, clip, Times(6, 40));
+    });
+  for (auto& t : threads) t.join();
+  for (int i = 0; i < kThreads; ++i) EXPECT_EQ(test::FirstDifference(got[i], expect), "") << "instance " << i;
+}
+
 }  // namespace
 }  // namespace tarvo::frei0r
