@@ -2,11 +2,16 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/pipeline.h"
-#include "host/specs.h"
+#include "tarvo_typical_record.h"
+#include "types/specs.h"
+#include "types/specs_fields.h"
 
 namespace tarvo::bench {
 
@@ -24,21 +29,18 @@ inline TSpecs LightRecord() {
   return s;
 }
 
-// Levels, 4:4:4, despeckle 2 with noise mask, temporal smoothing of Y and C
-// with motion detection, sharpening 30 with mask.
+// The typical record of bench/typical-record.txt: a grade, 4:4:4, despeckle 2
+// with a noise mask, temporal smoothing of Y and C with motion detection,
+// sharpening 30 with a mask.
 inline TSpecs TypicalRecord() {
   TSpecs s = BuiltInDefaultSpecs();
-  Grade(s);
-  s.ProcMode = 0;
-  s.YDespeckle = 2;
-  s.CDespeckle = 2;
-  s.NoiseMask = 2;
-  s.TempYThreshold = 20;
-  s.TempCThreshold = 20;
-  s.TempRecursion = 50;
-  s.TempFlags = 1;
-  s.YSharpness = 30;
-  s.SharpMask = 2;
+  for (std::string_view setting : kTypicalRecordSettings) {
+    std::string error;
+    if (!ApplyFieldAssignment(s, setting, &error)) {
+      std::fprintf(stderr, "typical record: %s\n", error.c_str());
+      std::abort();
+    }
+  }
   return s;
 }
 

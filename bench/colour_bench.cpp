@@ -7,11 +7,11 @@
 #include <random>
 #include <vector>
 
-#include "host/specs.h"
+#include "types/specs.h"
 #include "planes/channel.h"
 #include "planes/inout.h"
 #include "planes/inout_kernels.h"
-#include "planes/pix_buffer.h"
+#include "types/pix_buffer.h"
 
 #ifdef TARVO_HAVE_SWSCALE
 extern "C" {

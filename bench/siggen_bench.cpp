@@ -17,13 +17,13 @@ void BM_DrawTestSignal(benchmark::State& state) {
   frame.Bounds = TRect{0, 0, w, h};
   frame.RowBytes = w * 4;
   frame.Pixels = pixels.data();
-  TSpecs specs{};
-  specs.TestSignal = static_cast<int16_t>(state.range(0));
-  specs.Vblack = 16;
-  specs.Vwhite = 235;
+  TestSignalSettings settings;
+  settings.signal = static_cast<int32_t>(state.range(0));
+  settings.black = 16;
+  settings.white = 235;
   const bool bandLimit = state.range(1) != 0;
   for (auto _ : state) {
-    DrawTestSignal(frame, specs, bandLimit);
+    DrawTestSignal(frame, settings, bandLimit);
     benchmark::DoNotOptimize(pixels.data());
   }
 }

@@ -20,11 +20,11 @@
 #include <vector>
 
 #include "fuzz_input.h"
-#include "host/call_record.h"
+#include "types/call_record.h"
 #include "host/engine.h"
-#include "host/specs.h"
-#include "scenes/option_store.h"
-#include "scenes/options.h"
+#include "types/specs.h"
+#include "options/option_store.h"
+#include "options/options.h"
 #include "util/cpu_features.h"
 
 using namespace tarvo;

@@ -10,9 +10,9 @@
 #include <string>
 
 #include "fuzz_input.h"
+#include "options/options.h"
 #include "platform/icu_collation.h"
 #include "scenes/cp1252.h"
-#include "scenes/options.h"
 #include "scenes/scene_list.h"
 
 using namespace tarvo;
@@ -54,7 +54,7 @@ void Check(const Collator& collator, const std::string& bytes) {
   std::string cp;
   const bool convertible = Utf8ToCp1252(typed, cp, nullptr);
   if (convertible && Cp1252ToUtf8(cp) != typed) fuzz::Fail("typed name does not survive the conversion");
-  if (usable && (!convertible || stored != cp || stored.size() > 31)) fuzz::Fail("CheckName passes a bad name");
+  if (usable && (!convertible || stored != cp || stored.size() > kSceneNameMax)) fuzz::Fail("CheckName passes a bad name");
   const int countBefore = list.Count();
   auto scene = std::make_unique<TScene>();
   scene->Specs = BuiltInDefaultSpecs();

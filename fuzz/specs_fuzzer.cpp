@@ -9,9 +9,11 @@
 #include <string>
 
 #include "fuzz_input.h"
-#include "host/specs.h"
-#include "host/specs_fields.h"
+#include "host/specs_handle.h"
 #include "platform/host_services.h"
+#include "types/specs.h"
+#include "types/specs_fields.h"
+#include "util/specs_file.h"
 
 using namespace tarvo;
 

@@ -13,14 +13,10 @@ tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 export TARVO_REGISTRY=$tmp/registry.reg
 
-# The typical record: levels, 4:4:4, despeckle 2 with a noise mask, temporal
-# luminance and colour smoothing with motion detection, sharpening 30 with a
-# mask.
-params=$("$BUILD_DIR/hosts/frei0r/tarvo_frei0r_yml" --ffmpeg-params \
-  ProcMode=444 Vmin=16 Vmax=235 Lift=6 Gain=110 Gamma=-10 Sat=115 \
-  YDespeckle=2 CDespeckle=2 NoiseMask=2 \
-  TempYThreshold=40 TempCThreshold=40 TempRecursion=70 TempOnset=10 TempLimit=50 TempResponse=50 TempFlags=3 \
-  YSharpness=30 SharpMask=2)
+# The typical record (bench/typical-record.txt), as the benchmarks and
+# scripts/bench-vs-ffmpeg.sh use it.
+mapfile -t typical < <(grep -E '^[A-Za-z]' bench/typical-record.txt)
+params=$("$BUILD_DIR/hosts/frei0r/tarvo_frei0r_yml" --ffmpeg-params "${typical[@]}")
 
 # A noisy moving picture, made once so that every chain reads the same bytes.
 ffmpeg -nostdin -hide_banner -loglevel error -f lavfi \

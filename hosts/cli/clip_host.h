@@ -7,9 +7,9 @@
 #include <string>
 
 #include "frame.h"
-#include "host/call_record.h"
-#include "host/specs.h"
-#include "planes/pix_buffer.h"
+#include "types/call_record.h"
+#include "types/specs.h"
+#include "types/pix_buffer.h"
 #include "platform/host_services.h"
 
 namespace tarvo::cli {

@@ -2,25 +2,12 @@
 #include <filesystem>
 
 #include "commands.h"
-#include "host/specs_fields.h"
 #include "record_source.h"
 #include "text_encoding.h"
+#include "types/specs_fields.h"
+#include "util/specs_file.h"
 
 namespace tarvo::cli {
-namespace {
-
-std::string ChoiceName(const SpecsField& f, int value) {
-  std::string_view rest = f.choices;
-  for (int i = 0; !rest.empty(); ++i) {
-    const size_t bar = rest.find('|');
-    if (i == value) return std::string(rest.substr(0, bar));
-    if (bar == std::string_view::npos) break;
-    rest = rest.substr(bar + 1);
-  }
-  return {};
-}
-
-}  // namespace
 
 std::string JsonString(const std::string& utf8) {
   std::string out = "\"";
@@ -46,8 +33,8 @@ void ShowText(const TSpecs& s) {
     const int v = GetField(s, f);
     std::string extra;
     if (f.kind == FieldKind::Choice) {
-      const std::string n = ChoiceName(f, v);
-      if (!n.empty()) extra = " (" + n + ")";
+      const std::string_view n = ChoiceName(f, v);
+      if (!n.empty()) extra = " (" + std::string(n) + ")";
     }
     std::printf("%-16s %6d%-12s %s%s\n", std::string(f.name).c_str(), v, extra.c_str(), std::string(f.title).c_str(),
                 f.kind == FieldKind::Internal ? "" : (" [" + std::to_string(f.min) + ".." + std::to_string(f.max) + "]").c_str());
@@ -92,6 +79,11 @@ int CmdRecord(const std::vector<std::string>& args) {
       Complain(error);
       return kExitError;
     }
+    if (IsNewerSpecsVersion(s.Version))
+      std::fprintf(stderr,
+                   "tarvo: '%s' is of record format %d, newer than this version knows (%d); its fields are shown "
+                   "where this version has them\n",
+                   file.c_str(), s.Version, kSpecsVersion);
     PrintRecord(s, json);
     return kExitOk;
   }
@@ -105,6 +97,11 @@ int CmdRecord(const std::vector<std::string>& args) {
   if (exists) {
     if (!ReadSpecsFile(file, s, &error)) {
       Complain(error);
+      return kExitError;
+    }
+    if (IsNewerSpecsVersion(s.Version)) {
+      Complain("'" + file + "' is of record format " + std::to_string(s.Version) + ", newer than this version knows (" +
+               std::to_string(kSpecsVersion) + "); it is left unchanged");
       return kExitError;
     }
   } else {

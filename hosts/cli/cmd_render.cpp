@@ -18,7 +18,7 @@
 #include "raw_io.h"
 #include "record_source.h"
 #include "host/notify.h"
-#include "host/specs_fields.h"
+#include "types/specs_fields.h"
 #include "video_reader.h"
 #include "video_writer.h"
 

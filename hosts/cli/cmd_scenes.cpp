@@ -1,9 +1,10 @@
 #include <cstdio>
 
 #include "commands.h"
-#include "host/specs_fields.h"
 #include "plugin_loader.h"
 #include "scene_access.h"
+#include "types/specs_fields.h"
+#include "util/specs_file.h"
 
 namespace tarvo::cli {
 

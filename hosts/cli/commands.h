@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/specs.h"
+#include "types/specs.h"
 
 namespace tarvo::cli {
 

@@ -73,9 +73,7 @@ std::string FindDefaultPlugin(std::string* triedPlaces) {
     candidates.push_back((exeDir / "tarvo-xfilter.so").string());
     candidates.push_back((exeDir.parent_path() / TARVO_INSTALL_LIBDIR / "tarvo" / "tarvo-xfilter.so").string());
   }
-#ifdef TARVO_BUILD_PLUGIN_PATH
   candidates.emplace_back(TARVO_BUILD_PLUGIN_PATH);
-#endif
   std::string tried;
   for (const auto& c : candidates) {
     std::error_code ec;

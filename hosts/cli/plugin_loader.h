@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host/call_record.h"
+#include "types/call_record.h"
 
 namespace tarvo::cli {
 

@@ -2,10 +2,10 @@
 
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 
 #include "util/atomic_file.h"
+#include "util/file_read.h"
 
 namespace tarvo::cli {
 namespace {
@@ -29,13 +29,15 @@ std::string ProjectFile::ClipKey(const std::string& path) {
 
 bool ProjectFile::Load(const std::string& path, std::string* error) {
   clips_.clear();
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return true;
-  std::ifstream in(path);
-  if (!in) {
-    if (error) *error = "cannot read project '" + path + "'";
+  std::vector<uint8_t> bytes;
+  std::string why;
+  const ReadStatus status = ReadStoredFile(path, kMaxProjectFileSize, bytes, &why);
+  if (status == ReadStatus::Missing) return true;
+  if (status != ReadStatus::Ok) {
+    if (error) *error = "cannot read the project: " + why;
     return false;
   }
+  std::istringstream in(std::string(bytes.begin(), bytes.end()));
   std::string line, clip;
   int n = 0;
   bool sawMagic = false;

@@ -8,18 +8,24 @@
 // Lines starting with '#' and blank lines are ignored.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
 
-#include "host/specs.h"
+#include "types/specs.h"
 
 namespace tarvo::cli {
+
+// The largest project file read (some 400,000 clips); a larger one is
+// refused rather than read into memory.
+constexpr uint64_t kMaxProjectFileSize = uint64_t{256} << 20;
 
 class ProjectFile {
  public:
   // Reads the file; a missing file is an empty project. False with a message
-  // (naming the line) for a damaged file.
+  // (naming the line) for a damaged file, and for anything at the path that
+  // is not a readable file of at most kMaxProjectFileSize bytes.
   bool Load(const std::string& path, std::string* error);
   // Writes atomically.
   bool Save(const std::string& path, std::string* error) const;

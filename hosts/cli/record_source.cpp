@@ -2,9 +2,10 @@
 
 #include <filesystem>
 
-#include "host/specs_fields.h"
 #include "scene_access.h"
 #include "text_encoding.h"
+#include "types/specs_fields.h"
+#include "util/specs_file.h"
 
 namespace tarvo::cli {
 
@@ -45,6 +46,14 @@ bool LoadSceneInto(TSpecs& record, const std::string& name, const std::string& p
 }
 
 bool ApplyUserAssignment(TSpecs& record, const std::string& assignment, std::string* error) {
+  // In a newer format a field may live elsewhere: changing the bytes this
+  // version would change could damage the record.
+  if (IsNewerSpecsVersion(record.Version)) {
+    if (error)
+      *error = "the record is of format " + std::to_string(record.Version) + ", newer than this version knows (" +
+               std::to_string(kSpecsVersion) + "); its fields cannot be changed here";
+    return false;
+  }
   if (assignment.rfind("SceneName=", 0) == 0) {
     std::string stored;
     if (!Utf8ToCp1252(assignment.substr(10), stored, error)) return false;

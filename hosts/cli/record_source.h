@@ -27,6 +27,7 @@ bool LoadSceneInto(TSpecs& record, const std::string& name, const std::string& p
 
 // Applies "FIELD=VALUE" as typed by a user: like ApplyFieldAssignment, with
 // a SceneName given in UTF-8 and stored in the record's single-byte form.
+// A record of a newer format than this version knows is refused unchanged.
 bool ApplyUserAssignment(TSpecs& record, const std::string& assignment, std::string* error);
 
 // Sets up what the filter reads at its start-up, before its first call: the

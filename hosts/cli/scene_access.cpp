@@ -1,17 +1,13 @@
 #include "scene_access.h"
 
+#include <cstdio>
 #include <cstring>
 
-#if __has_include("scenes/scene_list.h") && __has_include("platform/os_registry_file.h")
-#define TARVO_CLI_HAS_SCENES 1
+#include "options/options.h"
 #include "platform/icu_collation.h"
 #include "platform/os_registry_file.h"
 #include "scenes/cp1252.h"
-#include "scenes/options.h"
 #include "scenes/scene_list.h"
-#else
-#define TARVO_CLI_HAS_SCENES 0
-#endif
 
 namespace tarvo::cli {
 
@@ -21,14 +17,14 @@ void ApplyScene(TSpecs& record, const TSpecs& scene) {
   record.FramePos = framePos;
 }
 
-#if TARVO_CLI_HAS_SCENES
-
-bool ScenesAvailable() { return true; }
-
 void RecordInstallPath(const std::string& pluginFile) {
   if (pluginFile.empty()) return;
-  FileOptionStore store(DefaultRegistryPath());
+  std::vector<std::string> notes;
+  FileOptionStore store(DefaultRegistryPath(), [&](const std::string& m) { notes.push_back(m); });
+  // An options file that cannot be read is the filter's to report, once.
+  if (!store.ReadProblem().empty()) return;
   SetInstallPath(store, pluginFile);
+  for (const auto& n : notes) std::fprintf(stderr, "tarvo: %s\n", n.c_str());
 }
 
 namespace {
@@ -38,7 +34,21 @@ class SceneFileAccess final : public SceneAccess {
   SceneFileAccess() : collator_(MakeIcuCollator()), list_(*collator_) {}
 
   bool Init(const std::string& pluginFile, std::string* error) {
-    FileOptionStore store(DefaultRegistryPath());
+    // Without its options the command cannot know which scene file is meant:
+    // an options file that cannot be read stops it (the store would run on
+    // defaults and name another scene file).
+    std::vector<std::string> notes;
+    bool holdNotes = true;
+    FileOptionStore store(DefaultRegistryPath(), [&](const std::string& m) {
+      if (holdNotes) notes.push_back(m);
+      else std::fprintf(stderr, "tarvo: %s\n", m.c_str());
+    });
+    if (!store.ReadProblem().empty()) {
+      if (error) *error = "the options file cannot be read: " + store.ReadProblem();
+      return false;
+    }
+    holdNotes = false;
+    for (const auto& n : notes) std::fprintf(stderr, "tarvo: %s\n", n.c_str());
     if (!pluginFile.empty()) SetInstallPath(store, pluginFile);
     TSpecs defaults = BuiltInDefaultSpecs();
     OptionsEnvironment env;
@@ -47,6 +57,10 @@ class SceneFileAccess final : public SceneAccess {
     sceneFile_ = o.SceneFile;
     defaultScene_ = o.DefaultScene;
     if (!list_.SetFileName(sceneFile_, error)) return false;
+    if (!list_.LoadError().empty()) {
+      if (error) *error = list_.LoadError();
+      return false;
+    }
     for (const auto& p : list_.LoadProblems()) std::fprintf(stderr, "tarvo: %s\n", p.c_str());
     return true;
   }
@@ -110,16 +124,5 @@ std::unique_ptr<SceneAccess> SceneAccess::Open(const std::string& pluginFile, st
   if (!a->Init(pluginFile, error)) return nullptr;
   return a;
 }
-
-#else
-
-bool ScenesAvailable() { return false; }
-void RecordInstallPath(const std::string&) {}
-std::unique_ptr<SceneAccess> SceneAccess::Open(const std::string&, std::string* error) {
-  if (error) *error = "scenes are not available in this build";
-  return nullptr;
-}
-
-#endif
 
 }  // namespace tarvo::cli

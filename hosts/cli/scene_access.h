@@ -8,12 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "host/specs.h"
+#include "types/specs.h"
 
 namespace tarvo::cli {
-
-// True when this build has the options store and the scene list.
-bool ScenesAvailable();
 
 // Records the plug-in's folder as the install path, from which the filter
 // builds its default scene file location. Call before the first xFilter call.

@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "host/engine.h"
+#include "host/process_engine.h"
 #include "platform/host_services.h"
-#include "platform/os_process_engine.h"
 #include "scenes/cp1252.h"
+#include "util/specs_file.h"
 
 namespace tarvo::frei0r {
 namespace {
@@ -48,14 +48,21 @@ Instance::Instance(unsigned width, unsigned height)
     std::memcpy(*private_, "f0r", 3);
     std::memcpy(*private_ + 3, &serial, sizeof serial);
   }
-  const auto& params = Params();
-  lastSet_.assign(params.size(), NAN);
-  for (size_t i = 0; i < params.size(); ++i)
-    if (params[i].field && specs_) lastSet_[i] = ToParamValue(*params[i].field, GetField(Specs(), *params[i].field));
+  try {
+    const auto& params = Params();
+    lastSet_.assign(params.size(), NAN);
+    for (size_t i = 0; i < params.size(); ++i)
+      if (params[i].field && specs_) lastSet_[i] = ToParamValue(*params[i].field, GetField(Specs(), *params[i].field));
 
-  const size_t pixels = static_cast<size_t>(width_) * static_cast<size_t>(height_);
-  source_.resize(pixels);
-  cached_.resize(pixels);
+    const size_t pixels = static_cast<size_t>(width_) * static_cast<size_t>(height_);
+    source_.resize(pixels);
+    cached_.resize(pixels);
+  } catch (...) {
+    // The destructor does not run for an instance that was never made.
+    if (specs_) host.DisposeHandle(specs_);
+    if (private_) host.DisposeHandle(private_);
+    throw;
+  }
   srcDesc_.Bounds = {0, 0, width_, height_};
   srcDesc_.RowBytes = width_ * 4;
   srcDesc_.Pixels = reinterpret_cast<uint8_t*>(source_.data());
@@ -79,7 +86,7 @@ Instance::~Instance() {
   if (private_) host.DisposeHandle(private_);
 }
 
-void Instance::Report(const std::string& message) {
+void Instance::Report(const std::string& message) noexcept {
   // Each distinct message once per instance: hosts set parameters every frame.
   uint64_t print = 1469598103934665603ull;
   for (unsigned char c : message) {
@@ -87,8 +94,12 @@ void Instance::Report(const std::string& message) {
     print *= 1099511628211ull;
   }
   if (std::find(reported_.begin(), reported_.end(), print) != reported_.end()) return;
-  if (reported_.size() >= kRememberedMessages) reported_.pop_front();
-  reported_.push_back(print);
+  try {
+    if (reported_.size() >= kRememberedMessages) reported_.pop_front();
+    reported_.push_back(print);
+  } catch (...) {
+    // No memory to remember it by: said now, perhaps again later.
+  }
   std::fprintf(stderr, "tarvo: %s\n", message.c_str());
 }
 
@@ -117,14 +128,16 @@ void Instance::FollowScene(const std::string& name) {
     s.UseMaster = 0;
     return;
   }
-  // Scene names are stored as Windows-1252 in the record, at most 31 bytes.
+  // Scene names are stored as Windows-1252 in the record, at most
+  // kSceneNameMax bytes.
   std::string stored, error;
   if (!Utf8ToCp1252(name, stored, &error)) {
     Report("scene name \"" + name + "\" cannot be stored: " + error + "; not followed");
     return;
   }
-  if (stored.size() > 31) {
-    Report("scene name \"" + name + "\" is longer than 31 characters; not followed");
+  if (stored.size() > kSceneNameMax) {
+    Report("scene name \"" + name + "\" is longer than " + std::to_string(kSceneNameMax) +
+           " characters; not followed");
     return;
   }
   // The engine copies the named scene over the record on every call while
@@ -137,7 +150,26 @@ void Instance::SetParam(const void* param, int index) {
   const auto& params = Params();
   if (!param || index < 0 || index >= static_cast<int>(params.size()) || !specs_) return;
   std::lock_guard lock(mutex_);
-  const Param& p = params[index];
+  // A change that fails half way (out of memory) is undone: the parameter
+  // and the record stay as they were.
+  TSpecs savedSpecs;
+  std::memcpy(&savedSpecs, *specs_, kSpecsSize);
+  std::string savedRecordPath = recordPath_, savedSceneName = sceneName_;
+  const double savedLastSet = lastSet_[static_cast<size_t>(index)];
+  const uint64_t savedGeneration = generation_;
+  try {
+    SetParamLocked(params[static_cast<size_t>(index)], param, index);
+  } catch (...) {
+    std::memcpy(*specs_, &savedSpecs, kSpecsSize);
+    recordPath_.swap(savedRecordPath);
+    sceneName_.swap(savedSceneName);
+    lastSet_[static_cast<size_t>(index)] = savedLastSet;
+    generation_ = savedGeneration;
+    Report("parameter " + params[static_cast<size_t>(index)].name + " could not be set (out of memory); unchanged");
+  }
+}
+
+void Instance::SetParamLocked(const Param& p, const void* param, int index) {
   if (p.type == ParamType::String) {
     const char* text = *static_cast<const char* const*>(param);
     const std::string value = text ? text : "";
@@ -185,6 +217,22 @@ void Instance::PassThrough(const uint32_t* in, uint32_t* out) {
 void Instance::Update(double time, const uint32_t* in, uint32_t* out) {
   if (!in || !out || source_.empty()) return;
   std::lock_guard lock(mutex_);
+  bool sourceHoldsInput = false;
+  try {
+    UpdateLocked(time, in, out, sourceHoldsInput);
+  } catch (...) {
+    // A frame that cannot be processed goes out as it came in. When the host
+    // renders in place, the copy taken before rendering is the input (unless
+    // a test pattern was drawn into it, which is then what goes out).
+    const size_t bytes = source_.size() * sizeof(uint32_t);
+    if (in != out) std::memcpy(out, in, bytes);
+    else if (sourceHoldsInput) std::memcpy(out, source_.data(), bytes);
+    haveCache_ = false;
+    Report("a frame could not be processed (out of memory); passed through unchanged");
+  }
+}
+
+void Instance::UpdateLocked(double time, const uint32_t* in, uint32_t* out, bool& sourceHoldsInput) {
   if (width_ > kMaxFrameWidth || !specs_ || !private_) {
     if (width_ > kMaxFrameWidth)
       Report("frames wider than " + std::to_string(kMaxFrameWidth) + " pixels (" + std::to_string(width_) +
@@ -205,6 +253,7 @@ void Instance::Update(double time, const uint32_t* in, uint32_t* out) {
   // The engine may draw test patterns into its source, and the host's input
   // may be its output buffer: work on a copy.
   std::memcpy(source_.data(), in, bytes);
+  sourceHoldsInput = true;
   // Should the engine skip the frame (out of memory), the host still gets the
   // picture rather than stale memory.
   if (in != out) std::memcpy(out, in, bytes);
@@ -212,12 +261,9 @@ void Instance::Update(double time, const uint32_t* in, uint32_t* out) {
   call_.Part = tick.part;
   call_.Total = FrameClock::kTotal;
   dstDesc_.Pixels = reinterpret_cast<uint8_t*>(out);
-  try {
-    engine_->Filter(kSelectorExecute, &callPtr_);
-  } catch (const std::exception& e) {
-    // Nothing may escape into the host; the output keeps the input picture.
-    Report(std::string("frame not processed: ") + e.what());
-  }
+  // Should the engine throw, Update passes the input through: the engine
+  // may have written part of the output already.
+  engine_->Filter(kSelectorExecute, &callPtr_);
   ++renders_;
   if (Specs().UseMaster == 1 && engine_->SceneIndex() < 0)
     Report("scene \"" + Cp1252ToUtf8(SceneNameOf(Specs())) + "\" is not in the scene file " +

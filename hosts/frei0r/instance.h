@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "frame_clock.h"
-#include "host/call_record.h"
-#include "host/specs.h"
+#include "types/call_record.h"
+#include "types/specs.h"
 #include "params.h"
 
 namespace tarvo {
@@ -29,12 +29,15 @@ class Instance {
   Instance& operator=(const Instance&) = delete;
 
   // frei0r parameter access; `param` points at the host's value (double,
-  // bool as double, or char*). Unknown indices are ignored.
+  // bool as double, or char*). Unknown indices are ignored. A value that
+  // cannot be set (out of memory) leaves the parameter and the record as
+  // they were and is reported.
   void SetParam(const void* param, int index);
   void GetParam(void* param, int index);
 
   // Renders one frame: `in` and `out` hold width x height BGRA pixels, rows
-  // packed. `in` may equal `out`.
+  // packed. `in` may equal `out`. A frame that cannot be processed (out of
+  // memory) is passed through unchanged and reported.
   void Update(double time, const uint32_t* in, uint32_t* out);
 
   // Test access.
@@ -49,7 +52,9 @@ class Instance {
  private:
   void LoadRecord(const std::string& path);
   void FollowScene(const std::string& name);
-  void Report(const std::string& message);
+  void SetParamLocked(const Param& p, const void* param, int index);
+  void UpdateLocked(double time, const uint32_t* in, uint32_t* out, bool& sourceHoldsInput);
+  void Report(const std::string& message) noexcept;
   TSpecs& Specs() { return *reinterpret_cast<TSpecs*>(*specs_); }
   void PassThrough(const uint32_t* in, uint32_t* out);
 

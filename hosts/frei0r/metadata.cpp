@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "host/specs.h"
 #include "params.h"
+#include "types/specs.h"
 
 namespace tarvo::frei0r {
 
@@ -90,16 +90,7 @@ std::string ParameterTableMarkdown() {
       const SpecsField& f = *p.field;
       const int16_t def = GetField(defaults, f);
       std::string range = p.type == ParamType::Bool ? "y/n" : RangeText(f);
-      if (f.kind == FieldKind::Choice) {
-        range += ": ";
-        std::string_view rest = f.choices;
-        for (int i = 0; !rest.empty(); ++i) {
-          const size_t bar = rest.find('|');
-          if (i) range += ", ";
-          range += std::to_string(f.min + i) + " " + std::string(rest.substr(0, bar));
-          rest = bar == std::string_view::npos ? std::string_view() : rest.substr(bar + 1);
-        }
-      }
+      if (f.kind == FieldKind::Choice) range += ": " + ChoiceListText(f);
       t += std::string(p.type == ParamType::Bool ? "bool" : "double") + " | " + std::string(f.title) + " | " +
            range + " | " + (p.type == ParamType::Bool ? std::string(def ? "y" : "n")
                                                       : std::to_string(def) + " = " + Number(ToParamValue(f, def))) +

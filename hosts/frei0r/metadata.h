@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host/specs.h"
+#include "types/specs.h"
 
 namespace tarvo::frei0r {
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "util/rounding.h"
+#include "types/rounding.h"
 
 namespace tarvo::frei0r {
 
@@ -20,17 +20,7 @@ std::string Explain(const SpecsField& f) {
   std::string text(f.title);
   if (f.kind == FieldKind::Switch) return text + " (on/off)";
   text += ", " + RangeText(f);
-  if (f.kind == FieldKind::Choice) {
-    text += " (";
-    std::string_view rest = f.choices;
-    for (int i = 0; !rest.empty(); ++i) {
-      const size_t bar = rest.find('|');
-      if (i) text += ", ";
-      text += std::to_string(f.min + i) + " " + std::string(rest.substr(0, bar));
-      rest = bar == std::string_view::npos ? std::string_view() : rest.substr(bar + 1);
-    }
-    text += ")";
-  }
+  if (f.kind == FieldKind::Choice) text += " (" + ChoiceListText(f) + ")";
   return text + "; 0..1 spans the range";
 }
 

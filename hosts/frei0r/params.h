@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "host/specs.h"
-#include "host/specs_fields.h"
+#include "types/specs.h"
+#include "types/specs_fields.h"
 
 namespace tarvo::frei0r {
 

@@ -5,7 +5,8 @@ extern "C" {
 #include <frei0r.h>
 }
 
-#include <exception>
+#include <atomic>
+#include <cstdio>
 
 #include "instance.h"
 #include "params.h"
@@ -15,6 +16,19 @@ using tarvo::frei0r::ParamType;
 
 #define TARVO_F0R_EXPORT __attribute__((visibility("default")))
 
+namespace {
+
+// No exception may leave an entry point: the host is C and would be torn
+// down. What an instance can report it reports itself; what is left (out of
+// memory outside any instance) is said once per kind, without allocating.
+void ReportOnce(std::atomic<bool>& said, const char* text) noexcept {
+  if (!said.exchange(true)) std::fprintf(stderr, "tarvo: %s\n", text);
+}
+
+std::atomic<bool> g_saidInfo{false}, g_saidConstruct{false}, g_saidParam{false}, g_saidUpdate{false};
+
+}  // namespace
+
 extern "C" {
 
 TARVO_F0R_EXPORT int f0r_init() { return 1; }
@@ -22,6 +36,7 @@ TARVO_F0R_EXPORT int f0r_init() { return 1; }
 TARVO_F0R_EXPORT void f0r_deinit() {}
 
 TARVO_F0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info) {
+  if (!info) return;
   info->name = "Tarvo";
   info->author = "The Tarvo developers";
   info->plugin_type = F0R_PLUGIN_TYPE_FILTER;
@@ -29,43 +44,70 @@ TARVO_F0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info) {
   info->frei0r_version = FREI0R_MAJOR_VERSION;
   info->major_version = 0;
   info->minor_version = 1;
-  info->num_params = tarvo::frei0r::ParamCount();
   info->explanation =
       "Video clean-up and colour correction: levels, colour balance, median, despeckle, temporal smoothing "
       "with motion detection, masks and sharpening";
+  try {
+    info->num_params = tarvo::frei0r::ParamCount();
+  } catch (...) {
+    // The parameter list could not be built (out of memory): none offered.
+    info->num_params = 0;
+    ReportOnce(g_saidInfo, "out of memory while listing the parameters");
+  }
 }
 
 TARVO_F0R_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index) {
-  const auto& params = tarvo::frei0r::Params();
-  if (!info || index < 0 || index >= static_cast<int>(params.size())) return;
-  const auto& p = params[index];
-  info->name = p.name.c_str();
-  info->explanation = p.explanation.c_str();
-  info->type = p.type == ParamType::Bool     ? F0R_PARAM_BOOL
-               : p.type == ParamType::String ? F0R_PARAM_STRING
-                                             : F0R_PARAM_DOUBLE;
+  try {
+    const auto& params = tarvo::frei0r::Params();
+    if (!info || index < 0 || index >= static_cast<int>(params.size())) return;
+    const auto& p = params[index];
+    info->name = p.name.c_str();
+    info->explanation = p.explanation.c_str();
+    info->type = p.type == ParamType::Bool     ? F0R_PARAM_BOOL
+                 : p.type == ParamType::String ? F0R_PARAM_STRING
+                                               : F0R_PARAM_DOUBLE;
+  } catch (...) {
+    ReportOnce(g_saidInfo, "out of memory while listing the parameters");
+  }
 }
 
 TARVO_F0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
   try {
     return new Instance(width, height);
-  } catch (const std::exception&) {
-    return nullptr;  // out of memory: the host reports that the filter failed
+  } catch (...) {
+    // The host reports that the filter could not be made.
+    ReportOnce(g_saidConstruct, "the filter could not be set up (out of memory)");
+    return nullptr;
   }
 }
 
 TARVO_F0R_EXPORT void f0r_destruct(f0r_instance_t instance) { delete static_cast<Instance*>(instance); }
 
+// The instance keeps a parameter as it was when setting it fails, and passes
+// a frame through unchanged when it cannot be processed; it reports what it
+// can. These handlers only keep anything left from reaching the host.
 TARVO_F0R_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
-  if (instance) static_cast<Instance*>(instance)->SetParam(param, index);
+  try {
+    if (instance) static_cast<Instance*>(instance)->SetParam(param, index);
+  } catch (...) {
+    ReportOnce(g_saidParam, "a parameter could not be set (out of memory); it keeps its value");
+  }
 }
 
 TARVO_F0R_EXPORT void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
-  if (instance) static_cast<Instance*>(instance)->GetParam(param, index);
+  try {
+    if (instance) static_cast<Instance*>(instance)->GetParam(param, index);
+  } catch (...) {
+    ReportOnce(g_saidParam, "a parameter could not be read (out of memory)");
+  }
 }
 
 TARVO_F0R_EXPORT void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe, uint32_t* outframe) {
-  if (instance) static_cast<Instance*>(instance)->Update(time, inframe, outframe);
+  try {
+    if (instance) static_cast<Instance*>(instance)->Update(time, inframe, outframe);
+  } catch (...) {
+    ReportOnce(g_saidUpdate, "a frame could not be processed (out of memory)");
+  }
 }
 
 }  // extern "C"

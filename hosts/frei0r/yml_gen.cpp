@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
-#include "host/specs_fields.h"
 #include "metadata.h"
+#include "types/specs_fields.h"
 #include "util/atomic_file.h"
 
 int main(int argc, char** argv) {

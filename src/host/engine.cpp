@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "host/specs_handle.h"
 #include "scenes/cp1252.h"
 
 namespace tarvo {
@@ -16,7 +17,19 @@ Engine::Engine(std::unique_ptr<OptionStore> store, std::unique_ptr<Collator> col
       scenes_(*collator_),
       defaults_(BuiltInDefaultSpecs()) {}
 
-Engine::~Engine() = default;
+Engine::~Engine() {
+  if (copy_) host_.DisposeHandle(copy_);
+}
+
+Handle Engine::CopyOfRecord(Handle h) {
+  if (!copy_) copy_ = host_.NewHandle(kSpecsSize);
+  if (!copy_ || !*copy_) return nullptr;
+  int32_t n = UsableHandleSize(host_, h, kSpecsSize);
+  if (n > kSpecsSize) n = kSpecsSize;
+  std::memset(*copy_, 0, kSpecsSize);
+  if (n > 0) std::memcpy(*copy_, *h, static_cast<size_t>(n));
+  return copy_;
+}
 
 void Engine::Startup() {
   if (started_) return;
@@ -33,6 +46,9 @@ void Engine::Startup() {
 void Engine::BindScenes() {
   if (!scenes_.FileName().empty()) return;
   scenes_.SetFileName(options_.SceneFile);
+  // Binding happens once: a scene file that cannot be read is reported once,
+  // and clips that follow its scenes keep their own settings.
+  if (!scenes_.LoadError().empty()) notifier_.Report(scenes_.LoadError());
   for (const std::string& problem : scenes_.LoadProblems()) notifier_.Report(problem);
 }
 
@@ -79,6 +95,13 @@ bool Engine::Prepare(CallRecordHandle record) {
   }
   int16_t version;
   std::memcpy(&version, *h, sizeof version);
+  // A record of a newer format than this version knows is used as far as it
+  // is understood, with its fields where this version has them, but it is
+  // not written: the call prepares and renders a copy, and the host keeps
+  // its record byte for byte (bytes this version calls FramePos and LastPart
+  // may mean something else there).
+  int16_t newerFormat = IsNewerSpecsVersion(version) ? version : 0;
+  if (newerFormat && !(h = CopyOfRecord(h))) return false;
   if (version != 0) UpgradeSpecs(h, host_);  // grows a short older record
   if (!EnsureFullRecord(h)) return false;
   TSpecs* s = reinterpret_cast<TSpecs*>(*h);
@@ -98,6 +121,18 @@ bool Engine::Prepare(CallRecordHandle record) {
     }
     s->FramePos = static_cast<int16_t>(call_.part);
   }
+
+  // Following a scene stored by a newer version would put its record into
+  // the host's: render it from the copy instead.
+  if (sceneIndex_ >= 1 && !newerFormat && scenes_.Scene(sceneIndex_) &&
+      IsNewerSpecsVersion(scenes_.Scene(sceneIndex_)->Specs.Version)) {
+    newerFormat = scenes_.Scene(sceneIndex_)->Specs.Version;
+    if (!(h = CopyOfRecord(h))) return false;
+    s = reinterpret_cast<TSpecs*>(*h);
+  }
+  specs_ = h;
+  if (newerFormat)
+    notifier_.Show(Notice::NewerRecordFormat, NewerRecordFormatText(newerFormat));
 
   if (call_.part != s->LastPart) {
     s->FramePos = static_cast<int16_t>(call_.part);
@@ -221,9 +256,12 @@ int32_t Engine::FilterUnguarded(int16_t selector, CallRecordHandle record) {
       call_.inSetup = false;
       if (pipeline_.OpMode() != kOpFinal) notifier_.Show(Notice::ModeWarning, kModeWarningText);
       else notifier_.Clear(Notice::ModeWarning);
-      pipeline_.Render(rec.Source, rec.Destination, rec.SpecsHandle, false, call_);
+      pipeline_.Render(rec.Source, rec.Destination, specs_, false, call_);
       return 0;
     case kSelectorSetup:
+      // The dialog edits the host's record, which this version cannot write
+      // when it is of a newer format.
+      if (specs_ != rec.SpecsHandle) return kSetupCancel;
       if (!setup_) {
         notifier_.Show(Notice::SetupUnavailable, kSetupUnavailableText);
         return kSetupCancel;

@@ -10,16 +10,16 @@
 #include <memory>
 #include <string>
 
-#include "host/call_record.h"
 #include "host/call_state.h"
 #include "host/notify.h"
 #include "host/pipeline.h"
-#include "host/specs.h"
+#include "options/option_store.h"
+#include "options/options.h"
 #include "platform/host_services.h"
 #include "scenes/collator.h"
-#include "scenes/option_store.h"
-#include "scenes/options.h"
 #include "scenes/scene_list.h"
+#include "types/call_record.h"
+#include "types/specs.h"
 
 namespace tarvo {
 
@@ -85,6 +85,8 @@ class Engine {
   // cannot be grown.
   bool EnsureFullRecord(Handle h);
   int32_t ResolveScene(const std::string& utf8Name);
+  // The engine's own 256-byte copy of a record it must not write.
+  Handle CopyOfRecord(Handle h);
 
   HostServices& host_;
   std::unique_ptr<OptionStore> store_;
@@ -98,16 +100,12 @@ class Engine {
   TSpecs previous_{};
   CallState call_;
   CallRecordHandle record_ = nullptr;
-  Handle specs_ = nullptr;
+  Handle specs_ = nullptr;  // the record prepared and rendered: the host's, or copy_
+  Handle copy_ = nullptr;
   int32_t sceneIndex_ = 0;
   bool scenesDirty_ = false;
   bool started_ = false;
   SetupHandler setup_;
 };
-
-// The engine the plug-in library's xFilter drives: options in the file of
-// DefaultRegistryPath(), ICU ordering of scene names, the in-process host.
-// Made on first use; freed when the library is unloaded.
-Engine& ProcessEngine();
 
 }  // namespace tarvo

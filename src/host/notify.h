@@ -11,30 +11,10 @@
 #include <functional>
 #include <string>
 
+#include "types/notice.h"
+#include "util/message_sink.h"
+
 namespace tarvo {
-
-// The kinds of message. The numbers are part of the plug-in library's
-// message export and never change.
-enum class Notice {
-  ProcessingError = 0,   // "Processing Error": a frame or record handle is missing or unusable
-  ModeWarning = 1,       // the operating mode is not Final
-  OutOfMemory = 2,       // a plane could not be allocated; the frame was skipped
-  BadFrame = 3,          // a frame descriptor that cannot be processed safely
-  SetupUnavailable = 4,  // the setup selector was called but this build has no setup dialog
-  Failure = 5,           // an unexpected error stopped the call; the frame or record was left as it was
-  Message = 6,           // anything else worth telling: scene file, options file, environment
-};
-constexpr int kNoticeKinds = 7;
-
-// True for the kinds that mean a frame was not rendered.
-constexpr bool IsFrameFailure(Notice n) {
-  return n == Notice::ProcessingError || n == Notice::OutOfMemory || n == Notice::BadFrame || n == Notice::Failure;
-}
-
-// The sink: receives the kind and the text (UTF-8; the mode warning's two
-// lines are separated by a carriage return). Register an empty function to go
-// back to the process-wide sink. A sink must not throw.
-using NoticeHandler = std::function<void(Notice, const std::string&)>;
 
 class Notifier {
  public:
@@ -56,15 +36,10 @@ class Notifier {
   std::atomic<unsigned> showing_{0};
 };
 
-// The process-wide sink (of this copy of the filter code): used by every
-// notifier without a handler of its own and by parts that report outside any
-// engine. Empty: standard error. Safe to call from any thread.
-void SetProcessNoticeHandler(NoticeHandler h);
-// Delivers one message to the process-wide sink.
-void ReportToProcess(Notice n, const std::string& text);
-
 extern const char kProcessingErrorText[];
 extern const char kModeWarningText[];
 extern const char kSetupUnavailableText[];
+// The text of NewerRecordFormat for a record of format `version`.
+std::string NewerRecordFormatText(int version);
 
 }  // namespace tarvo

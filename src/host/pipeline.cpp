@@ -401,7 +401,7 @@ void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const 
       keptFourthBytes = true;
       stagesSeen_ |= stages;
     }
-    if (specs.TestSignal > 1) DrawTestSignal(s, specs, !call.inSetup);
+    if (specs.TestSignal > 1) DrawTestSignal(s, {specs.TestSignal, specs.Vblack, specs.Vwhite, specs.Vmin}, !call.inSetup);
   } catch (const std::bad_alloc&) {
     OnOutOfMemory();
     return;

@@ -10,7 +10,7 @@
 
 #include "host/call_state.h"
 #include "host/notify.h"
-#include "host/specs.h"
+#include "types/specs.h"
 #include "planes/channel.h"
 #include "planes/inout.h"
 #include "platform/host_services.h"

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <mutex>
 
-#include "host/call_record.h"
-#include "host/engine.h"
 #include "host/notify.h"
+#include "host/process_engine.h"
+#include "types/call_record.h"
 
 namespace {
 

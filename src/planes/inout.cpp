@@ -7,7 +7,7 @@
 
 #include "planes/inout_kernels.h"
 #include "util/cpu_features.h"
-#include "util/rounding.h"
+#include "types/rounding.h"
 
 namespace tarvo::inout_kernels {
 namespace {

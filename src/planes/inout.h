@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "host/specs.h"
+#include "types/specs.h"
 #include "planes/channel.h"
-#include "planes/pix_buffer.h"
+#include "types/pix_buffer.h"
 
 namespace tarvo {
 

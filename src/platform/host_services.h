@@ -8,19 +8,10 @@
 #include <cstdint>
 #include <functional>
 
-#include "planes/pix_buffer.h"
+#include "types/handle.h"
+#include "types/pix_buffer.h"
 
 namespace tarvo {
-
-// A movable memory block: a pointer to the block's master pointer. The block
-// can grow (SetHandleSize) without the handle changing.
-using Handle = uint8_t**;
-
-// Renders source frame `frame` of the clip, scaled to *bounds, into the frame
-// buffer `destination`. Supplied by the host in the call record; the result is
-// ignored.
-using FrameCallbackFn = int32_t (*)(int32_t frame, PixBufferHandle destination, const TRect* bounds,
-                                    Handle privateData);
 
 // Where PPixToScreen draws: the user interface registers one. Arguments: the
 // frame, the device context given to PPixToScreen, the source and destination

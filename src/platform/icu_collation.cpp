@@ -3,8 +3,12 @@
 #include <unicode/coll.h>
 #include <unicode/locid.h>
 #include <unicode/stringpiece.h>
+#include <unicode/unistr.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 namespace tarvo {
 namespace {
@@ -18,6 +22,29 @@ class IcuCollator final : public Collator {
                                                icu::StringPiece(b.data(), static_cast<int32_t>(b.size())), status);
     if (U_FAILURE(status)) return a.compare(b);
     return r == UCOL_LESS ? -1 : (r == UCOL_GREATER ? 1 : 0);
+  }
+
+  // Sorting many names: one sort key per name, then byte comparisons of the
+  // keys, which order exactly as Compare does.
+  std::vector<size_t> StableOrder(size_t count, const NameAt& name) const override {
+    std::vector<std::string> keys(count);
+    std::vector<uint8_t> buf(128);
+    for (size_t i = 0; i < count; ++i) {
+      const std::string& text = name(i);
+      const icu::UnicodeString u =
+          icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+      int32_t n = c_->getSortKey(u, buf.data(), static_cast<int32_t>(buf.size()));
+      if (n > static_cast<int32_t>(buf.size())) {
+        buf.resize(static_cast<size_t>(n));
+        n = c_->getSortKey(u, buf.data(), n);
+      }
+      if (n <= 0) return Collator::StableOrder(count, name);  // no key: compare the texts
+      keys[i].assign(reinterpret_cast<const char*>(buf.data()), static_cast<size_t>(n));
+    }
+    std::vector<size_t> order(count);
+    for (size_t i = 0; i < count; ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return keys[a] < keys[b]; });
+    return order;
   }
 
  private:

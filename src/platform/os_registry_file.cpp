@@ -13,8 +13,9 @@
 #include <ctime>
 #include <filesystem>
 
-#include "host/notify.h"
+#include "util/message_sink.h"
 #include "util/atomic_file.h"
+#include "util/file_read.h"
 
 namespace tarvo {
 namespace {
@@ -249,6 +250,12 @@ FileOptionStore::FileOptionStore(std::string path, Reporter reporter)
   std::vector<std::string> problems;
   if (ReadFile(tree_, exists, &problems)) {
     stamp_ = Stamp();
+    if (!refusal_.empty()) {
+      Report("the options file cannot be read: " + refusal_ +
+             "; running with the default options, nothing is written to it");
+      writeFailed_ = true;
+      reportedWriteFailure_ = true;
+    }
     return;
   }
   // Damaged. Under the lock, look again (another process may have repaired
@@ -304,7 +311,12 @@ bool FileOptionStore::ReadFile(OptionTree& tree, bool& exists, std::vector<std::
   std::vector<uint8_t> bytes;
   std::string error;
   exists = false;
-  if (!ReadWholeFile(path_, bytes, &error)) return true;  // missing: an empty store
+  const ReadStatus status = ReadStoredFile(path_, kMaxOptionsFileSize, bytes, &error);
+  // A file that is there but cannot be read (a directory, a pipe, a huge
+  // file, no permission) is not ours to replace: the store then runs on its
+  // defaults in memory and writes nothing until the file can be read again.
+  refusal_ = (status == ReadStatus::Ok || status == ReadStatus::Missing) ? std::string() : error;
+  if (status != ReadStatus::Ok) return true;  // missing: an empty store
   exists = true;
   const std::string text(bytes.begin(), bytes.end());
   return ParseRegistryText(text, tree, problems);
@@ -331,6 +343,12 @@ void FileOptionStore::RefreshIfChanged() {
   OptionTree fresh;
   bool exists = false;
   ReadFile(fresh, exists, nullptr);
+  if (!refusal_.empty()) {
+    // Something that cannot be read took the file's place: keep the values
+    // read before rather than fall back to defaults.
+    stamp_ = Stamp();
+    return;
+  }
   // Changes not yet written stay on top of what the file holds now.
   for (const Pending& p : pending_) {
     if (p.keyOnly) fresh.EnsureKey(p.key);
@@ -403,7 +421,16 @@ bool FileOptionStore::Flush() {
   OptionTree merged;
   bool exists = false;
   std::vector<std::string> problems;
-  if (!ReadFile(merged, exists, &problems)) {
+  const bool readable = ReadFile(merged, exists, &problems);
+  if (!refusal_.empty()) {
+    writeFailed_ = true;
+    if (!reportedWriteFailure_) {
+      reportedWriteFailure_ = true;
+      Report("cannot save options: " + refusal_ + "; running with the values in memory");
+    }
+    return false;
+  }
+  if (!readable) {
     std::string error;
     const std::string aside = KeepDamagedAside(&error);
     if (!aside.empty())

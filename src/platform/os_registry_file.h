@@ -21,14 +21,20 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "scenes/option_store.h"
+#include "options/option_store.h"
 
 namespace tarvo {
+
+// The largest options file read. A larger one, or anything but a regular
+// file at its path, is refused: the store then runs on its defaults in
+// memory, says so once and leaves what is there untouched.
+constexpr uint64_t kMaxOptionsFileSize = uint64_t{16} << 20;
 
 // The options file: $TARVO_REGISTRY when set and not empty, otherwise
 // $XDG_CONFIG_HOME/tarvo/registry.reg (XDG_CONFIG_HOME defaulting to
@@ -67,6 +73,9 @@ class FileOptionStore : public OptionStore {
   const std::string& DamagedCopy() const { return damagedCopy_; }
   // False once a write has failed (the store then runs from memory).
   bool Persistent() const { return !writeFailed_; }
+  // Why the file at Path() was refused when last read ("" when it was read
+  // or is missing).
+  const std::string& ReadProblem() const { return refusal_; }
 
  private:
   struct Pending {
@@ -100,6 +109,7 @@ class FileOptionStore : public OptionStore {
   bool writeFailed_ = false;
   bool reportedWriteFailure_ = false;
   std::string damagedCopy_;
+  mutable std::string refusal_;
   FileStamp stamp_;
 };
 

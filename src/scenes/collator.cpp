@@ -1,5 +1,7 @@
 #include "scenes/collator.h"
 
+#include <algorithm>
+
 namespace tarvo {
 namespace {
 
@@ -15,6 +17,13 @@ int Weight(unsigned char c) {
 }
 
 }  // namespace
+
+std::vector<size_t> Collator::StableOrder(size_t count, const NameAt& name) const {
+  std::vector<size_t> order(count);
+  for (size_t i = 0; i < count; ++i) order[i] = i;
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return Compare(name(a), name(b)) < 0; });
+  return order;
+}
 
 int SimpleCollator::Compare(const std::string& a, const std::string& b) const {
   const size_t n = a.size() < b.size() ? a.size() : b.size();

@@ -5,8 +5,9 @@
 #include <ostream>
 
 #include "scenes/cp1252.h"
-#include "scenes/options.h"
+#include "options/options.h"
 #include "util/atomic_file.h"
+#include "util/file_read.h"
 
 namespace tarvo {
 namespace {
@@ -43,7 +44,8 @@ bool TSceneList::CheckName(const std::string& name, std::string* stored, std::st
   if (IsBlank(name)) return fail("A scene needs a name that is not empty or blank.");
   std::string bytes, why;
   if (!Utf8ToCp1252(name, bytes, &why)) return fail("The scene name \"" + name + "\" cannot be used: " + why + ".");
-  if (bytes.size() > 31) return fail("The scene name \"" + name + "\" is longer than 31 characters.");
+  if (bytes.size() > kSceneNameMax)
+    return fail("The scene name \"" + name + "\" is longer than " + std::to_string(kSceneNameMax) + " characters.");
   if (collator_.Compare(name, kNoSceneName) <= 0)
     return fail("The scene name \"" + name + "\" would be listed before \"<none>\"; start it with a letter or digit.");
   if (stored) *stored = bytes;
@@ -91,9 +93,14 @@ bool TSceneList::SetFileName(const std::string& path, std::string* error) {
     Clear();
   }
   fileName_ = path;
+  loadError_.clear();
   if (!path.empty()) {
     EnsurePlaceholder();
-    LoadFromFile(path, nullptr);  // a missing or unreadable file is no error here
+    // A missing file is an empty list. A file that is there but cannot be
+    // read is remembered, so that saving does not replace the scenes it holds.
+    std::string why;
+    const ReadStatus status = LoadFile(path, &why);
+    if (status != ReadStatus::Ok && status != ReadStatus::Missing) loadError_ = "cannot read the scene file: " + why;
   }
   return true;
 }
@@ -101,19 +108,58 @@ bool TSceneList::SetFileName(const std::string& path, std::string* error) {
 void TSceneList::LoadBytes(const uint8_t* data, size_t size, const std::string& origin) {
   EnsurePlaceholder();
   const size_t count = size / kSpecsSize;
+  // Every record is checked in file order, then the listable ones are sorted
+  // once and merged into the list: the same list as adding them one by one
+  // (of equal names the entry keeps the first spelling and takes the last
+  // record), without moving the whole list for every record.
+  struct Loaded {
+    std::string name;
+    std::unique_ptr<TScene> scene;
+  };
+  std::vector<Loaded> loaded;
+  loaded.reserve(count);
   for (size_t k = 0; k < count; ++k) {
     auto scene = std::make_unique<TScene>();
     std::memcpy(&scene->Specs, data + k * kSpecsSize, kSpecsSize);
-    const std::string name = Cp1252ToUtf8(SceneNameOf(scene->Specs));
+    std::string name = Cp1252ToUtf8(SceneNameOf(scene->Specs));
     std::string why;
-    if (Add(name, std::move(scene), &why) < 0) {
-      TSpecs kept;
-      std::memcpy(&kept, data + k * kSpecsSize, kSpecsSize);
-      aside_.push_back(kept);
+    if (!CheckName(name, nullptr, &why)) {
+      aside_.push_back(scene->Specs);
       problems_.push_back("Scene record " + std::to_string(k + 1) + origin + " is not listed: " + why +
                           " It is kept in the file unchanged.");
+      continue;
     }
+    loaded.push_back(Loaded{std::move(name), std::move(scene)});
   }
+  if (loaded.empty()) return;
+
+  // Stable, so that records of equal names stay in file order.
+  const std::vector<size_t> order = collator_.StableOrder(loaded.size(), [&](size_t i) -> const std::string& {
+    return loaded[i].name;
+  });
+
+  std::vector<Entry> merged;
+  merged.reserve(entries_.size() + loaded.size());
+  merged.push_back(std::move(entries_[0]));  // "<none>"
+  size_t e = 1;
+  for (size_t o = 0; o < order.size();) {
+    Loaded& first = loaded[order[o]];
+    // The run of records whose names equal this one: the last record wins.
+    size_t end = o + 1;
+    while (end < order.size() && collator_.Compare(loaded[order[end]].name, first.name) == 0) ++end;
+    std::unique_ptr<TScene> scene = std::move(loaded[order[end - 1]].scene);
+    while (e < entries_.size() && collator_.Compare(entries_[e].name, first.name) < 0)
+      merged.push_back(std::move(entries_[e++]));
+    if (e < entries_.size() && collator_.Compare(entries_[e].name, first.name) == 0) {
+      entries_[e].scene = std::move(scene);  // an entry keeps its spelling
+      merged.push_back(std::move(entries_[e++]));
+    } else {
+      merged.push_back(Entry{std::move(first.name), std::move(scene)});
+    }
+    o = end;
+  }
+  while (e < entries_.size()) merged.push_back(std::move(entries_[e++]));
+  entries_ = std::move(merged);
 }
 
 void TSceneList::LoadFromStream(std::istream& in) {
@@ -123,11 +169,18 @@ void TSceneList::LoadFromStream(std::istream& in) {
   LoadBytes(bytes.data(), bytes.size(), "");
 }
 
-bool TSceneList::LoadFromFile(const std::string& path, std::string* error) {
+ReadStatus TSceneList::LoadFile(const std::string& path, std::string* why) {
   std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(path, bytes, error)) return false;
-  LoadBytes(bytes.data(), bytes.size(), " of '" + path + "'");
-  return true;
+  const ReadStatus status = ReadStoredFile(path, kMaxSceneFileSize, bytes, why);
+  if (status == ReadStatus::Ok) LoadBytes(bytes.data(), bytes.size(), " of '" + path + "'");
+  return status;
+}
+
+bool TSceneList::LoadFromFile(const std::string& path, std::string* error) {
+  std::string why;
+  if (LoadFile(path, &why) == ReadStatus::Ok) return true;
+  if (error) *error = "The scene file could not be read: " + why + ".";
+  return false;
 }
 
 std::vector<uint8_t> TSceneList::Bytes() const {
@@ -149,6 +202,12 @@ void TSceneList::SaveToStream(std::ostream& out) const {
 }
 
 bool TSceneList::SaveToFile(const std::string& path, std::string* error) const {
+  if (!loadError_.empty() && path == fileName_) {
+    if (error)
+      *error = "The scenes could not be saved: " + loadError_ +
+               ", and saving would replace what it holds. The scene file on disk is unchanged.";
+    return false;
+  }
   const std::vector<uint8_t> bytes = Bytes();
   std::string why;
   if (WriteFileAtomically(path, bytes.data(), bytes.size(), &why)) return true;

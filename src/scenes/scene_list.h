@@ -3,15 +3,21 @@
 // records.
 #pragma once
 
+#include <cstdint>
 #include <iosfwd>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "host/specs.h"
 #include "scenes/collator.h"
+#include "types/specs.h"
+#include "util/file_read.h"
 
 namespace tarvo {
+
+// The largest scene file read: 262,144 scenes. A larger file is refused
+// rather than read into memory.
+constexpr uint64_t kMaxSceneFileSize = uint64_t{64} << 20;
 
 // One scene: a full record. Its name is the record's SceneName.
 struct TScene {
@@ -38,8 +44,8 @@ class TSceneList {
   // Position of the entry whose name compares equal to `name`, or -1.
   int IndexOf(const std::string& name) const;
 
-  // Whether `name` may enter the list: not empty or blank, at most 31
-  // characters, every character storable in Windows-1252, and ordered after
+  // Whether `name` may enter the list: not empty or blank, at most
+  // kSceneNameMax characters, every character storable in Windows-1252, and ordered after
   // "<none>". On success `stored` (optional) receives the record's bytes.
   bool CheckName(const std::string& name, std::string* stored, std::string* error) const;
 
@@ -60,7 +66,13 @@ class TSceneList {
   // a non-empty path, "<none>" is added and the file loaded (a missing or
   // unreadable file leaves just "<none>"). When saving the old file fails the
   // list stays as it was, bound to the old file, and false is returned.
+  // A file that is there but cannot be read (a directory, a pipe, a file
+  // larger than kMaxSceneFileSize, no permission) is named in LoadError(),
+  // and the list then refuses to save over it.
   bool SetFileName(const std::string& path, std::string* error = nullptr);
+  // Why the bound scene file could not be read; "" when it was read or is
+  // missing.
+  const std::string& LoadError() const { return loadError_; }
 
   // Reads 256-byte records until fewer than 256 bytes remain (the remainder
   // is ignored). Each record is added under its SceneName; of two equal
@@ -71,6 +83,8 @@ class TSceneList {
   // Writes the records of entries 1..Count-1 in list order, then the records
   // kept aside.
   void SaveToStream(std::ostream& out) const;
+  // Adds the scenes of a file of at most kMaxSceneFileSize bytes. False with
+  // a message when it is missing or cannot be read.
   bool LoadFromFile(const std::string& path, std::string* error = nullptr);
   // Writes a new file and renames it over the old one, so a failed save
   // leaves the old file as it was. False with a message on failure.
@@ -86,6 +100,7 @@ class TSceneList {
   };
   void EnsurePlaceholder();
   void LoadBytes(const uint8_t* data, size_t size, const std::string& origin);
+  ReadStatus LoadFile(const std::string& path, std::string* why);
   std::vector<uint8_t> Bytes() const;
 
   const Collator& collator_;
@@ -93,6 +108,7 @@ class TSceneList {
   std::vector<TSpecs> aside_;
   std::vector<std::string> problems_;
   std::string fileName_;
+  std::string loadError_;
 };
 
 }  // namespace tarvo

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "util/rounding.h"
+#include "types/rounding.h"
 
 namespace tarvo {
 namespace {
@@ -23,9 +23,7 @@ struct Levels {
   int32_t black, white, floor, span;
 };
 
-Levels LevelsOf(const TSpecs& s) {
-  return Levels{s.Vblack, s.Vwhite, s.Vmin, static_cast<int32_t>(s.Vwhite) - s.Vblack};
-}
+Levels LevelsOf(const TestSignalSettings& s) { return Levels{s.black, s.white, s.floor, s.white - s.black}; }
 
 // Nearest(Span x p x 0.01) for an integer percentage: the integer product first.
 int32_t PercentOfSpan(int32_t span, int32_t p) {
@@ -171,10 +169,10 @@ void BandLimitLineReference(uint8_t* line, int32_t n) {
   }
 }
 
-void DrawColourBars(TPixBuffer& frame, const TSpecs& specs, bool bandLimit) {
+void DrawColourBars(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit) {
   if (!FrameIsUsable(frame)) return;
   const int32_t w = FrameWidth(frame);
-  const Levels lv = LevelsOf(specs);
+  const Levels lv = LevelsOf(settings);
   const int32_t u = 2 * (w * 704 / 11520);
   const int32_t m = 2 * ((w - 8 * u) / 4);
   const int32_t k = lv.white, o = lv.black;
@@ -185,10 +183,10 @@ void DrawColourBars(TPixBuffer& frame, const TSpecs& specs, bool bandLimit) {
   line.CopyTo(frame, 0, FrameHeight(frame));
 }
 
-void DrawSmpteBars(TPixBuffer& frame, const TSpecs& specs, bool bandLimit) {
+void DrawSmpteBars(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit) {
   if (!FrameIsUsable(frame)) return;
   const int32_t w = FrameWidth(frame), h = FrameHeight(frame);
-  const Levels lv = LevelsOf(specs);
+  const Levels lv = LevelsOf(settings);
   const int32_t u = 2 * (w * 700 / 10080);
   const int32_t m = 2 * ((w - 7 * u) / 4);
   const int32_t l75 = lv.black + static_cast<int32_t>(Rnd(lv.span * 0.75L));
@@ -225,10 +223,10 @@ void DrawSmpteBars(TPixBuffer& frame, const TSpecs& specs, bool bandLimit) {
   line.CopyTo(frame, endB, h);
 }
 
-void DrawGreyscale(TPixBuffer& frame, const TSpecs& specs, bool bandLimit) {
+void DrawGreyscale(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit) {
   if (!FrameIsUsable(frame)) return;
   const int32_t w = FrameWidth(frame);
-  const Levels lv = LevelsOf(specs);
+  const Levels lv = LevelsOf(settings);
   const int32_t u = w * 704 / 7920;
   const int32_t m = 2 * ((w - 11 * u) / 4);
   Line line(w);
@@ -239,10 +237,10 @@ void DrawGreyscale(TPixBuffer& frame, const TSpecs& specs, bool bandLimit) {
   line.CopyTo(frame, 0, FrameHeight(frame));
 }
 
-void DrawSawtooth(TPixBuffer& frame, const TSpecs& specs, bool bandLimit) {
+void DrawSawtooth(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit) {
   if (!FrameIsUsable(frame)) return;
   const int32_t w = FrameWidth(frame);
-  const Levels lv = LevelsOf(specs);
+  const Levels lv = LevelsOf(settings);
   const int32_t u = w * 704 / 7920;
   const int32_t m = 2 * ((w - 11 * u) / 4);
   Line line(w);
@@ -256,13 +254,13 @@ void DrawSawtooth(TPixBuffer& frame, const TSpecs& specs, bool bandLimit) {
   line.CopyTo(frame, 0, FrameHeight(frame));
 }
 
-void DrawPluge(TPixBuffer& frame, const TSpecs& specs, bool bandLimit) {
+void DrawPluge(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit) {
   if (!FrameIsUsable(frame)) return;
   const int32_t w = FrameWidth(frame), h = FrameHeight(frame);
-  const Levels lv = LevelsOf(specs);
+  const Levels lv = LevelsOf(settings);
   const int32_t two = PercentOfSpan(lv.span, 2);
   int32_t background, lower, upper;
-  if (specs.TestSignal == 6) {  // stripes at 0, +2 and +4 %
+  if (settings.signal == 6) {  // stripes at 0, +2 and +4 %
     background = lv.black + two;
     lower = lv.black;
     upper = lv.black + PercentOfSpan(lv.span, 4);
@@ -305,23 +303,23 @@ void DrawPluge(TPixBuffer& frame, const TSpecs& specs, bool bandLimit) {
   line.CopyTo(frame, band[4], band[5]);
 }
 
-void DrawTestSignal(TPixBuffer& frame, const TSpecs& specs, bool bandLimit) {
-  switch (specs.TestSignal) {
+void DrawTestSignal(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit) {
+  switch (settings.signal) {
     case 2:
-      DrawColourBars(frame, specs, bandLimit);
+      DrawColourBars(frame, settings, bandLimit);
       break;
     case 3:
-      DrawSmpteBars(frame, specs, bandLimit);
+      DrawSmpteBars(frame, settings, bandLimit);
       break;
     case 4:
-      DrawGreyscale(frame, specs, bandLimit);
+      DrawGreyscale(frame, settings, bandLimit);
       break;
     case 5:
-      DrawSawtooth(frame, specs, bandLimit);
+      DrawSawtooth(frame, settings, bandLimit);
       break;
     case 6:
     case 7:
-      DrawPluge(frame, specs, bandLimit);
+      DrawPluge(frame, settings, bandLimit);
       break;
     default:  // 0: processing the clip, 1: monitor views only
       break;

@@ -3,28 +3,35 @@
 
 #include <cstdint>
 
-#include "host/specs.h"
-#include "planes/pix_buffer.h"
+#include "types/pix_buffer.h"
 
 namespace tarvo {
 
-// Draws the pattern chosen by specs.TestSignal (2..7) into every pixel of the
+// What the patterns need of the clip's record, filled in by the pipeline.
+struct TestSignalSettings {
+  int32_t signal = 0;   // TestSignal: 0 off, 1 monitor only, 2..7 a pattern
+  int32_t black = 0;    // Vblack: black level code value
+  int32_t white = 255;  // Vwhite: white level code value
+  int32_t floor = 0;    // Vmin: lowest output code value
+};
+
+// Draws the pattern chosen by settings.signal (2..7) into every pixel of the
 // frame (fourth byte 255); 0 and 1 leave it alone. bandLimit is true when
 // rendering for the host and false in the setup dialog.
 //
 // A descriptor that is not usable (FrameIsUsable: no pixels, empty bounds or a
 // masked row stride shorter than a row) is left alone as well, since its rows
 // cannot be written without overlapping.
-void DrawTestSignal(TPixBuffer& frame, const TSpecs& specs, bool bandLimit);
+void DrawTestSignal(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit);
 
 // The single patterns, each writing every pixel of a usable frame. Levels come
-// from specs.Vblack, Vwhite and Vmin.
-void DrawColourBars(TPixBuffer& frame, const TSpecs& specs, bool bandLimit);  // TestSignal 2
-void DrawSmpteBars(TPixBuffer& frame, const TSpecs& specs, bool bandLimit);   // TestSignal 3
-void DrawGreyscale(TPixBuffer& frame, const TSpecs& specs, bool bandLimit);   // TestSignal 4
-void DrawSawtooth(TPixBuffer& frame, const TSpecs& specs, bool bandLimit);    // TestSignal 5
-// PLUGE type 1 when specs.TestSignal is 6, type 2 otherwise.
-void DrawPluge(TPixBuffer& frame, const TSpecs& specs, bool bandLimit);       // TestSignal 6, 7
+// from settings.black, white and floor.
+void DrawColourBars(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit);  // TestSignal 2
+void DrawSmpteBars(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit);   // TestSignal 3
+void DrawGreyscale(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit);   // TestSignal 4
+void DrawSawtooth(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit);    // TestSignal 5
+// PLUGE type 1 when settings.signal is 6, type 2 otherwise.
+void DrawPluge(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit);       // TestSignal 6, 7
 
 // The quarter-half-quarter line filter on n pixels (4 bytes each); the first
 // and last pixel and every fourth byte stay unchanged. Any n is accepted; it

@@ -7,7 +7,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <limits>
+
+#include "util/file_read.h"
 
 namespace tarvo {
 namespace {
@@ -58,24 +60,7 @@ bool WriteFileAtomically(const std::string& path, const void* bytes, size_t size
 }
 
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    SetError(error, "cannot open", path, errno ? errno : ENOENT);
-    return false;
-  }
-  in.seekg(0, std::ios::end);
-  std::streamoff len = in.tellg();
-  if (len < 0) {
-    SetError(error, "cannot read", path, errno ? errno : EIO);
-    return false;
-  }
-  in.seekg(0, std::ios::beg);
-  out.resize(static_cast<size_t>(len));
-  if (len > 0 && !in.read(reinterpret_cast<char*>(out.data()), len)) {
-    SetError(error, "cannot read", path, errno ? errno : EIO);
-    return false;
-  }
-  return true;
+  return ReadStoredFile(path, std::numeric_limits<size_t>::max(), out, error) == ReadStatus::Ok;
 }
 
 }  // namespace tarvo

@@ -14,7 +14,8 @@ namespace tarvo {
 // message naming the path and the reason.
 bool WriteFileAtomically(const std::string& path, const void* bytes, size_t size, std::string* error);
 
-// Reads a whole file. False with a message when it cannot be opened or read.
+// Reads a whole regular file of any size (ReadStoredFile without a limit).
+// False with a message when it cannot be opened or read, or is not a file.
 bool ReadWholeFile(const std::string& path, std::vector<uint8_t>& out, std::string* error);
 
 }  // namespace tarvo

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "util/rounding.h"
+#include "types/rounding.h"
 
 namespace tarvo {
 namespace {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "planes/pix_buffer.h"
+#include "types/pix_buffer.h"
 
 namespace tarvo {
 

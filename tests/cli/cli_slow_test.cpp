@@ -10,10 +10,11 @@
 #include <gtest/gtest.h>
 
 #include "cli_test_support.h"
-#include "host/call_record.h"
-#include "host/specs_fields.h"
 #include "plugin_loader.h"
+#include "types/call_record.h"
+#include "types/specs_fields.h"
 #include "typical_record.h"
+#include "util/specs_file.h"
 
 namespace tarvo::cli::test {
 namespace {

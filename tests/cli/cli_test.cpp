@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -14,9 +15,10 @@
 
 #include "cli_test_support.h"
 #include "clip_host.h"
-#include "host/specs_fields.h"
 #include "plugin_loader.h"
 #include "project_file.h"
+#include "types/specs_fields.h"
+#include "util/specs_file.h"
 
 namespace tarvo::cli::test {
 namespace {
@@ -410,6 +412,87 @@ TEST_F(CliTest, ScenesAreKeptInTheSceneFileTheOptionsName) {
   r = RunTarvo({"scenes", "delete", "Dawn", "--plugin", kFake}, env);
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(ReadBytes(dir / "scenes.kvs").size(), 256u);
+}
+
+// Directories, named pipes and huge files where a record, scene, options or
+// project file belongs: a clear refusal and exit status 1, never an abort, a
+// blocked command or gigabytes read; nothing at those paths is replaced.
+TEST_F(CliTest, PathsThatAreNotReadableFilesAreRefusedWithTheReason) {
+  const std::string folder = dir / "folder", pipe = dir / "pipe", huge = dir / "huge.tvr";
+  ASSERT_TRUE(std::filesystem::create_directory(folder));
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  WriteBytes(huge, {});
+  std::filesystem::resize_file(huge, uint64_t{20} << 30);  // sparse
+  auto refused = [](const RunResult& r, const std::string& reason) {
+    EXPECT_EQ(r.code, 1) << r.err;
+    EXPECT_NE(r.err.find(reason), std::string::npos) << r.err;
+  };
+  refused(RunTarvo({"record", "show", folder}), "'" + folder + "' is a directory");
+  refused(RunTarvo({"record", "show", pipe}), "'" + pipe + "' is a named pipe");
+  refused(RunTarvo({"record", "show", huge}), "holds 21474836480 bytes, a record is exactly 256");
+  refused(RunTarvo({"record", "set", folder, "Gain=40"}), "is a directory");
+  refused(RunTarvo({"scenes", "import", pipe, "--plugin", kFake}), "is a named pipe");
+
+  // The scene file the options name.
+  const std::string reg = dir / "registry.reg";
+  auto sceneFileIs = [&](const std::string& path) {
+    const std::string text = "Windows Registry Editor Version 5.00\n\n"
+                             "[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Options]\n\"SceneFile\"=\"" +
+                             path + "\"\n";
+    WriteBytes(reg, std::vector<uint8_t>(text.begin(), text.end()));
+  };
+  const std::vector<std::string> env = {"TARVO_REGISTRY=" + reg};
+  auto r = RunTarvo({"record", "set", dir / "a.tvr", "Gain=40", "SceneName=Dawn"}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  WriteBytes(dir / "in.raw", Concat(MakeFrames(1, 8, 8)));
+  for (const std::string& path : {folder, pipe}) {
+    sceneFileIs(path);
+    const std::string reason = "cannot read the scene file: '" + path + "' is a ";
+    refused(RunTarvo({"scenes", "list", "--plugin", kFake}, env), reason);
+    refused(RunTarvo({"scenes", "import", dir / "a.tvr", "--plugin", kFake}, env), reason);
+    refused(RunTarvo({"render", "--raw", "8x8", dir / "in.raw", dir / "out.raw", "--plugin", kFake, "--scene", "Dawn"},
+                     env),
+            reason);
+    EXPECT_FALSE(Exists(dir / "out.raw"));
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(folder));
+  EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+
+  // The options file itself.
+  refused(RunTarvo({"scenes", "list", "--plugin", kFake}, {"TARVO_REGISTRY=" + folder}),
+          "the options file cannot be read: '" + folder + "' is a directory");
+  refused(RunTarvo({"scenes", "list", "--plugin", kFake}, {"TARVO_REGISTRY=" + pipe}), "is a named pipe");
+
+  // The project file.
+  refused(RunTarvo({"render", "--raw", "8x8", dir / "in.raw", dir / "out.raw", "--plugin", kFake, "--project", pipe}),
+          "cannot read the project: '" + pipe + "' is a named pipe");
+  EXPECT_FALSE(Exists(dir / "out.raw"));
+  EXPECT_TRUE(std::filesystem::is_fifo(pipe));
+  EXPECT_EQ(std::filesystem::file_size(huge), uint64_t{20} << 30);
+}
+
+// A record saved by a newer version: shown with a note, never changed.
+TEST_F(CliTest, ARecordOfANewerFormatIsShownButNotChanged) {
+  TSpecs newer = BuiltInDefaultSpecs();
+  newer.Version = 73;
+  newer.Gain = 150;
+  const std::string path = dir / "newer.tvr";
+  std::string error;
+  ASSERT_TRUE(WriteSpecsFile(path, newer, &error)) << error;
+  const std::vector<uint8_t> bytes = ReadBytes(path);
+  auto r = RunTarvo({"record", "show", path, "--json"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\"Gain\": 150"), std::string::npos) << r.out;
+  EXPECT_NE(r.err.find("record format 73, newer than this version knows (72)"), std::string::npos) << r.err;
+  r = RunTarvo({"record", "set", path, "Gain=40"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("left unchanged"), std::string::npos) << r.err;
+  WriteBytes(dir / "in.raw", Concat(MakeFrames(1, 8, 8)));
+  r = RunTarvo({"render", "--raw", "8x8", dir / "in.raw", dir / "out.raw", "--plugin", kFake, "--record", path,
+                "--set", "Gain=40"});
+  EXPECT_NE(r.code, 0);
+  EXPECT_NE(r.err.find("format 73"), std::string::npos) << r.err;
+  EXPECT_EQ(ReadBytes(path), bytes);
 }
 
 TEST_F(CliTest, ProgressForScriptsAndStats) {

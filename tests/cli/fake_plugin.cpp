@@ -14,8 +14,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "host/call_record.h"
-#include "host/specs.h"
+#include "platform/host_services.h"
+#include "types/call_record.h"
+#include "types/specs.h"
 
 using namespace tarvo;
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "host/specs.h"
+#include "types/specs.h"
 #include "record_source.h"
 #include "scenes/cp1252.h"
 #include "text_encoding.h"

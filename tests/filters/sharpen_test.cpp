@@ -8,7 +8,7 @@
 
 #include "filters/mask.h"
 #include "filters/masksharp_test_util.h"
-#include "host/specs.h"
+#include "types/specs.h"
 #include "support/test_support.h"
 #include "util/cpu_features.h"
 

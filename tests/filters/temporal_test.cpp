@@ -8,7 +8,7 @@
 #include "filters/temporal_kernels.h"
 #include "support/test_support.h"
 #include "util/cpu_features.h"
-#include "util/rounding.h"
+#include "types/rounding.h"
 
 namespace tarvo {
 namespace {

@@ -14,6 +14,7 @@
 #include "metadata.h"
 #include "params.h"
 #include "reference.h"
+#include "util/specs_file.h"
 
 namespace tarvo::frei0r {
 namespace {

@@ -3,6 +3,7 @@
 // several instances at once.
 #include "instance.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "reference.h"
+#include "util/specs_file.h"
 
 namespace tarvo::frei0r {
 namespace {
@@ -178,15 +180,27 @@ TEST(Frei0rInstance, UnreadableRecordIsReportedOnceAndChangesNothing) {
   SetString(in, kRecordParam, "");
   SetString(in, kRecordParam, path.c_str());  // again: not reported twice
   SetString(in, kRecordParam, "/nonexistent/tarvo.rec");
+  // A folder, and a named pipe that would block a plain read for ever.
+  const std::string folder = TempPath("folder.rec"), pipe = TempPath("pipe.rec");
+  std::filesystem::create_directory(folder);
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+  ::alarm(20);
+  SetString(in, kRecordParam, folder.c_str());
+  SetString(in, kRecordParam, pipe.c_str());
+  ::alarm(0);
   const std::string err = testing::internal::GetCapturedStderr();
   const TSpecs after = in.Record();
   EXPECT_EQ(std::memcmp(&before, &after, sizeof(TSpecs)), 0);
   size_t lines = 0;
   for (char c : err) lines += c == '\n';
-  EXPECT_EQ(lines, 2u) << err;
+  EXPECT_EQ(lines, 4u) << err;
   EXPECT_NE(err.find(path), std::string::npos) << err;
   EXPECT_NE(err.find("/nonexistent/tarvo.rec"), std::string::npos) << err;
+  EXPECT_NE(err.find("'" + folder + "' is a directory"), std::string::npos) << err;
+  EXPECT_NE(err.find("'" + pipe + "' is a named pipe"), std::string::npos) << err;
   std::filesystem::remove(path);
+  std::filesystem::remove(folder);
+  std::filesystem::remove(pipe);
 }
 
 TEST(Frei0rInstance, TheMemoryOfReportedMessagesStaysBounded) {

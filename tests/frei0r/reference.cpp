@@ -6,7 +6,7 @@
 #include <random>
 
 #include "frame_clock.h"
-#include "host/call_record.h"
+#include "types/call_record.h"
 #include "host/engine.h"
 #include "platform/host_services.h"
 

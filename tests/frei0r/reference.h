@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/specs.h"
+#include "types/specs.h"
 
 namespace tarvo::frei0r::test {
 

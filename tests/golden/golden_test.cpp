@@ -19,6 +19,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <stdexcept>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -252,19 +253,41 @@ std::map<std::string, std::string> ReadChecksums() {
   return expected;
 }
 
-TEST(Golden, EveryOutputFrameMatchesItsChecksum) {
-  // key "case clip frame" -> checksum
-  std::map<std::string, std::string> actual;
-  for (const Case& c : Cases())
-    for (const Clip& clip : kClips) {
-      if (clip.width > 100 && !c.large) continue;
-      const std::vector<uint64_t> sums = Render(c, clip);
-      for (size_t f = 0; f < sums.size(); ++f)
-        actual[c.name + " " + clip.name + " " + std::to_string(f)] = Hex(sums[f]);
-    }
-
+bool UpdateRequested() {
   const char* update = std::getenv("TARVO_GOLDEN_UPDATE");
-  if (update && std::strcmp(update, "1") == 0) {
+  return update && std::strcmp(update, "1") == 0;
+}
+
+// The stored checksums, read once.
+const std::map<std::string, std::string>& StoredChecksums() {
+  static const std::map<std::string, std::string> stored = ReadChecksums();
+  return stored;
+}
+
+std::string Key(const Case& c, const Clip& clip, size_t frame) {
+  return c.name + " " + clip.name + " " + std::to_string(frame);
+}
+
+// The clips a case runs over: the small ones always, the large one when the
+// case asks for it (or never, for `smallOnly`).
+std::vector<const Clip*> ClipsOf(const Case& c, bool smallOnly = false) {
+  std::vector<const Clip*> clips;
+  for (const Clip& clip : kClips)
+    if (clip.width <= 100 || (c.large && !smallOnly)) clips.push_back(&clip);
+  return clips;
+}
+
+// Rewrites checksums.txt from a render of every case (TARVO_GOLDEN_UPDATE=1);
+// otherwise checks that the file names exactly the frames the cases render,
+// so that a stored checksum cannot silently stop being compared.
+TEST(Golden, StoredChecksumsNameExactlyTheRenderedFrames) {
+  if (UpdateRequested()) {
+    std::map<std::string, std::string> actual;
+    for (const Case& c : Cases())
+      for (const Clip* clip : ClipsOf(c)) {
+        const std::vector<uint64_t> sums = Render(c, *clip);
+        for (size_t f = 0; f < sums.size(); ++f) actual[Key(c, *clip, f)] = Hex(sums[f]);
+      }
     std::string text =
         "# Output checksums of the golden regression (case, clip, frame, FNV-1a 64 of the BGRA bytes).\n"
         "# Regenerate with TARVO_GOLDEN_UPDATE=1 build/tests/golden/test_golden\n";
@@ -274,46 +297,75 @@ TEST(Golden, EveryOutputFrameMatchesItsChecksum) {
     std::printf("wrote %zu checksums to %s\n", actual.size(), TARVO_GOLDEN_FILE);
     return;
   }
+  const std::map<std::string, std::string>& stored = StoredChecksums();
+  ASSERT_FALSE(stored.empty());
+  std::map<std::string, bool> rendered;
+  for (const Case& c : Cases())
+    for (const Clip* clip : ClipsOf(c))
+      for (int f = 0; f < clip->frames; ++f) rendered[Key(c, *clip, static_cast<size_t>(f))] = true;
+  for (const auto& [key, sum] : stored)
+    EXPECT_TRUE(rendered.count(key)) << "stored checksum for a case that no longer runs: \"" << key << "\"";
+  for (const auto& [key, yes] : rendered)
+    EXPECT_TRUE(stored.count(key)) << "no stored checksum for case/clip/frame \"" << key << "\"";
+  EXPECT_GT(rendered.size(), 500u);
+}
 
-  const std::map<std::string, std::string> expected = ReadChecksums();
-  ASSERT_FALSE(expected.empty());
+class GoldenCase : public ::testing::TestWithParam<std::string> {
+ protected:
+  const Case& TheCase() {
+    static const std::vector<Case> cases = Cases();
+    for (const Case& c : cases)
+      if (c.name == GetParam()) return c;
+    throw std::logic_error("no golden case " + GetParam());
+  }
+};
 
-  int mismatches = 0;
-  for (const auto& [key, sum] : actual) {
-    auto it = expected.find(key);
-    if (it == expected.end()) {
-      ADD_FAILURE() << "no stored checksum for case/clip/frame \"" << key << "\"";
-      ++mismatches;
-    } else if (it->second != sum) {
-      ADD_FAILURE() << "output changed: case/clip/frame \"" << key << "\": stored " << it->second << ", now " << sum;
-      ++mismatches;
+// Every output frame of one case matches its stored checksum.
+TEST_P(GoldenCase, EveryOutputFrameMatchesItsChecksum) {
+  if (UpdateRequested()) GTEST_SKIP() << "rewriting the checksums";
+  const Case& c = TheCase();
+  const std::map<std::string, std::string>& stored = StoredChecksums();
+  ASSERT_FALSE(stored.empty());
+  for (const Clip* clip : ClipsOf(c)) {
+    const std::vector<uint64_t> sums = Render(c, *clip);
+    for (size_t f = 0; f < sums.size(); ++f) {
+      const std::string key = Key(c, *clip, f);
+      auto it = stored.find(key);
+      if (it == stored.end())
+        ADD_FAILURE() << "no stored checksum for case/clip/frame \"" << key << "\"";
+      else
+        EXPECT_EQ(it->second, Hex(sums[f]))
+            << "output changed: case/clip/frame \"" << key << "\"; if the change is intended: "
+            << "TARVO_GOLDEN_UPDATE=1 build/tests/golden/test_golden";
     }
   }
-  for (const auto& [key, sum] : expected)
-    if (!actual.count(key)) {
-      ADD_FAILURE() << "stored checksum for a case that no longer runs: \"" << key << "\"";
-      ++mismatches;
-    }
-  EXPECT_EQ(mismatches, 0) << "if the change is intended: TARVO_GOLDEN_UPDATE=1 build/tests/golden/test_golden";
-  EXPECT_GT(actual.size(), 500u);
 }
 
 // With the luminance and colour chains on two threads every frame is the
 // same. The small clips suffice: the chains do not depend on the size.
-TEST(Golden, TwoThreadsGiveTheSameFrames) {
-  const std::map<std::string, std::string> expected = ReadChecksums();
-  ASSERT_FALSE(expected.empty());
-  for (const Case& c : Cases())
-    for (const Clip& clip : kClips) {
-      if (clip.width > 100) continue;
-      const std::vector<uint64_t> sums = Render(c, clip, 2);
-      for (size_t f = 0; f < sums.size(); ++f) {
-        const std::string key = c.name + " " + clip.name + " " + std::to_string(f);
-        auto it = expected.find(key);
-        EXPECT_TRUE(it != expected.end() && it->second == Hex(sums[f])) << "with two threads: " << key;
-      }
+TEST_P(GoldenCase, TwoThreadsGiveTheSameFrames) {
+  if (UpdateRequested()) GTEST_SKIP() << "rewriting the checksums";
+  const Case& c = TheCase();
+  const std::map<std::string, std::string>& stored = StoredChecksums();
+  ASSERT_FALSE(stored.empty());
+  for (const Clip* clip : ClipsOf(c, true)) {
+    const std::vector<uint64_t> sums = Render(c, *clip, 2);
+    for (size_t f = 0; f < sums.size(); ++f) {
+      const std::string key = Key(c, *clip, f);
+      auto it = stored.find(key);
+      EXPECT_TRUE(it != stored.end() && it->second == Hex(sums[f])) << "with two threads: " << key;
     }
+  }
 }
+
+std::vector<std::string> CaseNames() {
+  std::vector<std::string> names;
+  for (const Case& c : Cases()) names.push_back(c.name);
+  return names;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, GoldenCase, ::testing::ValuesIn(CaseNames()),
+                         [](const ::testing::TestParamInfo<std::string>& info) { return info.param; });
 
 }  // namespace
 }  // namespace tarvo

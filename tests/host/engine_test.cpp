@@ -1,3 +1,7 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -10,7 +14,7 @@
 #include "host/engine.h"
 #include "platform/icu_collation.h"
 #include "platform/os_registry_file.h"
-#include "scenes/options.h"
+#include "options/options.h"
 #include "support/call_records.h"
 #include "support/test_support.h"
 #include "support/temp_dir.h"
@@ -393,6 +397,74 @@ TEST_F(EngineTest, ConsecutiveFramesOfOneClipFormARunThroughTheHostsPrivateData)
   EXPECT_TRUE(destination.GuardsIntact());
 }
 
+// A record saved by a newer version (format 73 and above) is rendered with
+// the fields this version knows, and the host's record is never written:
+// not the frame position bytes, not the format, not by a followed scene.
+TEST_F(EngineTest, ARecordOfANewerFormatIsUsedAsUnderstoodAndNeverWritten) {
+  TSpecs newer = test::Scene("Evening", 160);
+  newer.Version = 73;
+  newer.FramePos = 0x1234;  // what these bytes mean in that format is not known here
+  newer.LastPart = 0x5678;
+  for (size_t i = 0; i < sizeof newer.Reserved174; ++i) newer.Reserved174[i] = static_cast<uint8_t>(i * 7 + 1);
+  TSpecs known = newer;
+  known.Version = 72;
+  WriteText(sceneFile_, FileOf({test::Scene("Dawn", 60), newer}));  // "Evening" is stored by the newer version
+  Engine& e = MakeEngine();
+  std::mt19937 rng(test::TestSeed());
+  test::TestFrame source(24, 8), got(24, 8), expected(24, 8);
+  source.FillRandom(rng);
+
+  // What this version renders for the same fields in its own format.
+  {
+    Engine reference;
+    TestClip clip;
+    clip.SetSpecs(known);
+    clip.rec().Source = source.handle();
+    clip.rec().Destination = expected.handle();
+    reference.Filter(kSelectorExecute, clip.handle());
+  }
+  auto render = [&](const TSpecs& record, int32_t size = kSpecsSize) {
+    TestClip clip;
+    clip.SetSpecs(record, size);
+    clip.rec().Source = source.handle();
+    clip.rec().Destination = got.handle();
+    for (int32_t part : {3, 4, 9}) {
+      clip.SetPart(part);
+      EXPECT_EQ(e.Filter(kSelectorExecute, clip.handle()), 0);
+      EXPECT_EQ(e.Filter(2, clip.handle()), 0);
+    }
+    EXPECT_EQ(e.Filter(kSelectorSetup, clip.handle()), kSetupCancel);  // the dialog could not save it
+    EXPECT_EQ(InProcessHost().GetHandleSize(clip.rec().SpecsHandle), size);
+    EXPECT_EQ(std::memcmp(*clip.rec().SpecsHandle, &record, static_cast<size_t>(size)), 0);
+  };
+  render(newer);
+  EXPECT_EQ(std::memcmp(got.pixel(0, 0), expected.pixel(0, 0), 24 * 8 * 4), 0);
+  EXPECT_EQ(notices_[Notice::NewerRecordFormat], 1);  // said once
+
+  // A shorter block of a newer format is neither grown nor overrun.
+  render(newer, 200);
+
+  // A clip of the current format that follows the scene the newer version
+  // stored renders the scene, and its own record is not replaced by it.
+  TSpecs follower = test::Scene("Evening", 90);
+  follower.UseMaster = 1;
+  std::memset(got.pixel(0, 0), 0, 24 * 8 * 4);
+  render(follower);
+  EXPECT_GE(e.SceneIndex(), 1);
+  EXPECT_EQ(std::memcmp(got.pixel(0, 0), expected.pixel(0, 0), 24 * 8 * 4), 0);
+  EXPECT_FALSE(e.ScenesDirty());
+  EXPECT_EQ(e.Scenes().Scene(e.SceneIndex())->Specs.Version, 73);
+  EXPECT_EQ(notices_[Notice::NewerRecordFormat], 1);
+
+  // A current record is still prepared in place.
+  TestClip current;
+  current.SetSpecs(test::Scene("Own", 100));
+  current.SetPart(5);
+  e.Filter(2, current.handle());
+  EXPECT_EQ(current.specs().FramePos, 5);
+  EXPECT_EQ(current.specs().LastPart, 5);
+}
+
 TEST_F(EngineTest, AMissingCallRecordIsAProcessingError) {
   Engine& e = MakeEngine();
   EXPECT_EQ(e.Filter(kSelectorExecute, nullptr), 0);
@@ -414,6 +486,59 @@ TEST(EngineOptions, AnOptionsFileThatCannotBeWrittenLeavesTheDefaultsAndOneMessa
   EXPECT_EQ(e.GetOptions().OpMode, 2);
   EXPECT_EQ(e.GetOptions().ShowHints, 1);
   EXPECT_EQ(messages, 1);
+}
+
+// A directory or a named pipe where the options or the scene file belong:
+// the engine starts on its defaults, renders, reports each once, and leaves
+// them as they are.
+TEST(EngineOptions, OptionsAndSceneFilesThatAreNotFilesAreReportedOnceAndLeftAlone) {
+  ::unsetenv("TARVO_OPMODE");
+  ::alarm(20);  // a read that blocks on a pipe ends the test
+  TempDir dir;
+  std::filesystem::create_directory(dir / "folder");
+  ASSERT_EQ(::mkfifo((dir / "pipe").c_str(), 0600), 0);
+  for (const std::string& bad : {dir / "folder", dir / "pipe"}) {
+    std::vector<std::string> messages;
+    {
+      auto store = std::make_unique<FileOptionStore>(bad, [&](const std::string& m) { messages.push_back(m); });
+      Engine e(std::move(store));
+      TestClip clip;
+      EXPECT_EQ(e.Filter(2, clip.handle()), 0);
+      EXPECT_EQ(clip.specs().Vmax, 255);
+      EXPECT_EQ(e.GetOptions().OpMode, 2);
+    }
+    ASSERT_EQ(messages.size(), 1u) << bad;
+    EXPECT_NE(messages[0].find("'" + bad + "'"), std::string::npos) << messages[0];
+
+    // The scene file.
+    auto store = std::make_unique<MemoryOptionStore>();
+    store->WriteString(kKeyOptions, "SceneFile", bad);
+    Engine e(std::move(store));
+    // The problem goes through the engine's notifier, once, and nowhere else.
+    std::vector<std::string> reported;
+    e.GetNotifier().SetHandler([&](Notice n, const std::string& text) {
+      if (n == Notice::Message) reported.push_back(text);
+    });
+    TestClip clip;
+    TSpecs own = Scene("Evening", 90);
+    own.UseMaster = 1;
+    clip.SetSpecs(own);
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(e.Filter(2, clip.handle()), 0);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(e.SceneIndex(), -1);
+    EXPECT_EQ(clip.specs().Gain, 90);
+    EXPECT_EQ(err, "");
+    ASSERT_EQ(reported.size(), 1u);
+    EXPECT_NE(reported[0].find("cannot read the scene file: '" + bad + "'"), std::string::npos) << reported[0];
+    e.SetScenesDirty(true);
+    std::string why;
+    EXPECT_FALSE(e.SaveScenesIfDirty(&why));
+    EXPECT_NE(why.find(bad), std::string::npos) << why;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "folder"));
+  EXPECT_TRUE(std::filesystem::is_fifo(dir / "pipe"));
+  ::alarm(0);
 }
 
 TEST_F(EngineTest, StartUpReadsTheOptionsOnceIntoTheDefaultRecord) {

@@ -14,10 +14,10 @@
 
 #include <gtest/gtest.h>
 
-#include "host/call_record.h"
 #include "host/notify.h"
+#include "types/call_record.h"
 #include "platform/os_registry_file.h"
-#include "scenes/options.h"
+#include "options/options.h"
 #include "support/call_records.h"
 #include "support/temp_dir.h"
 #include "support/test_support.h"

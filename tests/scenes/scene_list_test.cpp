@@ -1,8 +1,11 @@
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -195,6 +198,93 @@ TEST_F(SceneList, AFailedSaveKeepsTheOldFileAndSaysWhy) {
   EXPECT_NE(error.find("could not be saved"), std::string::npos);
   ASSERT_TRUE(list_.SaveToFile(file));
   EXPECT_EQ(std::filesystem::file_size(file), 768u);
+}
+
+TEST_F(SceneList, ASceneFileThatCannotBeReadIsReportedAndNeverSavedOver) {
+  ::alarm(20);  // a load that blocks on the pipe ends the test
+  ASSERT_EQ(::mkfifo((dir_ / "pipe.kvs").c_str(), 0600), 0);
+  std::filesystem::create_directory(dir_ / "folder.kvs");
+  // Larger than any scene file read: sparse, so it costs no disk.
+  const std::string huge = dir_ / "huge.kvs";
+  WriteText(huge, Bytes({Record("Kept")}));
+  std::filesystem::resize_file(huge, kMaxSceneFileSize + 256);
+  const std::pair<std::string, std::string> cases[] = {
+      {dir_ / "folder.kvs", "is a directory"},
+      {dir_ / "pipe.kvs", "is a named pipe"},
+      {huge, "holds 67109120 bytes, more than the 64 MiB"},
+  };
+  for (const auto& [path, reason] : cases) {
+    TSceneList list(*collator_);
+    ASSERT_TRUE(list.SetFileName(path));
+    EXPECT_EQ(list.Count(), 1) << path;
+    EXPECT_NE(list.LoadError().find("'" + path + "'"), std::string::npos) << list.LoadError();
+    EXPECT_NE(list.LoadError().find(reason), std::string::npos) << list.LoadError();
+    // What is there stays there: saving the one new scene would replace it.
+    ASSERT_GT(list.Add("New", SceneOf(Record("New"))), 0);
+    std::string error;
+    EXPECT_FALSE(list.SaveToFile(path, &error));
+    EXPECT_NE(error.find(reason), std::string::npos) << error;
+    std::string why;
+    EXPECT_FALSE(list.LoadFromFile(path, &why));
+    EXPECT_NE(why.find(reason), std::string::npos) << why;
+  }
+  EXPECT_TRUE(std::filesystem::is_directory(dir_ / "folder.kvs"));
+  EXPECT_TRUE(std::filesystem::is_fifo(dir_ / "pipe.kvs"));
+  EXPECT_EQ(std::filesystem::file_size(huge), kMaxSceneFileSize + 256);
+  // Saved elsewhere, the scenes are kept.
+  TSceneList list(*collator_);
+  list.SetFileName(dir_ / "folder.kvs");
+  list.Add("New", SceneOf(Record("New")));
+  EXPECT_TRUE(list.SaveToFile(dir_ / "other.kvs"));
+  // A missing file is no problem: it is created.
+  TSceneList fresh(*collator_);
+  fresh.SetFileName(dir_ / "new.kvs");
+  EXPECT_EQ(fresh.LoadError(), "");
+  fresh.Add("New", SceneOf(Record("New")));
+  EXPECT_TRUE(fresh.SaveToFile(dir_ / "new.kvs"));
+  ::alarm(0);
+}
+
+// Loading sorts the records once; the list must be the one that adding them
+// one by one gives: order, the first spelling of equal names, the last record,
+// and entries already in the list keeping their spelling.
+TEST_F(SceneList, LoadingGivesTheListThatAddingOneByOneGives) {
+  const SimpleCollator simple;
+  for (const Collator* c : {static_cast<const Collator*>(collator_.get()), static_cast<const Collator*>(&simple)}) {
+    std::mt19937 rng(20261207);
+    const char* stems[] = {"Evening", "evening", "EVENING", "Éclair", "eclair", "Zebra", "2nd Take", "Übel",
+                           "apple", "Apple pie", "b", "B", "Old Film", "old film", "Noir", "Ñu"};
+    std::vector<TSpecs> records;
+    for (int i = 0; i < 600; ++i) {
+      std::string name = stems[rng() % 16];
+      if (rng() % 2) name += " " + std::to_string(rng() % 40);
+      std::string stored;
+      ASSERT_TRUE(Utf8ToCp1252(name, stored, nullptr));
+      records.push_back(Record(stored, static_cast<int16_t>(i)));
+    }
+    std::string bytes;
+    for (const TSpecs& r : records) bytes.append(reinterpret_cast<const char*>(&r), sizeof r);
+
+    TSceneList added(*c), loaded(*c);
+    // Both lists start with some entries of their own, one of them the same
+    // name as file records in another letter case.
+    for (TSceneList* l : {&added, &loaded}) {
+      l->Add("EVENING 7", SceneOf(Record("EVENING 7", -1)));
+      l->Add("Mango", SceneOf(Record("Mango", -2)));
+    }
+    for (const TSpecs& r : records) added.Add(Cp1252ToUtf8(SceneNameOf(r)), SceneOf(r));
+    std::istringstream in(bytes);
+    loaded.LoadFromStream(in);
+
+    ASSERT_EQ(loaded.Count(), added.Count());
+    for (int i = 0; i < added.Count(); ++i) {
+      EXPECT_EQ(loaded.Name(i), added.Name(i)) << i;
+      ASSERT_EQ(loaded.Scene(i) == nullptr, added.Scene(i) == nullptr) << i;
+      if (added.Scene(i)) {
+        EXPECT_EQ(loaded.Scene(i)->Specs.Gain, added.Scene(i)->Specs.Gain) << added.Name(i);
+      }
+    }
+  }
 }
 
 TEST_F(SceneList, RebindingSavesTheOldFileAndLoadsTheNewOne) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "support/test_support.h"
-#include "util/rounding.h"
+#include "types/rounding.h"
 
 namespace tarvo {
 namespace {
@@ -18,13 +18,8 @@ namespace {
 using test::TestFrame;
 using Px = std::array<int, 4>;  // blue, green, red, fourth byte
 
-TSpecs Levels(int signal, int vmin, int vblack, int vwhite) {
-  TSpecs s{};
-  s.TestSignal = static_cast<int16_t>(signal);
-  s.Vmin = static_cast<int16_t>(vmin);
-  s.Vblack = static_cast<int16_t>(vblack);
-  s.Vwhite = static_cast<int16_t>(vwhite);
-  return s;
+TestSignalSettings Levels(int signal, int vmin, int vblack, int vwhite) {
+  return TestSignalSettings{signal, vblack, vwhite, vmin};
 }
 
 // Pixel access through the descriptor's masked stride, as the drawing code sees it.
@@ -244,7 +239,7 @@ TEST(BandLimit, IntegerFilterMatchesTheExtendedPrecisionReference) {
 
 TEST(Pluge, EachBandFiltersTheLineLeftByThePreviousBand) {
   TestFrame f(720, 9);
-  const TSpecs s = Levels(6, 0, 16, 235);
+  const TestSignalSettings s = Levels(6, 0, 16, 235);
   DrawTestSignal(f.desc(), s, true);
   // Band 3 (row 3) is band 2's filtered line with the patch rewritten to 79,
   // filtered once more.

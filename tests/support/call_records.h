@@ -5,8 +5,8 @@
 #include <initializer_list>
 #include <string>
 
-#include "host/call_record.h"
-#include "host/specs.h"
+#include "types/call_record.h"
+#include "types/specs.h"
 #include "platform/host_services.h"
 
 namespace tarvo::test {

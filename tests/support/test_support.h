@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "planes/channel.h"
-#include "planes/pix_buffer.h"
+#include "types/pix_buffer.h"
 
 namespace tarvo::test {
 

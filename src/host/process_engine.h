@@ -1,5 +1,6 @@
 // Engines wired to this platform: options in the user's options file, scene
-// names ordered by ICU in the user's locale, the in-process host services.
+// names ordered by ICU in the user's locale, the in-process host services;
+// and the one such engine the plug-in library's entry point drives.
 #pragma once
 
 #include <memory>
@@ -17,5 +18,9 @@ std::string LoadedModuleFile();
 // own folder is where the default scene file goes when no install path is
 // stored.
 std::unique_ptr<Engine> MakePlatformEngine();
+
+// The engine the plug-in library's xFilter drives, made by
+// MakePlatformEngine() on first use; freed when the library is unloaded.
+Engine& ProcessEngine();
 
 }  // namespace tarvo

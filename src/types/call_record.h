@@ -4,9 +4,16 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/host_services.h"
+#include "types/handle.h"
+#include "types/pix_buffer.h"
 
 namespace tarvo {
+
+// Renders source frame `frame` of the clip, scaled to *bounds, into the frame
+// buffer `destination`. Supplied by the host in the call record; the result is
+// ignored.
+using FrameCallbackFn = int32_t (*)(int32_t frame, PixBufferHandle destination, const TRect* bounds,
+                                    Handle privateData);
 
 // Selectors of xFilter.
 constexpr int16_t kSelectorExecute = 0;

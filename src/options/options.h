@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "host/specs.h"
-#include "scenes/option_store.h"
+#include "options/option_store.h"
+#include "types/specs.h"
 
 namespace tarvo {
 
@@ -21,7 +21,6 @@ extern const char kKeyPreview[];     // "\Software\Morlund\Tarvo\Preview"
 // Where the install step records the plug-in's folder (value "Path").
 extern const char kKeyAppPath[];  // "\Software\Microsoft\Windows\CurrentVersion\App Paths\Fl-tarvo.prm"
 
-extern const char kNoSceneName[];     // "<none>"
 extern const char kSceneFileName[];   // "SCENES.KVS"
 extern const char kHelpFileName[];    // "FL-TARVO.HTML"
 
@@ -52,13 +51,14 @@ struct OptionsEnvironment {
 
 // The start-up read, in its fixed order (a default may be a value read just
 // before). Missing and mistyped values are replaced by their defaults and
-// written back. Puts ProcMode, Vmin, Vmax, Vblank, Vblack and Vwhite into
+// written back; a complete set of values is not written at all. Puts ProcMode, Vmin, Vmax, Vblank, Vblack and Vwhite into
 // `defaults` (the built-in default record) and returns the rest.
 Options ReadStartupOptions(OptionStore& store, TSpecs& defaults, const OptionsEnvironment& env = {});
 
 // Records the folder of `pluginFile` (with its trailing "/") as the install
 // path the default scene file location is built from. Hosts and the install
-// step call it.
+// step call it; the store is written only when the folder differs from the
+// one stored.
 bool SetInstallPath(OptionStore& store, const std::string& pluginFile);
 
 // A stored path is taken when it starts with "/" or compares (ordinally)

@@ -1,3 +1,4 @@
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -174,6 +175,82 @@ TEST(FileOptionStore, AnUnwritableFileRunsFromMemoryAndSaysSoOnce) {
   int32_t v = -1;
   EXPECT_EQ(store.ReadInteger(kOptions, "ShowHints", v), ValueStatus::Present);
   EXPECT_EQ(v, 0);
+}
+
+TEST(FileOptionStore, AFileThatCannotBeReadIsLeftAsItIsAndTheStoreRunsOnDefaults) {
+  ::alarm(20);  // a read that blocks on the pipe ends the test
+  TempDir dir;
+  std::filesystem::create_directory(dir / "folder.reg");
+  ASSERT_EQ(::mkfifo((dir / "pipe.reg").c_str(), 0600), 0);
+  // Readable text, but larger than any options file read (sparse).
+  const std::string huge = dir / "huge.reg";
+  WriteText(huge, "Windows Registry Editor Version 5.00\n");
+  std::filesystem::resize_file(huge, kMaxOptionsFileSize + 1);
+  const std::pair<std::string, std::string> cases[] = {
+      {dir / "folder.reg", "is a directory"},
+      {dir / "pipe.reg", "is a named pipe"},
+      {huge, "more than the 16 MiB"},
+  };
+  for (const auto& [path, reason] : cases) {
+    std::vector<std::string> messages;
+    {
+      FileOptionStore store(path, [&](const std::string& m) { messages.push_back(m); });
+      EXPECT_NE(store.ReadProblem().find(reason), std::string::npos) << store.ReadProblem();
+      int32_t v = -1;
+      EXPECT_EQ(store.ReadInteger(kOptions, "ShowHints", v), ValueStatus::Missing);
+      EXPECT_FALSE(store.WriteInteger(kOptions, "ShowHints", 0));
+      EXPECT_FALSE(store.Persistent());
+      EXPECT_EQ(store.ReadInteger(kOptions, "ShowHints", v), ValueStatus::Present);
+      EXPECT_EQ(v, 0);
+    }
+    ASSERT_EQ(messages.size(), 1u) << path;
+    EXPECT_NE(messages[0].find("'" + path + "'"), std::string::npos) << messages[0];
+    EXPECT_NE(messages[0].find(reason), std::string::npos) << messages[0];
+  }
+  // Replaced by a pipe while a store has it open: the values read stay.
+  const std::string file = dir / "registry.reg";
+  std::vector<std::string> messages;
+  FileOptionStore store(file, [&](const std::string& m) { messages.push_back(m); });
+  ASSERT_TRUE(store.WriteInteger(kOptions, "ShowHints", 0));
+  std::filesystem::remove(file);
+  ASSERT_EQ(::mkfifo(file.c_str(), 0600), 0);
+  int32_t v = -1;
+  EXPECT_EQ(store.ReadInteger(kOptions, "ShowHints", v), ValueStatus::Present);
+  EXPECT_EQ(v, 0);
+  EXPECT_FALSE(store.WriteInteger(kOptions, "ShowHints", 1));
+  EXPECT_TRUE(std::filesystem::is_fifo(file));
+  EXPECT_EQ(messages.size(), 1u);
+
+  EXPECT_TRUE(std::filesystem::is_directory(dir / "folder.reg"));
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "folder.reg"));
+  EXPECT_TRUE(std::filesystem::is_fifo(dir / "pipe.reg"));
+  EXPECT_EQ(std::filesystem::file_size(huge), kMaxOptionsFileSize + 1);
+  ::alarm(0);
+}
+
+TEST(OptionTree, ManyValuesKeepTheirOrderAndAreFoundInAnyLetterCase) {
+  OptionTree t;
+  for (int i = 0; i < 3000; ++i) {
+    OptionValue v;
+    v.integer = i;
+    t.Set(i % 2 ? "\\Software\\Tarvo\\Recent\\" : "\\SOFTWARE\\tarvo\\recent", "Clip" + std::to_string(i), v);
+  }
+  ASSERT_EQ(t.Keys().size(), 1u);
+  EXPECT_EQ(t.Keys()[0].path, "\\SOFTWARE\\tarvo\\recent");  // the spelling it was made with
+  OptionValue changed;
+  changed.integer = -5;
+  t.Set("\\software\\TARVO\\RECENT", "CLIP1234", changed);
+  const auto& values = t.Keys()[0].values;
+  ASSERT_EQ(values.size(), 3000u);
+  for (int i = 0; i < 3000; ++i) {
+    EXPECT_EQ(values[static_cast<size_t>(i)].name, "Clip" + std::to_string(i));
+    const OptionValue* v = t.Find("\\Software\\Tarvo\\Recent", "cLIP" + std::to_string(i));
+    ASSERT_NE(v, nullptr) << i;
+    EXPECT_EQ(v->integer, i == 1234 ? -5 : i);
+  }
+  EXPECT_EQ(t.Find("\\Software\\Tarvo\\Recent", "Clip3000"), nullptr);
+  EXPECT_EQ(t.Find("\\Software\\Tarvo", "Clip1"), nullptr);
+  EXPECT_NE(t.FindKey("Software\\Tarvo\\Recent\\"), nullptr);
 }
 
 TEST(FileOptionStore, SeesWritesOfAnotherStoreOnTheSameFile) {

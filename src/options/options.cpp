@@ -1,10 +1,10 @@
-#include "scenes/options.h"
+#include "options/options.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 
-#include "host/notify.h"
+#include "util/message_sink.h"
 
 namespace tarvo {
 
@@ -15,7 +15,6 @@ const char kKeyOptions[] = "\\Software\\Morlund\\Tarvo\\Options";
 const char kKeyPreview[] = "\\Software\\Morlund\\Tarvo\\Preview";
 const char kKeyAppPath[] = "\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\Fl-tarvo.prm";
 
-const char kNoSceneName[] = "<none>";
 const char kSceneFileName[] = "SCENES.KVS";
 const char kHelpFileName[] = "FL-TARVO.HTML";
 
@@ -109,6 +108,10 @@ bool SetInstallPath(OptionStore& store, const std::string& pluginFile) {
   if (ec) p = pluginFile;
   const std::string folder = FolderOf(p.lexically_normal().string());
   if (folder.empty()) return false;
+  // Hosts call this at every start; the file is written only when the
+  // folder is new.
+  std::string stored;
+  if (store.ReadString(kKeyAppPath, "Path", stored) == ValueStatus::Present && stored == folder) return true;
   return store.WriteString(kKeyAppPath, "Path", folder);
 }
 
@@ -149,11 +152,15 @@ Options ReadStartupOptions(OptionStore& store, TSpecs& defaults, const OptionsEn
     o.SceneFile = DefaultSceneFile(store, env);
     store.WriteString(kKeyOptions, "SceneFile", o.SceneFile);
   }
-  if (store.ReadString(kKeyOptions, "HelpFile", s) == ValueStatus::Present && IsAcceptedPath(s) && IsRegularFile(s)) {
+  const bool helpStored = store.ReadString(kKeyOptions, "HelpFile", s) == ValueStatus::Present;
+  if (helpStored && IsAcceptedPath(s) && IsRegularFile(s)) {
     o.HelpFile = s;
   } else {
     o.HelpFile = DefaultHelpFile(env);
-    store.WriteString(kKeyOptions, "HelpFile", o.HelpFile);
+    // Only a missing value or a changed one is written: a help file that is
+    // not installed is looked for at every start, and writing the same name
+    // back each time would rewrite the options file at every start.
+    if (!helpStored || s != o.HelpFile) store.WriteString(kKeyOptions, "HelpFile", o.HelpFile);
   }
   o.USTerminology = ReadInteger(store, kKeyOptions, "USTerminology", 1);
 

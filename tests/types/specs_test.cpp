@@ -1,40 +1,45 @@
+#include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
-#include <unistd.h>
+#include <utility>
 
 #include <gtest/gtest.h>
 
-#include "host/specs.h"
-#include "host/specs_fields.h"
-#include "util/atomic_file.h"
+#include "types/specs.h"
+#include "types/specs_fields.h"
 
 namespace tarvo {
 namespace {
 
-TEST(Specs, BuiltInDefaultRecordHoldsDocumentedValuesAndZeroElsewhere) {
-  TSpecs s = BuiltInDefaultSpecs();
-  EXPECT_EQ(s.Version, 72);
-  EXPECT_EQ(s.Vmax, 255);
-  EXPECT_EQ(s.Vwhite, 255);
-  EXPECT_EQ(s.Gain, 100);
-  EXPECT_EQ(s.Sat, 100);
-  EXPECT_EQ(s.Knee, 100);
-  EXPECT_EQ(s.Slope, 50);
-  EXPECT_EQ(s.RGain + s.GGain + s.BGain, 300);
-  EXPECT_EQ(s.NoiseMaskYOnly, 1);
-  EXPECT_EQ(s.MaskRadius, 2);
-  EXPECT_EQ(s.SharpRadius, 1);
-  EXPECT_EQ(s.TempLimit, 50);
-  EXPECT_EQ(s.TempResponse, 50);
-  EXPECT_EQ(SceneNameOf(s), "<none>");
-  // Every byte not named above is zero.
-  TSpecs z;
-  std::memset(&z, 0, sizeof z);
-  z.Version = 72; z.Vmax = 255; z.Vwhite = 255; z.Gain = 100; z.Sat = 100; z.Knee = 100; z.Slope = 50;
-  z.RGain = z.GGain = z.BGain = 100; z.NoiseMaskYOnly = 1; z.MaskRadius = 2; z.SharpRadius = 1;
-  z.TempLimit = 50; z.TempResponse = 50;
-  SetSceneName(z, "<none>");
-  EXPECT_EQ(std::memcmp(&s, &z, sizeof s), 0);
+// The built-in default record byte for byte: the stored format of every new
+// clip, so it is written out here independently of the field table it is
+// built from.
+TEST(Specs, BuiltInDefaultRecordIsTheFixedImage) {
+  uint8_t expected[256] = {};
+  const std::pair<int, uint8_t> nonZero[] = {
+      {0, 72},    // Version
+      {4, 255},   // Vmax
+      {26, 255},  // Vwhite
+      {34, 100},  // Gain
+      {40, 100},  // Sat
+      {42, 100},  // Knee
+      {44, 50},   // Slope
+      {70, 100},  // RGain
+      {72, 100},  // GGain
+      {74, 100},  // BGain
+      {104, 1},   // NoiseMaskYOnly
+      {110, 2},   // MaskRadius
+      {142, 1},   // SharpRadius
+      {166, 50},  // TempLimit
+      {168, 50},  // TempResponse
+      {224, 6},   // SceneName: length, then "<none>"
+      {225, '<'}, {226, 'n'}, {227, 'o'}, {228, 'n'}, {229, 'e'}, {230, '>'},
+  };
+  for (auto [offset, byte] : nonZero) expected[offset] = byte;
+  const TSpecs s = BuiltInDefaultSpecs();
+  const auto* actual = reinterpret_cast<const uint8_t*>(&s);
+  for (int i = 0; i < 256; ++i) EXPECT_EQ(actual[i], expected[i]) << "byte " << i;
 }
 
 TEST(Specs, EqualityIgnoresDialogStateButSeesEveryByteFrom32To223) {
@@ -56,24 +61,21 @@ TEST(Specs, EqualityIgnoresDialogStateButSeesEveryByteFrom32To223) {
   }
 }
 
-TEST(Specs, Format69RecordGrowsAndPassesThroughEveryUpgrade) {
-  HostServices& host = InProcessHost();
-  OwnedHandle h(host.NewHandle(200));  // older records were shorter
-  auto* s = reinterpret_cast<TSpecs*>(*h.get());
-  s->Version = 69;
-  s->Knee = 30;
-  s->YSharpness = 40;
-  s->CSharpness = 1;  // selector: luminance only
-  EXPECT_TRUE(UpgradeSpecs(h.get(), host));
-  ASSERT_EQ(host.GetHandleSize(h.get()), 256);
-  s = reinterpret_cast<TSpecs*>(*h.get());
-  EXPECT_EQ(s->Version, 72);
-  EXPECT_EQ(s->Knee, 70);
-  EXPECT_EQ(s->Slope, 50);
-  EXPECT_EQ(SceneNameOf(*s), "<none>");
-  EXPECT_EQ(s->YSharpness, 40);
-  EXPECT_EQ(s->CSharpness, 0);
-  EXPECT_FALSE(UpgradeSpecs(h.get(), host));
+TEST(Specs, Format69RecordPassesThroughEveryUpgrade) {
+  TSpecs s{};
+  s.Version = 69;
+  s.Knee = 30;
+  s.Slope = 7;
+  s.YSharpness = 40;
+  s.CSharpness = 1;  // selector: luminance only
+  EXPECT_TRUE(UpgradeSpecs(s));
+  EXPECT_EQ(s.Version, 72);
+  EXPECT_EQ(s.Knee, 70);
+  EXPECT_EQ(s.Slope, 50);
+  EXPECT_EQ(SceneNameOf(s), "<none>");
+  EXPECT_EQ(s.YSharpness, 40);
+  EXPECT_EQ(s.CSharpness, 0);
+  EXPECT_FALSE(UpgradeSpecs(s));
 }
 
 TEST(Specs, Format71ChannelSelectorsBecomeColourStrengths) {
@@ -127,51 +129,54 @@ TEST(Specs, DerivedValuesRoundHalvesToEvenOnExtendedIntermediates) {
   EXPECT_EQ(ComputeDerived(s).MedianMaxStep, -651);  // -25536 * 255 * 0.0001 = -651.168
 }
 
-TEST(Specs, RecordFilesOfTheWrongSizeAreRefusedWithoutTouchingTheRecord) {
-  char dir[] = "/tmp/tarvo-specs-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string path = std::string(dir) + "/clip.rec";
-  TSpecs s = BuiltInDefaultSpecs();
-  s.Lift = 12;
-  std::string err;
-  ASSERT_TRUE(WriteSpecsFile(path, s, &err)) << err;
-  TSpecs back{};
-  ASSERT_TRUE(ReadSpecsFile(path, back, &err)) << err;
-  EXPECT_EQ(back.Lift, 12);
-
-  const uint8_t half[100] = {};
-  ASSERT_TRUE(WriteFileAtomically(path, half, sizeof half, &err));
-  TSpecs untouched = BuiltInDefaultSpecs();
-  EXPECT_FALSE(ReadSpecsFile(path, untouched, &err));
-  EXPECT_NE(err.find("100 bytes"), std::string::npos) << err;
-  EXPECT_EQ(untouched.Lift, 0);
-  EXPECT_FALSE(ReadSpecsFile(std::string(dir) + "/missing.rec", untouched, &err));
-  EXPECT_FALSE(WriteSpecsFile("/nonexistent-dir/x.rec", s, &err));
-  unlink(path.c_str());
-  rmdir(dir);
-}
-
-TEST(SpecsFields, TableCoversTheRecordAndChecksRanges) {
+TEST(SpecsFields, AssignmentsAreCheckedAgainstTheFieldsRange) {
   TSpecs s = BuiltInDefaultSpecs();
   std::string err;
   EXPECT_TRUE(ApplyFieldAssignment(s, "Gain=400", &err)) << err;
   EXPECT_EQ(s.Gain, 400);
   EXPECT_TRUE(ApplyFieldAssignment(s, "ProcMode=420", &err)) << err;
   EXPECT_EQ(s.ProcMode, 2);
+  EXPECT_TRUE(ApplyFieldAssignment(s, "TestSignal=+3", &err)) << err;
+  EXPECT_EQ(s.TestSignal, 3);
   EXPECT_TRUE(ApplyFieldAssignment(s, "Lift=-100", &err));
   EXPECT_FALSE(ApplyFieldAssignment(s, "Lift=-101", &err));
   EXPECT_NE(err.find("between -100 and 100"), std::string::npos);
+  EXPECT_FALSE(ApplyFieldAssignment(s, "ProcMode=4", &err));
+  EXPECT_FALSE(ApplyFieldAssignment(s, "ProcMode=422x", &err));
   EXPECT_FALSE(ApplyFieldAssignment(s, "Lfit=3", &err));
   EXPECT_FALSE(ApplyFieldAssignment(s, "Sat=abc", &err));
   EXPECT_FALSE(ApplyFieldAssignment(s, "Sat", &err));
   EXPECT_EQ(s.Sat, 100);
-  // Field offsets in the table agree with the struct.
-  for (const auto& f : SpecsFields()) {
-    EXPECT_EQ(f.offset % 2, 0) << f.name;
-    EXPECT_LT(f.offset, 224) << f.name;
-  }
-  EXPECT_EQ(FindSpecsField("TempCThreshold")->offset, offsetof(TSpecs, TempCThreshold));
-  EXPECT_EQ(FindSpecsField("LevelDepend")->offset, offsetof(TSpecs, LevelDepend));
+  EXPECT_EQ(s.Lift, -100);
+  EXPECT_EQ(s.ProcMode, 2);
+}
+
+TEST(SpecsFields, SceneNamesUpToTheLimitAreTakenLongerOnesRefused) {
+  TSpecs s = BuiltInDefaultSpecs();
+  std::string err;
+  const std::string longest(31, 'A');
+  EXPECT_TRUE(ApplyFieldAssignment(s, "SceneName=" + longest, &err)) << err;
+  EXPECT_EQ(SceneNameOf(s), longest);
+  EXPECT_FALSE(ApplyFieldAssignment(s, "SceneName=" + longest + "B", &err));
+  EXPECT_NE(err.find("31"), std::string::npos) << err;
+  EXPECT_EQ(SceneNameOf(s), longest);
+  // Setting a longer name directly keeps its first 31 bytes.
+  SetSceneName(s, longest + "BC");
+  EXPECT_EQ(SceneNameOf(s), longest);
+}
+
+TEST(SpecsFields, ChoiceNamesAndValuesReadBothWays) {
+  const SpecsField& proc = *FindSpecsField("ProcMode");
+  EXPECT_EQ(ChoiceName(proc, 3), "411");
+  EXPECT_EQ(ChoiceName(proc, 4), "");
+  EXPECT_EQ(ChoiceName(proc, -1), "");
+  EXPECT_EQ(ChoiceValue(proc, "422"), std::optional<int16_t>(1));
+  EXPECT_EQ(ChoiceValue(proc, "4:2:2"), std::nullopt);
+  EXPECT_EQ(ChoiceListText(proc), "0 444, 1 422, 2 420, 3 411");
+  EXPECT_EQ(ChoiceListText(*FindSpecsField("ChannelView")), "0 all, 1 luma, 2 chroma");
+  const SpecsField& gain = *FindSpecsField("Gain");
+  EXPECT_EQ(ChoiceName(gain, 0), "");
+  EXPECT_EQ(ChoiceListText(gain), "");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace tarvo {
@@ -48,7 +49,15 @@ class OptionStore {
 class OptionUpdate {
  public:
   explicit OptionUpdate(OptionStore& s) : s_(s) { s_.BeginUpdate(); }
-  ~OptionUpdate() { s_.EndUpdate(); }
+  // Never throws: a group whose writes cannot be made persistent (even for
+  // want of memory) leaves them in the store's memory; the next write
+  // tries again.
+  ~OptionUpdate() {
+    try {
+      s_.EndUpdate();
+    } catch (...) {
+    }
+  }
   OptionUpdate(const OptionUpdate&) = delete;
   OptionUpdate& operator=(const OptionUpdate&) = delete;
 
@@ -75,6 +84,9 @@ class OptionTree {
   struct Key {
     std::string path;  // below the root, leading backslash
     std::vector<Value> values;
+    // Position of each value by its name in lower case, so that a key with
+    // many values is read and filled in time proportional to their number.
+    std::unordered_map<std::string, size_t> index;
   };
 
   const Key* FindKey(const std::string& path) const;
@@ -86,6 +98,7 @@ class OptionTree {
 
  private:
   std::vector<Key> keys_;
+  std::unordered_map<std::string, size_t> keyIndex_;  // by path in lower case
 };
 
 // Path and name comparison of the store: ASCII case-insensitive.

@@ -7,82 +7,84 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/host_services.h"
-
 namespace tarvo {
 
 constexpr int16_t kSpecsVersion = 72;
 constexpr int32_t kSpecsSize = 256;
 
+// A record of a format newer than this version knows: its fields are used
+// where this version has them, but it is never written back.
+constexpr bool IsNewerSpecsVersion(int16_t version) { return version > kSpecsVersion; }
+
 #pragma pack(push, 1)
 struct TSpecs {
-  int16_t Version;         // 0   72 current; 69..71 older; 0 never filled
-  int16_t Vmin;            // 2   output floor
-  int16_t Vmax;            // 4   output ceiling
-  int16_t PageIndex;       // 6   dialog page last shown
-  int16_t ProcMode;        // 8   0 4:4:4, 1 4:2:2, 2 4:2:0, 3 4:1:1
-  int16_t MonitorView;     // 10  0 picture, 1 waveform, 2 vectorscope
-  int16_t ChannelView;     // 12  0 all, 1 luminance only, 2 colour only
-  int16_t Bypass;          // 14
-  int16_t TestSignal;      // 16  0 off .. 7 PLUGE type 2
-  int16_t BalanceLabels;   // 18
-  int16_t Vblack;          // 20
-  int16_t UseMaster;       // 22
-  int16_t Vblank;          // 24
-  int16_t Vwhite;          // 26
-  int16_t FramePos;        // 28
-  int16_t LastPart;        // 30
-  int16_t Lift;            // 32  -100..100
-  int16_t Gain;            // 34  0..800 percent
-  uint8_t Reserved36[2];   // 36
-  int16_t Gamma;           // 38  negated bar position
-  int16_t Sat;             // 40
-  int16_t Knee;            // 42
-  int16_t Slope;           // 44
-  uint8_t Reserved46[18];  // 46
-  int16_t RLift;           // 64
-  int16_t GLift;           // 66
-  int16_t BLift;           // 68
-  int16_t RGain;           // 70
-  int16_t GGain;           // 72
-  int16_t BGain;           // 74
-  int16_t RGamma;          // 76
-  int16_t GGamma;          // 78
-  int16_t BGamma;          // 80
-  uint8_t Reserved82[14];  // 82
-  int16_t YDespeckle;      // 96
-  int16_t CDespeckle;      // 98
-  uint8_t Reserved100[2];  // 100
-  int16_t NoiseMask;       // 102
-  int16_t NoiseMaskYOnly;  // 104
-  int16_t NoiseShowMask;   // 106
-  int16_t NoiseSmooth;     // 108
-  int16_t MaskRadius;      // 110
-  uint8_t Reserved112[2];  // 112
-  int16_t MedianLimit;     // 114
-  int16_t MedianThreshold; // 116
-  int16_t MedianWhen;      // 118 bit 0 before, bit 1 after
-  int16_t MedianWeighted;  // 120
-  uint8_t Reserved122[6];  // 122
-  int16_t YSharpness;      // 128
-  int16_t CSharpness;      // 130
-  int16_t SharpShowEdges;  // 132
-  int16_t SharpMask;       // 134
-  uint8_t Reserved136[2];  // 136
-  int16_t SharpShowMask;   // 138
-  int16_t SharpSmooth;     // 140
-  int16_t SharpRadius;     // 142
-  int16_t LevelDepend;     // 144
-  uint8_t Reserved146[14]; // 146
-  int16_t TempYThreshold;  // 160
-  int16_t TempRecursion;   // 162
-  int16_t TempOnset;       // 164
-  int16_t TempLimit;       // 166
-  int16_t TempResponse;    // 168
-  int16_t TempFlags;       // 170 bit 0 motion detection, bit 1 smoothing
-  int16_t TempCThreshold;  // 172
-  uint8_t Reserved174[50]; // 174
-  uint8_t SceneName[32];   // 224 length byte, then up to 31 characters
+  int16_t Version;         // 72 current; 69..71 older; 0 never filled
+  int16_t Vmin;            // output floor
+  int16_t Vmax;            // output ceiling
+  int16_t PageIndex;       // dialog page last shown
+  int16_t ProcMode;        // 0 4:4:4, 1 4:2:2, 2 4:2:0, 3 4:1:1
+  int16_t MonitorView;     // 0 picture, 1 waveform, 2 vectorscope
+  int16_t ChannelView;     // 0 all, 1 luminance only, 2 colour only
+  int16_t Bypass;
+  int16_t TestSignal;      // 0 off .. 7 PLUGE type 2
+  int16_t BalanceLabels;
+  int16_t Vblack;
+  int16_t UseMaster;
+  int16_t Vblank;
+  int16_t Vwhite;
+  int16_t FramePos;
+  int16_t LastPart;
+  int16_t Lift;            // -100..100
+  int16_t Gain;            // 0..800 percent
+  uint8_t Reserved36[2];
+  int16_t Gamma;           // negated bar position
+  int16_t Sat;
+  int16_t Knee;
+  int16_t Slope;
+  uint8_t Reserved46[18];
+  int16_t RLift;
+  int16_t GLift;
+  int16_t BLift;
+  int16_t RGain;
+  int16_t GGain;
+  int16_t BGain;
+  int16_t RGamma;
+  int16_t GGamma;
+  int16_t BGamma;
+  uint8_t Reserved82[14];
+  int16_t YDespeckle;
+  int16_t CDespeckle;
+  uint8_t Reserved100[2];
+  int16_t NoiseMask;
+  int16_t NoiseMaskYOnly;
+  int16_t NoiseShowMask;
+  int16_t NoiseSmooth;
+  int16_t MaskRadius;
+  uint8_t Reserved112[2];
+  int16_t MedianLimit;
+  int16_t MedianThreshold;
+  int16_t MedianWhen;      // bit 0 before, bit 1 after
+  int16_t MedianWeighted;
+  uint8_t Reserved122[6];
+  int16_t YSharpness;
+  int16_t CSharpness;
+  int16_t SharpShowEdges;
+  int16_t SharpMask;
+  uint8_t Reserved136[2];
+  int16_t SharpShowMask;
+  int16_t SharpSmooth;
+  int16_t SharpRadius;
+  int16_t LevelDepend;
+  uint8_t Reserved146[14];
+  int16_t TempYThreshold;
+  int16_t TempRecursion;
+  int16_t TempOnset;
+  int16_t TempLimit;
+  int16_t TempResponse;
+  int16_t TempFlags;       // bit 0 motion detection, bit 1 smoothing
+  int16_t TempCThreshold;
+  uint8_t Reserved174[50];
+  uint8_t SceneName[32];   // length byte, then up to 31 characters
 };
 #pragma pack(pop)
 
@@ -146,8 +148,14 @@ static_assert(offsetof(TSpecs, TempFlags) == 170);
 static_assert(offsetof(TSpecs, TempCThreshold) == 172);
 static_assert(offsetof(TSpecs, SceneName) == 224);
 
-// The record new clips start from, as built into the filter: Version 72, the
-// documented defaults, "<none>" as scene name and zero everywhere else.
+// The scene name: a length byte, then at most this many bytes of text
+// (Windows-1252); the name "<none>" means no scene.
+constexpr size_t kSceneNameMax = sizeof(TSpecs::SceneName) - 1;
+inline constexpr char kNoSceneName[] = "<none>";
+
+// The record new clips start from, as built into the filter: Version 72, each
+// field's default from the field table, "<none>" as scene name and zero
+// everywhere else.
 TSpecs BuiltInDefaultSpecs();
 
 // True when Vmin, Vmax, ProcMode and TestSignal are equal and bytes 32..223
@@ -155,15 +163,18 @@ TSpecs BuiltInDefaultSpecs();
 // position, master link and scene name) is ignored.
 bool SpecsEqual(const TSpecs& a, const TSpecs& b);
 
-// Brings a record of format 69, 70 or 71 up to 72, step by step. A format-69
-// record is shorter than 256 bytes; its handle is grown with SetHandleSize.
-// Returns true when anything changed. Returns false without change for any
-// other version, and when the handle cannot be grown (out of memory).
-bool UpgradeSpecs(Handle specs, HostServices& host);
-// The same on a full 256-byte image (scene records).
+// Brings a full 256-byte record of format 69, 70 or 71 up to 72, step by
+// step. Returns true when anything changed; false without change for any
+// other version. (A clip's record handle, which may be shorter, is upgraded
+// by the host layer, which can grow it.)
 bool UpgradeSpecs(TSpecs& specs);
+// The single steps, for a record whose block has already been made full size:
+// 69 -> 70 (Knee inverted, scene name reset), then 70 -> 71 -> 72.
+void UpgradeSpecsFrom69(TSpecs& specs);
+bool UpgradeSpecsFrom70(TSpecs& specs);
 
-// Scene name as a length-prefixed string (length byte, up to 31 bytes).
+// Scene name as a length-prefixed string (length byte, up to kSceneNameMax
+// bytes). SetSceneName keeps the first kSceneNameMax bytes of a longer text.
 std::string SceneNameOf(const TSpecs& s);
 void SetSceneName(TSpecs& s, const std::string& bytes);
 
@@ -182,11 +193,5 @@ TDerived ComputeDerived(const TSpecs& s);
 int32_t SharpGainOf(int32_t sharpness);
 // MedianThreshold * Range div 100, the threshold handed to the median stages.
 int32_t MedianStepThreshold(const TSpecs& s, const TDerived& d);
-
-// Reading and writing a record file of exactly 256 bytes. Errors (missing
-// file, wrong size, write failure) come back as a message; the record is not
-// changed on failure. Writing is atomic (temporary file, then rename).
-bool ReadSpecsFile(const std::string& path, TSpecs& out, std::string* error);
-bool WriteSpecsFile(const std::string& path, const TSpecs& specs, std::string* error);
 
 }  // namespace tarvo

@@ -1,4 +1,4 @@
-#include "scenes/option_store.h"
+#include "options/option_store.h"
 
 namespace tarvo {
 
@@ -7,6 +7,13 @@ const char kOptionRoot[] = "HKEY_LOCAL_MACHINE";
 namespace {
 
 char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The form names are looked up by: two names are equal for the store
+// exactly when their lower-case forms are.
+std::string LowerAscii(std::string s) {
+  for (char& c : s) c = LowerAscii(c);
+  return s;
+}
 
 // "\Software\X" and "Software\X\" name the same key.
 std::string NormalKeyPath(const std::string& path) {
@@ -26,36 +33,29 @@ bool OptionNamesEqual(const std::string& a, const std::string& b) {
 }
 
 const OptionTree::Key* OptionTree::FindKey(const std::string& path) const {
-  const std::string p = NormalKeyPath(path);
-  for (const Key& k : keys_)
-    if (OptionNamesEqual(k.path, p)) return &k;
-  return nullptr;
+  const auto it = keyIndex_.find(LowerAscii(NormalKeyPath(path)));
+  return it == keyIndex_.end() ? nullptr : &keys_[it->second];
 }
 
 OptionTree::Key& OptionTree::EnsureKey(const std::string& path) {
-  const std::string p = NormalKeyPath(path);
-  for (Key& k : keys_)
-    if (OptionNamesEqual(k.path, p)) return k;
-  keys_.push_back(Key{p, {}});
-  return keys_.back();
+  std::string p = NormalKeyPath(path);
+  const auto [it, added] = keyIndex_.try_emplace(LowerAscii(p), keys_.size());
+  if (added) keys_.push_back(Key{std::move(p), {}, {}});
+  return keys_[it->second];
 }
 
 const OptionValue* OptionTree::Find(const std::string& key, const std::string& name) const {
   const Key* k = FindKey(key);
   if (!k) return nullptr;
-  for (const Value& v : k->values)
-    if (OptionNamesEqual(v.name, name)) return &v.value;
-  return nullptr;
+  const auto it = k->index.find(LowerAscii(name));
+  return it == k->index.end() ? nullptr : &k->values[it->second].value;
 }
 
 void OptionTree::Set(const std::string& key, const std::string& name, const OptionValue& value) {
   Key& k = EnsureKey(key);
-  for (Value& v : k.values)
-    if (OptionNamesEqual(v.name, name)) {
-      v.value = value;
-      return;
-    }
-  k.values.push_back(Value{name, value});
+  const auto [it, added] = k.index.try_emplace(LowerAscii(name), k.values.size());
+  if (added) k.values.push_back(Value{name, value});
+  else k.values[it->second].value = value;
 }
 
 ValueStatus ReadIntegerFrom(const OptionTree& t, const std::string& key, const std::string& name, int32_t& out) {

@@ -1,4 +1,4 @@
-#include "platform/os_process_engine.h"
+#include "host/process_engine.h"
 
 #include <dlfcn.h>
 

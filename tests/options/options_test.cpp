@@ -1,10 +1,13 @@
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #include <gtest/gtest.h>
 
-#include "scenes/options.h"
+#include "options/options.h"
+#include "platform/os_registry_file.h"
 #include "support/temp_dir.h"
 
 namespace tarvo {
@@ -62,12 +65,49 @@ TEST_F(StartupOptions, AFreshStoreGetsEveryDefaultWritten) {
   TSpecs expected = BuiltInDefaultSpecs();
   EXPECT_EQ(std::memcmp(&d, &expected, sizeof d), 0);
 
-  // A second start-up finds a complete set; only the help file, whose bare
-  // name names no file, is looked for again and rewritten.
+  // A second start-up finds a complete set and writes nothing, although the
+  // help file its bare name stands for does not exist and is looked for again.
   const int writes = store.WriteCount();
   TSpecs d2 = BuiltInDefaultSpecs();
-  ReadStartupOptions(store, d2, env_);
-  EXPECT_EQ(store.WriteCount(), writes + 1);
+  EXPECT_EQ(ReadStartupOptions(store, d2, env_).HelpFile, "FL-TARVO.HTML");
+  EXPECT_EQ(store.WriteCount(), writes);
+}
+
+TEST_F(StartupOptions, StartsOnACompleteOptionsFileLeaveItUntouched) {
+  TempDir dir;
+  const std::string path = dir / "registry.reg";
+  OptionsEnvironment env = env_;
+  env.pluginFolder = "/opt/tarvo/lib/";
+  {
+    FileOptionStore store(path);
+    ASSERT_TRUE(SetInstallPath(store, "/opt/tarvo/lib/tarvo-xfilter.so"));
+    TSpecs d = BuiltInDefaultSpecs();
+    ReadStartupOptions(store, d, env);
+  }
+  struct stat before {};
+  ASSERT_EQ(::stat(path.c_str(), &before), 0);
+  const std::string text = test::ReadText(path);
+  // Every later start, as the command and every engine make one: the same
+  // install path, the same missing help file. A rewrite would replace the
+  // file (a new inode) even when its text came out the same.
+  for (int i = 0; i < 3; ++i) {
+    FileOptionStore store(path);
+    ASSERT_TRUE(SetInstallPath(store, "/opt/tarvo/lib/tarvo-xfilter.so"));
+    TSpecs d = BuiltInDefaultSpecs();
+    EXPECT_EQ(ReadStartupOptions(store, d, env).HelpFile, "FL-TARVO.HTML");
+  }
+  struct stat after {};
+  ASSERT_EQ(::stat(path.c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(test::ReadText(path), text);
+
+  // A new install folder is written.
+  FileOptionStore store(path);
+  ASSERT_TRUE(SetInstallPath(store, "/usr/lib/tarvo/tarvo-xfilter.so"));
+  EXPECT_EQ(StoredString(store, kKeyAppPath, "Path"), "/usr/lib/tarvo/");
+  EXPECT_NE(test::ReadText(path), text);
 }
 
 TEST_F(StartupOptions, LevelsDefaultToTheClippingValuesJustRead) {

@@ -1,30 +1,17 @@
-#include "host/specs.h"
+#include "types/specs.h"
 
 #include <cstring>
-#include <vector>
 
-#include "util/atomic_file.h"
-#include "util/rounding.h"
+#include "types/rounding.h"
+#include "types/specs_fields.h"
 
 namespace tarvo {
 
 TSpecs BuiltInDefaultSpecs() {
   TSpecs s;
   std::memset(&s, 0, sizeof s);
-  s.Version = kSpecsVersion;
-  s.Vmax = 255;
-  s.Vwhite = 255;
-  s.Gain = 100;
-  s.Sat = 100;
-  s.Knee = 100;
-  s.Slope = 50;
-  s.RGain = s.GGain = s.BGain = 100;
-  s.NoiseMaskYOnly = 1;
-  s.MaskRadius = 2;
-  s.SharpRadius = 1;
-  s.TempLimit = 50;
-  s.TempResponse = 50;
-  SetSceneName(s, "<none>");
+  for (const SpecsField& f : SpecsFields()) SetField(s, f, f.def);
+  SetSceneName(s, kNoSceneName);
   return s;
 }
 
@@ -49,8 +36,9 @@ void SplitChannelSelector(int16_t& luma, int16_t& chroma) {
   }
 }
 
-// Steps 70 -> 71 -> 72 on a full-size record.
-bool UpgradeFrom70(TSpecs& s) {
+}  // namespace
+
+bool UpgradeSpecsFrom70(TSpecs& s) {
   bool changed = false;
   if (s.Version == 70) {
     s.Version = 71;
@@ -67,53 +55,29 @@ bool UpgradeFrom70(TSpecs& s) {
   return changed;
 }
 
-void From69(TSpecs& s) {
+void UpgradeSpecsFrom69(TSpecs& s) {
   s.Version = 70;
   s.Knee = static_cast<int16_t>(100 - s.Knee);
-  SetSceneName(s, "<none>");
+  SetSceneName(s, kNoSceneName);
 }
-
-}  // namespace
 
 bool UpgradeSpecs(TSpecs& s) {
   bool changed = false;
   if (s.Version == 69) {
-    From69(s);
+    UpgradeSpecsFrom69(s);
     changed = true;
   }
-  return UpgradeFrom70(s) || changed;
-}
-
-bool UpgradeSpecs(Handle h, HostServices& host) {
-  if (!h || !*h) return false;
-  // A record the host made itself holds the protocol's 256 bytes; only our
-  // own handles can be shorter, and only they can be grown.
-  const int32_t size = UsableHandleSize(host, h, kSpecsSize);
-  // Version sits in the first two bytes; an empty or one-byte block has none.
-  if (size < 2) return false;
-  int16_t version;
-  std::memcpy(&version, *h, 2);
-  if (version == 69) {
-    // Older records were shorter than 256 bytes: grow the block first; the
-    // new bytes are zero.
-    if (size < kSpecsSize && !host.SetHandleSize(h, kSpecsSize)) return false;
-    From69(*reinterpret_cast<TSpecs*>(*h));
-    UpgradeFrom70(*reinterpret_cast<TSpecs*>(*h));
-    return true;
-  }
-  if (version != 70 && version != 71) return false;
-  if (size < kSpecsSize && !host.SetHandleSize(h, kSpecsSize)) return false;
-  return UpgradeFrom70(*reinterpret_cast<TSpecs*>(*h));
+  return UpgradeSpecsFrom70(s) || changed;
 }
 
 std::string SceneNameOf(const TSpecs& s) {
   size_t n = s.SceneName[0];
-  if (n > 31) n = 31;
+  if (n > kSceneNameMax) n = kSceneNameMax;
   return std::string(reinterpret_cast<const char*>(s.SceneName + 1), n);
 }
 
 void SetSceneName(TSpecs& s, const std::string& bytes) {
-  size_t n = bytes.size() > 31 ? 31 : bytes.size();
+  const size_t n = bytes.size() > kSceneNameMax ? kSceneNameMax : bytes.size();
   s.SceneName[0] = static_cast<uint8_t>(n);
   std::memcpy(s.SceneName + 1, bytes.data(), n);
 }
@@ -141,22 +105,5 @@ TDerived ComputeDerived(const TSpecs& s) {
 }
 
 int32_t MedianStepThreshold(const TSpecs& s, const TDerived& d) { return s.MedianThreshold * d.Range / 100; }
-
-bool ReadSpecsFile(const std::string& path, TSpecs& out, std::string* error) {
-  std::vector<uint8_t> bytes;
-  if (!ReadWholeFile(path, bytes, error)) return false;
-  if (bytes.size() != static_cast<size_t>(kSpecsSize)) {
-    if (error)
-      *error = "'" + path + "' is not a parameter record: it holds " + std::to_string(bytes.size()) +
-               " bytes, a record is exactly 256";
-    return false;
-  }
-  std::memcpy(&out, bytes.data(), kSpecsSize);
-  return true;
-}
-
-bool WriteSpecsFile(const std::string& path, const TSpecs& specs, std::string* error) {
-  return WriteFileAtomically(path, &specs, sizeof specs, error);
-}
 
 }  // namespace tarvo
