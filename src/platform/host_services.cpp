@@ -30,6 +30,10 @@ struct TarvoHandleTableV1 {
   int32_t (*resize)(uint8_t** h, int32_t size);
   // 1 freed, -1 not this copy's handle.
   int32_t (*dispose)(uint8_t** h);
+  // Takes over a handle whose maker is going away (its module is unloaded):
+  // 1 taken, 0 not. The handle's block keeps its layout (master pointer, then
+  // the 32-bit size) and was allocated with malloc.
+  int32_t (*adopt)(uint8_t** h);
 };
 extern const TarvoHandleTableV1 tarvo_handle_table_v1 __attribute__((visibility("hidden")));
 }
@@ -48,7 +52,9 @@ struct HandleBlock {
 
 class HandleTable {
  public:
-  ~HandleTable() { alive_.store(false); }
+  // Handles still alive are handed to another loaded copy, so that a host
+  // can still use and free a record the unloaded library made.
+  ~HandleTable();
 
   Handle Make(int32_t size) {
     if (size < 0) return nullptr;
@@ -93,6 +99,17 @@ class HandleTable {
     return 1;
   }
 
+  int32_t Adopt(Handle h) {
+    if (!h || !alive_.load()) return 0;
+    try {
+      std::lock_guard<std::mutex> lock(mu_);
+      blocks_.emplace(h, reinterpret_cast<HandleBlock*>(h));
+      return 1;
+    } catch (...) {
+      return 0;
+    }
+  }
+
   int32_t Dispose(Handle h) {
     if (!h || !alive_.load()) return -1;
     HandleBlock* b = nullptr;
@@ -126,6 +143,7 @@ HandleTable& OwnTable() {
 int32_t TableSize(uint8_t** h) { return OwnTable().SizeOf(h); }
 int32_t TableResize(uint8_t** h, int32_t size) { return OwnTable().Resize(h, size); }
 int32_t TableDispose(uint8_t** h) { return OwnTable().Dispose(h); }
+int32_t TableAdopt(uint8_t** h) { return OwnTable().Adopt(h); }
 
 #if defined(__ELF__) && (defined(__x86_64__) || defined(__aarch64__) || defined(__i386__))
 // The note: name "Tarvo", type kNoteType, and as descriptor the distance from
@@ -197,6 +215,21 @@ bool VisitOtherTables(Visit visit) {
     return ctx.done;
 #endif
   }
+}
+
+HandleTable::~HandleTable() {
+  std::unordered_map<Handle, HandleBlock*> left;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    alive_.store(false);
+    left.swap(blocks_);
+  }
+  if (left.empty()) return;
+  VisitOtherTables([&](const TarvoHandleTableV1& t) {
+    for (auto it = left.begin(); it != left.end();) it = t.adopt(it->first) == 1 ? left.erase(it) : std::next(it);
+    return left.empty();
+  });
+  // Blocks no other copy took stay allocated: their holder may still use them.
 }
 
 struct World {
@@ -314,5 +347,5 @@ void SetHostMainWindow(void* window) { Instance().SetMainWindow(window); }
 }  // namespace tarvo
 
 extern "C" const TarvoHandleTableV1 tarvo_handle_table_v1 = {
-    tarvo::kTableMagic, 1, &tarvo::TableSize, &tarvo::TableResize, &tarvo::TableDispose,
+    tarvo::kTableMagic, 1, &tarvo::TableSize, &tarvo::TableResize, &tarvo::TableDispose, &tarvo::TableAdopt,
 };

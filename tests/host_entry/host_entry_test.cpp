@@ -348,6 +348,12 @@ TEST_F(HostEntry, HandlesMadeOnEitherSideOfTheLibraryAreKnownToBoth) {
   EXPECT_EQ(rec.SpecsHandle, recordMaster.get());
   EXPECT_EQ(reinterpret_cast<const TSpecs*>(record.data())->FramePos, 3);
   EXPECT_EQ(log.Count(Notice::ProcessingError), 0);
+
+  // The record the library made outlives the library: the host still knows
+  // it (and frees it when the clip goes).
+  Unload();
+  EXPECT_TRUE(InProcessHost().OwnsHandle(clip.rec().SpecsHandle));
+  EXPECT_EQ(InProcessHost().GetHandleSize(clip.rec().SpecsHandle), 256);
 }
 
 TEST_F(HostEntry, TwoHostThreadsCallingAtOnceGetTheResultsOfSerialCalls) {
