@@ -250,6 +250,7 @@ class InProcessHostServices final : public HostServices {
   }
 
   bool SetHandleSize(Handle h, int32_t size) override {
+    if (!h) return false;
     int32_t result = OwnTable().Resize(h, size);
     if (result < 0)
       VisitOtherTables([&](const TarvoHandleTableV1& t) {
@@ -260,7 +261,7 @@ class InProcessHostServices final : public HostServices {
   }
 
   void DisposeHandle(Handle h) override {
-    if (OwnTable().Dispose(h) < 0) VisitOtherTables([&](const TarvoHandleTableV1& t) { return t.dispose(h) >= 0; });
+    if (h && OwnTable().Dispose(h) < 0) VisitOtherTables([&](const TarvoHandleTableV1& t) { return t.dispose(h) >= 0; });
   }
 
   int16_t NewPWorld(int16_t* world, const TRect& bounds) override {
