@@ -15,12 +15,12 @@ extern "C" {
 namespace tarvo::cli {
 namespace {
 
-volatile std::sig_atomic_t g_interrupted = 0;
+volatile std::sig_atomic_t g_interrupted = 0;  // the signal number, 0 while none came
 
-void OnInterrupt(int) {
-  g_interrupted = 1;
-  // A second Ctrl-C ends the process at once.
-  std::signal(SIGINT, SIG_DFL);
+void OnInterrupt(int sig) {
+  if (g_interrupted == 0) g_interrupted = sig;
+  // A second one ends the process at once.
+  std::signal(sig, SIG_DFL);
 }
 
 const char kUsage[] =
@@ -77,19 +77,29 @@ const char kHelp[] =
     "  --size WxH and --frames N change the clip (default 720x576, 48 frames).\n"
     "\n"
     "Environment: TARVO_REGISTRY (options file), TARVO_PLUGIN (plug-in library).\n"
-    "Exit status: 0 done, 1 error, 2 bad usage, 130 interrupted.\n";
+    "Exit status: 0 done, 1 error, 2 bad usage; stopped by a signal: 128 + its\n"
+    "number (130 Ctrl-C, 129 hang-up, 143 terminate); nothing is left behind.\n";
 
 }  // namespace
 
 bool Interrupted() { return g_interrupted != 0; }
+
+int InterruptSignal() { return g_interrupted; }
 
 void InstallInterruptHandler() {
   struct sigaction sa {};
   sa.sa_handler = OnInterrupt;
   sigemptyset(&sa.sa_mask);
   sa.sa_flags = 0;
-  sigaction(SIGINT, &sa, nullptr);
-  sigaction(SIGTERM, &sa, nullptr);
+  // A closed terminal (hang-up) or a polite kill stops a render like Ctrl-C:
+  // the partial output is removed and the record is not written.
+  // A signal the parent set to be ignored (nohup, a background job) stays
+  // ignored.
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    sigaction(sig, &sa, nullptr);
+  }
   std::signal(SIGPIPE, SIG_IGN);
 }
 

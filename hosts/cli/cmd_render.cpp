@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "clip_frames.h"
 #include "clip_host.h"
@@ -82,9 +83,109 @@ class FilterMessages {
   std::string failure_;
 };
 
-bool SameFile(const std::string& a, const std::string& b) {
-  struct stat sa {}, sb {};
-  return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+// What a file argument refers to: an existing file (device and inode, so
+// that links, "/dev/stdout" and "/proc/self/fd/N" are seen through), an open
+// descriptor, or the resolved path of a file still to be made.
+struct FileIdentity {
+  std::string label;      // the argument, for messages
+  int descriptor = -1;    // for "-", fd:N, pipe:N
+  bool exists = false;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  bool nullDevice = false;
+  std::string resolved;   // for a file that does not exist yet
+};
+
+bool IsNullDevice(const struct stat& st) {
+  struct stat null {};
+  return S_ISCHR(st.st_mode) && ::stat("/dev/null", &null) == 0 && st.st_rdev == null.st_rdev;
+}
+
+// The absolute path a new file would get: dangling links on the way are
+// followed, as creating the file would.
+std::string ResolveNewPath(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path p = fs::absolute(path, ec);
+  if (ec) return {};
+  for (int hops = 0; hops < 40; ++hops) {
+    const fs::path dir = fs::weakly_canonical(p.parent_path(), ec);
+    if (ec) return {};
+    p = dir / p.filename();
+    if (!fs::is_symlink(fs::symlink_status(p, ec))) break;
+    const fs::path target = fs::read_symlink(p, ec);
+    if (ec) return {};
+    p = target.is_absolute() ? target : dir / target;
+  }
+  return p.lexically_normal().string();
+}
+
+void Describe(FileIdentity& id, const struct stat& st) {
+  id.exists = true;
+  id.dev = st.st_dev;
+  id.ino = st.st_ino;
+  id.nullDevice = IsNullDevice(st);
+}
+
+FileIdentity IdentifyDescriptor(std::string label, int fd) {
+  FileIdentity id;
+  id.label = std::move(label);
+  id.descriptor = fd;
+  struct stat st {};
+  if (::fstat(fd, &st) == 0) Describe(id, st);
+  return id;
+}
+
+FileIdentity IdentifyPath(std::string label, const std::string& path) {
+  FileIdentity id;
+  id.label = std::move(label);
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) Describe(id, st);
+  else id.resolved = ResolveNewPath(path);
+  return id;
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+  if (a.descriptor >= 0 && a.descriptor == b.descriptor) return true;
+  // Everything written to the null device is lost anyway.
+  if (a.exists && b.exists) return a.dev == b.dev && a.ino == b.ino && !(a.nullDevice && b.nullDevice);
+  return !a.exists && !b.exists && !a.resolved.empty() && a.resolved == b.resolved;
+}
+
+// INPUT, OUTPUT and the files named by options must all be different files:
+// writing progress, a record or a project over the video (or over each
+// other) would destroy it. An empty result when they are.
+std::string CheckDistinctFiles(const RenderOptions& o) {
+  std::vector<FileIdentity> ids;
+  ids.push_back(o.input == "-" ? IdentifyDescriptor("INPUT", 0) : IdentifyPath("INPUT", o.input));
+  ids.push_back(o.output == "-" ? IdentifyDescriptor("OUTPUT", 1) : IdentifyPath("OUTPUT", o.output));
+  if (!o.record.empty()) ids.push_back(IdentifyPath("--record", o.record));
+  if (!o.project.empty()) ids.push_back(IdentifyPath("--project", o.project));
+  if (!o.progress.empty()) {
+    const int fd = ProgressTargetDescriptor(o.progress);
+    if (fd >= 0) ids.push_back(IdentifyDescriptor("--progress", fd));
+    else if (o.progress.rfind("fd:", 0) != 0 && o.progress.rfind("pipe:", 0) != 0)
+      ids.push_back(IdentifyPath("--progress", o.progress));
+  }
+  for (size_t i = 1; i < ids.size(); ++i)
+    for (size_t j = 0; j < i; ++j)
+      if (SameFile(ids[j], ids[i])) return ids[i].label + " is the same file as " + ids[j].label;
+  return {};
+}
+
+// "'clip.ts' holds 20 frames, not the 10 its container announced", when the
+// input's real length differs from what its container said.
+void ReportFrameCount(const std::string& input, int64_t announced, int64_t seen, bool atEnd) {
+  if (announced <= 0) return;
+  const std::string name = "'" + input + "'";
+  if (atEnd && seen < announced)
+    Complain(name + " ended after " + std::to_string(seen) + " frames, not the " + std::to_string(announced) +
+             " its container announced: it may be cut short or damaged");
+  else if (atEnd && seen > announced)
+    Complain(name + " holds " + std::to_string(seen) + " frames, not the " + std::to_string(announced) +
+             " its container announced");
+  else if (!atEnd && seen > announced)
+    Complain(name + " holds more than the " + std::to_string(announced) + " frames its container announced");
 }
 
 }  // namespace
@@ -115,8 +216,7 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
     for (const auto& s : o.sets)
       if (!ApplyUserAssignment(probe, s, &error)) return fail("--set " + s + ": " + error, kExitUsage);
   }
-  if (o.output != "-" && o.input != "-" && SameFile(o.input, o.output))
-    return fail("OUTPUT is the same file as INPUT", kExitUsage);
+  if (const std::string clash = CheckDistinctFiles(o); !clash.empty()) return fail(clash, kExitUsage);
   if (!o.overwrite && o.output != "-" && std::filesystem::exists(o.output))
     return fail("'" + o.output + "' exists (and -n was given)");
   if (!raw && o.codec.empty() && DefaultEncoderFor(o.output, &error).empty()) return fail(error);
@@ -145,7 +245,9 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
     return fail("'" + o.input + "' is " + std::to_string(info.width) + " pixels wide; the filter takes frames up to " +
                 std::to_string(kMaxFrameWidth) + " pixels wide");
   if (!fieldsGiven) fieldMode = info.fieldMode;
-  if (info.frameCount >= 0 && from >= info.frameCount && info.frameCount > 0)
+  // A raw file's count is exact; a container's may be an estimate, so there
+  // the seek finds out.
+  if (raw && info.frameCount > 0 && from >= info.frameCount)
     return fail("--frames starts at " + std::to_string(from) + " but '" + o.input + "' has " +
                 std::to_string(info.frameCount) + " frames");
 
@@ -179,8 +281,13 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
   if (from > 0) {
     if (video ? !video->SeekTo(from, &error) : !rawIn->SeekTo(from, &error)) return fail(error);
   }
-  const int64_t last = info.frameCount > 0 ? std::min<int64_t>(to, info.frameCount - 1) : to;
-  const int64_t expected = last == INT64_MAX ? -1 : last - from + 1;
+  // The input is read to its end (or to TO): the count a container announces
+  // is often estimated from its duration and may be short or long. It only
+  // sets the expected total for the progress report.
+  const int64_t announced = info.frameCount;
+  int64_t expected = -1;
+  if (announced > 0 && from < announced) expected = std::min(to, announced - 1) - from + 1;
+  else if (to != INT64_MAX) expected = to - from + 1;
 
   // Output.
   std::unique_ptr<PendingOutput> pending;
@@ -191,6 +298,9 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
   } else {
     pending = std::make_unique<PendingOutput>(o.output);
     if (!pending->CheckWritable(&error)) return fail(error);
+    for (const auto& name : RemoveStaleTemporaries(o.output))
+      Complain("removed '" + name + "', the unfinished output of an earlier render that was killed");
+    if (!pending->Create(&error)) return fail(error);
     if (raw) {
       rawOut = std::fopen(pending->tempPath().c_str(), "wb");
       if (!rawOut) return fail("cannot write '" + o.output + "': " + std::strerror(errno));
@@ -218,7 +328,6 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
 
   FILE* machine = nullptr;
   if (!o.progress.empty()) {
-    if (o.progress == "-" && o.output == "-") return abandon("--progress - and OUTPUT - would share standard output", kExitUsage);
     machine = OpenProgressTarget(o.progress, &error);
     if (!machine) return abandon(error, kExitError);
   }
@@ -232,14 +341,23 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
   Frame in, out;
   int64_t part = from;
   bool ok = true;
+  bool atEnd = false;
   std::string loopError;
-  while (part <= last) {
+  while (part <= to) {
     if (Interrupted()) break;
     auto t = Clock::now();
     const int r = video ? video->Next(in, &loopError) : rawIn->Next(in, &loopError);
     st.decode += Since(t);
-    if (r == 0) break;
+    if (r == 0) {
+      atEnd = true;
+      break;
+    }
     if (r < 0) {
+      // Damage stops the render: an output with frames left out would not
+      // match its source frame for frame. What came before can be had.
+      if (video && video->damaged() && part > from)
+        loopError += "; frames " + std::to_string(from) + " to " + std::to_string(part - 1) +
+                     " can be rendered with --frames " + std::to_string(from) + "-" + std::to_string(part - 1);
       ok = false;
       break;
     }
@@ -265,12 +383,19 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
     }
     ++part;
     ++st.frames;
+    // Longer than announced: the total is unknown until the end.
+    if (progress.total() >= 0 && st.frames > progress.total()) progress.SetTotal(-1);
     progress.Frame(st.frames);
   }
   if (Interrupted()) {
     progress.Finish(st.frames, false);
     if (machine && machine != stdout && machine != stderr) std::fclose(machine);
-    return abandon("interrupted; no output written", kExitInterrupted);
+    const int sig = InterruptSignal();
+    return abandon(std::string("interrupted (") + strsignal(sig) + "); no output written", 128 + sig);
+  }
+  if (ok) {
+    ReportFrameCount(o.input, announced, part, atEnd);
+    if (atEnd) progress.SetTotal(st.frames);
   }
   if (ok) {
     const auto t = Clock::now();
@@ -291,7 +416,7 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
   if (st.frames == 0)
     return abandon(o.frames.empty() ? "'" + o.input + "' holds no frames" : "no frames in the range " + o.frames,
                    kExitError);
-  if (pending && !pending->Commit(&error)) return fail(error);
+  if (pending && !pending->Commit(&error, !o.overwrite)) return fail(error);
   st.total = Since(t0);
 
   // The record the filter leaves goes back to where it came from.

@@ -12,7 +12,7 @@ namespace tarvo::cli {
 constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitInterrupted = 130;
+constexpr int kExitInterrupted = 130;  // Ctrl-C; other signals: 128 + their number
 
 struct RenderOptions {
   std::string input, output;
@@ -56,8 +56,10 @@ std::string JsonString(const std::string& utf8);
 // "tarvo: message" on standard error.
 void Complain(const std::string& message);
 
-// Set by SIGINT/SIGTERM; long loops stop when it is set.
+// Set by SIGINT, SIGTERM or SIGHUP; long loops stop when it is set.
 bool Interrupted();
+// The first of those signals that came, or 0.
+int InterruptSignal();
 void InstallInterruptHandler();
 
 // Loads the plug-in (--plugin or the default places). Null with a message.

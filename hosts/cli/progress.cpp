@@ -52,13 +52,22 @@ void Progress::Report(int64_t done, const char* state) {
   }
 }
 
+int ProgressTargetDescriptor(const std::string& target) {
+  if (target == "-") return 1;
+  if (target.rfind("fd:", 0) != 0 && target.rfind("pipe:", 0) != 0) return -1;
+  const std::string digits = target.substr(target.find(':') + 1);
+  if (digits.empty() || digits.size() > 9 || digits.find_first_not_of("0123456789") != std::string::npos) return -1;
+  return std::atoi(digits.c_str());
+}
+
 FILE* OpenProgressTarget(const std::string& target, std::string* error) {
-  if (target == "-" || target == "pipe:1" || target == "fd:1") return stdout;
-  if (target == "pipe:2" || target == "fd:2") return stderr;
-  int fd = -1;
-  if (target.rfind("fd:", 0) == 0 || target.rfind("pipe:", 0) == 0) {
-    fd = std::atoi(target.c_str() + target.find(':') + 1);
-    FILE* f = fd > 2 ? fdopen(dup(fd), "w") : nullptr;
+  const int fd = ProgressTargetDescriptor(target);
+  if (fd == 1) return stdout;
+  if (fd == 2) return stderr;
+  if (fd >= 0 || target.rfind("fd:", 0) == 0 || target.rfind("pipe:", 0) == 0) {
+    const int copy = fd > 2 ? dup(fd) : -1;
+    FILE* f = copy >= 0 ? fdopen(copy, "w") : nullptr;
+    if (!f && copy >= 0) close(copy);
     if (!f && error) *error = "cannot write progress to '" + target + "'";
     return f;
   }

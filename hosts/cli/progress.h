@@ -16,6 +16,10 @@ class Progress {
   // key=value blocks, or nullptr.
   Progress(bool terminal, FILE* machine) : terminal_(terminal), machine_(machine) {}
   void Start(int64_t totalFrames, double frameRate);
+  // The number of frames expected after all (-1: unknown), when the input
+  // turns out longer or shorter than it said.
+  void SetTotal(int64_t totalFrames) { total_ = totalFrames; }
+  int64_t total() const { return total_; }
   // Called after every frame; reports at most a few times a second.
   void Frame(int64_t done);
   // `ok`: the render completed ("end"), else it stopped.
@@ -34,5 +38,7 @@ class Progress {
 // Where --progress writes: "-" = standard output, "fd:N" or "pipe:N" = that
 // descriptor, anything else a file (created). nullptr with a message.
 FILE* OpenProgressTarget(const std::string& target, std::string* error);
+// The descriptor a --progress target names ("-" is 1), or -1 for a file.
+int ProgressTargetDescriptor(const std::string& target);
 
 }  // namespace tarvo::cli

@@ -98,6 +98,7 @@ int VideoReader::DecodeOne(AVFrame* out, std::string* error) {
     if (r == AVERROR_EOF) return 0;
     if (r != AVERROR(EAGAIN)) {
       if (error) *error = "'" + path_ + "' is damaged: cannot decode frame " + std::to_string(nextIndex_) + ": " + AvError(r);
+      damaged_ = true;
       return -1;
     }
     if (drained_) return 0;
@@ -116,6 +117,7 @@ int VideoReader::DecodeOne(AVFrame* out, std::string* error) {
       av_packet_unref(pkt_);
       if (r < 0 && r != AVERROR(EAGAIN)) {
         if (error) *error = "'" + path_ + "' is damaged near frame " + std::to_string(nextIndex_) + ": " + AvError(r);
+        damaged_ = true;
         return -1;
       }
     } else {

@@ -51,6 +51,9 @@ class VideoReader final : public FrameSource {
   // The next frame: 1 with a frame, 0 at the end of the stream, -1 on a read
   // or decode error (message in *error).
   int Next(Frame& out, std::string* error);
+  // Whether the last error was damage in the stream (a packet the decoder
+  // refused), rather than a failure to read at all.
+  bool damaged() const { return damaged_; }
   // Index of the frame Next() returns next.
   int64_t nextIndex() const { return nextIndex_; }
   // Positions the reader so that Next() returns frame n.
@@ -76,6 +79,7 @@ class VideoReader final : public FrameSource {
   int audio_ = -1;
   bool pending_ = false;  // frame_ holds a decoded frame that Next returns first
   bool drained_ = false;  // the demuxer is at its end and the decoder was flushed
+  bool damaged_ = false;
   int64_t nextIndex_ = 0;
   VideoInfo info_;
   std::string path_;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <utility>
+#include <vector>
 
 #include "util/atomic_file.h"
 
@@ -10,6 +12,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 #include <libswscale/swscale.h>
@@ -58,6 +61,22 @@ AVPixelFormat ChoosePixelFormat(const AVCodec* codec, int width, int height) {
 }
 
 }  // namespace
+
+std::vector<std::vector<std::pair<const char*, const char*>>> FfvSlicingFor(int width, int height) {
+  // Level 3 with four slices (two by two), each with a checksum, decodes on
+  // several threads and finds damage. Slices one or two pixels across do not
+  // come back exactly, so pictures under three pixels wide or high take
+  // level 1, which has no slices. Very large slices are refused by the
+  // encoder; it then picks a finer grid itself, and level 1 is the last
+  // resort.
+  std::vector<std::vector<std::pair<const char*, const char*>>> choices;
+  if (width >= 3 && height >= 3) {
+    choices.push_back({{"level", "3"}, {"slicecrc", "1"}, {"slices", "4"}});
+    if (width >= 16 && height >= 16) choices.push_back({{"level", "3"}, {"slicecrc", "1"}, {"slices", "0"}});
+  }
+  choices.push_back({{"level", "1"}});
+  return choices;
+}
 
 std::string DefaultEncoderFor(const std::string& outputName, std::string* error) {
   const std::string ext = LowerExtension(outputName);
@@ -121,25 +140,13 @@ bool VideoWriter::Open(const std::string& displayName, const std::string& writeP
     return false;
   }
 
-  enc_ = avcodec_alloc_context3(codec);
   frame_ = av_frame_alloc();
   pkt_ = av_packet_alloc();
-  if (!enc_ || !frame_ || !pkt_) {
+  if (!frame_ || !pkt_) {
     if (error) *error = "out of memory";
     return false;
   }
   const AVPixelFormat pixfmt = ChoosePixelFormat(codec, source.width, source.height);
-  enc_->width = source.width;
-  enc_->height = source.height;
-  enc_->pix_fmt = pixfmt;
-  // A time base of one tick per frame, as players and editors expect; source
-  // time stamps are mapped onto it (to the nearest tick).
-  enc_->time_base = source.frameRate.num > 0 && source.frameRate.den > 0 ? av_inv_q(source.frameRate) : source.timeBase;
-  enc_->framerate = source.frameRate;
-  enc_->sample_aspect_ratio = source.sampleAspect;
-  enc_->thread_count = 0;
-  enc_->color_primaries = source.primaries;
-  enc_->color_trc = source.transfer;
   AVColorSpace matrix = source.matrix;
   AVColorRange range = source.range;
   if (IsRgb(pixfmt)) {
@@ -156,40 +163,74 @@ bool VideoWriter::Open(const std::string& displayName, const std::string& writeP
       range = AVCOL_RANGE_MPEG;
     }
     if (range == AVCOL_RANGE_UNSPECIFIED) range = AVCOL_RANGE_MPEG;
-    enc_->chroma_sample_location = source.chromaLocation;
   }
-  enc_->colorspace = matrix;
-  enc_->color_range = range;
-  switch (settings.fieldMode) {
-    case FieldMode::TopFirst: enc_->field_order = AV_FIELD_TT; break;
-    case FieldMode::BottomFirst: enc_->field_order = AV_FIELD_BB; break;
-    case FieldMode::Progressive: enc_->field_order = AV_FIELD_PROGRESSIVE; break;
-  }
-  if (settings.fieldMode != FieldMode::Progressive) enc_->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
-  if (fmt_->oformat->flags & AVFMT_GLOBALHEADER) enc_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  // A fresh, fully described encoder context (one per attempt below: a
+  // context whose opening failed cannot be opened again).
+  auto describe = [&](AVCodecContext* c) {
+    c->width = source.width;
+    c->height = source.height;
+    c->pix_fmt = pixfmt;
+    // A time base of one tick per frame, as players and editors expect;
+    // source time stamps are mapped onto it (to the nearest tick).
+    c->time_base = source.frameRate.num > 0 && source.frameRate.den > 0 ? av_inv_q(source.frameRate) : source.timeBase;
+    c->framerate = source.frameRate;
+    c->sample_aspect_ratio = source.sampleAspect;
+    c->thread_count = 0;
+    c->color_primaries = source.primaries;
+    c->color_trc = source.transfer;
+    if (!IsRgb(pixfmt)) c->chroma_sample_location = source.chromaLocation;
+    c->colorspace = matrix;
+    c->color_range = range;
+    switch (settings.fieldMode) {
+      case FieldMode::TopFirst: c->field_order = AV_FIELD_TT; break;
+      case FieldMode::BottomFirst: c->field_order = AV_FIELD_BB; break;
+      case FieldMode::Progressive: c->field_order = AV_FIELD_PROGRESSIVE; break;
+    }
+    if (settings.fieldMode != FieldMode::Progressive) c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+    if (fmt_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  };
 
-  AVDictionary* opts = nullptr;
+  // Encoder options, most wanted first.
+  std::vector<std::vector<std::pair<const char*, const char*>>> attempts;
   const std::string cname = codec->name;
   if (cname == "ffv1") {
-    av_dict_set(&opts, "level", "3", 0);
-    av_dict_set(&opts, "slicecrc", "1", 0);
-    av_dict_set(&opts, "slices", "4", 0);
     // Golomb-Rice coding: as small as the range coder on grainy pictures and
     // about twice as fast.
-    av_dict_set(&opts, "coder", "0", 0);
-    enc_->gop_size = 1;
+    for (const auto& slicing : FfvSlicingFor(source.width, source.height)) {
+      std::vector<std::pair<const char*, const char*>> a = {{"coder", "0"}};
+      a.insert(a.end(), slicing.begin(), slicing.end());
+      attempts.push_back(a);
+    }
   } else if (cname == "prores_ks") {
-    av_dict_set(&opts, "profile", pixfmt == AV_PIX_FMT_YUV444P10LE ? "4" : "3", 0);
-    av_dict_set(&opts, "vendor", "apl0", 0);
+    attempts.push_back({{"profile", pixfmt == AV_PIX_FMT_YUV444P10LE ? "4" : "3"}, {"vendor", "apl0"}});
   } else if (cname == "libx264") {
-    av_dict_set(&opts, "crf", "16", 0);
-    av_dict_set(&opts, "preset", "medium", 0);
+    attempts.push_back({{"crf", "16"}, {"preset", "medium"}});
+  } else {
+    attempts.push_back({});
   }
-  r = avcodec_open2(enc_, codec, &opts);
-  av_dict_free(&opts);
-  if (r < 0) {
-    if (error) *error = "cannot start the " + cname + " encoder for '" + displayName + "': " + AvError(r);
-    return false;
+  for (size_t i = 0; i < attempts.size(); ++i) {
+    const bool lastAttempt = i + 1 == attempts.size();
+    avcodec_free_context(&enc_);
+    enc_ = avcodec_alloc_context3(codec);
+    if (!enc_) {
+      if (error) *error = "out of memory";
+      return false;
+    }
+    describe(enc_);
+    if (cname == "ffv1") enc_->gop_size = 1;
+    AVDictionary* opts = nullptr;
+    for (const auto& [key, value] : attempts[i]) av_dict_set(&opts, key, value, 0);
+    // An attempt that may be refused does not show the encoder's complaint.
+    const int logLevel = av_log_get_level();
+    if (!lastAttempt) av_log_set_level(AV_LOG_QUIET);
+    r = avcodec_open2(enc_, codec, &opts);
+    if (!lastAttempt) av_log_set_level(logLevel);
+    av_dict_free(&opts);
+    if (r >= 0) break;
+    if (lastAttempt) {
+      if (error) *error = "cannot start the " + cname + " encoder for '" + displayName + "': " + AvError(r);
+      return false;
+    }
   }
   vst_ = avformat_new_stream(fmt_, nullptr);
   if (!vst_) {

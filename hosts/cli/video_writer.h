@@ -6,6 +6,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "clip_host.h"
 #include "frame.h"
@@ -25,6 +27,10 @@ struct WriterSettings {
 // The default encoder for an output name's extension ("ffv1", "prores_ks",
 // "libx264"), or "" with a message for an unknown extension.
 std::string DefaultEncoderFor(const std::string& outputName, std::string* error);
+
+// The FFV1 options tried for a picture size, in order: the encoder takes the
+// first it accepts. Each choice decodes bit for bit.
+std::vector<std::vector<std::pair<const char*, const char*>>> FfvSlicingFor(int width, int height);
 
 class VideoWriter {
  public:

@@ -27,8 +27,9 @@ class HostServices {
   // True when these services made the handle and know its size. A handle the
   // host made itself is not: only its master pointer may be read, and the
   // block behind it holds what the protocol promises for its role (256 bytes
-  // for a record, 64 for private data).
-  virtual bool OwnsHandle(Handle h) = 0;
+  // for a record, 64 for private data). Services that do not tell their
+  // handles apart know every handle they are given.
+  virtual bool OwnsHandle(Handle h) { return h != nullptr; }
   // The block's size; 0 for nullptr and for a handle these services did not
   // make.
   virtual int32_t GetHandleSize(Handle h) = 0;

@@ -14,7 +14,7 @@ enum class Notice {
   ModeWarning = 1,        // the operating mode is not Final
   OutOfMemory = 2,        // a plane could not be allocated; the frame was skipped
   BadFrame = 3,           // a frame descriptor that cannot be processed safely
-  SetupUnavailable = 4,   // the setup selector was called but this build has no setup dialog
+  SetupUnavailable = 4,   // the setup selector was called but the dialog cannot be shown (the text says why)
   Failure = 5,            // an unexpected error stopped the call; the frame or record was left as it was
   Message = 6,            // anything else worth telling: scene file, options file, environment
   NewerRecordFormat = 7,  // a record of a newer format is used as understood and not written

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "cli_test_support.h"
+#include "hostkit/clip_call.h"
 #include "plugin_loader.h"
 #include "types/call_record.h"
 #include "types/specs_fields.h"
@@ -166,43 +167,139 @@ TEST_F(CliVideoTest, AudioIsCopiedWhenTheContainerCanHoldIt) {
   EXPECT_NE(r.err.find("audio not copied"), std::string::npos) << r.err;
 }
 
+bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+
+std::string Last(const std::vector<std::string>& lines, const std::string& key) {
+  for (auto it = lines.rbegin(); it != lines.rend(); ++it)
+    if (it->rfind(key + "=", 0) == 0) return it->substr(key.size() + 1);
+  return {};
+}
+
+// A container's frame count is often estimated from its duration; the render
+// reads to the end of the stream all the same, says when the two differ and
+// fails on damage inside the stream.
+TEST_F(CliVideoTest, InputIsReadToItsEndWhateverTheContainerAnnounced) {
+  const auto frames = MakeFrames(30, 24, 16);
+  std::string error;
+  // Raw BGRA pictures in NUT: the container announces one frame less.
+  VideoInfo rawInfo;
+  rawInfo.width = 24;
+  rawInfo.height = 16;
+  ASSERT_TRUE(EncodeClip(dir / "bgra.nut", frames, rawInfo, &error, "rawvideo")) << error;
+  auto r = RunTarvo({"render", dir / "bgra.nut", dir / "bgra.mkv", "--plugin", kFake, "-q", "--progress",
+                     dir / "progress.txt"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Concat(DecodeAll(dir / "bgra.mkv")), XorKey(Concat(frames), 100));
+  const auto progress = Lines(dir / "progress.txt");
+  EXPECT_EQ(Last(progress, "frame"), "30");
+  EXPECT_EQ(Last(progress, "total_frames"), "30") << "the total follows what was found";
+  EXPECT_EQ(Last(progress, "progress"), "end");
+
+  // A frame range that runs past the announced count is rendered in full.
+  r = RunTarvo({"render", dir / "bgra.nut", dir / "tail.mkv", "--plugin", kFake, "-q", "--frames", "27-"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(DecodeAll(dir / "tail.mkv").size(), 3u);
+
+  // Cut short: what is there is rendered, and the shortfall is reported.
+  ASSERT_TRUE(EncodeClip(dir / "whole.mkv", frames, AVRational{25, 1}, &error)) << error;
+  auto bytes = ReadBytes(dir / "whole.mkv");
+  bytes.resize(bytes.size() * 2 / 3);
+  WriteBytes(dir / "cut.mkv", bytes);
+  const size_t readable = DecodeAll(dir / "cut.mkv").size();
+  ASSERT_GT(readable, 5u);
+  ASSERT_LT(readable, 30u);
+  r = RunTarvo({"render", dir / "cut.mkv", dir / "cut-out.mkv", "--plugin", kFake, "-q"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("'" + (dir / "cut.mkv") + "' ended after " + std::to_string(readable) +
+                       " frames, not the 30 its container announced"),
+            std::string::npos)
+      << r.err;
+  const std::vector<Frame> head(frames.begin(), frames.begin() + static_cast<ptrdiff_t>(readable));
+  EXPECT_EQ(Concat(DecodeAll(dir / "cut-out.mkv")), XorKey(Concat(head), 100));
+
+  // Cut inside a picture of the NUT file: the decoder refuses the rest, and
+  // the render fails without output, naming the frames that can be had.
+  bytes = ReadBytes(dir / "bgra.nut");
+  bytes.resize(bytes.size() - 100);
+  WriteBytes(dir / "damaged.nut", bytes);
+  r = RunTarvo({"render", dir / "damaged.nut", dir / "damaged.mkv", "--plugin", kFake, "-q"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("is damaged"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("can be rendered with --frames 0-28"), std::string::npos) << r.err;
+  EXPECT_FALSE(Exists(dir / "damaged.mkv"));
+  for (const auto& e : dir.Entries()) EXPECT_EQ(e.find(".part"), std::string::npos) << e;
+}
+
+TEST_F(CliVideoTest, StreamsLongerThanAnnouncedAreRenderedInFull) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "no ffmpeg program";
+  const std::string make = "ffmpeg -nostdin -loglevel error -f lavfi -i testsrc2=size=32x24:rate=25 -frames:v ";
+  // 4:2:0 pictures in NUT.
+  ASSERT_EQ(std::system((make + "30 -c:v rawvideo -pix_fmt yuv420p -y " + (dir / "yuv.nut")).c_str()), 0);
+  auto r = RunTarvo({"render", dir / "yuv.nut", dir / "yuv.mkv", "--plugin", kFake, "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(DecodeAll(dir / "yuv.mkv").size(), 30u);
+  // Two transport streams one after the other: the second half counts too.
+  ASSERT_EQ(std::system((make + "10 -c:v mpeg2video -y " + (dir / "a.ts")).c_str()), 0);
+  auto ts = ReadBytes(dir / "a.ts");
+  const auto once = ts;
+  ts.insert(ts.end(), once.begin(), once.end());
+  WriteBytes(dir / "two.ts", ts);
+  r = RunTarvo({"render", dir / "two.ts", dir / "two.mkv", "--plugin", kFake, "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(DecodeAll(dir / "two.mkv").size(), 20u);
+  EXPECT_NE(r.err.find("holds 20 frames, not the 10 its container announced"), std::string::npos) << r.err;
+}
+
+// FFV1 output of any picture size comes back bit for bit, including sizes the
+// default slicing cannot take (one pixel across) or takes wrongly (two).
+TEST_F(CliVideoTest, LosslessOutputTakesEveryPictureSize) {
+  std::string error;
+  for (const auto& [w, h] : std::vector<std::pair<int, int>>{
+           {1, 1}, {1, 9}, {9, 1}, {2, 2}, {2, 7}, {7, 2}, {3, 3}, {16, 4000}, {45, 31}}) {
+    const std::string size = std::to_string(w) + "x" + std::to_string(h);
+    SCOPED_TRACE(size);
+    const auto frames = MakeFrames(2, w, h, static_cast<uint32_t>(w * 7919 + h));
+    for (const std::string ext : {".mkv", ".nut"}) {
+      const std::string path = dir / (size + ext);
+      ASSERT_TRUE(EncodeClip(path, frames, AVRational{25, 1}, &error)) << ext << ": " << error;
+      EXPECT_EQ(Concat(DecodeAll(path)), Concat(frames)) << ext;
+    }
+  }
+  // Through the command.
+  const auto frames = MakeFrames(3, 1, 5);
+  VideoInfo thin;
+  thin.width = 1;
+  thin.height = 5;
+  ASSERT_TRUE(EncodeClip(dir / "thin.nut", frames, thin, &error, "rawvideo")) << error;
+  const auto r = RunTarvo({"render", dir / "thin.nut", dir / "thin.mkv", "--plugin", kFake, "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Concat(DecodeAll(dir / "thin.mkv")), XorKey(Concat(frames), 100));
+}
+
 #ifdef TARVO_REAL_PLUGIN
-// Drives the real filter in this process exactly as a host would, without
-// the command's host code: own call record, own handles.
+// Drives the real filter in this process exactly as a host would, through the
+// host kit alone, without the command's clip host and render path.
 std::vector<uint8_t> DriveDirectly(const std::vector<Frame>& frames, const std::vector<std::string>& sets) {
   PluginLibrary lib;
   std::string error;
   EXPECT_TRUE(lib.Load(TARVO_REAL_PLUGIN, &error)) << error;
   if (!lib.entry()) return {};
-  HostServices& host = InProcessHost();
-  OwnedHandle priv(host.NewHandle(64));
-  std::memcpy(*priv.get(), "direct-drive-clip", 17);
-  TFilterCallRecord rec{};
-  TFilterCallRecord* recPtr = &rec;
-  rec.Total = static_cast<int32_t>(frames.size());
-  rec.PrivateData = priv.get();
+  hostkit::ClipCall call(lib.entry());
+  char privateData[64] = "direct-drive-clip";
+  call.SetPrivateData(privateData, sizeof privateData);
+  call.SetTotal(static_cast<int32_t>(frames.size()));
   // First call without a record: the filter makes one; then the settings.
-  EXPECT_EQ(lib.entry()(2, &recPtr), 0);
-  EXPECT_NE(rec.SpecsHandle, nullptr);
-  OwnedHandle specs(rec.SpecsHandle);
-  auto* s = reinterpret_cast<TSpecs*>(*rec.SpecsHandle);
+  EXPECT_EQ(call.Prepare(0), 0);
+  TSpecs* s = call.MutableRecord();
+  EXPECT_NE(s, nullptr);
+  if (!s) return {};
   for (const auto& a : sets) EXPECT_TRUE(ApplyFieldAssignment(*s, a, &error)) << error;
   std::vector<uint8_t> out;
   const int w = frames[0].width, h = frames[0].height;
   std::vector<uint8_t> src(static_cast<size_t>(w) * h * 4), dst(src.size());
-  TPixBuffer sb{}, db{};
-  sb.Bounds = db.Bounds = TRect{0, 0, w, h};
-  sb.RowBytes = db.RowBytes = w * 4;
-  sb.Pixels = src.data();
-  db.Pixels = dst.data();
-  TPixBuffer* sp = &sb;
-  TPixBuffer* dp = &db;
-  rec.Source = &sp;
-  rec.Destination = &dp;
   for (size_t i = 0; i < frames.size(); ++i) {
     std::memcpy(src.data(), frames[i].pixels.data(), src.size());
-    rec.Part = static_cast<int32_t>(i);
-    EXPECT_EQ(lib.entry()(0, &recPtr), 0);
+    EXPECT_EQ(call.Execute(static_cast<int32_t>(i), src.data(), dst.data(), w, h), 0);
     out.insert(out.end(), dst.begin(), dst.end());
   }
   return out;

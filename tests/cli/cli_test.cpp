@@ -1,12 +1,16 @@
 // The tarvo command against a stand-in plug-in that makes the host side of
 // the call protocol observable: record handling, call record fields, the
 // frame callback, errors that must leave no output behind.
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -252,23 +256,184 @@ TEST_F(CliTest, AFrameTheFilterDidNotRenderFailsTheRenderAndLeavesNoOutput) {
 #endif
 }
 
-TEST_F(CliTest, InterruptStopsCleanlyAndRemovesThePartialOutput) {
-  // An endless raw stream on standard input.
-  const int pid = StartTarvo({"render", "--raw", "64x48", "-", dir / "out.raw", "--plugin", kFake}, "/dev/zero",
-                             dir / "log");
-  // Wait until the temporary output exists, then press Ctrl-C.
-  bool started = false;
-  for (int i = 0; i < 200 && !started; ++i) {
-    usleep(20000);
-    for (const auto& e : dir.Entries()) started |= e.find(".part") != std::string::npos;
+// A render of 8x8 raw frames read from a pipe that the test holds open: once
+// its temporary output exists it waits for frames, writing nothing, until the
+// test feeds the pipe, closes it or sends a signal.
+class WaitingRender {
+ public:
+  WaitingRender(const ScratchDir& dir, const std::string& name, const std::string& output,
+                std::vector<std::string> extra = {}) {
+    const std::string fifo = dir / (name + ".fifo");
+    EXPECT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    feed_ = open(fifo.c_str(), O_RDWR | O_CLOEXEC);  // does not block, and keeps the pipe open
+    std::vector<std::string> args = {"render", "--raw", "8x8", "-", output, "--plugin", kFake, "-q"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    pid_ = StartTarvo(args, fifo, dir / (name + ".log"));
+    const auto out = std::filesystem::path(output);
+    temp_ = (out.parent_path() / ("." + out.stem().string() + ".tarvo-" + std::to_string(pid_) + ".part" +
+                                  out.extension().string()))
+                .string();
+    for (int i = 0; i < 500 && !Exists(temp_); ++i) usleep(10000);
+    EXPECT_TRUE(Exists(temp_)) << "no temporary output appeared";
   }
-  ASSERT_TRUE(started) << "no temporary output appeared";
-  kill(pid, SIGINT);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 130);
-  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"log", "log.err"}));
+  ~WaitingRender() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      Wait();
+    }
+    if (feed_ >= 0) close(feed_);
+  }
+  int pid() const { return pid_; }
+  const std::string& temp() const { return temp_; }
+  void Feed(const std::vector<uint8_t>& bytes) { EXPECT_EQ(write(feed_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+  void EndOfInput() {
+    close(feed_);
+    feed_ = -1;
+  }
+  // Exit status, or 128 + the signal that ended the process.
+  int Wait() {
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+ private:
+  int feed_ = -1;
+  int pid_ = -1;
+  std::string temp_;
+};
+
+TEST_F(CliTest, SignalsStopCleanlyAndRemoveThePartialOutput) {
+  for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(strsignal(sig));
+    {
+      WaitingRender render(dir, "r", dir / "out.raw");
+      kill(render.pid(), sig);
+      EXPECT_EQ(render.Wait(), 128 + sig) << "a clean exit with the signal's status";
+    }
+    EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"r.fifo", "r.log", "r.log.err"}));
+    EXPECT_NE(ReadBytes(dir / "r.log.err").size(), 0u);
+    for (const auto& e : dir.Entries()) std::remove((dir / e).c_str());
+  }
+}
+
+TEST_F(CliTest, TemporariesOfKilledRendersAreRemovedAndLiveOnesKept) {
+  WriteBytes(dir / "in.raw", Concat(MakeFrames(2, 8, 8)));
+  // A render of the same output, still running: its file is in use.
+  WaitingRender live(dir, "live", dir / "out.raw");
+  std::string killedTemp;
+  {
+    WaitingRender killed(dir, "killed", dir / "out.raw");
+    kill(killed.pid(), SIGKILL);
+    EXPECT_EQ(killed.Wait(), 128 + SIGKILL);
+    killedTemp = killed.temp();
+  }
+  ASSERT_TRUE(Exists(killedTemp)) << "SIGKILL leaves the temporary behind";
+  // A leftover whose process id now belongs to a process that started later.
+  const pid_t reused = fork();
+  if (reused == 0) {
+    pause();
+    _exit(0);
+  }
+  const std::string reusedTemp = dir / (".out.tarvo-" + std::to_string(reused) + ".part.raw");
+  WriteBytes(reusedTemp, {1, 2, 3});
+  const timespec hourAgo[2] = {{time(nullptr) - 3600, 0}, {time(nullptr) - 3600, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, reusedTemp.c_str(), hourAgo, 0), 0);
+  // Without a lock, but its process runs and is older than the file: kept,
+  // as a renderer that does not lock may still be writing it.
+  const std::string unlockedTemp = dir / (".out.tarvo-" + std::to_string(getpid()) + ".part.raw");
+  WriteBytes(unlockedTemp, {4, 5, 6});
+  // Another output's leftover is not this render's business.
+  const std::string otherTemp = dir / (".other.tarvo-" + std::to_string(reused + 100000) + ".part.raw");
+  WriteBytes(otherTemp, {7});
+
+  const auto r = RunTarvo({"render", "--raw", "8x8", dir / "in.raw", dir / "out.raw", "--plugin", kFake, "-q"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_FALSE(Exists(killedTemp));
+  EXPECT_FALSE(Exists(reusedTemp));
+  EXPECT_TRUE(Exists(live.temp()));
+  EXPECT_TRUE(Exists(unlockedTemp));
+  EXPECT_TRUE(Exists(otherTemp));
+  EXPECT_NE(r.err.find("removed '" + std::filesystem::path(killedTemp).filename().string() + "'"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(ReadBytes(dir / "out.raw"), XorKey(ReadBytes(dir / "in.raw"), 100));
+  kill(live.pid(), SIGINT);
+  EXPECT_EQ(live.Wait(), 130);
+  EXPECT_FALSE(Exists(live.temp()));
+  kill(reused, SIGKILL);
+  waitpid(reused, nullptr, 0);
+}
+
+TEST_F(CliTest, NoOverwriteHoldsForAFileThatAppearsDuringTheRender) {
+  const auto frames = Concat(MakeFrames(2, 8, 8));
+  {
+    WaitingRender render(dir, "n", dir / "out.raw", {"-n"});
+    WriteBytes(dir / "out.raw", {'t', 'h', 'e', 'i', 'r', 's'});
+    render.Feed(frames);
+    render.EndOfInput();
+    EXPECT_EQ(render.Wait(), 1);
+  }
+  EXPECT_EQ(ReadBytes(dir / "out.raw"), (std::vector<uint8_t>{'t', 'h', 'e', 'i', 'r', 's'}));
+  EXPECT_NE(ReadBytes(dir / "n.log.err").size(), 0u);
+  const std::string err(reinterpret_cast<const char*>(ReadBytes(dir / "n.log.err").data()),
+                        ReadBytes(dir / "n.log.err").size());
+  EXPECT_NE(err.find("appeared while rendering (and -n was given)"), std::string::npos) << err;
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"n.fifo", "n.log", "n.log.err", "out.raw"}));
+  // Without -n the finished render replaces it.
+  {
+    WaitingRender render(dir, "y", dir / "out.raw");
+    render.Feed(frames);
+    render.EndOfInput();
+    EXPECT_EQ(render.Wait(), 0);
+  }
+  EXPECT_EQ(ReadBytes(dir / "out.raw"), XorKey(frames, 100));
+}
+
+TEST_F(CliTest, FileArgumentsNamingTheSameFileAreRefusedBeforeAnythingIsWritten) {
+  const auto input = Concat(MakeFrames(2, 8, 8));
+  WriteBytes(dir / "in.raw", input);
+  WriteBytes(dir / "old.raw", {'o', 'l', 'd'});
+  ASSERT_EQ(link((dir / "in.raw").c_str(), (dir / "hard.raw").c_str()), 0);
+  ASSERT_EQ(symlink("in.raw", (dir / "sym.raw").c_str()), 0);
+  struct Case {
+    std::string output;
+    std::vector<std::string> args;
+    std::string message;
+  };
+  const std::string in = dir / "in.raw";
+  const std::vector<Case> cases = {
+      {dir / "out.raw", {"--progress", in}, "--progress is the same file as INPUT"},
+      {dir / "out.raw", {"--record", in}, "--record is the same file as INPUT"},
+      {dir / "out.raw", {"--project", in}, "--project is the same file as INPUT"},
+      {dir / "out.raw", {"--progress", dir / "hard.raw"}, "--progress is the same file as INPUT"},
+      {dir / "out.raw", {"--record", dir / "sym.raw"}, "--record is the same file as INPUT"},
+      {dir / "hard.raw", {}, "OUTPUT is the same file as INPUT"},
+      {dir / "old.raw", {"--progress", dir / "old.raw"}, "--progress is the same file as OUTPUT"},
+      {dir / "new.raw", {"--progress", dir / "./new.raw"}, "--progress is the same file as OUTPUT"},
+      {dir / "out.raw", {"--record", dir / "r.tvr", "--project", dir / "./r.tvr"}, "--project is the same file as --record"},
+      {"-", {"--progress", "-"}, "--progress is the same file as OUTPUT"},
+      {"-", {"--progress", "fd:1"}, "--progress is the same file as OUTPUT"},
+      {"-", {"--progress", "pipe:1"}, "--progress is the same file as OUTPUT"},
+      {"-", {"--progress", "/dev/stdout"}, "--progress is the same file as OUTPUT"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"render", "--raw", "8x8", in, c.output, "--plugin", kFake};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(c.output + (c.args.empty() ? std::string() : " " + c.args.back()));
+    const auto r = RunTarvo(args);
+    EXPECT_EQ(r.code, 2);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.empty());
+  }
+  EXPECT_EQ(ReadBytes(in), input);
+  EXPECT_EQ(ReadBytes(dir / "old.raw"), (std::vector<uint8_t>{'o', 'l', 'd'}));
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"hard.raw", "in.raw", "old.raw", "sym.raw"}));
+  // Progress beside raw frames on standard output is fine on another descriptor.
+  const auto r = RunTarvo({"render", "--raw", "8x8", in, "-", "--plugin", kFake, "--progress", "fd:2"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out.size(), input.size());
+  EXPECT_NE(r.err.find("progress=end"), std::string::npos) << r.err;
 }
 
 TEST_F(CliTest, SetupHandsTheFilterAWorkingFrameCallback) {
@@ -523,6 +688,227 @@ TEST_F(CliTest, ProgressForScriptsAndStats) {
   for (const auto& l : log) EXPECT_EQ(Field(l, "total"), "2147483647") << l;
   EXPECT_NE(r.err.find("decode"), std::string::npos);
   EXPECT_NE(r.err.find("encode"), std::string::npos);
+}
+
+// Waits for every started command; true when all exited with status 0.
+bool AllSucceed(const std::vector<int>& pids, const std::vector<std::string>& logs) {
+  bool ok = true;
+  for (size_t i = 0; i < pids.size(); ++i) {
+    int status = 0;
+    waitpid(pids[i], &status, 0);
+    const bool good = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!good) {
+      const auto err = ReadBytes(logs[i] + ".err");
+      ADD_FAILURE() << "command " << i << " failed: " << std::string(err.begin(), err.end());
+    }
+    ok = ok && good;
+  }
+  return ok;
+}
+
+TEST_F(CliTest, RendersSharingAProjectKeepEveryClipsRecord) {
+  constexpr int kRenders = 8;
+  const std::string proj = dir / "shared.tproj";
+  // Two programs that loaded the project before either saved.
+  {
+    TSpecs s = BuiltInDefaultSpecs();
+    ProjectFile first, second;
+    std::string error;
+    ASSERT_TRUE(first.Load(proj, &error)) << error;
+    ASSERT_TRUE(second.Load(proj, &error)) << error;
+    s.Gain = 1;
+    first.Put("/films/first.mkv", s);
+    s.Gain = 2;
+    second.Put("/films/second.mkv", s);
+    ASSERT_TRUE(first.Save(proj, &error)) << error;
+    ASSERT_TRUE(second.Save(proj, &error)) << error;
+    EXPECT_EQ(second.size(), 2u);
+    ProjectFile both;
+    ASSERT_TRUE(both.Load(proj, &error)) << error;
+    ASSERT_TRUE(both.Find("/films/first.mkv").has_value());
+    EXPECT_EQ(both.Find("/films/first.mkv")->Gain, 1);
+    ASSERT_TRUE(both.Find("/films/second.mkv").has_value());
+    std::remove(proj.c_str());
+  }
+  std::vector<int> pids;
+  std::vector<std::string> logs;
+  for (int i = 0; i < kRenders; ++i) {
+    const std::string clip = dir / ("clip" + std::to_string(i) + ".raw");
+    WriteBytes(clip, Concat(MakeFrames(2, 8, 8)));
+    logs.push_back(dir / ("render" + std::to_string(i) + ".log"));
+    pids.push_back(StartTarvo({"render", "--raw", "8x8", clip, dir / ("out" + std::to_string(i) + ".raw"), "--plugin",
+                               kFake, "-q", "--project", proj, "--set", "Gain=" + std::to_string(10 + i)},
+                              "", logs.back()));
+  }
+  ASSERT_TRUE(AllSucceed(pids, logs));
+  ProjectFile p;
+  std::string error;
+  ASSERT_TRUE(p.Load(proj, &error)) << error;
+  EXPECT_EQ(p.size(), static_cast<size_t>(kRenders));
+  for (int i = 0; i < kRenders; ++i) {
+    const auto rec = p.Find(dir / ("clip" + std::to_string(i) + ".raw"));
+    ASSERT_TRUE(rec.has_value()) << i;
+    EXPECT_EQ(rec->Gain, 10 + i);
+  }
+}
+
+TEST_F(CliTest, ProjectPathsWithLineBreaksAreEscapedAndOlderProjectsStillRead) {
+  TSpecs a = BuiltInDefaultSpecs(), b = a, c = a;
+  a.Gain = 11;
+  b.Gain = 22;
+  c.Gain = 33;
+  const std::string plain = "/films/plain name.mkv", odd = "/films/two\nlines\\and\ttab\r.mkv",
+                    ctrl = std::string("/films/bell\x07\x7F.mkv");
+  const std::string proj = dir / "edit.tproj";
+  {
+    ProjectFile p;
+    std::string error;
+    ASSERT_TRUE(p.Load(proj, &error)) << error;
+    p.Put(plain, a);
+    p.Put(odd, b);
+    p.Put(ctrl, c);
+    ASSERT_TRUE(p.Save(proj, &error)) << error;
+  }
+  const auto text = ReadBytes(proj);
+  const std::string saved(text.begin(), text.end());
+  // Plain paths as before; the others escaped on lines of their own.
+  EXPECT_NE(saved.find("\nclip /films/plain name.mkv\nrecord "), std::string::npos) << saved;
+  EXPECT_NE(saved.find("\nclip-escaped /films/two\\nlines\\\\and\\ttab\\r.mkv\nrecord "), std::string::npos) << saved;
+  EXPECT_NE(saved.find("\nclip-escaped /films/bell\\x07\\x7f.mkv\nrecord "), std::string::npos) << saved;
+  ProjectFile back;
+  std::string error;
+  ASSERT_TRUE(back.Load(proj, &error)) << error;
+  EXPECT_EQ(back.size(), 3u);
+  ASSERT_TRUE(back.Find(plain).has_value());
+  EXPECT_EQ(back.Find(plain)->Gain, 11);
+  ASSERT_TRUE(back.Find(odd).has_value());
+  EXPECT_EQ(back.Find(odd)->Gain, 22);
+  ASSERT_TRUE(back.Find(ctrl).has_value());
+  EXPECT_EQ(back.Find(ctrl)->Gain, 33);
+
+  // A file written before escapes existed reads as it always did: a
+  // backslash on a plain line is part of the path.
+  std::string hex;
+  for (size_t i = 0; i < sizeof a; ++i) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", reinterpret_cast<const uint8_t*>(&a)[i]);
+    hex += two;
+  }
+  const std::string old = "tarvo-project 1\nclip /films/back\\nslash.mkv\nrecord " + hex + "\r\n";
+  WriteBytes(dir / "old.tproj", std::vector<uint8_t>(old.begin(), old.end()));
+  ProjectFile older;
+  ASSERT_TRUE(older.Load(dir / "old.tproj", &error)) << error;
+  ASSERT_TRUE(older.Find("/films/back\\nslash.mkv").has_value());
+  EXPECT_EQ(older.Find("/films/back\\nslash.mkv")->Gain, 11);
+  // An unreadable escape is a damaged file, named by its line.
+  const std::string bad = "tarvo-project 1\nclip-escaped /films/\\q.mkv\nrecord " + hex + "\n";
+  WriteBytes(dir / "bad.tproj", std::vector<uint8_t>(bad.begin(), bad.end()));
+  EXPECT_FALSE(older.Load(dir / "bad.tproj", &error));
+  EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+
+  // End to end: a clip whose name holds a line break does not spoil the
+  // project for the next clip.
+  WriteBytes(dir / "in\nput.raw", Concat(MakeFrames(1, 8, 8)));
+  WriteBytes(dir / "next.raw", Concat(MakeFrames(1, 8, 8)));
+  auto r = RunTarvo({"render", "--raw", "8x8", dir / "in\nput.raw", dir / "o1.raw", "--plugin", kFake, "--project",
+                     dir / "cli.tproj", "--set", "Gain=44"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = RunTarvo({"render", "--raw", "8x8", dir / "next.raw", dir / "o2.raw", "--plugin", kFake, "--project",
+                dir / "cli.tproj", "--set", "Gain=55"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  ProjectFile both;
+  ASSERT_TRUE(both.Load(dir / "cli.tproj", &error)) << error;
+  ASSERT_TRUE(both.Find(dir / "in\nput.raw").has_value());
+  EXPECT_EQ(both.Find(dir / "in\nput.raw")->Gain, 44);
+  ASSERT_TRUE(both.Find(dir / "next.raw").has_value());
+  EXPECT_EQ(both.Find(dir / "next.raw")->Gain, 55);
+}
+
+TEST_F(CliTest, SceneImportsAtOnceKeepEveryScene) {
+  const std::string reg = dir / "registry.reg";
+  const std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Options]\n"
+                           "\"SceneFile\"=\"" + (dir / "scenes.kvs") + "\"\n";
+  WriteBytes(reg, std::vector<uint8_t>(text.begin(), text.end()));
+  const std::vector<std::string> env = {"TARVO_REGISTRY=" + reg};
+  constexpr int kImports = 6;
+  for (int i = 0; i < kImports; ++i) {
+    const auto r = RunTarvo({"record", "set", dir / ("s" + std::to_string(i) + ".tvr"), "Gain=" + std::to_string(i),
+                             "SceneName=Scene " + std::to_string(i)});
+    ASSERT_EQ(r.code, 0) << r.err;
+  }
+  std::vector<int> pids;
+  std::vector<std::string> logs;
+  for (int i = 0; i < kImports; ++i) {
+    logs.push_back(dir / ("import" + std::to_string(i) + ".log"));
+    pids.push_back(StartTarvo({"scenes", "import", dir / ("s" + std::to_string(i) + ".tvr"), "--plugin", kFake}, "",
+                              logs.back(), env));
+  }
+  ASSERT_TRUE(AllSucceed(pids, logs));
+  const auto r = RunTarvo({"scenes", "list", "--json", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "[\"Scene 0\", \"Scene 1\", \"Scene 2\", \"Scene 3\", \"Scene 4\", \"Scene 5\"]\n");
+}
+
+TEST_F(CliTest, ScenesCommandsReportDuplicateNamesAndTrailingBytesAndKeepThem) {
+  const std::string reg = dir / "registry.reg", kvs = dir / "scenes.kvs";
+  const std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Options]\n"
+                           "\"SceneFile\"=\"" + kvs + "\"\n";
+  WriteBytes(reg, std::vector<uint8_t>(text.begin(), text.end()));
+  const std::vector<std::string> env = {"TARVO_REGISTRY=" + reg};
+  std::vector<uint8_t> bytes;
+  for (const auto& [name, gain] : std::vector<std::pair<std::string, int16_t>>{{"Dawn", 1}, {"DAWN", 2}, {"Noon", 3}}) {
+    TSpecs s = BuiltInDefaultSpecs();
+    SetSceneName(s, name);
+    s.Gain = gain;
+    const auto* p = reinterpret_cast<const uint8_t*>(&s);
+    bytes.insert(bytes.end(), p, p + sizeof s);
+  }
+  for (int i = 0; i < 10; ++i) bytes.push_back(static_cast<uint8_t>(0xA0 + i));
+  WriteBytes(kvs, bytes);
+
+  auto r = RunTarvo({"scenes", "list", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "DAWN\nNoon\n");
+  EXPECT_NE(r.err.find("Scene record 1 of '" + kvs + "' (\"Dawn\") has the name of the later record 2 (\"DAWN\")"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("The last 10 bytes of '" + kvs + "'"), std::string::npos) << r.err;
+  r = RunTarvo({"scenes", "show", "dawn", "--json", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\"Gain\": 2"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"SceneName\": \"DAWN\""), std::string::npos) << r.out;
+
+  // A change through the command writes every record and the tail back.
+  r = RunTarvo({"record", "set", dir / "dusk.tvr", "Gain=4", "SceneName=Dusk"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = RunTarvo({"scenes", "import", dir / "dusk.tvr", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto after = ReadBytes(kvs);
+  ASSERT_EQ(after.size(), 4 * sizeof(TSpecs) + 10);
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 512, after.begin()));  // Dawn, then DAWN
+  EXPECT_TRUE(std::equal(bytes.end() - 10, bytes.end(), after.end() - 10));
+  // Deleting the listed one lists the earlier record, and says so.
+  r = RunTarvo({"scenes", "delete", "DAWN", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("another scene record named 'Dawn'"), std::string::npos) << r.err;
+  r = RunTarvo({"scenes", "list", "--plugin", kFake}, env);
+  EXPECT_EQ(r.out, "Dawn\nDusk\nNoon\n");
+}
+
+TEST_F(CliTest, RecordFilesBehindLinksAreWrittenThroughTheLinkAndKeepTheirMode) {
+  const std::string real = dir / "real.tvr", link = dir / "clip.tvr";
+  auto r = RunTarvo({"record", "set", real, "Gain=10"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  ASSERT_EQ(chmod(real.c_str(), 0600), 0);
+  ASSERT_EQ(symlink("real.tvr", link.c_str()), 0);
+  r = RunTarvo({"record", "set", link, "Gain=20"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  struct stat st {};
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(ReadRecord(real).Gain, 20);
 }
 
 }  // namespace

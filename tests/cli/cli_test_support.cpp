@@ -1,6 +1,7 @@
 #include "cli_test_support.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,6 +32,8 @@ pid_t Spawn(const std::vector<std::string>& args, const std::vector<std::string>
             const std::string& out, const std::string& err) {
   const pid_t pid = fork();
   if (pid != 0) return pid;
+  // As a shell would start it, whatever this test program ignores.
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
   for (const auto& e : env) putenv(const_cast<char*>(e.c_str()));
   const int i = open(in.empty() ? "/dev/null" : in.c_str(), O_RDONLY);
   const int o = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
