@@ -35,9 +35,8 @@ void* operator new(std::size_t n) {
   throw std::bad_alloc();
 }
 void* operator new[](std::size_t n) { return ::operator new(n); }
-// The nothrow forms (temporary buffers of stable sorts) go through the one
-// above too, so that they are counted and come from malloc like the rest: a
-// sanitizer's own nothrow form would not match the replaced delete below.
+// The library's nothrow forms (std::stable_sort's temporary buffer uses one)
+// must come from the same heap as the deletes below.
 void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
   try {
     return ::operator new(n);
@@ -45,13 +44,9 @@ void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
     return nullptr;
   }
 }
-void* operator new[](std::size_t n, const std::nothrow_t&) noexcept {
-  try {
-    return ::operator new(n);
-  } catch (...) {
-    return nullptr;
-  }
-}
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return ::operator new(n, std::nothrow); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
