@@ -1,13 +1,17 @@
 #include "host/pipeline.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "filters/sharpen.h"
+#include "host/colour_settings.h"
+#include "support/kernel_level.h"
 #include "support/test_support.h"
 
 namespace tarvo {
@@ -150,6 +154,54 @@ TEST(Pipeline, UnsafeFrameDescriptorsAreRefusedWithoutTouchingTheDestination) {
   EXPECT_EQ(clip.Count(Notice::BadFrame), 1);
 }
 
+TEST(Pipeline, HostileBoundsAndOverTallFramesAreRefused) {
+  std::mt19937 rng(test::TestSeed());
+  // Bounds whose width or height does not fit 32 bits, and bounds inverted
+  // by the full range: the spans are worked out in 64 bits and refused.
+  const TRect hostile[] = {
+      {INT32_MIN, 0, INT32_MAX, 8},  // width 2^32 - 1
+      {INT32_MAX, 0, INT32_MIN, 8},  // width -(2^32 - 1)
+      {0, INT32_MIN, 16, INT32_MAX},
+      {0, INT32_MAX, 16, INT32_MIN},
+      {-8, 0, 8, 8},  // a plain 16 x 8 frame with an odd origin: fine
+  };
+  for (const TRect& r : hostile) {
+    SCOPED_TRACE(std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+                 std::to_string(r.bottom));
+    for (int opMode : {kOpBypass, kOpFinal}) {
+      Clip clip;
+      clip.pipe.SetOpMode(opMode);
+      TestFrame src(16, 8), dst(16, 8);
+      src.FillRandom(rng);
+      dst.FillRandom(rng);
+      src.desc().Bounds = r;
+      dst.desc().Bounds = r;
+      const auto before = Bytes(dst);
+      clip.Render(src, dst, 1);
+      const bool plain = r.left == -8;
+      EXPECT_EQ(clip.Count(Notice::BadFrame), plain ? 0 : 1);
+      if (!plain) {
+        EXPECT_EQ(Bytes(dst), before);
+      }
+      EXPECT_TRUE(dst.GuardsIntact());
+    }
+  }
+  // The height is bounded like the width: kMaxFrameHeight rows render, one
+  // more is refused before anything is allocated or written.
+  EXPECT_EQ(kMaxFrameHeight, 16383);
+  for (int32_t rows : {kMaxFrameHeight, kMaxFrameHeight + 1}) {
+    Clip clip;
+    TestFrame src(2, rows), dst(2, rows);
+    src.FillRandom(rng);
+    dst.FillRandom(rng);
+    const auto before = Bytes(dst);
+    clip.Render(src, dst, 1);
+    EXPECT_EQ(clip.Count(Notice::BadFrame), rows > kMaxFrameHeight ? 1 : 0) << rows << " rows";
+    EXPECT_EQ(Bytes(dst) == before, rows > kMaxFrameHeight) << rows << " rows";
+    EXPECT_EQ(clip.pipe.Plane(Pipeline::kY).Height(), rows > kMaxFrameHeight ? 0 : rows);
+  }
+}
+
 TEST(Pipeline, BypassCopiesEveryRowIncludingTheFourthByteWhateverTheRecord) {
   Clip clip;
   clip.pipe.SetOpMode(kOpBypass);
@@ -202,6 +254,50 @@ TEST(Pipeline, DraftConvertsButLeavesHistoryAndRunAlone) {
   clip.pipe.SetOpMode(kOpFinal);
   clip.Render(src, dst, 12);
   EXPECT_EQ(clip.pipe.RunLength(), 2);
+}
+
+TEST(Pipeline, KernelsFollowTheLevelCapAndGiveTheSameBits) {
+  test::KernelLevelGuard guard;
+  Clip fast, plain;
+  AllFilters(fast.Specs());
+  AllFilters(plain.Specs());
+  TestFrame src(70, 21, 8), a(70, 21, 8), b(70, 21, 8);
+  Paint(src, 5);
+  fast.Render(src, a, 1);
+  EXPECT_EQ(fast.pipe.KernelLevelInUse(), ActiveKernelLevel());
+  guard.Cap(KernelLevel::Scalar);
+  plain.Render(src, b, 1);
+  EXPECT_EQ(plain.pipe.KernelLevelInUse(), KernelLevel::Scalar);
+  EXPECT_EQ(Bytes(a), Bytes(b));
+  // A pipeline that chose its kernels before the cap moved chooses again.
+  fast.Render(src, a, 2);
+  EXPECT_EQ(fast.pipe.KernelLevelInUse(), KernelLevel::Scalar);
+}
+
+// Every mode that converts writes each destination pixel whole, its fourth
+// byte from the source, and leaves the row padding alone.
+TEST(Pipeline, TheDestinationGetsTheSourceFourthBytesInEveryConvertingMode) {
+  std::mt19937 rng(test::TestSeed());
+  for (int32_t mode : {kOpDraft, kOpFinal}) {
+    for (int32_t procMode : {0, 1, 2, 3}) {
+      Clip clip;
+      clip.pipe.SetOpMode(mode);
+      AllFilters(clip.Specs());
+      clip.Specs().ProcMode = static_cast<int16_t>(procMode);
+      TestFrame src(36, 10, 12), dst(36, 10, 12);
+      src.FillRandom(rng);
+      dst.FillRandom(rng);
+      const auto before = Bytes(dst);
+      clip.Render(src, dst, 1);
+      const auto after = Bytes(dst);
+      for (int y = 0; y < 10; ++y) {
+        for (int x = 0; x < 36; ++x) ASSERT_EQ(dst.pixel(x, y)[3], src.pixel(x, y)[3]) << x << "," << y;
+        const size_t pad = static_cast<size_t>(y) * (36 * 4 + 12) + 36 * 4;
+        ASSERT_TRUE(std::equal(before.begin() + pad, before.begin() + pad + 12, after.begin() + pad));
+      }
+      EXPECT_TRUE(clip.notices.empty());
+    }
+  }
 }
 
 TEST(Pipeline, ChannelViewsFillPlanesInTheDialog) {
@@ -369,7 +465,7 @@ TEST(Pipeline, RunThatOutlivesItsHistoryNeverSmoothsAgainstAMissingOrForeignPict
 void ExpectOutputOf(const TChannel& y, const TChannel& u, const TChannel& v, const TSpecs& s, TestFrame& frame) {
   TestFrame out(frame.width(), frame.height());
   ColourConverter converter;
-  converter.Output(y, u, v, out.desc(), s, nullptr);
+  converter.Output(y, u, v, out.desc(), ColourSettingsOf(s, false), nullptr);
   for (int row = 0; row < frame.height(); ++row)
     for (int x = 0; x < frame.width(); ++x)
       ASSERT_EQ(std::memcmp(out.pixel(x, row), frame.pixel(x, row), 3), 0) << "pixel " << x << "," << row;

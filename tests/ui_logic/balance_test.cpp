@@ -234,6 +234,19 @@ TEST(WhiteBalance, OverallGainsAbove200And400UseTheMultipliers) {
   EXPECT_EQ(r.positions, P(100, 130, 92, 84));
 }
 
+TEST(WhiteBalance, MultiplierChangesAbove200AndAbove400) {
+  Frame f;
+  f.Fill(100, 100, 100);
+  BalanceResult r = Click(BalanceMode::White, f, nullptr, Neutral(), 0, 200);
+  EXPECT_EQ(r.gainMultiplier, 1);
+  EXPECT_EQ(r.positions, P(200, 100, 100, 100));
+  f.Fill(50, 50, 50);
+  r = Click(BalanceMode::White, f, nullptr, Neutral(), 0, 200);
+  EXPECT_FALSE(r.failure);
+  EXPECT_EQ(r.gainMultiplier, 2);
+  EXPECT_EQ(r.positions, P(200, 100, 100, 100));
+}
+
 TEST(WhiteBalance, GainsAboveTheirLimitsFail) {
   Frame f;
   // 255 / 20: 1275 -> 800 (x4, 200) with failure; channels 12.75 x 10000 / 800 = 159.
@@ -303,6 +316,30 @@ TEST(ColourBalance, ReadsTheLuminanceFromTheProcessedPicture) {
   const BalanceResult r = Click(BalanceMode::Colour, src, &mon, Neutral(), 0, 255);
   EXPECT_FALSE(r.failure);
   EXPECT_EQ(r.positions, P(150, 100, 100, 100));
+}
+
+TEST(ColourBalance, NewGainsPutEachChannelOnTheDisplayedLevelThroughItsGamma) {
+  Frame src, mon;
+  src.Fill(150, 120, 100);
+  mon.Fill(130, 130, 130);
+  TSpecs s = Neutral();
+  s.Gamma = 30;
+  s.RGamma = -10;
+  s.BGamma = 10;
+  s.GLift = 5;
+  const BalanceResult r = Click(BalanceMode::Colour, src, &mon, s, 16, 235);
+  ASSERT_FALSE(r.failure);
+  const int32_t overall = *r.positions[0] * *r.gainMultiplier;
+  const int levels[3] = {150 - 16, 120 + 5 - 16, 100 - 16};
+  const int gammas[3] = {s.RGamma, s.GGamma, s.BGamma};
+  for (int ch = 0; ch < 3; ++ch) {
+    const int32_t g = *r.positions[1 + ch];
+    const double gamma = std::pow(10.0, (s.Gamma + gammas[ch]) / 100.0);
+    const double x = levels[ch] * overall * g / 10000.0;
+    const double out = 16 + 219 * std::pow(x / 219, gamma);
+    const double tolerance = gamma * (130 - 16) * (0.5 / g + 0.5 * *r.gainMultiplier / overall) * 1.05;
+    EXPECT_NEAR(out, 130.0, tolerance) << "channel " << ch;
+  }
 }
 
 TEST(ColourBalance, ChannelGainOverItsLimitFailsAfterSettingTheSliders) {

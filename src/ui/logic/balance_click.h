@@ -32,6 +32,10 @@ class BalanceClicks {
   // nothing).
   void ScreenClick(int32_t x, int32_t y, const TPixBuffer* source, const TPixBuffer* monitor);
 
+  // Back to mode none without touching the keys (the bypass key releases
+  // them itself).
+  void Disarm() { SetMode(BalanceMode::None); }
+
   BalanceMode Mode() const { return mode_; }
   int CursorSlot() const { return InfoOf(mode_).cursorSlot; }
 

@@ -10,6 +10,7 @@
 
 #include "scenes/scene_list.h"
 #include "types/specs.h"
+#include "ui/controls/classic_style.h"
 #include "ui/controls/help_window.h"
 #include "ui/logic/scene_name.h"
 
@@ -89,6 +90,9 @@ TSaveScene::TSaveScene(const std::string& name, std::string helpFile, SceneNameC
   connect(cancel, &QPushButton::clicked, this, &TSaveScene::CancelButtonClick);
   auto* f1 = new QShortcut(QKeySequence::HelpContents, this);
   connect(f1, &QShortcut::activated, this, [this] { ShowHelp(this, helpFile_, kSaveSceneHelpContext); });
+
+  ApplyClassicStyle(this);
+  label->adjustSize();
 
   if (QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen()) {
     QRect r(QPoint(0, 0), size());

@@ -39,6 +39,8 @@ class Confirmer;
 class ScenePage;
 class RevertReset;
 class BalanceClicks;
+class PreviewBuffers;
+class PreviewCycle;
 
 // Where the dialog opens. `top` and `left` are the stored placement values
 // (missing ones are nullptr). A negative value becomes 0; one that would put
@@ -91,6 +93,10 @@ class TSetup : public QDialog, private SetupHooks {
   void MScreenClick(QPoint position);
   // The armed balance mode's cursor slot (87: none).
   int BalanceCursorSlot() const;
+  // The setup call's two monitor images, which live as long as the dialog.
+  void AttachBuffers(PreviewBuffers* buffers);
+  // The live preview: render cycle, panels, readout, floating window.
+  PreviewCycle& Preview() { return *preview_; }
 
  public slots:
   // Esc and closing the window cancel as the Cancel button does.
@@ -109,6 +115,8 @@ class TSetup : public QDialog, private SetupHooks {
   void StartTimer() override;
   void StopTimer() override;
   void FrameBarChange(Sender sender) override;
+  void MonitorButtonClick(std::string_view button, Sender sender) override;
+  void ClipLevelsChanged() override;
   void ShowMessage(std::string_view text) override;
   void Notice(std::string_view text) override;
   void Click(std::string_view control, Sender sender) override;
@@ -130,7 +138,11 @@ class TSetup : public QDialog, private SetupHooks {
   std::string HelpFile() const;
 
   SetupCall& call_;
+  std::unique_ptr<PreviewCycle> preview_;
   std::unique_ptr<SetupLogic> logic_;
+  // The application's focus signal, cut first when the dialog goes: destroying
+  // the child widgets moves the focus, and the dialog is then half gone.
+  QMetaObject::Connection focusWatch_;
   std::unordered_map<std::string_view, QWidget*> widgets_;
   QTabWidget* pages_ = nullptr;
   QButtonGroup* tabs_ = nullptr;

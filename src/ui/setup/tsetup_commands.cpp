@@ -15,6 +15,8 @@
 #include "ui/logic/revert_reset.h"
 #include "ui/logic/scene_page.h"
 #include "ui/scenes/tsave_scene.h"
+#include "ui/setup/preview_buffers.h"
+#include "ui/setup/preview_cycle.h"
 #include "ui/setup/tsetup.h"
 
 namespace tarvo::ui {
@@ -102,6 +104,10 @@ bool TSetup::CommandClick(std::string_view control, Sender /*sender*/) {
     commands_->SetDefaults();
   } else if (BalanceFamilyOf(control) != BalanceMode::None) {
     balance_->FamilyClick(control);
+  } else if (control == "BypassButton") {
+    // The bypass key ends an armed balance (its own handling follows).
+    balance_->Disarm();
+    return false;
   } else {
     return false;
   }
@@ -157,8 +163,18 @@ void TSetup::SetBalanceFrames(const TPixBuffer* source, const TPixBuffer* monito
 
 void TSetup::MScreenClick(QPoint position) {
   if (!balance_) return;
+  // The source picture of the last render and its processed result: the
+  // preview's work and display images unless others were handed over.
+  const TPixBuffer* source = balanceSource_;
+  const TPixBuffer* monitor = balanceMonitor_;
+  if (!source || !monitor) {
+    PreviewBuffers* buffers = preview_ ? preview_->Buffers() : nullptr;
+    if (!buffers || !buffers->Ok()) return;
+    source = buffers->Work();
+    monitor = buffers->Display();
+  }
   // The monitor pictures are stored bottom row first.
-  balance_->ScreenClick(position.x(), 179 - position.y(), balanceSource_, balanceMonitor_);
+  balance_->ScreenClick(position.x(), 179 - position.y(), source, monitor);
 }
 
 int TSetup::BalanceCursorSlot() const { return balance_ ? balance_->CursorSlot() : kNormalCursorSlot; }
