@@ -48,6 +48,7 @@ class Instance {
  private:
   void LoadRecord(const std::string& path);
   void FollowScene(const std::string& name);
+  void SetFieldOrder(const std::string& text);
   void SetParamLocked(const Param& p, const void* param, int index);
   void UpdateLocked(double time, const uint32_t* in, uint32_t* out, bool& sourceHoldsInput);
   void Report(const std::string& message) noexcept;
@@ -70,6 +71,7 @@ class Instance {
   // record or scene loaded in between.
   std::vector<double> lastSet_;
   std::string recordPath_, sceneName_;
+  std::string fieldOrderText_ = "progressive";  // the "fields" parameter as last set
   std::string reported_;  // messages already reported (one line each)
   uint64_t generation_ = 0;  // bumped by every change of the record's settings
 

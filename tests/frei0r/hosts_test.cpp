@@ -65,6 +65,25 @@ class Frei0rHosts : public testing::Test {
 
   static std::string Size(const Clip& c) { return std::to_string(c.width) + "x" + std::to_string(c.height); }
 
+  // The first line a command prints on standard output ("" when it fails).
+  std::string Output(const std::string& command) {
+    const std::string out = Path("stdout.txt");
+    if (Run("{ " + command + " >'" + out + "'; }") != 0) return "";
+    std::ifstream f(out);
+    std::string line;
+    std::getline(f, line);
+    return line;
+  }
+
+  // An interlaced clip through `tarvo render --raw --fields tff`, which must
+  // differ from the clip rendered as progressive.
+  Clip CliFields(const std::string& raw, const Clip& clip, const TSpecs& specs) {
+    Clip cli = CliRender(raw, clip, specs, " --fields tff");
+    EXPECT_EQ(test::FirstDifference(cli, test::ReferenceRender(clip, specs, 1)), "") << "tarvo render --fields tff";
+    EXPECT_NE(test::FirstDifference(cli, test::ReferenceRender(clip, specs)), "") << "fields change nothing here";
+    return cli;
+  }
+
   // ffmpeg reading raw BGRA at 25 fps.
   std::string FfmpegInput(const std::string& raw, const Clip& c) {
     return std::string(TARVO_FFMPEG) + " -nostdin -hide_banner -loglevel error -f rawvideo -pix_fmt bgra -s " +
@@ -75,13 +94,13 @@ class Frei0rHosts : public testing::Test {
   // The same clip through the tarvo command (`tarvo render --raw`) with a
   // copy of the record (the command writes the record back after the run).
   // Returns an empty clip when the command is not built.
-  Clip CliRender(const std::string& raw, const Clip& clip, const TSpecs& specs) {
+  Clip CliRender(const std::string& raw, const Clip& clip, const TSpecs& specs, const std::string& extra = "") {
     Clip none;
     if (std::string(TARVO_CLI).empty()) return none;
     const std::string rec = WriteRecord("cli.rec", specs);
     const std::string out = Path("cli.raw");
     EXPECT_EQ(Run(std::string(TARVO_CLI) + " render '" + raw + "' '" + out + "' --raw " + Size(clip) +
-                  " --record '" + rec + "' -q"),
+                  " --record '" + rec + "' -q" + extra),
               0)
         << Log();
     return test::ReadRaw(out, clip.width, clip.height);
@@ -144,6 +163,28 @@ TEST_F(Frei0rHosts, FfmpegWithEveryParameterGivenPositionallyMatchesTheEngine) {
   const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
   ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
   EXPECT_EQ(test::FirstDifference(got, test::ReferenceRender(clip, specs)), "");
+}
+
+TEST_F(Frei0rHosts, FfmpegWithTopFieldFirstMatchesTheCommand) {
+  REQUIRE_PROGRAM(TARVO_FFMPEG);
+  REQUIRE_PROGRAM(TARVO_CLI);
+  const Clip clip = test::MakeClip(160, 64, 8, 36);
+  const TSpecs specs = test::TemporalRecord();
+  ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
+  const std::string rec = WriteRecord("clip.rec", specs);
+  // The installed command writes the whole positional list.
+  const std::string params =
+      Output(std::string(TARVO_CLI) + " frei0r-params --record '" + rec + "' --fields tff");
+  ASSERT_EQ(params, FfmpegParams(specs, FieldOrder::TopFirst)) << Log();
+  ASSERT_EQ(Run(FfmpegInput(Path("in.raw"), clip) + " -vf 'frei0r=filter_name=tarvo:filter_params=" + params + "'" +
+                RawOut(Path("out.raw"))),
+            0)
+      << Log();
+  const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
+  ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
+  const Clip cli = CliFields(Path("in.raw"), clip, specs);
+  ASSERT_EQ(cli.frames.size(), clip.frames.size()) << Log();
+  EXPECT_EQ(test::FirstDifference(got, cli), "");
 }
 
 TEST_F(Frei0rHosts, FfmpegTwoInstancesInOneGraphKeepTheirOwnHistory) {
@@ -218,6 +259,21 @@ TEST_F(MeltHost, RecordMatchesTheEngine) {
   const std::string rec = WriteRecord("clip.rec", specs);
   RenderWithMelt(melt + " -filter frei0r.tarvo 'record=" + rec + "'" + Consumer(Path("out.raw")), clip);
   ExpectMatches(clip, specs);
+}
+
+TEST_F(MeltHost, TopFieldFirstMatchesTheCommand) {
+  REQUIRE_PROGRAM(TARVO_MELT);
+  REQUIRE_PROGRAM(TARVO_CLI);
+  const Clip clip = test::MakeClip(160, 64, 8, 43);
+  const TSpecs specs = test::TemporalRecord();
+  const std::string melt = Prepare(clip);
+  const std::string rec = WriteRecord("clip.rec", specs);
+  RenderWithMelt(melt + " -filter frei0r.tarvo 'record=" + rec + "' fields=tff" + Consumer(Path("out.raw")), clip);
+  const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
+  ASSERT_GE(got.frames.size() + 1, clip.frames.size()) << Log();
+  const Clip cli = CliFields(Path("in.raw"), clip, specs);
+  ASSERT_EQ(cli.frames.size(), clip.frames.size()) << Log();
+  EXPECT_EQ(test::FirstDifference(got, cli), "");
 }
 
 TEST_F(MeltHost, SceneFromTheSceneFileMatchesTheEngine) {
