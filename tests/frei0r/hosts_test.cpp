@@ -228,6 +228,23 @@ class MeltHost : public Frei0rHosts {
   std::string Consumer(const std::string& out) {
     return " -consumer 'avformat:" + out + "' f=rawvideo vcodec=rawvideo pix_fmt=bgra real_time=-1";
   }
+  // A private MLT data folder (for MLT_DATA): the system's files, with our
+  // generated metadata in place of any installed copy. Empty when the system
+  // has no MLT data folder.
+  std::string MltDataFolder() {
+    const fs::path system = "/usr/share/mlt-7";
+    if (!fs::is_directory(system / "frei0r")) return "";
+    const fs::path data = dir_ / "mlt";
+    fs::create_directories(data / "frei0r");
+    for (const auto& e : fs::directory_iterator(system))
+      if (e.path().filename() != "frei0r") fs::create_directory_symlink(e.path(), data / e.path().filename());
+    const fs::path yml = fs::path(TARVO_FREI0R_YML).filename();
+    for (const auto& e : fs::directory_iterator(system / "frei0r"))
+      if (e.path().filename() != yml)  // installed earlier: ours replaces it
+        fs::create_symlink(e.path(), data / "frei0r" / e.path().filename());
+    fs::copy_file(TARVO_FREI0R_YML, data / "frei0r" / yml);
+    return data.string();
+  }
   // melt 7.12 itself now and then hangs at the end of a render under load: its
   // consumer thread has finished and the main loop sleeps on, waiting for a stop
   // that never comes (seen with a bare consumer and no filter at all). Such a
@@ -295,16 +312,8 @@ TEST_F(MeltHost, SceneFromTheSceneFileMatchesTheEngine) {
 
 TEST_F(MeltHost, ReadsTheGeneratedMetadata) {
   REQUIRE_PROGRAM(TARVO_MELT);
-  // An MLT data folder with the system's files and our metadata beside them.
-  const fs::path system = "/usr/share/mlt-7";
-  if (!fs::is_directory(system)) GTEST_SKIP() << "no MLT data folder";
-  const fs::path data = dir_ / "mlt";
-  fs::create_directories(data / "frei0r");
-  for (const auto& e : fs::directory_iterator(system))
-    if (e.path().filename() != "frei0r") fs::create_directory_symlink(e.path(), data / e.path().filename());
-  for (const auto& e : fs::directory_iterator(system / "frei0r"))
-    fs::create_symlink(e.path(), data / "frei0r" / e.path().filename());
-  fs::copy_file(TARVO_FREI0R_YML, data / "frei0r" / "filter_frei0r.tarvo.yml");
+  const std::string data = MltDataFolder();
+  if (data.empty()) GTEST_SKIP() << "no MLT data folder";
   setenv("MLT_DATA", data.c_str(), 1);
   const int rc = Run("timeout -k 5 60 " + std::string(TARVO_MELT) + " -query filter=frei0r.tarvo </dev/null");
   unsetenv("MLT_DATA");
