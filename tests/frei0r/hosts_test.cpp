@@ -14,6 +14,7 @@
 #include "metadata.h"
 #include "params.h"
 #include "reference.h"
+#include "types/pix_buffer.h"
 #include "util/specs_file.h"
 
 namespace tarvo::frei0r {
@@ -185,6 +186,17 @@ TEST_F(Frei0rHosts, FfmpegWithTopFieldFirstMatchesTheCommand) {
   const Clip cli = CliFields(Path("in.raw"), clip, specs);
   ASSERT_EQ(cli.frames.size(), clip.frames.size()) << Log();
   EXPECT_EQ(test::FirstDifference(got, cli), "");
+}
+
+TEST_F(Frei0rHosts, FfmpegReportsFramesTooWideAsAnError) {
+  REQUIRE_PROGRAM(TARVO_FFMPEG);
+  // Frames the engine cannot take must fail the command, not pass through
+  // unprocessed with success.
+  const Clip clip = test::MakeClip(kMaxFrameWidth + 1, 8, 2, 37);
+  ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
+  EXPECT_NE(Run(FfmpegInput(Path("in.raw"), clip) + " -vf frei0r=filter_name=tarvo" + RawOut(Path("out.raw"))), 0)
+      << Log();
+  EXPECT_NE(Log().find("at most " + std::to_string(kMaxFrameWidth) + " pixels wide"), std::string::npos) << Log();
 }
 
 TEST_F(Frei0rHosts, FfmpegTwoInstancesInOneGraphKeepTheirOwnHistory) {
