@@ -305,6 +305,35 @@ TEST_F(MeltHost, TopFieldFirstMatchesTheCommand) {
   EXPECT_EQ(test::FirstDifference(got, cli), "");
 }
 
+// MLT reads a string holding '=' as a keyframe ("TIME=VALUE") and keeps only
+// what follows the last '='; a keyframe at 0 in front passes the whole path.
+TEST_F(MeltHost, RecordPathWithAnEqualsSignLoadsThroughAKeyframeAtZero) {
+  REQUIRE_PROGRAM(TARVO_MELT);
+  const Clip clip = test::MakeClip(160, 64, 6, 45);
+  const TSpecs specs = test::TemporalRecord();
+  const std::string melt = Prepare(clip);
+  fs::create_directories(dir_ / "take=2");
+  const std::string rec = WriteRecord("take=2/clip.rec", specs);
+  RenderWithMelt(melt + " -filter frei0r.tarvo 'record=0=" + rec + "'" + Consumer(Path("out.raw")), clip);
+  EXPECT_EQ(Log().find("not loaded"), std::string::npos) << Log();
+  ExpectMatches(clip, specs);
+}
+
+// FFmpeg 5.1 hands frei0r filters padded rows at widths that are not a
+// multiple of 16; MLT does not, and renders such widths exactly.
+TEST_F(MeltHost, WidthsNotAMultipleOfSixteenMatchTheEngine) {
+  REQUIRE_PROGRAM(TARVO_MELT);
+  const TSpecs specs = test::TemporalRecord();
+  for (int width : {721, 854}) {
+    SCOPED_TRACE("width " + std::to_string(width));
+    const Clip clip = test::MakeClip(width, 24, 5, 46);
+    const std::string melt = Prepare(clip);
+    const std::string rec = WriteRecord("clip.rec", specs);
+    RenderWithMelt(melt + " -filter frei0r.tarvo 'record=" + rec + "'" + Consumer(Path("out.raw")), clip);
+    ExpectMatches(clip, specs);
+  }
+}
+
 TEST_F(MeltHost, SceneFromTheSceneFileMatchesTheEngine) {
   REQUIRE_PROGRAM(TARVO_MELT);
   const Clip clip = test::MakeClip(160, 64, 8, 42);
