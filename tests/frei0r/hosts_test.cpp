@@ -222,6 +222,47 @@ TEST_F(Frei0rHosts, FfmpegTwoInstancesInOneGraphKeepTheirOwnHistory) {
   EXPECT_EQ(test::FirstDifference(gb, test::ReferenceRender(b, specs)), "");
 }
 
+// `cmake --install` into an empty prefix gives everything a user needs: the
+// hosts load the plug-in from <prefix>/lib/frei0r-1, the metadata lies in
+// <prefix>/share/mlt-7/frei0r, and the installed command writes FFmpeg's
+// parameter list.
+TEST_F(Frei0rHosts, InstallIntoAFreshPrefixServesTheHosts) {
+  REQUIRE_PROGRAM(TARVO_FFMPEG);
+  REQUIRE_PROGRAM(TARVO_CLI);
+  const fs::path prefix = dir_ / "prefix";
+  // The install rewrites the build folder's list of installed files, which
+  // the uninstall target reads: the user's own install keeps its list.
+  const fs::path manifest = fs::path(TARVO_BUILD_DIR) / "install_manifest.txt";
+  const fs::path saved = dir_ / "install_manifest.txt";
+  std::error_code ec;
+  const bool hadManifest = fs::copy_file(manifest, saved, ec);
+  const int rc =
+      Run(std::string(TARVO_CMAKE) + " --install '" + TARVO_BUILD_DIR + "' --prefix '" + prefix.string() + "'");
+  if (hadManifest)
+    fs::copy_file(saved, manifest, fs::copy_options::overwrite_existing, ec);
+  else
+    fs::remove(manifest, ec);
+  ASSERT_EQ(rc, 0) << Log();
+  const fs::path plugins = prefix / "lib" / "frei0r-1";
+  ASSERT_TRUE(fs::exists(plugins / "tarvo.so")) << Log();
+  EXPECT_TRUE(fs::exists(prefix / "share" / "mlt-7" / "frei0r" / "filter_frei0r.tarvo.yml")) << Log();
+  setenv("FREI0R_PATH", plugins.c_str(), 1);
+  const Clip clip = test::MakeClip(160, 64, 6, 38);
+  TSpecs specs = test::TemporalRecord();
+  specs.NoiseMaskYOnly = 0;
+  ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
+  const std::string params = Output((prefix / "bin" / "tarvo").string() + " frei0r-params --record '" +
+                                    WriteRecord("clip.rec", specs) + "'");
+  ASSERT_EQ(params, FfmpegParams(specs)) << Log();
+  ASSERT_EQ(Run(FfmpegInput(Path("in.raw"), clip) + " -vf 'frei0r=filter_name=tarvo:filter_params=" + params + "'" +
+                RawOut(Path("out.raw"))),
+            0)
+      << Log();
+  const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
+  ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
+  EXPECT_EQ(test::FirstDifference(got, test::ReferenceRender(clip, specs)), "");
+}
+
 class MeltHost : public Frei0rHosts {
  protected:
   // A lossless source clip and a profile of its size, so that MLT neither
