@@ -134,6 +134,98 @@ std::string MetadataYaml() {
   return y;
 }
 
+namespace {
+
+std::string XmlEscape(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string Precise(double v) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.9g", v);
+  return buf;
+}
+
+// What each value of a choice or bit-set field is called in a list.
+std::string ValueNames(const SpecsField& f) {
+  std::string names;
+  for (int v = f.min; v <= f.max; ++v) {
+    if (!names.empty()) names += ",";
+    std::string name;
+    if (f.kind == FieldKind::Choice) name = std::string(ChoiceName(f, v));
+    if (f.kind == FieldKind::Bits) {
+      const std::string bits = BitsText(f);  // "0 off, 1 before, ..."
+      const std::string key = std::to_string(v) + " ";
+      size_t at = bits.find(key);
+      while (at != std::string::npos && at != 0 && bits[at - 1] != ' ') at = bits.find(key, at + 1);
+      if (at != std::string::npos) name = bits.substr(at + key.size(), bits.find(',', at) - at - key.size());
+    }
+    if (name.empty()) name = std::to_string(v);
+    names += name;
+  }
+  return names;
+}
+
+}  // namespace
+
+std::string KdenliveEffectXml() {
+  const TSpecs defaults = BuiltInDefaultSpecs();
+  std::string x;
+  x += "<!DOCTYPE kpartgui>\n";
+  x += "<effect tag=\"frei0r.tarvo\" id=\"frei0r.tarvo\">\n";
+  x += "  <name>Tarvo clean-up and colour</name>\n";
+  x += "  <description>Video clean-up and colour correction: levels, colour balance, median, despeckle, temporal "
+       "smoothing with motion detection, masks and sharpening. Temporal smoothing needs the frames in order: "
+       "render without parallel processing.</description>\n";
+  x += "  <author>" + XmlEscape(kCreator) + "</author>\n";
+  for (const Param& p : Params()) {
+    const std::string name = XmlEscape(p.name), title = XmlEscape(p.title), comment = XmlEscape(p.explanation);
+    if (!p.field) {
+      if (p.name == "fields") {
+        x += "  <parameter type=\"list\" name=\"fields\" default=\"progressive\" paramlist=\"progressive;tff;bff\">\n"
+             "    <paramlistdisplay>Progressive,Top field first,Bottom field first</paramlistdisplay>\n";
+      } else if (p.name == "record") {
+        x += "  <parameter type=\"url\" name=\"record\" default=\"\" optional=\"1\" filter=\"*|All files\">\n";
+      } else {
+        x += "  <parameter type=\"keywords\" name=\"" + name + "\" default=\"\" optional=\"1\" keywords=\"\" "
+             "keywordsdisplay=\"\">\n";
+      }
+    } else {
+      const SpecsField& f = *p.field;
+      const double def = ToParamValue(f, GetField(defaults, f));
+      if (p.type == ParamType::Bool) {
+        x += "  <parameter type=\"bool\" name=\"" + name + "\" default=\"" + (def != 0 ? "1" : "0") + "\">\n";
+      } else if (f.kind == FieldKind::Choice || f.kind == FieldKind::Bits) {
+        std::string list;
+        for (const std::string& v : MetadataValues(f)) list += (list.empty() ? "" : ";") + v;
+        x += "  <parameter type=\"list\" name=\"" + name + "\" default=\"" + Number(def) + "\" paramlist=\"" + list +
+             "\">\n    <paramlistdisplay>" + XmlEscape(ValueNames(f)) + "</paramlistdisplay>\n";
+      } else {
+        // Shown in the record's units: shown = value * (max - min) + min.
+        x += "  <parameter type=\"animated\" name=\"" + name + "\" default=\"" + Precise(def) + "\" min=\"" +
+             std::to_string(f.min) + "\" max=\"" + std::to_string(f.max) + "\" factor=\"" +
+             std::to_string(f.max - f.min) + "\" offset=\"" + std::to_string(f.min) + "\"" +
+             (f.unit.empty() ? std::string() : " suffix=\"" + XmlEscape(std::string(f.unit)) + "\"") + ">\n";
+      }
+    }
+    x += "    <name>" + title + "</name>\n";
+    x += "    <comment>" + comment + "</comment>\n";
+    x += "  </parameter>\n";
+  }
+  x += "</effect>\n";
+  return x;
+}
+
 std::string ParameterTableMarkdown() {
   const TSpecs defaults = BuiltInDefaultSpecs();
   std::string t = "| # | name | type | setting | range | default |\n|---|---|---|---|---|---|\n";

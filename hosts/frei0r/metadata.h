@@ -16,6 +16,10 @@ std::string MetadataYaml();
 // The frei0r values the metadata lists for a choice or bit-set field, one per
 // field value from min to max (empty for other fields).
 std::vector<std::string> MetadataValues(const SpecsField& f);
+// The effect description Kdenlive reads from its effects folder
+// (frei0r_tarvo.xml): titles, ranges in the record's units, lists, check
+// boxes, a file picker for the record, keyframes for the numeric settings.
+std::string KdenliveEffectXml();
 // A Markdown table of the parameters: index, name, type, setting, range in
 // the record's units, default (record value = frei0r value).
 std::string ParameterTableMarkdown();

@@ -224,8 +224,8 @@ TEST_F(Frei0rHosts, FfmpegTwoInstancesInOneGraphKeepTheirOwnHistory) {
 
 // `cmake --install` into an empty prefix gives everything a user needs: the
 // hosts load the plug-in from <prefix>/lib/frei0r-1, the metadata lies in
-// <prefix>/share/mlt-7/frei0r, and the installed command writes FFmpeg's
-// parameter list.
+// <prefix>/share/mlt-7/frei0r and <prefix>/share/kdenlive/effects, and the
+// installed command writes FFmpeg's parameter list.
 TEST_F(Frei0rHosts, InstallIntoAFreshPrefixServesTheHosts) {
   REQUIRE_PROGRAM(TARVO_FFMPEG);
   REQUIRE_PROGRAM(TARVO_CLI);
@@ -246,6 +246,7 @@ TEST_F(Frei0rHosts, InstallIntoAFreshPrefixServesTheHosts) {
   const fs::path plugins = prefix / "lib" / "frei0r-1";
   ASSERT_TRUE(fs::exists(plugins / "tarvo.so")) << Log();
   EXPECT_TRUE(fs::exists(prefix / "share" / "mlt-7" / "frei0r" / "filter_frei0r.tarvo.yml")) << Log();
+  EXPECT_TRUE(fs::exists(prefix / "share" / "kdenlive" / "effects" / "frei0r_tarvo.xml")) << Log();
   setenv("FREI0R_PATH", plugins.c_str(), 1);
   const Clip clip = test::MakeClip(160, 64, 6, 38);
   TSpecs specs = test::TemporalRecord();
@@ -373,6 +374,34 @@ TEST_F(MeltHost, WidthsNotAMultipleOfSixteenMatchTheEngine) {
     RenderWithMelt(melt + " -filter frei0r.tarvo 'record=" + rec + "'" + Consumer(Path("out.raw")), clip);
     ExpectMatches(clip, specs);
   }
+}
+
+// Kdenlive writes every parameter of its effect file into the project, at
+// the file's defaults unless changed; the record chosen there must survive.
+TEST_F(MeltHost, KdenliveDefaultsForEveryParameterKeepTheRecord) {
+  REQUIRE_PROGRAM(TARVO_MELT);
+  std::ifstream f(TARVO_KDENLIVE_XML);
+  ASSERT_TRUE(f) << TARVO_KDENLIVE_XML;
+  std::stringstream xml;
+  xml << f.rdbuf();
+  if (!std::string(TARVO_XMLLINT).empty()) {
+    EXPECT_EQ(Run(std::string(TARVO_XMLLINT) + " --noout '" + TARVO_KDENLIVE_XML + "'"), 0) << Log();
+  }
+  const Clip clip = test::MakeClip(160, 64, 6, 47);
+  const TSpecs specs = test::TemporalRecord();
+  const std::string melt = Prepare(clip);
+  std::string properties = " 'record=" + WriteRecord("clip.rec", specs) + "'";
+  const std::string text = xml.str();
+  for (const Param& p : Params()) {
+    if (p.name == "record") continue;
+    const size_t at = text.find("name=\"" + p.name + "\" default=\"");
+    ASSERT_NE(at, std::string::npos) << p.name;
+    const size_t from = text.find("default=\"", at) + 9;
+    const std::string value = text.substr(from, text.find('"', from) - from);
+    if (!value.empty()) properties += " '" + p.name + "=" + value + "'";
+  }
+  RenderWithMelt(melt + " -filter frei0r.tarvo" + properties + Consumer(Path("out.raw")), clip);
+  ExpectMatches(clip, specs);
 }
 
 TEST_F(MeltHost, SceneFromTheSceneFileMatchesTheEngine) {

@@ -179,6 +179,64 @@ TEST(Frei0rParams, MetadataGivesEditorsListsKeyframesTitlesAndDefaults) {
   EXPECT_NE(blocks.at("Gamma").find("title: \"Gamma\""), std::string::npos);
 }
 
+// The attributes of the parameter named `name` in Kdenlive's effect file.
+std::map<std::string, std::string> KdenliveParameter(const std::string& xml, const std::string& name) {
+  std::map<std::string, std::string> attrs;
+  const size_t at = xml.find("name=\"" + name + "\"");
+  if (at == std::string::npos) return attrs;
+  const size_t start = xml.rfind("<parameter", at), end = xml.find('>', at);
+  const std::string tag = xml.substr(start, end - start);
+  for (size_t i = tag.find(' '); i != std::string::npos && i < tag.size();) {
+    const size_t eq = tag.find("=\"", i);
+    if (eq == std::string::npos) break;
+    const size_t close = tag.find('"', eq + 2);
+    attrs[tag.substr(i + 1, eq - i - 1)] = tag.substr(eq + 2, close - eq - 2);
+    i = close + 1;
+  }
+  return attrs;
+}
+
+TEST(Frei0rParams, KdenliveEffectShowsRecordUnitsListsAndDefaults) {
+  const std::string xml = KdenliveEffectXml();
+  EXPECT_NE(xml.find("<effect tag=\"frei0r.tarvo\""), std::string::npos);
+  const TSpecs defaults = BuiltInDefaultSpecs();
+  for (const Param& p : Params()) {
+    SCOPED_TRACE(p.name);
+    auto a = KdenliveParameter(xml, p.name);
+    ASSERT_FALSE(a.empty());
+    EXPECT_EQ(xml.find("name=\"" + p.name + "\"", xml.find("name=\"" + p.name + "\"") + 1), std::string::npos);
+    if (!p.field) {
+      EXPECT_EQ(a["type"], p.name == "record" ? "url" : p.name == "fields" ? "list" : "keywords");
+      EXPECT_EQ(a.count("default"), 1u);
+      continue;
+    }
+    const SpecsField& f = *p.field;
+    const int16_t def = GetField(defaults, f);
+    if (p.type == ParamType::Bool) {
+      EXPECT_EQ(a["type"], "bool");
+      EXPECT_EQ(a["default"], def ? "1" : "0");
+    } else if (f.kind == FieldKind::Choice || f.kind == FieldKind::Bits) {
+      EXPECT_EQ(a["type"], "list");
+      // The default is one of the listed values, and the one meaning the
+      // default record value.
+      EXPECT_NE((";" + a["paramlist"] + ";").find(";" + a["default"] + ";"), std::string::npos);
+      int16_t back = -1;
+      ASSERT_TRUE(FromParamValue(f, std::stod(a["default"]), back));
+      EXPECT_EQ(back, def);
+    } else {
+      // Shown in the record's units: the ends and the default land on the
+      // field's values.
+      EXPECT_EQ(a["type"], "animated");
+      const double factor = std::stod(a["factor"]), offset = std::stod(a["offset"]);
+      EXPECT_EQ(std::stod(a["min"]), f.min);
+      EXPECT_EQ(std::stod(a["max"]), f.max);
+      EXPECT_EQ(0 * factor + offset, f.min);
+      EXPECT_EQ(1 * factor + offset, f.max);
+      EXPECT_NEAR(std::stod(a["default"]) * factor + offset, def, 1e-6);
+    }
+  }
+}
+
 TEST(Frei0rParams, FieldOrderNamesAreThoseOfTheCommand) {
   for (FieldOrder o : {FieldOrder::Progressive, FieldOrder::TopFirst, FieldOrder::BottomFirst}) {
     FieldOrder back = FieldOrder::Progressive;
