@@ -1,5 +1,6 @@
 #include "instance.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -25,6 +26,14 @@ Instance::Instance(unsigned width, unsigned height)
   // Each instance has its own engine on the user's options file (planes,
   // history, run detection, scene list), so instances never share state.
   engine_ = MakePlatformEngine();
+  // Everything the engine reports (processing errors, the mode warning, the
+  // scene file) comes out as this instance's messages, each once.
+  engine_->GetNotifier().SetHandler([this](Notice, const std::string& text) {
+    std::string line = text;
+    for (char& c : line)
+      if (c == '\r' || c == '\n') c = ' ';
+    Report(line);
+  });
   engine_->Startup();
   // The configured default record (processing mode, clip levels), so that
   // the parameters start from what a new clip would get. Should anything
@@ -62,15 +71,19 @@ int32_t Instance::CallEngine(void* self, int16_t selector, CallRecordHandle reco
 
 void Instance::Report(const std::string& message) noexcept {
   // Each distinct message once per instance: hosts set parameters every frame.
+  uint64_t print = 1469598103934665603ull;
+  for (unsigned char c : message) {
+    print ^= c;
+    print *= 1099511628211ull;
+  }
+  if (std::find(reported_.begin(), reported_.end(), print) != reported_.end()) return;
   try {
-    const std::string line = message + "\n";
-    if (reported_.find(line) != std::string::npos) return;
-    reported_ += line;
-    std::fprintf(stderr, "tarvo: %s", line.c_str());
+    if (reported_.size() >= kRememberedMessages) reported_.pop_front();
+    reported_.push_back(print);
   } catch (...) {
     // No memory to remember it by: said now, perhaps again later.
-    std::fprintf(stderr, "tarvo: %s\n", message.c_str());
   }
+  std::fprintf(stderr, "tarvo: %s\n", message.c_str());
 }
 
 TSpecs Instance::Record() {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,6 +45,10 @@ class Instance {
   TSpecs Record();
   const FrameClock& Clock() const { return clock_; }
   int RenderCount() const { return renders_; }
+  // How many reported messages the instance remembers (at most
+  // kRememberedMessages), so that each is reported once.
+  size_t RememberedMessages() const { return reported_.size(); }
+  static constexpr size_t kRememberedMessages = 256;
 
  private:
   void LoadRecord(const std::string& path);
@@ -72,7 +77,10 @@ class Instance {
   std::vector<double> lastSet_;
   std::string recordPath_, sceneName_;
   std::string fieldOrderText_ = "progressive";  // the "fields" parameter as last set
-  std::string reported_;  // messages already reported (one line each)
+  // Fingerprints of the messages already reported, oldest first. Hosts set
+  // parameters every frame, so repeats are common; the memory is capped, and
+  // a message forgotten long ago may be reported once more.
+  std::deque<uint64_t> reported_;
   uint64_t generation_ = 0;  // bumped by every change of the record's settings
 
   // Frame buffers: the source copy the engine may draw into, and the cached

@@ -78,10 +78,13 @@ TARVO_F0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int h
   // report that the filter could not be made, rather than frame by frame
   // where frei0r has no way to report anything.
   // Some hosts try again with every frame: said once.
-  if (width == 0 || height == 0 || width > static_cast<unsigned>(tarvo::kMaxFrameWidth)) {
+  if (width == 0 || height == 0 || width > static_cast<unsigned>(tarvo::kMaxFrameWidth) ||
+      height > static_cast<unsigned>(tarvo::kMaxFrameHeight)) {
     if (!g_saidSize.exchange(true))
-      std::fprintf(stderr, "tarvo: frames of %ux%u cannot be processed (at most %d pixels wide); the filter is not made\n",
-                   width, height, static_cast<int>(tarvo::kMaxFrameWidth));
+      std::fprintf(stderr,
+                   "tarvo: frames of %ux%u cannot be processed (at most %d pixels wide and %d rows high); the filter "
+                   "is not made\n",
+                   width, height, static_cast<int>(tarvo::kMaxFrameWidth), static_cast<int>(tarvo::kMaxFrameHeight));
     return nullptr;
   }
   try {

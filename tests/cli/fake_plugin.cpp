@@ -7,7 +7,9 @@
 //    record (reserved bytes 180..211); sets Lift to 7; returns OK, or Cancel
 //    when TARVO_FAKE_CANCEL is set.
 // Every call bumps a counter in reserved bytes 174..177 and, when
-// TARVO_FAKE_LOG names a file, appends one line describing the call.
+// TARVO_FAKE_LOG names a file, appends one line describing the call. With
+// TARVO_FAKE_OUT_OF_MEMORY set, execute from that frame number on writes
+// nothing and reports running out of memory through the host's message sink.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -22,6 +24,9 @@ namespace {
 
 const uint8_t kType[] = {0, 0, 't', 'l', 'F', 'V'};
 const uint8_t kText[] = {0, 0, '-', ' ', 'T', 'a', 'r', 'v', 'o', ' ', '-', 0};
+
+XFilterMessageSinkFn gSink = nullptr;
+void* gSinkContext = nullptr;
 
 void Log(int16_t selector, const TFilterCallRecord& r) {
   const char* path = std::getenv("TARVO_FAKE_LOG");
@@ -53,6 +58,13 @@ extern "C" __attribute__((visibility("default"))) int32_t xFilterDescription(con
   return -1;
 }
 
+extern "C" __attribute__((visibility("default"))) int32_t xFilterSetMessageSink(XFilterMessageSinkFn sink,
+                                                                               void* context) {
+  gSink = sink;
+  gSinkContext = context;
+  return 0;
+}
+
 extern "C" __attribute__((visibility("default"))) int32_t xFilter(int16_t selector, CallRecordHandle rec) {
   TFilterCallRecord& r = **rec;
   HostServices& host = InProcessHost();
@@ -68,6 +80,10 @@ extern "C" __attribute__((visibility("default"))) int32_t xFilter(int16_t select
   ++calls;
   std::memcpy(specs->Reserved174, &calls, 4);
   if (selector == kSelectorExecute) {
+    if (const char* from = std::getenv("TARVO_FAKE_OUT_OF_MEMORY"); from && r.Part >= std::atoi(from)) {
+      if (gSink) gSink(gSinkContext, 2, "Not enough memory to process the frame; it was left unchanged");
+      return 0;
+    }
     const TPixBuffer& s = **r.Source;
     TPixBuffer& d = **r.Destination;
     const auto key = static_cast<uint8_t>(specs->Gain & 0xFF);

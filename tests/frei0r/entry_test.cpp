@@ -136,6 +136,7 @@ TEST_F(Frei0rEntryPoints, SizesTheEngineCannotTakeAreRefusedAtConstruction) {
   EXPECT_EQ(f0r_construct(kMaxFrameWidth + 1, 2), nullptr);
   EXPECT_EQ(f0r_construct(0, 2), nullptr);
   EXPECT_EQ(f0r_construct(2, 0), nullptr);
+  EXPECT_EQ(f0r_construct(2, kMaxFrameHeight + 1), nullptr);
   // Standard error is captured from SetUp to TearDown.
   const std::string said = testing::internal::GetCapturedStderr();
   testing::internal::CaptureStderr();
