@@ -127,6 +127,15 @@ void Instance::FollowScene(const std::string& name) {
   s.UseMaster = 1;
 }
 
+void Instance::SetFieldOrder(const std::string& text) {
+  FieldOrder order;
+  if (!ParseFieldOrder(text, order)) {
+    Report("field order \"" + text + "\" is not progressive, tff or bff; the clip keeps its field order");
+    return;
+  }
+  clip_.SetFieldFlags(FieldFlagsOf(order));
+}
+
 void Instance::SetParam(const void* param, int index) {
   const auto& params = Params();
   if (!param || index < 0 || index >= static_cast<int>(params.size()) || !clip_.HasRecord()) return;
@@ -135,7 +144,7 @@ void Instance::SetParam(const void* param, int index) {
   // and the record stay as they were.
   TSpecs savedSpecs;
   std::memcpy(&savedSpecs, &Specs(), kSpecsSize);
-  std::string savedRecordPath = recordPath_, savedSceneName = sceneName_;
+  std::string savedRecordPath = recordPath_, savedSceneName = sceneName_, savedFieldOrder = fieldOrderText_;
   const double savedLastSet = lastSet_[static_cast<size_t>(index)];
   const uint64_t savedGeneration = generation_;
   try {
@@ -144,6 +153,7 @@ void Instance::SetParam(const void* param, int index) {
     std::memcpy(&Specs(), &savedSpecs, kSpecsSize);
     recordPath_.swap(savedRecordPath);
     sceneName_.swap(savedSceneName);
+    fieldOrderText_.swap(savedFieldOrder);
     lastSet_[static_cast<size_t>(index)] = savedLastSet;
     generation_ = savedGeneration;
     Report("parameter " + params[static_cast<size_t>(index)].name + " could not be set (out of memory); unchanged");
@@ -154,13 +164,15 @@ void Instance::SetParamLocked(const Param& p, const void* param, int index) {
   if (p.type == ParamType::String) {
     const char* text = *static_cast<const char* const*>(param);
     const std::string value = text ? text : "";
-    std::string& current = index == kRecordParam ? recordPath_ : sceneName_;
+    std::string& current = index == kRecordParam ? recordPath_ : index == kSceneParam ? sceneName_ : fieldOrderText_;
     if (value == current) return;
     current = value;
     if (index == kRecordParam)
       LoadRecord(value);
-    else
+    else if (index == kSceneParam)
       FollowScene(value);
+    else
+      SetFieldOrder(value);
     ++generation_;
     return;
   }
@@ -185,7 +197,8 @@ void Instance::GetParam(void* param, int index) {
   const Param& p = params[index];
   if (p.type == ParamType::String) {
     // Valid until the parameter is set again.
-    *static_cast<const char**>(param) = (index == kRecordParam ? recordPath_ : sceneName_).c_str();
+    const std::string& text = index == kRecordParam ? recordPath_ : index == kSceneParam ? sceneName_ : fieldOrderText_;
+    *static_cast<const char**>(param) = text.c_str();
     return;
   }
   *static_cast<double*>(param) = clip_.HasRecord() ? ToParamValue(*p.field, GetField(Specs(), *p.field)) : 0.0;

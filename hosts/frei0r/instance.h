@@ -53,6 +53,7 @@ class Instance {
  private:
   void LoadRecord(const std::string& path);
   void FollowScene(const std::string& name);
+  void SetFieldOrder(const std::string& text);
   void SetParamLocked(const Param& p, const void* param, int index);
   void UpdateLocked(double time, const uint32_t* in, uint32_t* out, bool& sourceHoldsInput);
   void Report(const std::string& message) noexcept;
@@ -75,6 +76,7 @@ class Instance {
   // record or scene loaded in between.
   std::vector<double> lastSet_;
   std::string recordPath_, sceneName_;
+  std::string fieldOrderText_ = "progressive";  // the "fields" parameter as last set
   // Fingerprints of the messages already reported, oldest first. Hosts set
   // parameters every frame, so repeats are common; the memory is capped, and
   // a message forgotten long ago may be reported once more.

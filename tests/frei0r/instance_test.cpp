@@ -92,6 +92,42 @@ TEST(Frei0rInstance, ParametersAndHostTimesGiveTheReferenceRun) {
   EXPECT_EQ(test::FirstDifference(got, expected), "") << "garbage time";
 }
 
+TEST(Frei0rInstance, FieldOrderRendersTheClipAsFields) {
+  const Clip clip = test::MakeClip(96, 64, 6, 15);
+  const TSpecs specs = test::TemporalRecord();
+  const Clip progressive = test::ReferenceRender(clip, specs);
+  const struct {
+    const char* text;
+    uint8_t flags;
+  } orders[] = {{"tff", 1}, {"bff", 2}, {"progressive", 0}};
+  for (const auto& o : orders) {
+    SCOPED_TRACE(o.text);
+    Instance in(96, 64);
+    SetAll(in, specs);
+    SetString(in, FieldsParam(), o.text);
+    const char* back = nullptr;
+    in.GetParam(&back, FieldsParam());
+    ASSERT_NE(back, nullptr);
+    EXPECT_STREQ(back, o.text);
+    const Clip expected = test::ReferenceRender(clip, specs, o.flags);
+    if (o.flags != 0) {
+      EXPECT_NE(test::FirstDifference(expected, progressive), "") << "fields change nothing here";
+    }
+    EXPECT_EQ(test::FirstDifference(Render(in, clip, Times(clip.frames.size(), 0.04)), expected), "");
+  }
+  // A name it does not know keeps the order set before, and is reported.
+  Instance in(96, 64);
+  SetAll(in, specs);
+  SetString(in, FieldsParam(), "tff");
+  testing::internal::CaptureStderr();
+  SetString(in, FieldsParam(), "top");
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("\"top\""), std::string::npos) << said;
+  EXPECT_EQ(test::FirstDifference(Render(in, clip, Times(clip.frames.size(), 0.04)),
+                                  test::ReferenceRender(clip, specs, 1)),
+            "");
+}
+
 TEST(Frei0rInstance, PausedRerenderIsCachedAndLeavesTheHistoryAlone) {
   const Clip clip = test::MakeClip(64, 48, 5, 12);
   const TSpecs specs = test::TemporalRecord();
