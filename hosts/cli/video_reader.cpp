@@ -94,7 +94,10 @@ AVStream* VideoReader::audioStream() const { return audio_ >= 0 ? fmt_->streams[
 int VideoReader::DecodeOne(AVFrame* out, std::string* error) {
   for (;;) {
     int r = avcodec_receive_frame(dec_, out);
-    if (r == 0) return 1;
+    if (r == 0) {
+      ++decoded_;
+      return 1;
+    }
     if (r == AVERROR_EOF) return 0;
     if (r != AVERROR(EAGAIN)) {
       if (error) *error = "'" + path_ + "' is damaged: cannot decode frame " + std::to_string(nextIndex_) + ": " + AvError(r);

@@ -59,6 +59,9 @@ class VideoReader final : public FrameSource {
   // Positions the reader so that Next() returns frame n.
   bool SeekTo(int64_t n, std::string* error);
   bool ReadFrameAt(int64_t n, Frame& out, std::string* error) override;
+  // Pictures the decoder has put out since Open, including those decoded
+  // only to reach a frame after a seek.
+  int64_t decodedFrames() const { return decoded_; }
 
   // Audio stream for stream copy, or nullptr. While a sink is set, Next()
   // passes every packet of that stream to it.
@@ -81,6 +84,7 @@ class VideoReader final : public FrameSource {
   bool drained_ = false;  // the demuxer is at its end and the decoder was flushed
   bool damaged_ = false;
   int64_t nextIndex_ = 0;
+  int64_t decoded_ = 0;
   VideoInfo info_;
   std::string path_;
   std::function<bool(AVPacket*)> audioSink_;
