@@ -20,6 +20,10 @@
 #include "util/specs_file.h"
 #include "video_reader.h"
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 namespace tarvo::cli {
 namespace {
 
@@ -67,6 +71,17 @@ void DefaultSignalsWhileOpen() {
   }
 }
 
+// Opens the clip with FFmpeg's own complaints held back (unless the user
+// asked for them with TARVO_FFMPEG_LOG): a clip that cannot be read gets our
+// one message, not the demuxer's account of it as well.
+bool OpenQuietly(ClipFrames& frames, std::string* error) {
+  const int level = av_log_get_level();
+  if (!std::getenv("TARVO_FFMPEG_LOG")) av_log_set_level(AV_LOG_QUIET);
+  const bool ok = frames.Open(error);
+  av_log_set_level(level);
+  return ok;
+}
+
 }  // namespace
 
 int CmdSetup(const std::vector<std::string>& args) {
@@ -102,7 +117,7 @@ int CmdSetup(const std::vector<std::string>& args) {
   // The clip, the record and the project are all read and checked before the
   // filter is called, so that bad input stops here with nothing changed.
   ClipFrames frames(a.clip, rawW, rawH);
-  if (!frames.Open(&error)) return fail(error, kExitError);
+  if (!OpenQuietly(frames, &error)) return fail(error, kExitError);
   const int64_t frameCount = frames.frameCount();
   if (frameCount > 0 && frame >= frameCount)
     return fail("--frame " + std::to_string(frame) + " is past the clip's last frame (" +

@@ -1,0 +1,359 @@
+// tarvo setup as the host of the filter's setup: the frames the frame
+// callback delivers and what decoding them costs, what OK and Cancel leave in
+// the record and project files, and the input refused before the filter is
+// called. The stand-in plug-in plays the dialog (see fake_plugin.cpp).
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "cli_test_support.h"
+#include "clip_frames.h"
+#include "project_file.h"
+#include "types/specs_fields.h"
+#include "util/specs_file.h"
+
+namespace tarvo::cli::test {
+namespace {
+
+const std::string kFake = TARVO_FAKE_PLUGIN;
+
+// Same pictures (every byte, the fourth too).
+::testing::AssertionResult SamePicture(const Frame& got, const Frame& want) {
+  if (got.width != want.width || got.height != want.height)
+    return ::testing::AssertionFailure() << got.width << "x" << got.height << " instead of " << want.width << "x"
+                                         << want.height;
+  for (size_t i = 0; i < want.pixels.size(); ++i)
+    if (got.pixels[i] != want.pixels[i])
+      return ::testing::AssertionFailure() << "byte " << i << " (pixel " << i / 4 << ") is "
+                                           << int(got.pixels[i]) << ", not " << int(want.pixels[i]);
+  return ::testing::AssertionSuccess();
+}
+
+// `frame` scaled to w x h the way a host scales into the dialog's images:
+// each target pixel takes the source pixel at (x * width / w, y * height / h).
+std::vector<uint8_t> Sampled(const Frame& frame, int w, int h) {
+  std::vector<uint8_t> out;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const uint8_t* p = frame.row(y * frame.height / h) + 4 * (x * frame.width / w);
+      out.insert(out.end(), p, p + 4);
+    }
+  return out;
+}
+
+TSpecs ReadRecord(const std::string& path) {
+  TSpecs s{};
+  std::string error;
+  EXPECT_TRUE(ReadSpecsFile(path, s, &error)) << error;
+  return s;
+}
+
+// The stand-in plug-in marks a failed frame request in this byte.
+int FailedRequestMark(const std::string& recordPath) { return ReadRecord(recordPath).Reserved174[4]; }
+
+std::vector<uint8_t> Bytes(const TSpecs& s) {
+  const auto* p = reinterpret_cast<const uint8_t*>(&s);
+  return std::vector<uint8_t>(p, p + sizeof s);
+}
+
+class ClipFramesTest : public ::testing::Test {
+ protected:
+  ScratchDir dir;
+};
+
+// A clip of 60 frames whose key frames are 12 frames apart (the encoder's
+// default group size), decoded once from start to end as the reference.
+struct GopClip {
+  std::string path;
+  std::vector<Frame> decoded;
+};
+
+GopClip MakeGopClip(const ScratchDir& dir) {
+  GopClip c;
+  c.path = dir / "gop.mkv";
+  VideoInfo info;
+  info.width = 64;
+  info.height = 48;
+  info.frameRate = AVRational{25, 1};
+  info.timeBase = AVRational{1, 25};
+  std::string error;
+  EXPECT_TRUE(EncodeClip(c.path, MakeFrames(60, 64, 48), info, &error, "mpeg4")) << error;
+  c.decoded = DecodeAll(c.path);
+  EXPECT_EQ(c.decoded.size(), 60u);
+  return c;
+}
+
+TEST_F(ClipFramesTest, FramesBackAndForthCostAGroupAtMostAndRepeatsCostNothing) {
+  const GopClip clip = MakeGopClip(dir);
+  ASSERT_EQ(clip.decoded.size(), 60u);
+  ClipFrames frames(clip.path);
+  std::string error;
+  ASSERT_TRUE(frames.Open(&error)) << error;
+  Frame f;
+  int64_t before = 0;
+  // The cost of one request: pictures decoded for it.
+  auto read = [&](int64_t n) {
+    before = frames.decodedFrames();
+    EXPECT_TRUE(frames.ReadFrameAt(n, f, &error)) << n << ": " << error;
+    EXPECT_TRUE(SamePicture(f, clip.decoded[static_cast<size_t>(n)])) << "frame " << n;
+    return frames.decodedFrames() - before;
+  };
+  // Far into the clip: from the key frame at 48, not from the start.
+  EXPECT_LE(read(50), 12);
+  // Back: from the key frame at 24.
+  EXPECT_LE(read(30), 12);
+  EXPECT_GE(frames.decodedFrames(), 1);
+  // Back by one, then forward by one: never from frame 0.
+  EXPECT_LE(read(29), 12);
+  EXPECT_LE(read(31), 12);
+  // Every frame asked for again comes from the cache.
+  EXPECT_EQ(read(50), 0);
+  EXPECT_EQ(read(30), 0);
+  EXPECT_EQ(read(29), 0);
+  // Frame 0 and the last frame.
+  EXPECT_LE(read(0), 12);
+  EXPECT_LE(read(59), 12);
+  EXPECT_FALSE(frames.ReadFrameAt(60, f, &error));
+}
+
+TEST_F(ClipFramesTest, TheCacheKeepsTheMostRecentFramesWithinItsBounds) {
+  // Raw frames: every frame read is counted, and a read costs exactly one.
+  const std::vector<Frame> made = MakeFrames(8, 16, 12);
+  WriteBytes(dir / "clip.raw", Concat(made));
+  ClipFrames frames(dir / "clip.raw", 16, 12);
+  frames.SetCacheLimits(3, ClipFrames::kDefaultCacheBytes);
+  Frame f;
+  std::string error;
+  for (int n : {0, 1, 2, 3, 4}) ASSERT_TRUE(frames.ReadFrameAt(n, f, &error)) << error;
+  EXPECT_EQ(frames.cachedFrames(), 3u);
+  EXPECT_EQ(frames.decodedFrames(), 5);
+  // 2, 3 and 4 are kept; using 2 makes 3 the oldest.
+  for (int n : {4, 2, 3, 2}) {
+    ASSERT_TRUE(frames.ReadFrameAt(n, f, &error)) << error;
+    EXPECT_TRUE(SamePicture(f, made[static_cast<size_t>(n)])) << n;
+  }
+  EXPECT_EQ(frames.decodedFrames(), 5);
+  ASSERT_TRUE(frames.ReadFrameAt(6, f, &error));  // drops 4, the least recently used
+  ASSERT_TRUE(frames.ReadFrameAt(3, f, &error));
+  EXPECT_EQ(frames.decodedFrames(), 6);
+  ASSERT_TRUE(frames.ReadFrameAt(4, f, &error));
+  EXPECT_EQ(frames.decodedFrames(), 7);
+  EXPECT_TRUE(SamePicture(f, made[4]));
+
+  // A byte bound of two and a half pictures keeps two.
+  const size_t picture = 16 * 12 * 4;
+  frames.SetCacheLimits(16, picture * 5 / 2);
+  EXPECT_EQ(frames.cachedFrames(), 2u);
+  // Pictures larger than the bound: the most recent one is still kept.
+  frames.SetCacheLimits(16, picture / 2);
+  EXPECT_EQ(frames.cachedFrames(), 1u);
+  const int64_t decoded = frames.decodedFrames();
+  ASSERT_TRUE(frames.ReadFrameAt(4, f, &error));
+  EXPECT_EQ(frames.decodedFrames(), decoded);
+  // No cache at all.
+  frames.SetCacheLimits(0, 0);
+  EXPECT_EQ(frames.cachedFrames(), 0u);
+  ASSERT_TRUE(frames.ReadFrameAt(4, f, &error));
+  ASSERT_TRUE(frames.ReadFrameAt(4, f, &error));
+  EXPECT_EQ(frames.decodedFrames(), decoded + 2);
+  EXPECT_TRUE(SamePicture(f, made[4]));
+}
+
+class SetupCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override { IsolateOptions(); }
+
+  // A lossless clip of 12 frames of 32x24 made in code.
+  std::string MakeClip() {
+    made = MakeFrames(12, 32, 24);
+    const std::string path = dir / "clip.mkv";
+    std::string error;
+    EXPECT_TRUE(EncodeClip(path, made, AVRational{25, 1}, &error)) << error;
+    return path;
+  }
+  // A record that differs from the defaults.
+  TSpecs StartRecord() {
+    TSpecs s = BuiltInDefaultSpecs();
+    std::string error;
+    for (const char* a : {"YDespeckle=2", "Gain=150", "TempYThreshold=20"})
+      EXPECT_TRUE(ApplyFieldAssignment(s, a, &error)) << error;
+    return s;
+  }
+  std::vector<std::string> Env(std::vector<std::string> extra = {}) {
+    extra.push_back("TARVO_FAKE_LOG=" + (dir / "calls.log"));
+    return extra;
+  }
+  // Whether the filter was called at all.
+  bool FilterCalled() { return Exists(dir / "calls.log"); }
+
+  ScratchDir dir;
+  std::vector<Frame> made;
+};
+
+TEST_F(SetupCommandTest, FramesComeBackAsTheClipHoldsThemScaledToTheAskedRectangle) {
+  const std::string clip = MakeClip();
+  // The frame bar runs from 0 to the frame count: its last position asks for
+  // one past the last frame, which shows the last frame.
+  const std::vector<int> asked = {7, 2, 11, 2, 0, 7, 12};
+  const std::string list = "7,2,11,2,0,7,12";
+  for (const auto& [w, h] : std::vector<std::pair<int, int>>{{32, 24}, {11, 7}, {64, 40}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    const std::string dump = dir / ("frames-" + std::to_string(w));
+    const auto r = RunTarvo({"setup", clip, "--record", dir / "r.tvr", "--frame", "3", "--plugin", kFake},
+                            Env({"TARVO_FAKE_FRAMES=" + list,
+                                 "TARVO_FAKE_FRAME_SIZE=" + std::to_string(w) + "x" + std::to_string(h),
+                                 "TARVO_FAKE_DUMP=" + dump}));
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::vector<uint8_t> got = ReadBytes(dump);
+    const size_t one = static_cast<size_t>(w) * h * 4;
+    ASSERT_EQ(got.size(), one * asked.size());
+    for (size_t i = 0; i < asked.size(); ++i) {
+      const Frame& want = made[static_cast<size_t>(std::min(asked[i], 11))];
+      EXPECT_TRUE(std::equal(got.begin() + i * one, got.begin() + (i + 1) * one, Sampled(want, w, h).begin()))
+          << "request " << i << " for frame " << asked[i];
+    }
+    // No request failed.
+    EXPECT_EQ(FailedRequestMark(dir / "r.tvr"), 0);
+  }
+}
+
+TEST_F(SetupCommandTest, OkSavesExactlyTheRecordTheFilterLeft) {
+  const std::string clip = MakeClip();
+  const std::string record = dir / "look.tvr", left = dir / "left.tvr";
+  std::string error;
+  ASSERT_TRUE(WriteSpecsFile(record, StartRecord(), &error)) << error;
+  const auto env = Env({"TARVO_FAKE_EDIT=Sat=140,SharpMask=3,SceneName=Interview", "TARVO_FAKE_RECORD_OUT=" + left});
+  auto r = RunTarvo({"setup", clip, "--record", record, "--frame", "5", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_TRUE(r.err.empty()) << r.err;
+  EXPECT_EQ(ReadBytes(record), ReadBytes(left));
+  // The filter worked on the clip's own record, at the frame asked for.
+  const TSpecs saved = ReadRecord(record);
+  EXPECT_EQ(saved.YDespeckle, 2);
+  EXPECT_EQ(saved.Gain, 150);
+  EXPECT_EQ(saved.Sat, 140);
+  EXPECT_EQ(saved.SharpMask, 3);
+  EXPECT_EQ(saved.Lift, 7);
+  const auto log = ReadBytes(dir / "calls.log");
+  EXPECT_NE(std::string(log.begin(), log.end()).find("sel=1 part=5 total=12"), std::string::npos);
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"calls.log", "clip.mkv", "left.tvr", "look.tvr"}));
+
+  // A record file that does not exist yet is made from the defaults.
+  r = RunTarvo({"setup", clip, "--record", dir / "new.tvr", "--plugin", kFake}, Env({"TARVO_FAKE_RECORD_OUT=" + left}));
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "new.tvr"), ReadBytes(left));
+  EXPECT_EQ(ReadRecord(dir / "new.tvr").YDespeckle, BuiltInDefaultSpecs().YDespeckle);
+
+  // In a project, the clip's entry is the record left; other clips keep theirs.
+  const std::string project = dir / "edit.tproj";
+  ProjectFile p;
+  TSpecs other = StartRecord();
+  other.Gain = 300;
+  p.Put(dir / "other.mkv", other);
+  p.Put(clip, StartRecord());
+  ASSERT_TRUE(p.Save(project, &error)) << error;
+  r = RunTarvo({"setup", clip, "--project", project, "--plugin", kFake},
+               Env({"TARVO_FAKE_EDIT=Knee=80", "TARVO_FAKE_RECORD_OUT=" + left}));
+  ASSERT_EQ(r.code, 0) << r.err;
+  ProjectFile after;
+  ASSERT_TRUE(after.Load(project, &error)) << error;
+  EXPECT_EQ(after.size(), 2u);
+  ASSERT_TRUE(after.Find(clip).has_value());
+  EXPECT_EQ(Bytes(*after.Find(clip)), ReadBytes(left));
+  EXPECT_EQ(after.Find(clip)->YDespeckle, 2);
+  EXPECT_EQ(after.Find(clip)->Knee, 80);
+  EXPECT_EQ(Bytes(*after.Find(dir / "other.mkv")), Bytes(other));
+}
+
+TEST_F(SetupCommandTest, CancelChangesNoFileByteAndExitsWithItsOwnStatus) {
+  const std::string clip = MakeClip();
+  const std::string record = dir / "look.tvr", project = dir / "edit.tproj";
+  std::string error;
+  ASSERT_TRUE(WriteSpecsFile(record, StartRecord(), &error)) << error;
+  ProjectFile p;
+  p.Put(clip, StartRecord());
+  ASSERT_TRUE(p.Save(project, &error)) << error;
+  const auto recordBytes = ReadBytes(record), projectBytes = ReadBytes(project), clipBytes = ReadBytes(clip);
+  // The dialog changed fields and asked for frames before the user cancelled.
+  const auto env = Env({"TARVO_FAKE_SETUP=cancel", "TARVO_FAKE_EDIT=Gain=400,YDespeckle=4", "TARVO_FAKE_FRAMES=1,9"});
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"setup", clip, "--record", record, "--plugin", kFake},
+           {"setup", clip, "--project", project, "--plugin", kFake},
+           {"setup", clip, "--record", dir / "new.tvr", "--plugin", kFake}}) {
+    SCOPED_TRACE(args[3]);
+    const auto r = RunTarvo(args, env);
+    EXPECT_EQ(r.code, 3);
+    EXPECT_NE(r.err.find("setup cancelled; nothing was saved"), std::string::npos) << r.err;
+  }
+  EXPECT_TRUE(FilterCalled());
+  EXPECT_EQ(ReadBytes(record), recordBytes);
+  EXPECT_EQ(ReadBytes(project), projectBytes);
+  EXPECT_EQ(ReadBytes(clip), clipBytes);
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"calls.log", "clip.mkv", "edit.tproj", "look.tvr"}));
+}
+
+TEST_F(SetupCommandTest, BadInputIsRefusedBeforeTheFilterIsCalled) {
+  const std::string clip = MakeClip();
+  std::string error;
+  WriteBytes(dir / "short.tvr", std::vector<uint8_t>(255, 1));
+  WriteBytes(dir / "long.tvr", std::vector<uint8_t>(257, 1));
+  WriteBytes(dir / "noise.mkv", std::vector<uint8_t>(4000, 0x5A));
+  TSpecs newer = StartRecord();
+  newer.Version = kSpecsVersion + 1;
+  ASSERT_TRUE(WriteSpecsFile(dir / "newer.tvr", newer, &error)) << error;
+  ASSERT_TRUE(WriteSpecsFile(dir / "good.tvr", StartRecord(), &error)) << error;
+  std::ofstream(dir / "damaged.tproj") << "tarvo-project 1\nclip /x.mkv\nrecord 00zz\n";
+  ASSERT_EQ(::link(clip.c_str(), (dir / "hard.mkv").c_str()), 0);
+  std::filesystem::create_directory(dir / "folder.tvr");
+  const auto before = dir.Entries();
+  std::vector<std::vector<uint8_t>> contents;
+  for (const auto& e : before)
+    contents.push_back(e == "folder.tvr" ? std::vector<uint8_t>{} : ReadBytes(dir / e));
+
+  struct Case {
+    std::vector<std::string> args;
+    int code;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {{clip, "--record", dir / "short.tvr"}, 1, "short.tvr"},
+      {{clip, "--record", dir / "long.tvr"}, 1, "long.tvr"},
+      {{clip, "--record", dir / "folder.tvr"}, 1, "folder.tvr"},
+      {{clip, "--record", dir / "newer.tvr"}, 1, "newer than this version knows"},
+      {{clip, "--project", dir / "damaged.tproj"}, 1, "damaged.tproj"},
+      {{dir / "noise.mkv", "--record", dir / "good.tvr"}, 1, "cannot read"},
+      {{dir / "missing.mkv", "--record", dir / "good.tvr"}, 1, "cannot read"},
+      {{clip, "--record", dir / "good.tvr", "--project", dir / "p.tproj"}, 2, "cannot be used together"},
+      {{clip}, 2, "setup needs --record FILE or --project FILE"},
+      {{clip, "--record", clip}, 2, "--record is the same file as CLIP"},
+      {{clip, "--project", dir / "hard.mkv"}, 2, "--project is the same file as CLIP"},
+      {{clip, "--record", dir / "good.tvr", "--frame", "12"}, 2, "past the clip's last frame (11)"},
+      {{clip, "--record", dir / "good.tvr", "--frame", "x"}, 2, "--frame needs a frame number"},
+      {{"-", "--record", dir / "good.tvr"}, 2, "standard input"},
+  };
+  for (const Case& c : cases) {
+    std::vector<std::string> args = {"setup"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.insert(args.end(), {"--plugin", kFake});
+    SCOPED_TRACE(::testing::PrintToString(c.args));
+    const auto r = RunTarvo(args, Env());
+    EXPECT_EQ(r.code, c.code);
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    // One message, one line.
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(FilterCalled());
+  }
+  ASSERT_EQ(dir.Entries(), before);
+  for (size_t i = 0; i < before.size(); ++i) {
+    if (before[i] == "folder.tvr") continue;
+    EXPECT_EQ(ReadBytes(dir / before[i]), contents[i]) << before[i];
+  }
+}
+
+}  // namespace
+}  // namespace tarvo::cli::test
