@@ -14,7 +14,7 @@ enum class Notice {
   ModeWarning,      // the operating mode is not Final
   OutOfMemory,      // a plane could not be allocated; the frame was skipped
   BadFrame,         // a frame descriptor that cannot be processed safely
-  SetupUnavailable, // the setup selector was called but this build has no setup dialog
+  SetupUnavailable, // the setup selector was called but the dialog cannot be shown (the text says why)
   NewerRecordFormat, // a record of a newer format is used as understood and not written
 };
 

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 
+#include "host/setup_loader.h"
 #include "platform/icu_collation.h"
 #include "platform/os_registry_file.h"
 
@@ -29,7 +30,12 @@ std::unique_ptr<Engine> MakePlatformEngine() {
 Engine& ProcessEngine() {
   // Made on the first call of the entry point, not at load; destroyed when
   // the library is unloaded (or the program ends), writing nothing.
-  static const std::unique_ptr<Engine> engine = MakePlatformEngine();
+  static const std::unique_ptr<Engine> engine = [] {
+    std::unique_ptr<Engine> e = MakePlatformEngine();
+    // The setup dialog comes from its own library, loaded at the first setup.
+    e->SetSetupHandler(MakeUiSetupHandler(FolderOf(LoadedModuleFile())));
+    return e;
+  }();
   return *engine;
 }
 

@@ -20,7 +20,8 @@ std::string LoadedModuleFile();
 std::unique_ptr<Engine> MakePlatformEngine();
 
 // The engine the plug-in library's xFilter drives, made by
-// MakePlatformEngine() on first use; freed when the library is unloaded.
+// MakePlatformEngine() on first use, with the setup dialog library as its
+// setup handler; freed when the library is unloaded.
 Engine& ProcessEngine();
 
 }  // namespace tarvo

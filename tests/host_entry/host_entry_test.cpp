@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
+#include <vector>
 #include <random>
 
 #include <gtest/gtest.h>
@@ -43,8 +45,8 @@ class HostEntry : public ::testing::Test {
     FileOptionStore store(registry_);
     fill(store);
   }
-  void Load() {
-    lib_ = ::dlopen(TARVO_PLUGIN_FILE, RTLD_NOW | RTLD_LOCAL);
+  void Load(const std::string& file = TARVO_PLUGIN_FILE) {
+    lib_ = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(lib_, nullptr) << ::dlerror();
     xFilter_ = reinterpret_cast<XFilterFn>(::dlsym(lib_, "xFilter"));
     describe_ = reinterpret_cast<XFilterDescriptionFn>(::dlsym(lib_, "xFilterDescription"));
@@ -221,12 +223,74 @@ TEST_F(HostEntry, SelectorTwoPreparesWithoutRenderingAndExecuteRenders) {
   EXPECT_NE(ReadText(registry_).find("\"OpMode\"=dword:00000002"), std::string::npos);
 }
 
-TEST_F(HostEntry, SetupWithoutTheDialogReturnsAsCancel) {
+// Whether any Qt library is loaded into this process.
+bool QtLoaded() { return ReadText("/proc/self/maps").find("libQt6") != std::string::npos; }
+
+// Takes the display variables away for one test, and puts them back.
+class NoDisplay {
+ public:
+  NoDisplay() {
+    for (const char* n : kNames) {
+      const char* v = std::getenv(n);
+      saved_.push_back(v ? std::optional<std::string>(v) : std::nullopt);
+      ::unsetenv(n);
+    }
+  }
+  ~NoDisplay() {
+    for (size_t i = 0; i < saved_.size(); ++i)
+      if (saved_[i]) ::setenv(kNames[i], saved_[i]->c_str(), 1);
+  }
+
+ private:
+  static constexpr const char* kNames[] = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
+  std::vector<std::optional<std::string>> saved_;
+};
+
+TEST_F(HostEntry, SetupWithoutADisplayReportsWhyAndCancelsWithoutLoadingQt) {
+  NoDisplay noDisplay;
   Configure([&](OptionStore& s) { s.WriteString(kKeyOptions, "SceneFile", sceneFile_); });
   Load();
   TestClip clip;
+  clip.SetPart(3, 10);
+  test::TestFrame source(16, 8), destination(16, 8);
+  clip.rec().Source = source.handle();
+  clip.rec().Destination = destination.handle();
+  EXPECT_EQ(xFilter_(kSelectorExecute, clip.handle()), 0);
+  xFilter_(2, clip.handle());  // settles the frame position of the new record
+  const std::string prepared(reinterpret_cast<const char*>(&clip.specs()), sizeof(TSpecs));
+  for (int i = 0; i < 2; ++i) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(xFilter_(kSelectorSetup, clip.handle()), kSetupCancel);
+    // Reported at every setup call, since each is the user's own request.
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Setup cannot be shown: no display"), std::string::npos) << err;
+  }
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&clip.specs()), sizeof(TSpecs)), prepared);
+  EXPECT_FALSE(QtLoaded());
+#ifdef TARVO_UI_FILE
+  EXPECT_EQ(::dlopen(TARVO_UI_FILE, RTLD_NOW | RTLD_NOLOAD), nullptr);
+#endif
+}
+
+TEST_F(HostEntry, SetupWithoutTheDialogLibraryReportsWhereItLookedAndCancels) {
+  if (std::filesystem::exists(TARVO_UI_INSTALLED_FILE)) GTEST_SKIP() << "the dialog library is installed";
+  // A plug-in alone in its folder, with a display that needs no server.
+  const std::string alone = dir_ / "alone/tarvo-xfilter.so";
+  std::filesystem::create_directories(dir_ / "alone");
+  std::filesystem::copy_file(TARVO_PLUGIN_FILE, alone);
+  ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  Load(alone);
+  TestClip clip;
+  testing::internal::CaptureStderr();
   EXPECT_EQ(xFilter_(kSelectorSetup, clip.handle()), kSetupCancel);
-  EXPECT_NE(clip.rec().SpecsHandle, nullptr);
+  const std::string err = testing::internal::GetCapturedStderr();
+  ::unsetenv("QT_QPA_PLATFORM");
+  EXPECT_NE(err.find("tarvo-ui.so is not installed beside the plug-in (" + dir_ / "alone/"), std::string::npos)
+      << err;
+  EXPECT_NE(clip.rec().SpecsHandle, nullptr);  // the record was prepared all the same
+  EXPECT_FALSE(QtLoaded());
+  ASSERT_EQ(::dlclose(lib_), 0);
+  lib_ = nullptr;
 }
 
 }  // namespace
