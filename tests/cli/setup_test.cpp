@@ -21,6 +21,12 @@ namespace tarvo::cli::test {
 namespace {
 
 const std::string kFake = TARVO_FAKE_PLUGIN;
+const std::string kReal = TARVO_REAL_PLUGIN;
+#ifdef TARVO_SETUP_DRIVER
+const std::string kDriver = TARVO_SETUP_DRIVER;
+#else
+const std::string kDriver;
+#endif
 
 // Same pictures (every byte, the fourth too).
 ::testing::AssertionResult SamePicture(const Frame& got, const Frame& want) {
@@ -353,6 +359,47 @@ TEST_F(SetupCommandTest, BadInputIsRefusedBeforeTheFilterIsCalled) {
     if (before[i] == "folder.tvr") continue;
     EXPECT_EQ(ReadBytes(dir / before[i]), contents[i]) << before[i];
   }
+}
+
+// The real plug-in and its dialog, on Qt's offscreen platform, with the
+// driver of setup_driver.cpp pressing `button` after asking for frame
+// `frame` (its pixels go to `dump`).
+std::vector<std::string> DialogEnv(const std::string& button, int frame, const std::string& dump) {
+  return {"QT_QPA_PLATFORM=offscreen", "LD_PRELOAD=" + kDriver, "TARVO_UI_TEST_DRIVER=TarvoSetupDriver",
+          "TARVO_DRIVE_PRESS=" + button, "TARVO_DRIVE_FRAME=" + std::to_string(frame), "TARVO_DRIVE_DUMP=" + dump,
+          // The driver is loaded ahead of everything, and Qt keeps memory to
+          // the end of the process on purpose.
+          "ASAN_OPTIONS=verify_asan_link_order=0:detect_leaks=0:abort_on_error=1"};
+}
+
+TEST_F(SetupCommandTest, TheRealDialogShowsTheClipsFramesAndOkOrCancelDecideWhatIsSaved) {
+  if (kDriver.empty()) GTEST_SKIP() << "the dialog library tarvo-ui.so is not built";
+  const std::string clip = MakeClip();
+  const std::string record = dir / "look.tvr", dump = dir / "frame.bgra";
+  std::string error;
+  ASSERT_TRUE(WriteSpecsFile(record, StartRecord(), &error)) << error;
+  const auto start = ReadBytes(record);
+
+  auto r = RunTarvo({"setup", clip, "--record", record, "--frame", "4", "--plugin", kReal},
+                    DialogEnv("CancelButton", 9, dump));
+  EXPECT_EQ(r.code, 3) << r.err;
+  EXPECT_EQ(ReadBytes(record), start);
+  // The dialog's preview image gets the frame as the clip holds it.
+  ASSERT_EQ(ReadBytes(dump), Sampled(made[9], 240, 180));
+
+  r = RunTarvo({"setup", clip, "--record", record, "--frame", "4", "--plugin", kReal},
+               DialogEnv("OkButton", 11, dump));
+  ASSERT_EQ(r.code, 0) << r.err;
+  const TSpecs saved = ReadRecord(record);
+  const TSpecs want = StartRecord();
+  EXPECT_EQ(saved.YDespeckle, want.YDespeckle);
+  EXPECT_EQ(saved.Gain, want.Gain);
+  EXPECT_EQ(saved.TempYThreshold, want.TempYThreshold);
+  EXPECT_EQ(saved.FramePos, 4);
+  const std::vector<uint8_t> frames = ReadBytes(dump), last = Sampled(made[11], 240, 180);
+  ASSERT_EQ(frames.size(), 2 * last.size());
+  EXPECT_TRUE(std::equal(last.begin(), last.end(), frames.begin() + static_cast<std::ptrdiff_t>(last.size())));
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"clip.mkv", "frame.bgra", "look.tvr"}));
 }
 
 }  // namespace
