@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "host/pipeline.h"
+#include "hostkit/frame_slot.h"
 #include "tarvo_typical_record.h"
 #include "types/specs.h"
 #include "types/specs_fields.h"
@@ -103,16 +104,11 @@ class Renderer {
     call_.total = 1 << 30;
   }
   void Render(uint8_t* source, uint8_t* destination, int width, int height) {
-    TPixBuffer s{}, d{};
-    s.Bounds = d.Bounds = TRect{0, 0, width, height};
-    s.RowBytes = d.RowBytes = width * 4;
-    s.Pixels = source;
-    d.Pixels = destination;
-    TPixBuffer* sp = &s;
-    TPixBuffer* dp = &d;
+    source_.Describe(source, width, height);
+    destination_.Describe(destination, width, height);
     call_.changed = part_ == 0;
     call_.part = part_++;
-    pipe_.Render(&sp, &dp, &specsPtr_, false, call_);
+    pipe_.Render(source_.handle(), destination_.handle(), &specsPtr_, false, call_);
   }
   const Pipeline& pipeline() const { return pipe_; }
 
@@ -122,6 +118,7 @@ class Renderer {
   Notifier notifier_;
   Pipeline pipe_;
   CallState call_;
+  hostkit::FrameSlot source_, destination_;
   int32_t part_ = 0;
 };
 

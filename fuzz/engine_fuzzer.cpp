@@ -17,6 +17,7 @@
 #include "types/call_record.h"
 #include "host/engine.h"
 #include "types/specs.h"
+#include "hostkit/clip_call.h"
 #include "options/option_store.h"
 #include "options/options.h"
 #include "util/cpu_features.h"
@@ -70,9 +71,9 @@ const std::string& SceneFile() {
 // holds exactly the bytes the rows reach, so any stray access is caught.
 struct Frame {
   std::vector<uint8_t> pixels;
-  TPixBuffer desc{};
-  TPixBuffer* ptr = &desc;
+  hostkit::FrameSlot slot;
   Frame(int w, int h, fuzz::FuzzInput& in) {
+    TPixBuffer& desc = slot.desc();
     const uint8_t shape = in.Byte();
     int stride = w * 4;
     if (shape & 1) stride += in.Range(0, 12);
@@ -87,8 +88,16 @@ struct Frame {
     if (shape & 64) desc.RowBytes = static_cast<int32_t>(static_cast<uint32_t>(desc.RowBytes) | 0x80000000u);
     desc.Pixels = (shape & 128) && (shape & 3) == 3 ? nullptr : pixels.data();
   }
-  PixBufferHandle handle() { return &ptr; }
+  PixBufferHandle handle() { return slot.handle(); }
 };
+
+// `n` bytes: those the input still has, then zeros.
+std::vector<uint8_t> Block(fuzz::FuzzInput& in, int n) {
+  std::vector<uint8_t> block(static_cast<size_t>(n));
+  const std::string bytes = in.Bytes(block.size());
+  if (!bytes.empty()) std::memcpy(block.data(), bytes.data(), bytes.size());
+  return block;
+}
 
 const char* const kSceneNames[] = {"<none>", "Alpha", "BETA", "gamma", "missing", ""};
 
@@ -120,27 +129,28 @@ std::string RunCase(const uint8_t* data, size_t size) {
   env.useEnvironmentOpMode = false;
   Engine engine(std::move(store), nullptr, host, env);
 
-  TFilterCallRecord rec{};
-  TFilterCallRecord* recPtr = &rec;
+  hostkit::ClipCall clip(
+      [](void* e, int16_t selector, CallRecordHandle record) {
+        return static_cast<Engine*>(e)->Filter(selector, record);
+      },
+      &engine);
   // The record block: absent, or 0..300 bytes from the input.
   const uint8_t recordKind = in.Byte();
   if (recordKind & 1) {
     const int n = in.Range(0, 300);
-    rec.SpecsHandle = host.NewHandle(n);
-    const std::string bytes = in.Bytes(static_cast<size_t>(n));
-    if (!bytes.empty()) std::memcpy(*rec.SpecsHandle, bytes.data(), bytes.size());
+    std::vector<uint8_t> block = Block(in, n);
     // Often a plausible format marker, so the later checks are reached.
     if ((recordKind & 6) && n >= 2) {
       const int16_t versions[] = {72, 69, 70, 71};
-      std::memcpy(*rec.SpecsHandle, &versions[(recordKind >> 1) & 3], 2);
+      std::memcpy(block.data(), &versions[(recordKind >> 1) & 3], 2);
     }
+    clip.SetRecordBlock(block.data(), n);
   }
   // The private block: absent, or 0..100 bytes.
   if (recordKind & 8) {
     const int n = in.Range(0, 100);
-    rec.PrivateData = host.NewHandle(n);
-    const std::string bytes = in.Bytes(static_cast<size_t>(n));
-    if (!bytes.empty()) std::memcpy(*rec.PrivateData, bytes.data(), bytes.size());
+    const std::vector<uint8_t> block = Block(in, n);
+    clip.SetPrivateData(block.data(), n);
   }
   // Usually one size for both frames, sometimes a larger source or a
   // smaller one.
@@ -148,34 +158,31 @@ std::string RunCase(const uint8_t* data, size_t size) {
   const uint8_t sizes = in.Byte();
   const int sw = (sizes & 3) == 3 ? in.Range(1, 14) : w, sh = (sizes & 12) == 12 ? in.Range(1, 10) : h;
   Frame source(sw, sh, in), destination(w, h, in);
-  rec.Source = source.handle();
-  rec.Destination = destination.handle();
-  rec.Part = static_cast<int32_t>(in.Word() | (in.Word() << 16));
-  rec.Total = static_cast<int32_t>(in.Word() | (in.Word() << 16));
-  rec.FieldWordLow = in.Byte();
-  rec.FieldFlags = in.Byte();
+  clip.SetFrames(source.handle(), destination.handle());
+  clip.SetPart(static_cast<int32_t>(in.Word() | (in.Word() << 16)));
+  clip.SetTotal(static_cast<int32_t>(in.Word() | (in.Word() << 16)));
+  clip.CallRecord().FieldWordLow = in.Byte();
+  clip.SetFieldFlags(in.Byte());
 
   // A few calls: prepare only (2) or render (0), frame numbers moving on.
   const int calls = 1 + in.Range(0, 3);
   for (int k = 0; k < calls; ++k) {
     const uint8_t step = in.Byte();
     const int16_t selector = (step & 1) ? kSelectorExecute : 2;
-    const int32_t result = engine.Filter(selector, &recPtr);
+    const int32_t result = clip.Call(selector);
     seen.append(reinterpret_cast<const char*>(&result), sizeof result);
     seen.append(destination.pixels.begin(), destination.pixels.end());
-    if (rec.SpecsHandle && *rec.SpecsHandle)
-      seen.append(reinterpret_cast<const char*>(*rec.SpecsHandle),
-                  static_cast<size_t>(host.GetHandleSize(rec.SpecsHandle)));
-    if (step & 2) rec.Part = static_cast<int32_t>(static_cast<uint32_t>(rec.Part) + 1u);
-    if (step & 4 && rec.SpecsHandle && host.GetHandleSize(rec.SpecsHandle) >= kSpecsSize) {
+    const Handle record = clip.RecordHandle();
+    if (record && *record)
+      seen.append(reinterpret_cast<const char*>(*record), static_cast<size_t>(host.GetHandleSize(record)));
+    if (step & 2) clip.SetPart(static_cast<int32_t>(static_cast<uint32_t>(clip.Part()) + 1u));
+    if (step & 4 && record && host.GetHandleSize(record) >= kSpecsSize) {
       // The host changes a field between calls.
       const int at = in.Range(0, kSpecsSize - 2);
       const uint16_t v = in.Word();
-      std::memcpy(*rec.SpecsHandle + at, &v, 2);
+      std::memcpy(*record + at, &v, 2);
     }
   }
-  if (rec.SpecsHandle) host.DisposeHandle(rec.SpecsHandle);
-  if (rec.PrivateData) host.DisposeHandle(rec.PrivateData);
   return seen;
 }
 

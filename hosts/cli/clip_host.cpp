@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <map>
-#include <mutex>
 
 namespace tarvo::cli {
 namespace {
@@ -12,15 +10,6 @@ namespace {
 // Private data: "TRVC", the clip instance number, then a hash of the clip's
 // name. The first 14 bytes differ between any two clips of one process.
 constexpr int32_t kPrivateSize = 64;
-
-std::mutex& RegistryMutex() {
-  static std::mutex m;
-  return m;
-}
-std::map<Handle, ClipHost*>& Registry() {
-  static std::map<Handle, ClipHost*> r;
-  return r;
-}
 
 uint64_t Fnv1a(const std::string& s) {
   uint64_t h = 1469598103934665603ull;
@@ -42,109 +31,47 @@ uint8_t FieldFlagsOf(FieldMode mode) {
   return 0;
 }
 
-ClipHost::ClipHost(XFilterFn entry, const std::string& clipKey) : entry_(entry) {
+ClipHost::ClipHost(XFilterFn entry, const std::string& clipKey) : call_(entry) {
   static std::atomic<uint32_t> nextInstance{1};
-  private_.reset(InProcessHost().NewHandle(kPrivateSize));
-  if (private_.get()) {
-    uint8_t* p = *private_.get();
-    std::memcpy(p, "TRVC", 4);
-    const uint32_t instance = nextInstance++;
-    std::memcpy(p + 4, &instance, 4);
-    const uint64_t hash = Fnv1a(clipKey);
-    std::memcpy(p + 8, &hash, 8);
-    std::lock_guard<std::mutex> lock(RegistryMutex());
-    Registry()[private_.get()] = this;
-  }
-  call_.PrivateData = private_.get();
-  call_.FrameCallback = &ClipHost::FrameCallback;
-  callPtr_ = &call_;
-  srcPtr_ = &src_;
-  dstPtr_ = &dst_;
+  uint8_t p[kPrivateSize] = {};
+  std::memcpy(p, "TRVC", 4);
+  const uint32_t instance = nextInstance++;
+  std::memcpy(p + 4, &instance, 4);
+  const uint64_t hash = Fnv1a(clipKey);
+  std::memcpy(p + 8, &hash, 8);
+  call_.SetPrivateData(p, kPrivateSize);
+  // The callback is always offered; without a frame source it fails.
+  call_.SetFrameProvider(this);
 }
 
-ClipHost::~ClipHost() {
-  std::lock_guard<std::mutex> lock(RegistryMutex());
-  Registry().erase(private_.get());
-}
+ClipHost::~ClipHost() { call_.SetFrameProvider(nullptr); }
 
-void ClipHost::SetRecord(const TSpecs& specs) {
-  if (!specs_.get()) specs_.reset(InProcessHost().NewHandle(kSpecsSize));
-  if (specs_.get()) std::memcpy(*specs_.get(), &specs, kSpecsSize);
-}
+void ClipHost::SetRecord(const TSpecs& specs) { call_.SetRecord(specs); }
 
-std::optional<TSpecs> ClipHost::Record() const {
-  if (!specs_.get() || InProcessHost().GetHandleSize(specs_.get()) < kSpecsSize) return std::nullopt;
-  TSpecs s;
-  std::memcpy(&s, *specs_.get(), kSpecsSize);
-  return s;
-}
+std::optional<TSpecs> ClipHost::Record() const { return call_.Record(); }
 
-TSpecs* ClipHost::MutableRecord() {
-  if (!specs_.get() || InProcessHost().GetHandleSize(specs_.get()) < kSpecsSize) return nullptr;
-  return reinterpret_cast<TSpecs*>(*specs_.get());
-}
+TSpecs* ClipHost::MutableRecord() { return call_.MutableRecord(); }
 
-int32_t ClipHost::Call(int16_t selector) {
-  call_.SpecsHandle = specs_.get();
-  const int32_t result = entry_(selector, &callPtr_);
-  // The filter stores the record it creates on a clip's first call into the
-  // call record; from then on the host keeps it with the clip.
-  if (call_.SpecsHandle != specs_.get()) {
-    specs_.release();
-    specs_.reset(call_.SpecsHandle);
-  }
-  return result;
-}
-
-int32_t ClipHost::Prepare(int32_t part) {
-  call_.Part = part;
-  call_.Source = nullptr;
-  call_.Destination = nullptr;
-  return Call(kSelectorPrepare);
-}
+int32_t ClipHost::Prepare(int32_t part) { return call_.Prepare(part); }
 
 int32_t ClipHost::Execute(int32_t part, uint8_t* source, uint8_t* destination, int width, int height) {
-  src_ = TPixBuffer{};
-  src_.Bounds = TRect{0, 0, width, height};
-  src_.RowBytes = width * 4;
-  src_.Pixels = source;
-  dst_ = src_;
-  dst_.Pixels = destination;
-  call_.Part = part;
-  call_.Source = &srcPtr_;
-  call_.Destination = &dstPtr_;
-  const int32_t r = Call(kSelectorExecute);
-  call_.Source = nullptr;
-  call_.Destination = nullptr;
-  return r;
+  return call_.Execute(part, source, destination, width, height);
 }
 
-int32_t ClipHost::Setup(int32_t part) {
-  call_.Part = part;
-  call_.Source = nullptr;
-  call_.Destination = nullptr;
-  return Call(kSelectorSetup);
-}
+int32_t ClipHost::Setup(int32_t part) { return call_.Setup(part); }
 
 int32_t ClipHost::FrameCallback(int32_t frame, PixBufferHandle destination, const TRect* bounds,
                                 Handle privateData) {
-  ClipHost* clip = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(RegistryMutex());
-    auto it = Registry().find(privateData);
-    if (it != Registry().end()) clip = it->second;
-  }
-  if (!clip) return -1;
-  return clip->RenderInto(frame, destination, bounds);
+  return hostkit::ClipCall::FrameCallback(frame, destination, bounds, privateData);
 }
 
-int32_t ClipHost::RenderInto(int32_t frame, PixBufferHandle destination, const TRect* bounds) {
-  if (!source_ || !destination || !*destination || !bounds) return -1;
+int32_t ClipHost::RenderFrame(int32_t frame, TPixBuffer& destination, const TRect& bounds) {
+  if (!source_) return -1;
   if (frame < 0) frame = 0;
-  if (call_.Total > 0 && frame >= call_.Total) frame = call_.Total - 1;
+  if (call_.Total() > 0 && frame >= call_.Total()) frame = call_.Total() - 1;
   std::string error;
   if (!source_->ReadFrameAt(frame, callbackFrame_, &error)) return -1;
-  return ScaleIntoWorld(callbackFrame_, **destination, *bounds) ? 0 : -1;
+  return ScaleIntoWorld(callbackFrame_, destination, bounds) ? 0 : -1;
 }
 
 bool ScaleIntoWorld(const Frame& frame, TPixBuffer& destination, const TRect& bounds) {

@@ -7,10 +7,11 @@
 #include <string>
 
 #include "frame.h"
-#include "types/call_record.h"
-#include "types/specs.h"
-#include "types/pix_buffer.h"
+#include "hostkit/clip_call.h"
 #include "platform/host_services.h"
+#include "types/call_record.h"
+#include "types/pix_buffer.h"
+#include "types/specs.h"
 
 namespace tarvo::cli {
 
@@ -22,27 +23,27 @@ enum class FieldMode { Progressive, TopFirst, BottomFirst };
 uint8_t FieldFlagsOf(FieldMode mode);
 
 // Selector that only prepares the record (creates it on a clip's first call).
-constexpr int16_t kSelectorPrepare = 2;
+constexpr int16_t kSelectorPrepare = hostkit::kSelectorPrepare;
 
-class ClipHost {
+class ClipHost : private hostkit::FrameProvider {
  public:
   // `entry` is the plug-in's xFilter. `clipKey` names the clip (its path); it
   // goes into the private data together with a number unique to this clip
   // instance, so the filter's run detection tells clips apart.
   ClipHost(XFilterFn entry, const std::string& clipKey);
-  ~ClipHost();
+  ~ClipHost() override;
   ClipHost(const ClipHost&) = delete;
   ClipHost& operator=(const ClipHost&) = delete;
 
-  void SetTotal(int32_t total) { call_.Total = total; }
-  int32_t total() const { return call_.Total; }
-  void SetFieldMode(FieldMode mode) { call_.FieldFlags = FieldFlagsOf(mode); }
+  void SetTotal(int32_t total) { call_.SetTotal(total); }
+  int32_t total() const { return call_.Total(); }
+  void SetFieldMode(FieldMode mode) { call_.SetFieldFlags(FieldFlagsOf(mode)); }
   // Where the frame callback reads frames from (nullptr: the callback fails
   // and leaves the buffer as it is).
   void SetFrameSource(FrameSource* source) { source_ = source; }
 
   // The clip's record: none until the filter makes one or one is given.
-  bool HasRecord() const { return specs_.get() != nullptr; }
+  bool HasRecord() const { return call_.HasRecord(); }
   void SetRecord(const TSpecs& specs);
   std::optional<TSpecs> Record() const;
   // Changes the record in place (it must exist).
@@ -57,8 +58,8 @@ class ClipHost {
   // Runs the setup selector with the frame callback available.
   int32_t Setup(int32_t part);
 
-  Handle privateData() const { return private_.get(); }
-  const TFilterCallRecord& callRecord() const { return call_; }
+  Handle privateData() const { return call_.PrivateData(); }
+  const TFilterCallRecord& callRecord() const { return call_.CallRecord(); }
 
   // The callback the filter calls to get frame n scaled to a rectangle of a
   // frame buffer. It finds its clip through the private data handle, since
@@ -67,17 +68,9 @@ class ClipHost {
                                Handle privateData);
 
  private:
-  int32_t Call(int16_t selector);
-  int32_t RenderInto(int32_t frame, PixBufferHandle destination, const TRect* bounds);
+  int32_t RenderFrame(int32_t frame, TPixBuffer& destination, const TRect& bounds) override;
 
-  XFilterFn entry_;
-  OwnedHandle specs_;
-  OwnedHandle private_;
-  TFilterCallRecord call_{};
-  TFilterCallRecord* callPtr_ = nullptr;
-  TPixBuffer src_{}, dst_{};
-  TPixBuffer* srcPtr_ = nullptr;
-  TPixBuffer* dstPtr_ = nullptr;
+  hostkit::ClipCall call_;
   FrameSource* source_ = nullptr;
   Frame callbackFrame_;
 };

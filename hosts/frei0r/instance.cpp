@@ -20,61 +20,44 @@ std::atomic<uint64_t> g_nextSerial{1};
 }  // namespace
 
 Instance::Instance(unsigned width, unsigned height)
-    : width_(static_cast<int32_t>(width)), height_(static_cast<int32_t>(height)) {
+    : width_(static_cast<int32_t>(width)), height_(static_cast<int32_t>(height)),
+      clip_(&Instance::CallEngine, this) {
   // Each instance has its own engine on the user's options file (planes,
   // history, run detection, scene list), so instances never share state.
   engine_ = MakePlatformEngine();
   engine_->Startup();
-  HostServices& host = InProcessHost();
-  specs_ = host.NewHandle(kSpecsSize);
-  private_ = host.NewHandle(64);
-  if (specs_) {
-    // The configured default record (processing mode, clip levels), so that
-    // the parameters start from what a new clip would get.
-    const TSpecs defaults = engine_->DefaultSpecs();
-    std::memcpy(*specs_, &defaults, kSpecsSize);
-  }
-  if (private_) {
-    const uint64_t serial = g_nextSerial.fetch_add(1);
-    std::memcpy(*private_, "f0r", 3);
-    std::memcpy(*private_ + 3, &serial, sizeof serial);
-  }
-  try {
-    const auto& params = Params();
-    lastSet_.assign(params.size(), NAN);
-    for (size_t i = 0; i < params.size(); ++i)
-      if (params[i].field && specs_) lastSet_[i] = ToParamValue(*params[i].field, GetField(Specs(), *params[i].field));
+  // The configured default record (processing mode, clip levels), so that
+  // the parameters start from what a new clip would get. Should anything
+  // below throw, clip_ releases the handles as the constructor unwinds.
+  clip_.SetRecord(engine_->DefaultSpecs());
+  uint8_t privateData[64] = {};
+  const uint64_t serial = g_nextSerial.fetch_add(1);
+  std::memcpy(privateData, "f0r", 3);
+  std::memcpy(privateData + 3, &serial, sizeof serial);
+  clip_.SetPrivateData(privateData, sizeof privateData);
+  const auto& params = Params();
+  lastSet_.assign(params.size(), NAN);
+  for (size_t i = 0; i < params.size(); ++i)
+    if (params[i].field && clip_.HasRecord())
+      lastSet_[i] = ToParamValue(*params[i].field, GetField(Specs(), *params[i].field));
 
-    const size_t pixels = static_cast<size_t>(width_) * static_cast<size_t>(height_);
-    source_.resize(pixels);
-    cached_.resize(pixels);
-  } catch (...) {
-    // The destructor does not run for an instance that was never made.
-    if (specs_) host.DisposeHandle(specs_);
-    if (private_) host.DisposeHandle(private_);
-    throw;
-  }
-  srcDesc_.Bounds = {0, 0, width_, height_};
-  srcDesc_.RowBytes = width_ * 4;
-  srcDesc_.Pixels = reinterpret_cast<uint8_t*>(source_.data());
-  dstDesc_ = srcDesc_;
-  call_.SpecsHandle = specs_;
-  call_.Source = &srcPtr_;
-  call_.Destination = &dstPtr_;
-  call_.Total = FrameClock::kTotal;
-  call_.PrivateData = private_;
-  call_.FrameCallback = nullptr;
-  call_.FieldWordLow = 0;
-  call_.FieldFlags = 0;
+  const size_t pixels = static_cast<size_t>(width_) * static_cast<size_t>(height_);
+  source_.resize(pixels);
+  cached_.resize(pixels);
+  sourceSlot_.Describe(reinterpret_cast<uint8_t*>(source_.data()), width_, height_);
+  destinationSlot_.Describe(nullptr, width_, height_);
+  clip_.SetFrames(sourceSlot_.handle(), destinationSlot_.handle());
+  clip_.SetTotal(FrameClock::kTotal);
 }
 
 Instance::~Instance() {
+  // The engine goes first; the clip's handles (whatever record handle the
+  // engine left in the call record) go with clip_.
   engine_.reset();
-  // The engine may have replaced the record handle; free whatever the call
-  // record holds now.
-  HostServices& host = InProcessHost();
-  if (call_.SpecsHandle) host.DisposeHandle(call_.SpecsHandle);
-  if (private_) host.DisposeHandle(private_);
+}
+
+int32_t Instance::CallEngine(void* self, int16_t selector, CallRecordHandle record) {
+  return static_cast<Instance*>(self)->engine_->Filter(selector, record);
 }
 
 void Instance::Report(const std::string& message) noexcept {
@@ -92,9 +75,7 @@ void Instance::Report(const std::string& message) noexcept {
 
 TSpecs Instance::Record() {
   std::lock_guard lock(mutex_);
-  TSpecs s{};
-  if (specs_) std::memcpy(&s, *specs_, kSpecsSize);
-  return s;
+  return clip_.Record().value_or(TSpecs{});
 }
 
 void Instance::LoadRecord(const std::string& path) {
@@ -105,7 +86,7 @@ void Instance::LoadRecord(const std::string& path) {
     Report("record \"" + path + "\" not loaded: " + error);
     return;
   }
-  std::memcpy(*specs_, &loaded, kSpecsSize);
+  Specs() = loaded;
   sceneName_.clear();
 }
 
@@ -135,19 +116,19 @@ void Instance::FollowScene(const std::string& name) {
 
 void Instance::SetParam(const void* param, int index) {
   const auto& params = Params();
-  if (!param || index < 0 || index >= static_cast<int>(params.size()) || !specs_) return;
+  if (!param || index < 0 || index >= static_cast<int>(params.size()) || !clip_.HasRecord()) return;
   std::lock_guard lock(mutex_);
   // A change that fails half way (out of memory) is undone: the parameter
   // and the record stay as they were.
   TSpecs savedSpecs;
-  std::memcpy(&savedSpecs, *specs_, kSpecsSize);
+  std::memcpy(&savedSpecs, &Specs(), kSpecsSize);
   std::string savedRecordPath = recordPath_, savedSceneName = sceneName_;
   const double savedLastSet = lastSet_[static_cast<size_t>(index)];
   const uint64_t savedGeneration = generation_;
   try {
     SetParamLocked(params[static_cast<size_t>(index)], param, index);
   } catch (...) {
-    std::memcpy(*specs_, &savedSpecs, kSpecsSize);
+    std::memcpy(&Specs(), &savedSpecs, kSpecsSize);
     recordPath_.swap(savedRecordPath);
     sceneName_.swap(savedSceneName);
     lastSet_[static_cast<size_t>(index)] = savedLastSet;
@@ -194,7 +175,7 @@ void Instance::GetParam(void* param, int index) {
     *static_cast<const char**>(param) = (index == kRecordParam ? recordPath_ : sceneName_).c_str();
     return;
   }
-  *static_cast<double*>(param) = specs_ ? ToParamValue(*p.field, GetField(Specs(), *p.field)) : 0.0;
+  *static_cast<double*>(param) = clip_.HasRecord() ? ToParamValue(*p.field, GetField(Specs(), *p.field)) : 0.0;
 }
 
 void Instance::PassThrough(const uint32_t* in, uint32_t* out) {
@@ -220,7 +201,7 @@ void Instance::Update(double time, const uint32_t* in, uint32_t* out) {
 }
 
 void Instance::UpdateLocked(double time, const uint32_t* in, uint32_t* out, bool& sourceHoldsInput) {
-  if (width_ > kMaxFrameWidth || !specs_ || !private_) {
+  if (width_ > kMaxFrameWidth || !clip_.HasRecord() || !clip_.PrivateData()) {
     if (width_ > kMaxFrameWidth)
       Report("frames wider than " + std::to_string(kMaxFrameWidth) + " pixels (" + std::to_string(width_) +
              ") cannot be processed; passing them through unchanged");
@@ -245,12 +226,11 @@ void Instance::UpdateLocked(double time, const uint32_t* in, uint32_t* out, bool
   // picture rather than stale memory.
   if (in != out) std::memcpy(out, in, bytes);
   const FrameClock::Tick tick = clock_.Next(time);
-  call_.Part = tick.part;
-  call_.Total = FrameClock::kTotal;
-  dstDesc_.Pixels = reinterpret_cast<uint8_t*>(out);
+  clip_.SetTotal(FrameClock::kTotal);
+  destinationSlot_.SetPixels(reinterpret_cast<uint8_t*>(out));
   // Should the engine throw, Update passes the input through: the engine
   // may have written part of the output already.
-  engine_->Filter(kSelectorExecute, &callPtr_);
+  clip_.Execute(tick.part);
   ++renders_;
   if (Specs().UseMaster == 1 && engine_->SceneIndex() < 0)
     Report("scene \"" + Cp1252ToUtf8(SceneNameOf(Specs())) + "\" is not in the scene file " +

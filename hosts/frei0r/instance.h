@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "frame_clock.h"
+#include "hostkit/clip_call.h"
 #include "types/call_record.h"
 #include "types/specs.h"
 #include "params.h"
@@ -50,14 +51,18 @@ class Instance {
   void SetParamLocked(const Param& p, const void* param, int index);
   void UpdateLocked(double time, const uint32_t* in, uint32_t* out, bool& sourceHoldsInput);
   void Report(const std::string& message) noexcept;
-  TSpecs& Specs() { return *reinterpret_cast<TSpecs*>(*specs_); }
+  // The clip's record; only while clip_.HasRecord().
+  TSpecs& Specs() { return *clip_.MutableRecord(); }
+  static int32_t CallEngine(void* self, int16_t selector, CallRecordHandle record);
   void PassThrough(const uint32_t* in, uint32_t* out);
 
   std::mutex mutex_;
   const int32_t width_, height_;
   std::unique_ptr<Engine> engine_;
-  Handle specs_ = nullptr;    // the clip's 256-byte record
-  Handle private_ = nullptr;  // private data: first 14 bytes unique per instance
+  // The clip's call: its 256-byte record, private data whose first 14 bytes
+  // are unique per instance, and the frames.
+  hostkit::ClipCall clip_;
+  hostkit::FrameSlot sourceSlot_, destinationSlot_;
   FrameClock clock_;
 
   // Parameters as the host last set them; a set with the same value again
@@ -73,11 +78,6 @@ class Instance {
   std::vector<uint32_t> source_, cached_;
   uint64_t cachedGeneration_ = 0;
   bool haveCache_ = false;
-  TPixBuffer srcDesc_{}, dstDesc_{};
-  TPixBuffer* srcPtr_ = &srcDesc_;
-  TPixBuffer* dstPtr_ = &dstDesc_;
-  TFilterCallRecord call_{};
-  TFilterCallRecord* callPtr_ = &call_;
   int renders_ = 0;
 };
 

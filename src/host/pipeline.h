@@ -1,26 +1,34 @@
 // The per-frame processing chain: test signal, run detection, input
 // conversion, luminance and colour chains, display views, output conversion
-// and the history saves.
+// and the history saves. The pieces live in their own units: the frame plan
+// (frame_plan), plane sizing (plane_reserve), the run history (run_history),
+// the chains (chains), the mask views (mask_views), the second thread
+// (worker_thread) and the destination's rollback (fourth_byte_rollback).
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 #include "host/call_state.h"
+#include "host/chains.h"
+#include "host/fourth_byte_rollback.h"
+#include "host/frame_plan.h"
 #include "host/notify.h"
-#include "types/specs.h"
+#include "host/plane_reserve.h"
+#include "host/run_history.h"
 #include "planes/channel.h"
 #include "planes/inout.h"
 #include "platform/host_services.h"
+#include "types/specs.h"
 
 namespace tarvo {
 
+class WorkerThread;
+
 enum OpModeValue : int32_t { kOpBypass = 0, kOpDraft = 1, kOpFinal = 2 };
 
-// Owns the eleven planes, the colour tables, the history and the run
-// detection of one engine. One instance per engine; not thread-safe.
+// Owns the planes, the colour tables and the run history of one engine. One
+// instance per engine; not thread-safe.
 class Pipeline {
  public:
   explicit Pipeline(Notifier& notifier);
@@ -46,7 +54,7 @@ class Pipeline {
   void Render(PixBufferHandle source, PixBufferHandle destination, Handle specs, bool dialog, CallState& call);
 
   // State visible to tests.
-  int32_t RunLength() const { return runLength_; }
+  int32_t RunLength() const { return history_.RunLength(); }
   bool LastHistoryValid() const { return historyValid_; }
   const TChannel& Plane(int index) const;  // see PlaneIndex
   enum PlaneIndex { kY, kU, kV, kYPrev, kUPrev, kVPrev, kYPrev2, kUPrev2, kVPrev2, kMask, kScratch, kPlaneCount };
@@ -55,78 +63,44 @@ class Pipeline {
   // (n >= 1) throws std::bad_alloc, as if memory had run out; 0 switches the
   // seam off. Counts only allocations, not re-uses of a buffer of the right
   // size.
-  void FailPlaneAllocationForTest(int n) { failAllocationAt_.store(n); }
+  void FailPlaneAllocationForTest(int n) { reserver_.FailAllocationAt(n); }
 
  private:
-  // What one frame of full processing will do, worked out from the record and
-  // the frame size before anything is written.
-  struct FramePlan;
-  // A history save mode, or kNoSave when the chain keeps its history.
-  static constexpr int kNoSave = -1;
-
   bool FramesAreSafe(const TPixBuffer& source, const TPixBuffer& destination, bool bypassCopy);
   void CopyFrame(const TPixBuffer& source, TPixBuffer& destination);
   void ConvertOnly(TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, bool dialog,
                    CallState& call);
+  // Full processing: the stages of one frame, in order.
   void Process(TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, const TDerived& derived,
                bool dialog, CallState& call);
-  FramePlan Plan(const TSpecs& specs, const TDerived& derived, const CallState& call, int32_t width,
-                 int32_t height) const;
+  // Sizes every plane the frame needs, keeps what the rollback needs and draws
+  // the test signal. False (after reporting) when memory ran out; the
+  // destination is then untouched.
+  bool PrepareFrame(const FramePlan& plan, TPixBuffer& source, const TPixBuffer& destination, const TSpecs& specs,
+                    const CallState& call);
   void ReservePlanes(const FramePlan& plan);
-  void DetectRun(int32_t part, const CallState& call, int32_t yTempMode, int32_t cTempMode);
-  // Each returns the HistoryValid it handed to temporal smoothing, or -1 when
-  // it ran none.
-  int LuminanceChain(const TSpecs& specs, const TDerived& derived, const FramePlan& plan);
-  int ColourChain(const TSpecs& specs, const TDerived& derived, const FramePlan& plan);
-  void MaskDisplay(const TSpecs& specs, bool showY, bool showC, int amount, int offset);
-  void Median(TChannel& plane, TChannel& scratch, const TSpecs& specs, const TDerived& derived);
-  void SharpenColour(TChannel& plane, int index, const TSpecs& specs, const TDerived& derived,
-                     const FramePlan& plan);
-  void SaveHistory(int chain, int mode);
-  // One bit per kind of stage the frame may run.
-  static uint32_t StagesOf(const TSpecs& specs, const TDerived& derived, const FramePlan& plan);
+  // The conversions; false (after reporting, with the run broken) when one
+  // refuses the frame.
+  bool ConvertIn(const TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, CallState& call);
+  bool ConvertOut(TPixBuffer& destination, const TSpecs& specs, bool dialog);
+  // The normal chains or a mask view, as planned; sets historyValid_.
+  void RunPlaneStages(const ChainContext& context);
+  // The history saves of chains that do not sharpen (those save before
+  // sharpening).
+  void SaveHistoryAfterOutput(const FramePlan& plan, const TDerived& derived);
   void OnOutOfMemory();
-  // Gives a plane the size (one allocation at most) and makes sure it holds a
-  // buffer; does nothing when it already has both.
-  void Reserve(TChannel& plane, int32_t width, int32_t height, int32_t depth);
 
   Notifier& notifier_;
   int32_t opMode_ = kOpFinal;
   MonitorSink* monitor_ = nullptr;
-  int32_t runLength_ = 0;
   bool historyValid_ = false;
 
   ColourConverter converter_;
-  TChannel planes_[kPlaneCount];
-  // The mask and scratch roles at chroma size. In the subsampled modes the
-  // luminance and colour chains need them at two sizes in every frame; two
-  // planes keep both buffers instead of re-allocating twice a frame.
-  TChannel chromaMask_;
-  TChannel chromaScratch_;
-  // Caller-kept scratch of CreateMask (edges) and Sharpen (blur), per size.
-  TChannel lumaEdge_, chromaEdge_, lumaBlur_, chromaBlur_;
-
-  // Run detection: the previous call of the full processing path.
-  int32_t prevPart_ = 0;
-  int32_t prevTotal_ = 0;
-  int32_t prevYTempMode_ = 0;
-  int32_t prevCTempMode_ = 0;
-  uint8_t prevPrivate_[64] = {};
-  // Set at start and after a failed frame: the next call starts a new run.
-  bool breakRun_ = true;
-  // Whether each history plane held a usable picture (size of the working
-  // plane, buffer present) when this frame started.
-  bool historyUsable_[kPlaneCount] = {};
-
-  // Both may be touched by the two chains at once.
-  std::atomic<int> failAllocationAt_{0};
-  std::atomic<bool> allocated_{false};  // a plane got a new buffer while sizing this frame
-  // Kinds of stage run since the planes last got new buffers (StagesOf).
-  uint32_t stagesSeen_ = 0;
-  std::vector<uint8_t> fourthBytes_;
-
-  class Worker;
-  std::unique_ptr<Worker> worker_;  // the second thread, when SetThreads(2)
+  PlaneReserver reserver_;
+  WorkPlanes planes_;
+  RunHistory history_{reserver_};
+  FourthByteRollback rollback_;
+  std::unique_ptr<WorkerThread> worker_;  // the second thread, when SetThreads(2)
 };
 
 }  // namespace tarvo

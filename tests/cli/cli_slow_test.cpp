@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "cli_test_support.h"
+#include "hostkit/clip_call.h"
 #include "plugin_loader.h"
 #include "types/call_record.h"
 #include "types/specs_fields.h"
@@ -276,42 +277,29 @@ TEST_F(CliVideoTest, LosslessOutputTakesEveryPictureSize) {
 }
 
 #ifdef TARVO_REAL_PLUGIN
-// Drives the real filter in this process exactly as a host would, without
-// the command's host code: own call record, own handles.
+// Drives the real filter in this process exactly as a host would, through the
+// host kit alone, without the command's clip host and render path.
 std::vector<uint8_t> DriveDirectly(const std::vector<Frame>& frames, const std::vector<std::string>& sets) {
   PluginLibrary lib;
   std::string error;
   EXPECT_TRUE(lib.Load(TARVO_REAL_PLUGIN, &error)) << error;
   if (!lib.entry()) return {};
-  HostServices& host = InProcessHost();
-  OwnedHandle priv(host.NewHandle(64));
-  std::memcpy(*priv.get(), "direct-drive-clip", 17);
-  TFilterCallRecord rec{};
-  TFilterCallRecord* recPtr = &rec;
-  rec.Total = static_cast<int32_t>(frames.size());
-  rec.PrivateData = priv.get();
+  hostkit::ClipCall call(lib.entry());
+  char privateData[64] = "direct-drive-clip";
+  call.SetPrivateData(privateData, sizeof privateData);
+  call.SetTotal(static_cast<int32_t>(frames.size()));
   // First call without a record: the filter makes one; then the settings.
-  EXPECT_EQ(lib.entry()(2, &recPtr), 0);
-  EXPECT_NE(rec.SpecsHandle, nullptr);
-  OwnedHandle specs(rec.SpecsHandle);
-  auto* s = reinterpret_cast<TSpecs*>(*rec.SpecsHandle);
+  EXPECT_EQ(call.Prepare(0), 0);
+  TSpecs* s = call.MutableRecord();
+  EXPECT_NE(s, nullptr);
+  if (!s) return {};
   for (const auto& a : sets) EXPECT_TRUE(ApplyFieldAssignment(*s, a, &error)) << error;
   std::vector<uint8_t> out;
   const int w = frames[0].width, h = frames[0].height;
   std::vector<uint8_t> src(static_cast<size_t>(w) * h * 4), dst(src.size());
-  TPixBuffer sb{}, db{};
-  sb.Bounds = db.Bounds = TRect{0, 0, w, h};
-  sb.RowBytes = db.RowBytes = w * 4;
-  sb.Pixels = src.data();
-  db.Pixels = dst.data();
-  TPixBuffer* sp = &sb;
-  TPixBuffer* dp = &db;
-  rec.Source = &sp;
-  rec.Destination = &dp;
   for (size_t i = 0; i < frames.size(); ++i) {
     std::memcpy(src.data(), frames[i].pixels.data(), src.size());
-    rec.Part = static_cast<int32_t>(i);
-    EXPECT_EQ(lib.entry()(0, &recPtr), 0);
+    EXPECT_EQ(call.Execute(static_cast<int32_t>(i), src.data(), dst.data(), w, h), 0);
     out.insert(out.end(), dst.begin(), dst.end());
   }
   return out;

@@ -8,7 +8,7 @@
 #include "frame_clock.h"
 #include "types/call_record.h"
 #include "host/engine.h"
-#include "platform/host_services.h"
+#include "hostkit/clip_call.h"
 
 namespace tarvo::frei0r::test {
 
@@ -40,32 +40,21 @@ Clip ReferenceRender(const Clip& clip, const TSpecs& specs) {
   out.width = clip.width;
   out.height = clip.height;
   Engine engine;
-  HostServices& host = InProcessHost();
-  OwnedHandle record(host.NewHandle(kSpecsSize));
-  OwnedHandle priv(host.NewHandle(64));
-  std::memcpy(*record.get(), &specs, kSpecsSize);
-  std::memcpy(*priv.get(), "reference", 9);
+  hostkit::ClipCall call(
+      [](void* e, int16_t selector, CallRecordHandle record) {
+        return static_cast<Engine*>(e)->Filter(selector, record);
+      },
+      &engine);
+  call.SetRecord(specs);
+  const char privateData[64] = "reference";
+  call.SetPrivateData(privateData, sizeof privateData);
+  call.SetTotal(FrameClock::kTotal);
   std::vector<uint32_t> src(static_cast<size_t>(clip.width) * clip.height);
-  TPixBuffer srcDesc{}, dstDesc{};
-  srcDesc.Bounds = {0, 0, clip.width, clip.height};
-  srcDesc.RowBytes = clip.width * 4;
-  dstDesc = srcDesc;
-  TPixBuffer* srcPtr = &srcDesc;
-  TPixBuffer* dstPtr = &dstDesc;
-  TFilterCallRecord call{};
-  call.SpecsHandle = record.get();
-  call.Source = &srcPtr;
-  call.Destination = &dstPtr;
-  call.Total = FrameClock::kTotal;
-  call.PrivateData = priv.get();
-  TFilterCallRecord* callPtr = &call;
   for (size_t f = 0; f < clip.frames.size(); ++f) {
     src = clip.frames[f];
     std::vector<uint32_t> dst(src.size());
-    srcDesc.Pixels = reinterpret_cast<uint8_t*>(src.data());
-    dstDesc.Pixels = reinterpret_cast<uint8_t*>(dst.data());
-    call.Part = static_cast<int32_t>(f);
-    engine.Filter(kSelectorExecute, &callPtr);
+    call.Execute(static_cast<int32_t>(f), reinterpret_cast<uint8_t*>(src.data()),
+                 reinterpret_cast<uint8_t*>(dst.data()), clip.width, clip.height);
     out.frames.push_back(std::move(dst));
   }
   return out;

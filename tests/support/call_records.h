@@ -4,19 +4,14 @@
 #include <cstring>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
+#include "hostkit/clip_call.h"
+#include "platform/host_services.h"
 #include "types/call_record.h"
 #include "types/specs.h"
-#include "platform/host_services.h"
 
 namespace tarvo::test {
-
-// A handle holding `size` bytes of `specs` (a short block for old formats).
-inline Handle SpecsHandleOf(const TSpecs& specs, int32_t size = kSpecsSize) {
-  Handle h = InProcessHost().NewHandle(size);
-  std::memcpy(*h, &specs, static_cast<size_t>(size < kSpecsSize ? size : kSpecsSize));
-  return h;
-}
 
 // A scene record: the built-in default with a name and a gain.
 inline TSpecs Scene(const std::string& name, int16_t gain) {
@@ -33,37 +28,28 @@ inline std::string FileOf(std::initializer_list<TSpecs> records) {
   return out;
 }
 
-class TestClip {
+// A clip's call for tests that call the entry point themselves with
+// handle() and set any field of the record with rec(). Every handle in the
+// record is released with the clip.
+class TestClip : public hostkit::ClipCall {
  public:
-  TestClip() : ptr_(&rec_) {}
-  ~TestClip() {
-    if (rec_.SpecsHandle) InProcessHost().DisposeHandle(rec_.SpecsHandle);
-    if (rec_.PrivateData) InProcessHost().DisposeHandle(rec_.PrivateData);
-  }
-  TestClip(const TestClip&) = delete;
-  TestClip& operator=(const TestClip&) = delete;
-
-  CallRecordHandle handle() { return &ptr_; }
-  TFilterCallRecord& rec() { return rec_; }
-  TSpecs& specs() { return *reinterpret_cast<TSpecs*>(*rec_.SpecsHandle); }
+  CallRecordHandle handle() { return CallHandle(); }
+  TFilterCallRecord& rec() { return CallRecord(); }
+  TSpecs& specs() { return *reinterpret_cast<TSpecs*>(*rec().SpecsHandle); }
+  // A record block of `size` bytes starting with `s` (a short block for old
+  // formats).
   void SetSpecs(const TSpecs& s, int32_t size = kSpecsSize) {
-    if (rec_.SpecsHandle) InProcessHost().DisposeHandle(rec_.SpecsHandle);
-    rec_.SpecsHandle = SpecsHandleOf(s, size);
+    std::vector<uint8_t> block(static_cast<size_t>(size));
+    std::memcpy(block.data(), &s, static_cast<size_t>(size < kSpecsSize ? size : kSpecsSize));
+    SetRecordBlock(block.data(), size);
   }
   void SetPrivate(const std::string& bytes) {
-    if (rec_.PrivateData) InProcessHost().DisposeHandle(rec_.PrivateData);
-    Handle h = InProcessHost().NewHandle(static_cast<int32_t>(bytes.size()));
-    std::memcpy(*h, bytes.data(), bytes.size());
-    rec_.PrivateData = h;
+    SetPrivateData(bytes.data(), static_cast<int32_t>(bytes.size()));
   }
   void SetPart(int32_t part, int32_t total = 100) {
-    rec_.Part = part;
-    rec_.Total = total;
+    rec().Part = part;
+    rec().Total = total;
   }
-
- private:
-  TFilterCallRecord rec_{};
-  TFilterCallRecord* ptr_;
 };
 
 }  // namespace tarvo::test

@@ -65,10 +65,7 @@ void SetSample(TChannel& p, int x, int y, int v) {
 TestFrame::TestFrame(int width, int height, int padBytesPerRow) : width_(width), height_(height) {
   const size_t stride = static_cast<size_t>(width) * 4 + padBytesPerRow;
   storage_.assign(kGuard * 2 + stride * height, kMarker);
-  desc_.Bounds = TRect{0, 0, width, height};
-  desc_.RowBytes = static_cast<int32_t>(stride);
-  desc_.Pixels = storage_.data() + kGuard;
-  descPtr_ = &desc_;
+  slot_.Describe(storage_.data() + kGuard, width, height, static_cast<int32_t>(stride));
 }
 
 void TestFrame::FillRandom(std::mt19937& rng) {

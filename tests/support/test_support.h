@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "hostkit/frame_slot.h"
 #include "planes/channel.h"
 #include "types/pix_buffer.h"
 
@@ -34,9 +35,15 @@ void SetSample(TChannel& p, int x, int y, int v);
 class TestFrame {
  public:
   TestFrame(int width, int height, int padBytesPerRow = 0);
-  TPixBuffer& desc() { return desc_; }
-  PixBufferHandle handle() { return &descPtr_; }
-  uint8_t* pixel(int x, int y) { return desc_.Pixels + static_cast<size_t>(y) * desc_.RowBytes + x * 4; }
+  // Moving keeps the pixels (the storage moves with the frame); a copy would
+  // share them.
+  TestFrame(TestFrame&&) = default;
+  TestFrame& operator=(TestFrame&&) = default;
+  TestFrame(const TestFrame&) = delete;
+  TestFrame& operator=(const TestFrame&) = delete;
+  TPixBuffer& desc() { return slot_.desc(); }
+  PixBufferHandle handle() { return slot_.handle(); }
+  uint8_t* pixel(int x, int y) { return desc().Pixels + static_cast<size_t>(y) * desc().RowBytes + x * 4; }
   void FillRandom(std::mt19937& rng);
   bool GuardsIntact() const;
   int width() const { return width_; }
@@ -47,8 +54,7 @@ class TestFrame {
   static constexpr uint8_t kMarker = 0xA5;
   int width_, height_;
   std::vector<uint8_t> storage_;
-  TPixBuffer desc_{};
-  TPixBuffer* descPtr_ = nullptr;
+  hostkit::FrameSlot slot_;
 };
 
 }  // namespace tarvo::test

@@ -1,0 +1,35 @@
+// The stages that work on the planes between the input and the output
+// conversion: the luminance chain, the colour chain and the dialog's mask
+// views. The two chains touch disjoint planes and scratch, so they may run on
+// two threads at once.
+#pragma once
+
+#include "host/frame_plan.h"
+#include "host/plane_reserve.h"
+#include "host/run_history.h"
+#include "types/specs.h"
+
+namespace tarvo {
+
+// What a chain works with during one frame.
+struct ChainContext {
+  const TSpecs& specs;
+  const TDerived& derived;
+  const FramePlan& plan;
+  WorkPlanes& planes;
+  RunHistory& history;
+  PlaneReserver& reserver;
+};
+
+// Median before, temporal smoothing, mask, despeckle, sharpening (with the
+// history save before it) and median after, on Y; or Y filled with 128 when
+// the plan leaves the chain out. Returns the HistoryValid it handed to
+// temporal smoothing, or -1 when it ran none.
+int RunLuminanceChain(const ChainContext& c);
+// The same on U and V; or both filled with 0. Same result as above.
+int RunColourChain(const ChainContext& c);
+// The noise-mask or sharpen-mask view of the dialog (mask_views.cpp): each
+// plane shows its own mask, or is filled with its neutral value.
+void RunMaskView(const ChainContext& c);
+
+}  // namespace tarvo

@@ -1,0 +1,30 @@
+// The dialog's noise-mask and sharpen-mask views: in place of the chains, each
+// plane shows the mask its stages would use.
+#include "filters/mask.h"
+#include "host/chains.h"
+
+namespace tarvo {
+
+void RunMaskView(const ChainContext& c) {
+  const TSpecs& s = c.specs;
+  const FramePlan& plan = c.plan;
+  WorkPlanes& wp = c.planes;
+  if (plan.viewY) {
+    CreateMask(wp.y, wp.y, s.MaskRadius, wp.lumaEdge);
+    ShowMask(wp.y, wp.y, plan.viewAmount, plan.viewOffset);
+  } else {
+    wp.y.Fill(128);
+  }
+  if (!plan.viewC) {
+    wp.u.Fill(0);
+    wp.v.Fill(0);
+    return;
+  }
+  c.reserver.Reserve(wp.chromaMask, wp.u.Width(), wp.u.Height(), 1);
+  for (TChannel* p : {&wp.u, &wp.v}) {
+    CreateMask(*p, wp.chromaMask, s.MaskRadius, wp.chromaEdge);
+    ShowMask(wp.chromaMask, *p, plan.viewAmount, plan.viewOffset);
+  }
+}
+
+}  // namespace tarvo
