@@ -70,6 +70,15 @@ class VideoReader final : public FrameSource {
 
  private:
   int DecodeOne(AVFrame* out, std::string* error);
+  // Seeks the demuxer to the key frame at or before `target` (stream time)
+  // and resets the decoder.
+  bool SeekToTime(int64_t target, std::string* error);
+  // Resets the decoder and the frame count after a seek.
+  void AfterSeek();
+  // Decodes up to frame n and keeps it for Next: 1 done, -1 error, and 0
+  // when `afterSeek` and the first frame that came out is past n, or none
+  // came out at all (the seek went too far).
+  int DecodeUpTo(int64_t n, bool afterSeek, std::string* error);
   bool Convert(const AVFrame* in, Frame& out, std::string* error);
   int64_t IndexOf(int64_t pts) const;
 
