@@ -1,7 +1,7 @@
 // The scene file loader on arbitrary bytes, with both name orderings. The
 // loaded list must be well formed, every name must survive the Windows-1252
-// conversion both ways, and saving, loading the saved bytes and saving again
-// must reproduce them exactly.
+// conversion both ways, nothing read may be lost, and saving, loading the
+// saved bytes and saving again must reproduce them exactly.
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -42,13 +42,17 @@ void Check(const Collator& collator, const std::string& bytes) {
       fuzz::Fail("scene name does not survive the conversion");
     if (collator.Compare(list.Name(i), Cp1252ToUtf8(stored)) != 0) fuzz::Fail("entry name and record name differ");
   }
-  if (static_cast<size_t>(list.SetAsideCount()) != list.LoadProblems().size())
+  const size_t tail = bytes.size() % kSpecsSize;
+  if (list.TrailingByteCount() != tail) fuzz::Fail("trailing bytes not kept");
+  if (static_cast<size_t>(list.SetAsideCount()) + (tail > 0 ? 1 : 0) != list.LoadProblems().size())
     fuzz::Fail("records set aside and problems reported differ");
+  if (static_cast<size_t>(list.Count() - 1 + list.SetAsideCount()) != bytes.size() / kSpecsSize)
+    fuzz::Fail("records lost at loading");
 
-  // The bytes past the last whole record (which the loader ignores) are a
+  // The bytes past the last whole record (which the loader keeps) are also a
   // name typed by the user, in UTF-8: a name the list takes must convert to
   // Windows-1252 and back unchanged, and land where IndexOf finds it.
-  const std::string typed = bytes.substr(bytes.size() - bytes.size() % kSpecsSize);
+  const std::string typed = bytes.substr(bytes.size() - tail);
   std::string stored, why;
   const bool usable = list.CheckName(typed, &stored, &why);
   std::string cp;
@@ -68,21 +72,26 @@ void Check(const Collator& collator, const std::string& bytes) {
     if (collator.Compare(list.Name(i - 1), list.Name(i)) >= 0) fuzz::Fail("entries out of order after Add");
 
   const std::string saved = Save(list);
-  if (saved.size() != static_cast<size_t>(list.Count() - 1 + list.SetAsideCount()) * kSpecsSize)
+  if (saved.size() != static_cast<size_t>(list.Count() - 1 + list.SetAsideCount()) * kSpecsSize + tail)
     fuzz::Fail("saved size does not match the list");
+  if (saved.substr(saved.size() - tail) != bytes.substr(bytes.size() - tail)) fuzz::Fail("trailing bytes changed");
   // Nothing is made up: every saved record is one of the records read (or
   // the one added).
   std::set<std::string> read;
   for (size_t k = 0; k + kSpecsSize <= bytes.size(); k += kSpecsSize) read.insert(bytes.substr(k, kSpecsSize));
   if (usable) read.insert(added);
-  for (size_t k = 0; k < saved.size(); k += kSpecsSize)
+  for (size_t k = 0; k + kSpecsSize <= saved.size(); k += kSpecsSize)
     if (!read.count(saved.substr(k, kSpecsSize))) fuzz::Fail("saved a record that was not read");
 
   TSceneList again(collator);
   std::istringstream in2(saved);
   again.LoadFromStream(in2);
-  if (again.Count() != list.Count() || again.SetAsideCount() != list.SetAsideCount())
+  if (again.Count() != list.Count() || again.SetAsideCount() != list.SetAsideCount() ||
+      again.TrailingByteCount() != tail)
     fuzz::Fail("reloading changes the list");
+  for (int i = 1; i < list.Count(); ++i)
+    if (std::memcmp(&again.Scene(i)->Specs, &list.Scene(i)->Specs, kSpecsSize) != 0)
+      fuzz::Fail("reloading lists another record under entry " + std::to_string(i));
   if (Save(again) != saved) fuzz::Fail("save, load, save does not reproduce the bytes");
 }
 

@@ -5,18 +5,77 @@
 #include <sstream>
 
 #include "util/atomic_file.h"
+#include "util/file_lock.h"
 #include "util/file_read.h"
 
 namespace tarvo::cli {
 namespace {
 
 constexpr char kMagic[] = "tarvo-project 1";
+constexpr char kHexDigits[] = "0123456789abcdef";
 
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+bool IsControl(char ch) {
+  const auto c = static_cast<unsigned char>(ch);
+  return c < 0x20 || c == 0x7F;
+}
+
+bool NeedsEscapes(const std::string& path) {
+  for (char c : path)
+    if (IsControl(c)) return true;
+  return false;
+}
+
+std::string Escape(const std::string& path) {
+  std::string out;
+  for (char c : path) {
+    if (c == '\\') out += "\\\\";
+    else if (c == '\n') out += "\\n";
+    else if (c == '\r') out += "\\r";
+    else if (c == '\t') out += "\\t";
+    else if (IsControl(c)) {
+      const auto b = static_cast<unsigned char>(c);
+      out += "\\x";
+      out += kHexDigits[b >> 4];
+      out += kHexDigits[b & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool Unescape(const std::string& text, std::string& out) {
+  out.clear();
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      out += text[i];
+      continue;
+    }
+    if (++i >= text.size()) return false;
+    switch (text[i]) {
+      case '\\': out += '\\'; break;
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      case 't': out += '\t'; break;
+      case 'x': {
+        const int hi = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
+        const int lo = i + 2 < text.size() ? HexDigit(text[i + 2]) : -1;
+        if (hi < 0 || lo < 0) return false;
+        out += static_cast<char>(hi * 16 + lo);
+        i += 2;
+        break;
+      }
+      default: return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace
@@ -29,6 +88,8 @@ std::string ProjectFile::ClipKey(const std::string& path) {
 
 bool ProjectFile::Load(const std::string& path, std::string* error) {
   clips_.clear();
+  changed_.clear();
+  file_ = path;
   std::vector<uint8_t> bytes;
   std::string why;
   const ReadStatus status = ReadStoredFile(path, kMaxProjectFileSize, bytes, &why);
@@ -57,6 +118,9 @@ bool ProjectFile::Load(const std::string& path, std::string* error) {
     if (line.rfind("clip ", 0) == 0) {
       clip = line.substr(5);
       if (clip.empty()) return bad("empty clip name");
+    } else if (line.rfind("clip-escaped ", 0) == 0) {
+      if (!Unescape(line.substr(13), clip)) return bad("unreadable escape in the clip name");
+      if (clip.empty()) return bad("empty clip name");
     } else if (line.rfind("record ", 0) == 0) {
       if (clip.empty()) return bad("record without a clip line before it");
       const std::string hex = line.substr(7);
@@ -71,7 +135,7 @@ bool ProjectFile::Load(const std::string& path, std::string* error) {
       clips_[clip] = s;
       clip.clear();
     } else {
-      return bad("expected 'clip PATH' or 'record HEX'");
+      return bad("expected 'clip PATH', 'clip-escaped PATH' or 'record HEX'");
     }
   }
   if (!sawMagic && n > 0) {
@@ -81,18 +145,35 @@ bool ProjectFile::Load(const std::string& path, std::string* error) {
   return true;
 }
 
-bool ProjectFile::Save(const std::string& path, std::string* error) const {
+bool ProjectFile::Save(const std::string& path, std::string* error) {
+  std::map<std::string, TSpecs> merged;
+  std::optional<FileSaveLock> lock;
+  if (path == file_) {
+    // Other programs may have saved their clips since we read the file.
+    lock.emplace(path);
+    ProjectFile onDisk;
+    if (!onDisk.Load(path, error)) return false;
+    merged = std::move(onDisk.clips_);
+    for (const std::string& clip : changed_) merged[clip] = clips_.at(clip);
+  } else {
+    merged = clips_;
+  }
   std::ostringstream out;
   out << kMagic << "\n";
-  static const char* digits = "0123456789abcdef";
-  for (const auto& [clip, specs] : clips_) {
-    out << "clip " << clip << "\nrecord ";
+  for (const auto& [clip, specs] : merged) {
+    if (NeedsEscapes(clip)) out << "clip-escaped " << Escape(clip);
+    else out << "clip " << clip;
+    out << "\nrecord ";
     const auto* b = reinterpret_cast<const uint8_t*>(&specs);
-    for (int i = 0; i < kSpecsSize; ++i) out << digits[b[i] >> 4] << digits[b[i] & 15];
+    for (int i = 0; i < kSpecsSize; ++i) out << kHexDigits[b[i] >> 4] << kHexDigits[b[i] & 15];
     out << "\n";
   }
   const std::string text = out.str();
-  return WriteFileAtomically(path, text.data(), text.size(), error);
+  if (!WriteFileAtomically(path, text.data(), text.size(), error)) return false;
+  clips_ = std::move(merged);
+  changed_.clear();
+  file_ = path;
+  return true;
 }
 
 std::optional<TSpecs> ProjectFile::Find(const std::string& clip) const {
@@ -101,6 +182,10 @@ std::optional<TSpecs> ProjectFile::Find(const std::string& clip) const {
   return it->second;
 }
 
-void ProjectFile::Put(const std::string& clip, const TSpecs& specs) { clips_[ClipKey(clip)] = specs; }
+void ProjectFile::Put(const std::string& clip, const TSpecs& specs) {
+  const std::string key = ClipKey(clip);
+  clips_[key] = specs;
+  changed_.insert(key);
+}
 
 }  // namespace tarvo::cli

@@ -108,7 +108,13 @@ class SceneFileAccess final : public SceneAccess {
       return false;
     }
     list_.Delete(i);
-    return list_.SaveToFile(sceneFile_, error);
+    if (!list_.SaveToFile(sceneFile_, error)) return false;
+    // An earlier record of the same name was kept in the file; it is the
+    // one listed now.
+    if (const int again = list_.IndexOf(name); again >= 1)
+      std::fprintf(stderr, "tarvo: the file holds another scene record named '%s'; it is listed now\n",
+                   list_.Name(again).c_str());
+    return true;
   }
 
  private:

@@ -327,10 +327,14 @@ std::string FileOptionStore::KeepDamagedAside(std::string* error) {
   std::tm tm{};
   ::gmtime_r(&now, &tm);
   std::strftime(stamp, sizeof stamp, "%Y%m%dT%H%M%SZ", &tm);
-  std::string target = path_ + ".damaged-" + stamp;
+  // A linked options file: the file at the link's end is kept aside and
+  // repaired, the link stays.
+  std::string file;
+  if (!ResolveWriteTarget(path_, file, error)) return "";
+  std::string target = file + ".damaged-" + stamp;
   for (int n = 2; ::access(target.c_str(), F_OK) == 0; ++n)
-    target = path_ + ".damaged-" + stamp + "-" + std::to_string(n);
-  if (::rename(path_.c_str(), target.c_str()) != 0) {
+    target = file + ".damaged-" + stamp + "-" + std::to_string(n);
+  if (::rename(file.c_str(), target.c_str()) != 0) {
     if (error) *error = std::strerror(errno);
     return "";
   }

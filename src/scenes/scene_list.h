@@ -54,7 +54,9 @@ class TSceneList {
   // and its position returned. A name CheckName refuses gives -1 and the
   // message; the list is then unchanged.
   int Add(const std::string& name, std::unique_ptr<TScene> scene, std::string* error = nullptr);
-  // Removes a scene entry (1..Count-1).
+  // Removes a scene entry (1..Count-1). When the file held an earlier record
+  // of an equal name (kept aside at loading), that record takes the entry's
+  // place, as it would at the next loading.
   void Delete(int index);
   // Removes every entry, "<none>" included.
   void Clear();
@@ -74,38 +76,61 @@ class TSceneList {
   // missing.
   const std::string& LoadError() const { return loadError_; }
 
-  // Reads 256-byte records until fewer than 256 bytes remain (the remainder
-  // is ignored). Each record is added under its SceneName; of two equal
-  // names the later record wins. A record whose name the list cannot take is
-  // kept aside unchanged, written back at the end of the file on saving, and
-  // reported in LoadProblems().
+  // Reads 256-byte records. Each record is added under its SceneName; of two
+  // equal names (letter case aside) the later record is listed, under its own
+  // spelling. Nothing read is lost, and each of the following is reported in
+  // LoadProblems(): a record whose name the list cannot take, and an earlier
+  // record whose name a later one takes, are kept aside unchanged; fewer than
+  // 256 bytes left at the end are kept as they are.
   void LoadFromStream(std::istream& in);
-  // Writes the records of entries 1..Count-1 in list order, then the records
-  // kept aside.
+  // Writes the records kept aside for a later record of an equal name
+  // (grouped by name in list order, each group in file order, so that the
+  // later record is listed again at the next loading), the records of
+  // entries 1..Count-1 in list order, the records kept aside for their names,
+  // and the bytes that followed the last whole record.
   void SaveToStream(std::ostream& out) const;
   // Adds the scenes of a file of at most kMaxSceneFileSize bytes. False with
   // a message when it is missing or cannot be read.
   bool LoadFromFile(const std::string& path, std::string* error = nullptr);
   // Writes a new file and renames it over the old one, so a failed save
   // leaves the old file as it was. False with a message on failure.
-  bool SaveToFile(const std::string& path, std::string* error = nullptr) const;
+  //
+  // Saving to the bound file merges: under a lock shared with every other
+  // process saving that file, the file is read again and this list's changes
+  // since it was loaded or last saved (scenes added, replaced or deleted) are
+  // applied to what the file holds now; scenes this list did not change,
+  // records kept aside and trailing bytes are taken from the file. The list
+  // then holds what was written. Saving to another path writes this list.
+  bool SaveToFile(const std::string& path, std::string* error = nullptr);
 
   const std::vector<std::string>& LoadProblems() const { return problems_; }
-  int SetAsideCount() const { return static_cast<int>(aside_.size()); }
+  // Records kept aside: unlistable names and earlier records of equal names.
+  int SetAsideCount() const { return static_cast<int>(aside_.size() + shadowed_.size()); }
+  // Bytes after the last whole record, kept to be written back.
+  size_t TrailingByteCount() const { return tail_.size(); }
 
  private:
   struct Entry {
     std::string name;
     std::unique_ptr<TScene> scene;
+    // The record as the file held it when loaded or last saved; a scene
+    // whose record differs, or that the file did not hold, is this list's
+    // change.
+    bool onDisk = false;
+    TSpecs disk{};
   };
   void EnsurePlaceholder();
   void LoadBytes(const uint8_t* data, size_t size, const std::string& origin);
   ReadStatus LoadFile(const std::string& path, std::string* why);
   std::vector<uint8_t> Bytes() const;
+  bool MergeIntoFile(std::string* why);
 
   const Collator& collator_;
   std::vector<Entry> entries_;
   std::vector<TSpecs> aside_;
+  std::vector<TSpecs> shadowed_;
+  std::string tail_;
+  std::vector<std::string> deleted_;  // names of scenes the file held, deleted here
   std::vector<std::string> problems_;
   std::string fileName_;
   std::string loadError_;

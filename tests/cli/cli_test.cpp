@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -667,6 +668,227 @@ TEST_F(CliTest, ProgressForScriptsAndStats) {
   for (const auto& l : log) EXPECT_EQ(Field(l, "total"), "2147483647") << l;
   EXPECT_NE(r.err.find("decode"), std::string::npos);
   EXPECT_NE(r.err.find("encode"), std::string::npos);
+}
+
+// Waits for every started command; true when all exited with status 0.
+bool AllSucceed(const std::vector<int>& pids, const std::vector<std::string>& logs) {
+  bool ok = true;
+  for (size_t i = 0; i < pids.size(); ++i) {
+    int status = 0;
+    waitpid(pids[i], &status, 0);
+    const bool good = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (!good) {
+      const auto err = ReadBytes(logs[i] + ".err");
+      ADD_FAILURE() << "command " << i << " failed: " << std::string(err.begin(), err.end());
+    }
+    ok = ok && good;
+  }
+  return ok;
+}
+
+TEST_F(CliTest, RendersSharingAProjectKeepEveryClipsRecord) {
+  constexpr int kRenders = 8;
+  const std::string proj = dir / "shared.tproj";
+  // Two programs that loaded the project before either saved.
+  {
+    TSpecs s = BuiltInDefaultSpecs();
+    ProjectFile first, second;
+    std::string error;
+    ASSERT_TRUE(first.Load(proj, &error)) << error;
+    ASSERT_TRUE(second.Load(proj, &error)) << error;
+    s.Gain = 1;
+    first.Put("/films/first.mkv", s);
+    s.Gain = 2;
+    second.Put("/films/second.mkv", s);
+    ASSERT_TRUE(first.Save(proj, &error)) << error;
+    ASSERT_TRUE(second.Save(proj, &error)) << error;
+    EXPECT_EQ(second.size(), 2u);
+    ProjectFile both;
+    ASSERT_TRUE(both.Load(proj, &error)) << error;
+    ASSERT_TRUE(both.Find("/films/first.mkv").has_value());
+    EXPECT_EQ(both.Find("/films/first.mkv")->Gain, 1);
+    ASSERT_TRUE(both.Find("/films/second.mkv").has_value());
+    std::remove(proj.c_str());
+  }
+  std::vector<int> pids;
+  std::vector<std::string> logs;
+  for (int i = 0; i < kRenders; ++i) {
+    const std::string clip = dir / ("clip" + std::to_string(i) + ".raw");
+    WriteBytes(clip, Concat(MakeFrames(2, 8, 8)));
+    logs.push_back(dir / ("render" + std::to_string(i) + ".log"));
+    pids.push_back(StartTarvo({"render", "--raw", "8x8", clip, dir / ("out" + std::to_string(i) + ".raw"), "--plugin",
+                               kFake, "-q", "--project", proj, "--set", "Gain=" + std::to_string(10 + i)},
+                              "", logs.back()));
+  }
+  ASSERT_TRUE(AllSucceed(pids, logs));
+  ProjectFile p;
+  std::string error;
+  ASSERT_TRUE(p.Load(proj, &error)) << error;
+  EXPECT_EQ(p.size(), static_cast<size_t>(kRenders));
+  for (int i = 0; i < kRenders; ++i) {
+    const auto rec = p.Find(dir / ("clip" + std::to_string(i) + ".raw"));
+    ASSERT_TRUE(rec.has_value()) << i;
+    EXPECT_EQ(rec->Gain, 10 + i);
+  }
+}
+
+TEST_F(CliTest, ProjectPathsWithLineBreaksAreEscapedAndOlderProjectsStillRead) {
+  TSpecs a = BuiltInDefaultSpecs(), b = a, c = a;
+  a.Gain = 11;
+  b.Gain = 22;
+  c.Gain = 33;
+  const std::string plain = "/films/plain name.mkv", odd = "/films/two\nlines\\and\ttab\r.mkv",
+                    ctrl = std::string("/films/bell\x07\x7F.mkv");
+  const std::string proj = dir / "edit.tproj";
+  {
+    ProjectFile p;
+    std::string error;
+    ASSERT_TRUE(p.Load(proj, &error)) << error;
+    p.Put(plain, a);
+    p.Put(odd, b);
+    p.Put(ctrl, c);
+    ASSERT_TRUE(p.Save(proj, &error)) << error;
+  }
+  const auto text = ReadBytes(proj);
+  const std::string saved(text.begin(), text.end());
+  // Plain paths as before; the others escaped on lines of their own.
+  EXPECT_NE(saved.find("\nclip /films/plain name.mkv\nrecord "), std::string::npos) << saved;
+  EXPECT_NE(saved.find("\nclip-escaped /films/two\\nlines\\\\and\\ttab\\r.mkv\nrecord "), std::string::npos) << saved;
+  EXPECT_NE(saved.find("\nclip-escaped /films/bell\\x07\\x7f.mkv\nrecord "), std::string::npos) << saved;
+  ProjectFile back;
+  std::string error;
+  ASSERT_TRUE(back.Load(proj, &error)) << error;
+  EXPECT_EQ(back.size(), 3u);
+  ASSERT_TRUE(back.Find(plain).has_value());
+  EXPECT_EQ(back.Find(plain)->Gain, 11);
+  ASSERT_TRUE(back.Find(odd).has_value());
+  EXPECT_EQ(back.Find(odd)->Gain, 22);
+  ASSERT_TRUE(back.Find(ctrl).has_value());
+  EXPECT_EQ(back.Find(ctrl)->Gain, 33);
+
+  // A file written before escapes existed reads as it always did: a
+  // backslash on a plain line is part of the path.
+  std::string hex;
+  for (size_t i = 0; i < sizeof a; ++i) {
+    char two[3];
+    std::snprintf(two, sizeof two, "%02x", reinterpret_cast<const uint8_t*>(&a)[i]);
+    hex += two;
+  }
+  const std::string old = "tarvo-project 1\nclip /films/back\\nslash.mkv\nrecord " + hex + "\r\n";
+  WriteBytes(dir / "old.tproj", std::vector<uint8_t>(old.begin(), old.end()));
+  ProjectFile older;
+  ASSERT_TRUE(older.Load(dir / "old.tproj", &error)) << error;
+  ASSERT_TRUE(older.Find("/films/back\\nslash.mkv").has_value());
+  EXPECT_EQ(older.Find("/films/back\\nslash.mkv")->Gain, 11);
+  // An unreadable escape is a damaged file, named by its line.
+  const std::string bad = "tarvo-project 1\nclip-escaped /films/\\q.mkv\nrecord " + hex + "\n";
+  WriteBytes(dir / "bad.tproj", std::vector<uint8_t>(bad.begin(), bad.end()));
+  EXPECT_FALSE(older.Load(dir / "bad.tproj", &error));
+  EXPECT_NE(error.find("line 2"), std::string::npos) << error;
+
+  // End to end: a clip whose name holds a line break does not spoil the
+  // project for the next clip.
+  WriteBytes(dir / "in\nput.raw", Concat(MakeFrames(1, 8, 8)));
+  WriteBytes(dir / "next.raw", Concat(MakeFrames(1, 8, 8)));
+  auto r = RunTarvo({"render", "--raw", "8x8", dir / "in\nput.raw", dir / "o1.raw", "--plugin", kFake, "--project",
+                     dir / "cli.tproj", "--set", "Gain=44"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = RunTarvo({"render", "--raw", "8x8", dir / "next.raw", dir / "o2.raw", "--plugin", kFake, "--project",
+                dir / "cli.tproj", "--set", "Gain=55"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  ProjectFile both;
+  ASSERT_TRUE(both.Load(dir / "cli.tproj", &error)) << error;
+  ASSERT_TRUE(both.Find(dir / "in\nput.raw").has_value());
+  EXPECT_EQ(both.Find(dir / "in\nput.raw")->Gain, 44);
+  ASSERT_TRUE(both.Find(dir / "next.raw").has_value());
+  EXPECT_EQ(both.Find(dir / "next.raw")->Gain, 55);
+}
+
+TEST_F(CliTest, SceneImportsAtOnceKeepEveryScene) {
+  const std::string reg = dir / "registry.reg";
+  const std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Options]\n"
+                           "\"SceneFile\"=\"" + (dir / "scenes.kvs") + "\"\n";
+  WriteBytes(reg, std::vector<uint8_t>(text.begin(), text.end()));
+  const std::vector<std::string> env = {"TARVO_REGISTRY=" + reg};
+  constexpr int kImports = 6;
+  for (int i = 0; i < kImports; ++i) {
+    const auto r = RunTarvo({"record", "set", dir / ("s" + std::to_string(i) + ".tvr"), "Gain=" + std::to_string(i),
+                             "SceneName=Scene " + std::to_string(i)});
+    ASSERT_EQ(r.code, 0) << r.err;
+  }
+  std::vector<int> pids;
+  std::vector<std::string> logs;
+  for (int i = 0; i < kImports; ++i) {
+    logs.push_back(dir / ("import" + std::to_string(i) + ".log"));
+    pids.push_back(StartTarvo({"scenes", "import", dir / ("s" + std::to_string(i) + ".tvr"), "--plugin", kFake}, "",
+                              logs.back(), env));
+  }
+  ASSERT_TRUE(AllSucceed(pids, logs));
+  const auto r = RunTarvo({"scenes", "list", "--json", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "[\"Scene 0\", \"Scene 1\", \"Scene 2\", \"Scene 3\", \"Scene 4\", \"Scene 5\"]\n");
+}
+
+TEST_F(CliTest, ScenesCommandsReportDuplicateNamesAndTrailingBytesAndKeepThem) {
+  const std::string reg = dir / "registry.reg", kvs = dir / "scenes.kvs";
+  const std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Options]\n"
+                           "\"SceneFile\"=\"" + kvs + "\"\n";
+  WriteBytes(reg, std::vector<uint8_t>(text.begin(), text.end()));
+  const std::vector<std::string> env = {"TARVO_REGISTRY=" + reg};
+  std::vector<uint8_t> bytes;
+  for (const auto& [name, gain] : std::vector<std::pair<std::string, int16_t>>{{"Dawn", 1}, {"DAWN", 2}, {"Noon", 3}}) {
+    TSpecs s = BuiltInDefaultSpecs();
+    SetSceneName(s, name);
+    s.Gain = gain;
+    const auto* p = reinterpret_cast<const uint8_t*>(&s);
+    bytes.insert(bytes.end(), p, p + sizeof s);
+  }
+  for (int i = 0; i < 10; ++i) bytes.push_back(static_cast<uint8_t>(0xA0 + i));
+  WriteBytes(kvs, bytes);
+
+  auto r = RunTarvo({"scenes", "list", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(r.out, "DAWN\nNoon\n");
+  EXPECT_NE(r.err.find("Scene record 1 of '" + kvs + "' (\"Dawn\") has the name of the later record 2 (\"DAWN\")"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(r.err.find("The last 10 bytes of '" + kvs + "'"), std::string::npos) << r.err;
+  r = RunTarvo({"scenes", "show", "dawn", "--json", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("\"Gain\": 2"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"SceneName\": \"DAWN\""), std::string::npos) << r.out;
+
+  // A change through the command writes every record and the tail back.
+  r = RunTarvo({"record", "set", dir / "dusk.tvr", "Gain=4", "SceneName=Dusk"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  r = RunTarvo({"scenes", "import", dir / "dusk.tvr", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  const auto after = ReadBytes(kvs);
+  ASSERT_EQ(after.size(), 4 * sizeof(TSpecs) + 10);
+  EXPECT_TRUE(std::equal(bytes.begin(), bytes.begin() + 512, after.begin()));  // Dawn, then DAWN
+  EXPECT_TRUE(std::equal(bytes.end() - 10, bytes.end(), after.end() - 10));
+  // Deleting the listed one lists the earlier record, and says so.
+  r = RunTarvo({"scenes", "delete", "DAWN", "--plugin", kFake}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.err.find("another scene record named 'Dawn'"), std::string::npos) << r.err;
+  r = RunTarvo({"scenes", "list", "--plugin", kFake}, env);
+  EXPECT_EQ(r.out, "Dawn\nDusk\nNoon\n");
+}
+
+TEST_F(CliTest, RecordFilesBehindLinksAreWrittenThroughTheLinkAndKeepTheirMode) {
+  const std::string real = dir / "real.tvr", link = dir / "clip.tvr";
+  auto r = RunTarvo({"record", "set", real, "Gain=10"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  ASSERT_EQ(chmod(real.c_str(), 0600), 0);
+  ASSERT_EQ(symlink("real.tvr", link.c_str()), 0);
+  r = RunTarvo({"record", "set", link, "Gain=20"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  struct stat st {};
+  ASSERT_EQ(lstat(link.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  ASSERT_EQ(stat(real.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(ReadRecord(real).Gain, 20);
 }
 
 }  // namespace

@@ -128,6 +128,37 @@ TEST(FileOptionStore, ADamagedFileIsKeptAsideAndTheReadablePartKept) {
   EXPECT_EQ(reopened.ReadInteger(kOptions, "UseMasters", v), ValueStatus::Missing);
 }
 
+TEST(FileOptionStore, ALinkedFileStaysLinkedAndKeepsItsModeThroughWritesAndRepairs) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "dotfiles");
+  const std::string real = dir / "dotfiles/registry.reg", link = dir / "registry.reg";
+  WriteText(real, "Windows Registry Editor Version 5.00\n");
+  ASSERT_EQ(::chmod(real.c_str(), 0600), 0);
+  std::filesystem::create_symlink("dotfiles/registry.reg", link);
+  {
+    FileOptionStore store(link);
+    EXPECT_TRUE(store.WriteInteger(kOptions, "ShowHints", 0));
+  }
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  EXPECT_NE(ReadText(real).find("\"ShowHints\"=dword:00000000"), std::string::npos);
+  EXPECT_EQ(std::filesystem::status(real).permissions(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+  // Damaged: the file behind the link is kept aside beside it and repaired.
+  const std::string damaged = ReadText(real) + "garbage\n";
+  WriteText(real, damaged);
+  std::vector<std::string> messages;
+  FileOptionStore store(link, [&](const std::string& m) { messages.push_back(m); });
+  ASSERT_FALSE(store.DamagedCopy().empty());
+  EXPECT_EQ(store.DamagedCopy().rfind(real + ".damaged-", 0), 0u) << store.DamagedCopy();
+  EXPECT_EQ(ReadText(store.DamagedCopy()), damaged);
+  EXPECT_TRUE(std::filesystem::is_symlink(link));
+  int32_t v = -1;
+  FileOptionStore reopened(real);
+  EXPECT_TRUE(reopened.DamagedCopy().empty());
+  EXPECT_EQ(reopened.ReadInteger(kOptions, "ShowHints", v), ValueStatus::Present);
+  EXPECT_EQ(v, 0);
+}
+
 TEST(FileOptionStore, TwoProcessesWritingAtOnceKeepEachOthersValues) {
   TempDir dir;
   const std::string file = dir / "registry.reg";

@@ -1,5 +1,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -50,7 +51,7 @@ class SceneList : public ::testing::Test {
   TempDir dir_;
 };
 
-TEST_F(SceneList, AFileOf600BytesHoldsTwoScenesAndLosesItsTailAtTheNextSave) {
+TEST_F(SceneList, AFileOf600BytesHoldsTwoScenesAndKeepsItsTailWithAReport) {
   const std::string file = dir_ / "SCENES.KVS";
   const std::string bytes = Bytes({Record("Alpha", 101), Record("Beta", 102)}, 88);
   WriteText(file, bytes);
@@ -60,20 +61,63 @@ TEST_F(SceneList, AFileOf600BytesHoldsTwoScenesAndLosesItsTailAtTheNextSave) {
   EXPECT_EQ(list_.Scene(0), nullptr);
   EXPECT_EQ(list_.Name(1), "Alpha");
   EXPECT_EQ(list_.Scene(2)->Specs.Gain, 102);
+  EXPECT_EQ(list_.TrailingByteCount(), 88u);
+  ASSERT_EQ(list_.LoadProblems().size(), 1u);
+  EXPECT_NE(list_.LoadProblems()[0].find("last 88 bytes of '" + file + "'"), std::string::npos)
+      << list_.LoadProblems()[0];
+  // Saved with a scene more, the tail stays at the end.
+  ASSERT_GT(list_.Add("Gamma", SceneOf(Record("Gamma", 103))), 0);
   ASSERT_TRUE(list_.SaveToFile(file));
-  EXPECT_EQ(ReadText(file), bytes.substr(0, 512));
+  EXPECT_EQ(ReadText(file), Bytes({Record("Alpha", 101), Record("Beta", 102), Record("Gamma", 103)}) +
+                                bytes.substr(512));
 }
 
-TEST_F(SceneList, EqualNamesKeepTheFirstSpellingAndTheLastRecord) {
+TEST_F(SceneList, EqualNamesListTheLastRecordUnderItsOwnNameAndKeepTheEarlierOnes) {
   std::istringstream in(Bytes({Record("evening", 1), Record("Evening", 2)}));
   list_.LoadFromStream(in);
   ASSERT_EQ(list_.Count(), 2);
-  EXPECT_EQ(list_.Name(1), "evening");
+  EXPECT_EQ(list_.Name(1), "Evening");
   EXPECT_EQ(list_.Scene(1)->Specs.Gain, 2);
-  EXPECT_EQ(SceneNameOf(list_.Scene(1)->Specs), "Evening");
   EXPECT_EQ(list_.IndexOf("EVENING"), 1);
   EXPECT_EQ(list_.IndexOf("morning"), -1);
   EXPECT_EQ(list_.IndexOf("<none>"), 0);
+  EXPECT_EQ(list_.SetAsideCount(), 1);
+  ASSERT_EQ(list_.LoadProblems().size(), 1u);
+  EXPECT_NE(list_.LoadProblems()[0].find("Scene record 1 (\"evening\") has the name of the later record 2 "
+                                         "(\"Evening\")"),
+            std::string::npos)
+      << list_.LoadProblems()[0];
+
+  // Four records, two names: all four survive a save, and the same records
+  // are listed after it.
+  const std::string file = dir_ / "SCENES.KVS";
+  WriteText(file, Bytes({Record("Dawn", 1), Record("Noon", 2), Record("dawn", 3), Record("NOON", 4)}));
+  TSceneList fromFile(*collator_);
+  ASSERT_TRUE(fromFile.SetFileName(file));
+  ASSERT_EQ(fromFile.Count(), 3);
+  EXPECT_EQ(fromFile.Name(1), "dawn");
+  EXPECT_EQ(fromFile.Scene(1)->Specs.Gain, 3);
+  EXPECT_EQ(fromFile.Name(2), "NOON");
+  EXPECT_EQ(fromFile.Scene(2)->Specs.Gain, 4);
+  EXPECT_EQ(fromFile.LoadProblems().size(), 2u);
+  ASSERT_GT(fromFile.Add("Dusk", SceneOf(Record("Dusk", 5))), 0);
+  ASSERT_TRUE(fromFile.SaveToFile(file));
+  EXPECT_EQ(ReadText(file), Bytes({Record("Dawn", 1), Record("Noon", 2), Record("dawn", 3), Record("Dusk", 5),
+                                   Record("NOON", 4)}));
+  TSceneList again(*collator_);
+  ASSERT_TRUE(again.SetFileName(file));
+  ASSERT_EQ(again.Count(), 4);
+  EXPECT_EQ(again.Scene(again.IndexOf("dawn"))->Specs.Gain, 3);
+  EXPECT_EQ(again.Scene(again.IndexOf("noon"))->Specs.Gain, 4);
+
+  // Deleting a listed scene lists the earlier record of its name, as the
+  // next loading would.
+  again.Delete(again.IndexOf("Dawn"));
+  ASSERT_EQ(again.IndexOf("dawn"), 1);
+  EXPECT_EQ(again.Name(1), "Dawn");
+  EXPECT_EQ(again.Scene(1)->Specs.Gain, 1);
+  ASSERT_TRUE(again.SaveToFile(file));
+  EXPECT_EQ(ReadText(file), Bytes({Record("Noon", 2), Record("Dawn", 1), Record("Dusk", 5), Record("NOON", 4)}));
 }
 
 TEST_F(SceneList, EmptyAndMissingFilesGiveJustThePlaceholder) {
@@ -190,7 +234,8 @@ TEST_F(SceneList, AFailedSaveKeepsTheOldFileAndSaysWhy) {
   EXPECT_FALSE(saved_ok);
   EXPECT_NE(error.find(file), std::string::npos) << error;
   EXPECT_EQ(ReadText(file), old);
-  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.path()), {}), 1);  // no temporary left
+  for (const auto& e : std::filesystem::directory_iterator(dir_.path()))  // no temporary left
+    EXPECT_TRUE(e.path().filename() == "SCENES.KVS" || e.path().filename() == "SCENES.KVS.lock") << e.path();
 
   // A folder that cannot exist.
   WriteText(dir_ / "plain", "x");
@@ -246,8 +291,8 @@ TEST_F(SceneList, ASceneFileThatCannotBeReadIsReportedAndNeverSavedOver) {
 }
 
 // Loading sorts the records once; the list must be the one that adding them
-// one by one gives: order, the first spelling of equal names, the last record,
-// and entries already in the list keeping their spelling.
+// one by one gives: order, names equal to those added, the last record of
+// equal names under its own spelling, and every earlier record kept aside.
 TEST_F(SceneList, LoadingGivesTheListThatAddingOneByOneGives) {
   const SimpleCollator simple;
   for (const Collator* c : {static_cast<const Collator*>(collator_.get()), static_cast<const Collator*>(&simple)}) {
@@ -277,13 +322,19 @@ TEST_F(SceneList, LoadingGivesTheListThatAddingOneByOneGives) {
     loaded.LoadFromStream(in);
 
     ASSERT_EQ(loaded.Count(), added.Count());
+    int fromFile = 0;
     for (int i = 0; i < added.Count(); ++i) {
-      EXPECT_EQ(loaded.Name(i), added.Name(i)) << i;
+      EXPECT_EQ(c->Compare(loaded.Name(i), added.Name(i)), 0) << i;
       ASSERT_EQ(loaded.Scene(i) == nullptr, added.Scene(i) == nullptr) << i;
       if (added.Scene(i)) {
         EXPECT_EQ(loaded.Scene(i)->Specs.Gain, added.Scene(i)->Specs.Gain) << added.Name(i);
+        if (loaded.Scene(i)->Specs.Gain >= 0) {
+          ++fromFile;
+          EXPECT_EQ(loaded.Name(i), Cp1252ToUtf8(SceneNameOf(loaded.Scene(i)->Specs))) << i;
+        }
       }
     }
+    EXPECT_EQ(loaded.SetAsideCount(), static_cast<int>(records.size()) - fromFile);
   }
 }
 
@@ -305,6 +356,77 @@ TEST_F(SceneList, RebindingSavesTheOldFileAndLoadsTheNewOne) {
   EXPECT_FALSE(other.SetFileName(b, &error));
   EXPECT_EQ(other.FileName(), dir_ / "plain/x.kvs");
   EXPECT_EQ(other.Count(), 2);
+}
+
+TEST_F(SceneList, SavingMergesThisListsChangesIntoWhatTheFileHoldsNow) {
+  const std::string file = dir_ / "SCENES.KVS";
+  WriteText(file, Bytes({Record("Keep", 1), Record("Old", 2), Record("Tune", 3)}) + "tail");
+  TSceneList first(*collator_), second(*collator_);
+  ASSERT_TRUE(first.SetFileName(file));
+  ASSERT_TRUE(second.SetFileName(file));
+  // Both loaded the same file; each changes different scenes.
+  ASSERT_GT(first.Add("Added by first", SceneOf(Record("Added by first", 10))), 0);
+  first.Scene(first.IndexOf("Tune"))->Specs.Gain = 30;  // changed in place, as an upgrade does
+  ASSERT_GT(second.Add("Added by second", SceneOf(Record("Added by second", 20))), 0);
+  second.Delete(second.IndexOf("Old"));
+  std::string error;
+  ASSERT_TRUE(first.SaveToFile(file, &error)) << error;
+  ASSERT_TRUE(second.SaveToFile(file, &error)) << error;
+
+  EXPECT_EQ(ReadText(file), Bytes({Record("Added by first", 10), Record("Added by second", 20), Record("Keep", 1),
+                                   Record("Tune", 30)}) +
+                                "tail");
+  // The second list now holds what it wrote, the first one's scenes too.
+  EXPECT_EQ(second.Count(), 5);
+  EXPECT_EQ(second.Scene(second.IndexOf("Tune"))->Specs.Gain, 30);
+  // A scene the first list never changed stays as the second one left it.
+  ASSERT_TRUE(first.SaveToFile(file, &error)) << error;
+  EXPECT_EQ(first.IndexOf("Old"), -1);
+  EXPECT_EQ(first.Count(), 5);
+}
+
+TEST_F(SceneList, ProcessesSavingAtOnceKeepEveryScene) {
+  const std::string file = dir_ / "SCENES.KVS";
+  constexpr int kProcesses = 6, kScenesEach = 8;
+  std::string start;
+  for (int p = 0; p < kProcesses; ++p) start += Bytes({Record("Old " + std::to_string(p), static_cast<int16_t>(p))});
+  WriteText(file, start);
+  std::vector<pid_t> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      // Each process deletes its own old scene and adds its own, saving
+      // after every change, as separate `tarvo scenes` runs do.
+      bool ok = true;
+      for (int k = 0; k < kScenesEach; ++k) {
+        TSceneList list(*collator_);
+        list.SetFileName(file);
+        if (k == 0) list.Delete(list.IndexOf("Old " + std::to_string(p)));
+        const std::string name = "P" + std::to_string(p) + " scene " + std::to_string(k);
+        ok = ok && list.Add(name, SceneOf(Record(name, static_cast<int16_t>(100 * p + k)))) > 0 &&
+             list.SaveToFile(file);
+      }
+      ::_exit(ok ? 0 : 1);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  TSceneList result(*collator_);
+  ASSERT_TRUE(result.SetFileName(file));
+  EXPECT_EQ(result.Count(), 1 + kProcesses * kScenesEach);
+  for (int p = 0; p < kProcesses; ++p) {
+    EXPECT_EQ(result.IndexOf("Old " + std::to_string(p)), -1) << p;
+    for (int k = 0; k < kScenesEach; ++k) {
+      const int at = result.IndexOf("P" + std::to_string(p) + " scene " + std::to_string(k));
+      ASSERT_GE(at, 1) << p << " " << k;
+      EXPECT_EQ(result.Scene(at)->Specs.Gain, 100 * p + k);
+    }
+  }
 }
 
 TEST(Collation, TheSimpleCollatorKeepsThePlaceholderFirst) {

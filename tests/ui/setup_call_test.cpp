@@ -87,7 +87,15 @@ class SetupCallTest : public ::testing::Test {
   XFilterFn xFilter_ = nullptr;
 };
 
-// The dialog edits the record in place as the form will; OK keeps the edit,
+// Presses `key` `times` times on the slider `name`.
+void SliderKeys(QDialog& d, const char* name, Qt::Key key, int times = 1) {
+  auto* bar = d.findChild<QWidget*>(name);
+  ASSERT_NE(bar, nullptr) << name;
+  bar->setFocus(Qt::TabFocusReason);
+  for (int i = 0; i < times; ++i) QTest::keyClick(bar, key);
+}
+
+// The user edits the record through the dialog's sliders; OK keeps the edit,
 // Cancel restores the record byte for byte.
 void EditThen(const char* button) {
   gDrive = [button](QDialog& d, ui::SetupCall& call) {
@@ -99,9 +107,9 @@ void EditThen(const char* button) {
     EXPECT_FALSE(call.scenes->FileName().empty());
     ASSERT_NE(call.sceneIndex, nullptr);
     ASSERT_NE(call.scenesDirty, nullptr);
-    call.specs->Gain = 77;
-    call.specs->SharpMask = 3;
-    *call.changed = true;
+    SliderKeys(d, "GainBar", Qt::Key_End);          // 200 at x1
+    SliderKeys(d, "SharpMaskBar", Qt::Key_Right, 3);
+    EXPECT_TRUE(*call.changed);
     Press(d, button);
   };
 }
@@ -116,7 +124,7 @@ TEST_F(SetupCallTest, OkKeepsTheEditedRecord) {
   TSpecs expected = StartRecord();
   expected.FramePos = 4;
   expected.LastPart = 4;
-  expected.Gain = 77;
+  expected.Gain = 200;
   expected.SharpMask = 3;
   EXPECT_EQ(std::memcmp(&clip.specs(), &expected, sizeof expected), 0);
 }
@@ -131,8 +139,8 @@ TEST_F(SetupCallTest, CancelAndEscRestoreTheRecordByteForByte) {
   EditThen("CancelButton");
   EXPECT_EQ(xFilter_(kSelectorSetup, clip.handle()), kSetupCancel);
   EXPECT_EQ(Bytes(clip), before);
-  gDrive = [](QDialog& d, ui::SetupCall& call) {
-    call.specs->Gain = 12;
+  gDrive = [](QDialog& d, ui::SetupCall&) {
+    SliderKeys(d, "GainBar", Qt::Key_Home);
     QTest::keyClick(&d, Qt::Key_Escape);
   };
   EXPECT_EQ(xFilter_(kSelectorSetup, clip.handle()), kSetupCancel);
@@ -147,12 +155,13 @@ TEST_F(SetupCallTest, TenCallsInOneProcessWorkAsTheFirst) {
   for (int i = 0; i < 10; ++i) {
     const std::string before = Bytes(clip);
     const bool ok = i % 2 == 0;
-    gDrive = [i, ok](QDialog& d, ui::SetupCall& call) {
-      call.specs->Sat = static_cast<int16_t>(100 + i);
+    gDrive = [i, ok](QDialog& d, ui::SetupCall&) {
+      SliderKeys(d, "SatBar", Qt::Key_Home);
+      SliderKeys(d, "SatBar", Qt::Key_Right, i + 1);
       Press(d, ok ? "OkButton" : "CancelButton");
     };
     ASSERT_EQ(xFilter_(kSelectorSetup, clip.handle()), ok ? kSetupOk : kSetupCancel) << "call " << i;
-    if (ok) EXPECT_EQ(clip.specs().Sat, 100 + i);
+    if (ok) EXPECT_EQ(clip.specs().Sat, i + 1);
     else EXPECT_EQ(Bytes(clip), before) << "call " << i;
     // One application for all calls, made by the first.
     if (i == 0) app = QCoreApplication::instance();

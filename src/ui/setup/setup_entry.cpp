@@ -13,6 +13,7 @@
 #include <string>
 
 #include "ui/setup/application.h"
+#include "ui/setup/preview_buffers.h"
 #include "ui/setup/tsetup.h"
 #include "ui/setup_api.h"
 
@@ -53,7 +54,11 @@ int32_t RunSetup(SetupCall& call) {
   // Modal against the host's window when the host runs its own application.
   QWidget* owner = QApplication::activeModalWidget();
   if (!owner) owner = QApplication::activeWindow();
+  // The monitors' images live as long as the dialog; the monitors stay black
+  // when the host cannot make them.
+  PreviewBuffers buffers(*call.host, call.call);
   auto dialog = std::make_unique<TSetup>(call, owner);
+  dialog->PlaceFromStore();
   if (TestDriverFn drive = TestDriver()) {
     QDialog* d = dialog.get();
     QTimer::singleShot(0, d, [d, drive, &call] { drive(d, &call); });
