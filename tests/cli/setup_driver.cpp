@@ -3,8 +3,9 @@
 // once the dialog runs when TARVO_UI_TEST_DRIVER=TarvoSetupDriver. It asks the
 // host for frame TARVO_DRIVE_FRAME through the call's frame callback, into a
 // 240x180 off-screen world as the dialog's preview does, appends the world's
-// pixels (rows top first) to TARVO_DRIVE_DUMP, and then presses the button
-// TARVO_DRIVE_PRESS names (OkButton or CancelButton) with the mouse.
+// pixels (rows top first) to TARVO_DRIVE_DUMP, presses the Right key N times
+// on the slider NAME when TARVO_DRIVE_RIGHT=NAME:N, and then presses the
+// button TARVO_DRIVE_PRESS names (OkButton or CancelButton) with the mouse.
 #include <QDialog>
 #include <QPushButton>
 #include <QTest>
@@ -33,6 +34,14 @@ extern "C" __attribute__((visibility("default"))) void TarvoSetupDriver(QDialog*
         std::fclose(f);
       }
       call->host->DisposePWorld(world);
+    }
+  }
+  if (const char* right = std::getenv("TARVO_DRIVE_RIGHT")) {
+    const char* colon = std::strchr(right, ':');
+    const QString name = QString::fromUtf8(right, colon ? static_cast<int>(colon - right) : -1);
+    if (auto* bar = dialog->findChild<QWidget*>(name)) {
+      bar->setFocus(Qt::TabFocusReason);
+      for (int i = colon ? std::atoi(colon + 1) : 1; i > 0; --i) QTest::keyClick(bar, Qt::Key_Right);
     }
   }
   const char* press = std::getenv("TARVO_DRIVE_PRESS");

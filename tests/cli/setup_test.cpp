@@ -383,15 +383,16 @@ TEST_F(SetupCommandTest, TheRealDialogShowsTheClipsFramesAndOkOrCancelDecideWhat
   // The dialog's preview image gets the frame as the clip holds it.
   ASSERT_EQ(ReadBytes(dump), Sampled(made[9], 240, 180));
 
-  r = RunTarvo({"setup", clip, "--record", record, "--frame", "4", "--plugin", kReal},
-               DialogEnv("OkButton", 11, dump));
+  // OK after the user moved the sharpening mask slider three steps.
+  auto env = DialogEnv("OkButton", 11, dump);
+  env.push_back("TARVO_DRIVE_RIGHT=SharpMaskBar:3");
+  r = RunTarvo({"setup", clip, "--record", record, "--frame", "4", "--plugin", kReal}, env);
   ASSERT_EQ(r.code, 0) << r.err;
-  const TSpecs saved = ReadRecord(record);
-  const TSpecs want = StartRecord();
-  EXPECT_EQ(saved.YDespeckle, want.YDespeckle);
-  EXPECT_EQ(saved.Gain, want.Gain);
-  EXPECT_EQ(saved.TempYThreshold, want.TempYThreshold);
-  EXPECT_EQ(saved.FramePos, 4);
+  TSpecs want = StartRecord();
+  want.FramePos = 4;
+  want.LastPart = 4;
+  want.SharpMask = 3;
+  EXPECT_EQ(ReadBytes(record), Bytes(want));
   const std::vector<uint8_t> frames = ReadBytes(dump), last = Sampled(made[11], 240, 180);
   ASSERT_EQ(frames.size(), 2 * last.size());
   EXPECT_TRUE(std::equal(last.begin(), last.end(), frames.begin() + static_cast<std::ptrdiff_t>(last.size())));
