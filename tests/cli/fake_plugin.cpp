@@ -7,6 +7,8 @@
 //    record (reserved bytes 180..211); sets Lift to 7; returns OK, or Cancel
 //    when TARVO_FAKE_CANCEL is set. More, through the environment:
 //      TARVO_FAKE_SETUP=cancel        Cancel after the edits below
+//      TARVO_FAKE_SETUP=wait          OK after 20 seconds, as a user who
+//                                     keeps the dialog open
 //      TARVO_FAKE_EDIT=F=V,F=V...     record fields to change (as `record set`)
 //      TARVO_FAKE_FRAMES=5,1,7...     frames to ask the callback for, each
 //                                     into a world of TARVO_FAKE_FRAME_SIZE
@@ -16,10 +18,12 @@
 //      TARVO_FAKE_RECORD_OUT=FILE     the record as setup leaves it
 // Every call bumps a counter in reserved bytes 174..177 and, when
 // TARVO_FAKE_LOG names a file, appends one line describing the call.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/host_services.h"
@@ -150,6 +154,7 @@ extern "C" __attribute__((visibility("default"))) int32_t xFilter(int16_t select
     }
     const char* mode = std::getenv("TARVO_FAKE_SETUP");
     if (mode && std::strcmp(mode, "cancel") == 0) return kSetupCancel;
+    if (mode && std::strcmp(mode, "wait") == 0) std::this_thread::sleep_for(std::chrono::seconds(20));
     return kSetupOk;
   }
   return 0;

@@ -3,8 +3,11 @@
 // the record and project files, and the input refused before the filter is
 // called. The stand-in plug-in plays the dialog (see fake_plugin.cpp).
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -355,6 +358,29 @@ TEST_F(SetupCommandTest, BadInputIsRefusedBeforeTheFilterIsCalled) {
     if (before[i] == "folder.tvr") continue;
     EXPECT_EQ(ReadBytes(dir / before[i]), contents[i]) << before[i];
   }
+}
+
+TEST_F(SetupCommandTest, CtrlCWhileTheDialogIsOpenEndsTheCommandAtOnceAndSavesNothing) {
+  const std::string clip = MakeClip();
+  const std::string record = dir / "look.tvr";
+  std::string error;
+  ASSERT_TRUE(WriteSpecsFile(record, StartRecord(), &error)) << error;
+  const auto start = ReadBytes(record);
+  const int pid = StartTarvo({"setup", clip, "--record", record, "--plugin", kFake}, "", dir / "out.txt",
+                             Env({"TARVO_FAKE_SETUP=wait", "TARVO_FAKE_EDIT=Gain=400"}));
+  // Once the dialog is up (the filter logged the setup call)...
+  for (int i = 0; i < 500 && !FilterCalled(); ++i) usleep(10000);
+  ASSERT_TRUE(FilterCalled());
+  const auto t0 = std::chrono::steady_clock::now();
+  kill(pid, SIGINT);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(WTERMSIG(status), SIGINT);
+  EXPECT_LT(seconds, 10.0);
+  EXPECT_EQ(ReadBytes(record), start);
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"calls.log", "clip.mkv", "look.tvr", "out.txt", "out.txt.err"}));
 }
 
 // The real plug-in and its dialog, on Qt's offscreen platform, with the
