@@ -2,6 +2,8 @@
 // opens the clip, gives the filter the clip's record and a frame callback
 // that decodes any frame of the clip, runs the setup selector, and keeps the
 // record the dialog leaves only when the user pressed OK.
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <csignal>
 #include <cstdint>
@@ -70,6 +72,53 @@ void DefaultSignalsWhileOpen() {
     if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler != SIG_IGN) std::signal(sig, SIG_DFL);
   }
 }
+
+// What the filter reports while setup runs. When the dialog cannot be shown
+// (no display, no dialog library) or the call fails, the filter says why and
+// returns as Cancel would; that reason, not a Cancel, is what the command
+// reports, with the error status. Other messages are shown as they come.
+// The filter's messages reach us through its "xFilterSetMessageSink" export;
+// a filter without one writes them to standard error itself.
+class SetupMessages {
+ public:
+  explicit SetupMessages(const PluginLibrary& plugin) {
+    if (void* lib = ::dlopen(plugin.path().c_str(), RTLD_NOW | RTLD_NOLOAD)) {
+      setSink_ = reinterpret_cast<SetSinkFn>(::dlsym(lib, "xFilterSetMessageSink"));
+      ::dlclose(lib);  // the plug-in stays loaded: LoadPlugin holds it
+    }
+    if (setSink_) setSink_(&SetupMessages::Receive, this);
+  }
+  ~SetupMessages() {
+    if (setSink_) setSink_(nullptr, nullptr);
+  }
+  SetupMessages(const SetupMessages&) = delete;
+  SetupMessages& operator=(const SetupMessages&) = delete;
+
+  // Why setup could not run, or "".
+  const std::string& failure() const { return failure_; }
+
+ private:
+  using SinkFn = void (*)(void* context, int32_t kind, const char* text);
+  using SetSinkFn = int32_t (*)(SinkFn sink, void* context);
+  // The kinds that mean the call did not do its work: "Processing Error",
+  // out of memory, an unusable frame, setup unavailable, a failed call.
+  static bool IsFailure(int32_t kind) { return kind == 0 || (kind >= 2 && kind <= 5); }
+
+  static void Receive(void* context, int32_t kind, const char* text) {
+    auto* self = static_cast<SetupMessages*>(context);
+    std::string line = text ? text : "";
+    for (char& c : line)
+      if (c == '\r' || c == '\n') c = ' ';
+    if (IsFailure(kind)) {
+      if (self->failure_.empty()) self->failure_ = line.empty() ? "the filter's setup failed" : line;
+      return;
+    }
+    Complain(line);
+  }
+
+  SetSinkFn setSink_ = nullptr;
+  std::string failure_;
+};
 
 // Opens the clip with FFmpeg's own complaints held back (unless the user
 // asked for them with TARVO_FFMPEG_LOG): a clip that cannot be read gets our
@@ -150,9 +199,17 @@ int CmdSetup(const std::vector<std::string>& args) {
   if (record) clip.SetRecord(*record);
 
   if (Interrupted()) return 128 + InterruptSignal();
-  DefaultSignalsWhileOpen();
-  const int32_t result = clip.Setup(static_cast<int32_t>(frame));
-  InstallInterruptHandler();
+  int32_t result;
+  std::string failure;
+  {
+    SetupMessages messages(*lib);
+    DefaultSignalsWhileOpen();
+    result = clip.Setup(static_cast<int32_t>(frame));
+    InstallInterruptHandler();
+    failure = messages.failure();
+  }
+  if (!failure.empty())
+    return fail(failure + (failure.back() == '.' ? " Nothing was saved." : "; nothing was saved"), kExitError);
   if (result == kSetupCancel) return fail("setup cancelled; nothing was saved", kExitCancelled);
   if (result != kSetupOk)
     return fail("the filter's setup ended with the unknown result " + std::to_string(result) + "; nothing was saved",
