@@ -15,6 +15,7 @@
 #include <ctime>
 #include <fstream>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <random>
 #include <vector>
@@ -139,16 +140,16 @@ bool IsStaleTemporary(const std::string& folder, const std::string& entry, const
 void RemoveStaleTemporaries(const std::string& target) {
   const std::string folder = FolderOf(target);
   const std::string prefix = BaseNameOf(target) + kTempInfix;
-  DIR* dir = ::opendir(folder.c_str());
+  // The folder is closed however the scan ends: building a name may throw.
+  const std::unique_ptr<DIR, int (*)(DIR*)> dir(::opendir(folder.c_str()), ::closedir);
   if (!dir) return;
   std::vector<std::string> stale;
-  while (const dirent* e = ::readdir(dir)) {
+  while (const dirent* e = ::readdir(dir.get())) {
     const std::string name = e->d_name;
     if (name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0 &&
         IsStaleTemporary(folder, name, name.substr(prefix.size())))
       stale.push_back(name);
   }
-  ::closedir(dir);
   for (const std::string& name : stale) ::unlink((folder + "/" + name).c_str());
 }
 

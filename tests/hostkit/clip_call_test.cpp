@@ -102,10 +102,14 @@ TEST(ClipCall, TheFrameCallbackReachesTheProviderOfTheClipItNames) {
   ASSERT_TRUE(a.SetPrivateData(tagA, sizeof tagA));
   ASSERT_TRUE(b.SetPrivateData(tagB, sizeof tagB));
   Solid pa(11), pb(22);
-  EXPECT_EQ(a.CallRecord().FrameCallback, nullptr);
+  // The call record is packed: its fields are read into locals before they
+  // are compared, as a reference to one may be misaligned.
+  FrameCallbackFn noneYet = a.CallRecord().FrameCallback;
+  EXPECT_EQ(noneYet, nullptr);
   a.SetFrameProvider(&pa);
   b.SetFrameProvider(&pb);
-  ASSERT_NE(a.CallRecord().FrameCallback, nullptr);
+  FrameCallbackFn set = a.CallRecord().FrameCallback;
+  ASSERT_NE(set, nullptr);
 
   uint8_t pixels[4] = {};
   FrameSlot world(pixels, 1, 1);
@@ -124,7 +128,8 @@ TEST(ClipCall, TheFrameCallbackReachesTheProviderOfTheClipItNames) {
   EXPECT_EQ(pa.lastFrame, 7);
 
   b.SetFrameProvider(nullptr);
-  EXPECT_EQ(b.CallRecord().FrameCallback, nullptr);
+  FrameCallbackFn cleared = b.CallRecord().FrameCallback;
+  EXPECT_EQ(cleared, nullptr);
   EXPECT_EQ(callback(8, world.handle(), &bounds, b.PrivateData()), -1);
   EXPECT_EQ(callback(8, world.handle(), &bounds, nullptr), -1);
   EXPECT_EQ(callback(8, nullptr, &bounds, a.PrivateData()), -1);
@@ -135,7 +140,8 @@ TEST(FrameSlot, ACopyHandsOutItsOwnDescriptor) {
   FrameSlot a(pixels, 2, 2);
   FrameSlot b(a);
   EXPECT_EQ(*b.handle(), &b.desc());
-  EXPECT_EQ((*b.handle())->Pixels, pixels);
+  uint8_t* described = (*b.handle())->Pixels;
+  EXPECT_EQ(described, pixels);
   b.Describe(pixels, 1, 1, 8);
   EXPECT_EQ(FrameWidth(**a.handle()), 2);
   EXPECT_EQ(FrameStride(**b.handle()), 8);

@@ -223,10 +223,11 @@ TSetup::TSetup(SetupCall& call, QWidget* parent) : QDialog(parent), call_(call) 
   auto* f1 = new QShortcut(QKeySequence(Qt::Key_F1), this);
   f1->setContext(Qt::WindowShortcut);
   connect(f1, &QShortcut::activated, this, [this] { OpenHelp(FocusedHelpContext()); });
-  connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { FocusMoved(now); });
+  focusWatch_ =
+      connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { FocusMoved(now); });
 }
 
-TSetup::~TSetup() = default;
+TSetup::~TSetup() { disconnect(focusWatch_); }
 
 QWidget* TSetup::Control(std::string_view name) const {
   const auto it = widgets_.find(name);

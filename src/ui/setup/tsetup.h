@@ -109,6 +109,9 @@ class TSetup : public QDialog, private SetupHooks {
 
   SetupCall& call_;
   std::unique_ptr<SetupLogic> logic_;
+  // The application's focus signal, cut first when the dialog goes: destroying
+  // the child widgets moves the focus, and the dialog is then half gone.
+  QMetaObject::Connection focusWatch_;
   std::unordered_map<std::string_view, QWidget*> widgets_;
   QTabWidget* pages_ = nullptr;
   QButtonGroup* tabs_ = nullptr;
