@@ -3,11 +3,15 @@
 // that decodes any frame of the clip, runs the setup selector, and keeps the
 // record the dialog leaves only when the user pressed OK.
 #include <dlfcn.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
+#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <optional>
 
@@ -58,6 +62,24 @@ std::string ParseSetupArgs(const std::vector<std::string>& args, SetupArgs& a, b
   if (!a.record.empty() && !a.project.empty()) return "--record and --project cannot be used together in setup";
   // The dialog's work would be lost on OK with nowhere to keep it.
   if (a.record.empty() && a.project.empty()) return "setup needs --record FILE or --project FILE to keep the record in";
+  return {};
+}
+
+// Why the record could not be saved at `path`, or "". Checked before the
+// dialog opens: finding out after OK would lose the user's work. Saving
+// writes a new file in the folder of the file (of the file a link points
+// to) and renames it over the old one, so the folder must take new files.
+std::string SaveProblem(const std::string& path) {
+  namespace fs = std::filesystem;
+  std::error_code ec;
+  fs::path target = fs::exists(path, ec) ? fs::canonical(path, ec) : fs::absolute(path, ec);
+  if (ec) return "cannot save to '" + path + "': " + ec.message();
+  const std::string folder = target.parent_path().string();
+  struct stat st {};
+  if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    return "cannot save to '" + path + "': there is no folder '" + folder + "'";
+  if (::access(folder.c_str(), W_OK | X_OK) != 0)
+    return "cannot save to '" + path + "': the folder '" + folder + "' cannot be written (" + std::strerror(errno) + ")";
   return {};
 }
 
@@ -183,6 +205,8 @@ int CmdSetup(const std::vector<std::string>& args) {
     if (!ReadSpecsFile(a.record, s, &error)) return fail(error, kExitError);
     record = s;
   }
+  if (const std::string problem = SaveProblem(a.record.empty() ? a.project : a.record); !problem.empty())
+    return fail(problem, kExitError);
   if (record && IsNewerSpecsVersion(record->Version))
     return fail("the clip's record is of format " + std::to_string(record->Version) +
                     ", newer than this version knows (" + std::to_string(kSpecsVersion) +

@@ -331,6 +331,8 @@ TEST_F(SetupCommandTest, BadInputIsRefusedBeforeTheFilterIsCalled) {
       {{clip, "--record", dir / "folder.tvr"}, 1, "folder.tvr"},
       {{clip, "--record", dir / "newer.tvr"}, 1, "newer than this version knows"},
       {{clip, "--project", dir / "damaged.tproj"}, 1, "damaged.tproj"},
+      {{clip, "--record", dir / "no/such/look.tvr"}, 1, "there is no folder"},
+      {{clip, "--project", dir / "good.tvr/edit.tproj"}, 1, "there is no folder"},
       {{dir / "noise.mkv", "--record", dir / "good.tvr"}, 1, "cannot read"},
       {{dir / "missing.mkv", "--record", dir / "good.tvr"}, 1, "cannot read"},
       {{clip, "--record", dir / "good.tvr", "--project", dir / "p.tproj"}, 2, "cannot be used together"},
