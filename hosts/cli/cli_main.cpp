@@ -30,6 +30,7 @@ const char kUsage[] =
     "       tarvo record set FILE FIELD=VALUE...\n"
     "       tarvo scenes list | show NAME | export NAME FILE | import FILE | delete NAME\n"
     "       tarvo demo [OUTPUT-DIR] [--size WxH] [--frames N]\n"
+    "       tarvo scopes CLIP --frame N [--record FILE] [--view VIEW] --out DIR [--counts FILE]\n"
     "       tarvo -h | --help | --version\n";
 
 const char kHelp[] =
@@ -80,6 +81,18 @@ const char kHelp[] =
     "demo [OUTPUT-DIR]: makes a short noisy clip, cleans it up and writes the\n"
     "  input, the result and a before/after picture into OUTPUT-DIR (default out);\n"
     "  --size WxH and --frames N change the clip (default 720x576, 48 frames).\n"
+    "scopes CLIP --frame N: the setup dialog's picture, waveform and vectorscope\n"
+    "  for frame N, rendered as the dialog renders them (240 x 180, options from\n"
+    "  the options file), written as PNG files frame-N-picture.png,\n"
+    "  frame-N-waveform-large.png, -small, frame-N-vectorscope-large.png, -small\n"
+    "  into --out DIR.\n"
+    "  --record FILE        the clip's record (default: the filter's defaults)\n"
+    "  --view VIEW          picture, waveform or vectorscope: the button down in\n"
+    "                       the dialog (default: the record's MonitorView)\n"
+    "  --counts FILE        write the waveform then the vectorscope count buffer\n"
+    "                       of the view's active sizes, for each frame\n"
+    "  --raw WxH            CLIP is raw frames as for render; without --frame\n"
+    "                       every frame is shown\n"
     "\n"
     "Environment: TARVO_REGISTRY (options file), TARVO_PLUGIN (plug-in library).\n"
     "Exit status: 0 done, 1 error, 2 bad usage, 3 setup cancelled; stopped by a\n"
@@ -195,6 +208,7 @@ int RunMain(int argc, char** argv) {
   if (cmd == "record") return CmdRecord(args);
   if (cmd == "scenes") return CmdScenes(args);
   if (cmd == "demo") return CmdDemo(args);
+  if (cmd == "scopes") return CmdScopes(args);
   Complain("unknown command '" + cmd + "'");
   PrintUsage(false);
   return kExitUsage;

@@ -47,6 +47,7 @@ int CmdSetup(const std::vector<std::string>& args);
 int CmdRecord(const std::vector<std::string>& args);
 int CmdScenes(const std::vector<std::string>& args);
 int CmdDemo(const std::vector<std::string>& args);
+int CmdScopes(const std::vector<std::string>& args);
 int RunMain(int argc, char** argv);
 
 void PrintUsage(bool full);
