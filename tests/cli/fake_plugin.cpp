@@ -9,6 +9,9 @@
 //      TARVO_FAKE_SETUP=cancel        Cancel after the edits below
 //      TARVO_FAKE_SETUP=wait          OK after 20 seconds, as a user who
 //                                     keeps the dialog open
+//      TARVO_FAKE_SETUP=unavailable   reports that the dialog cannot be
+//                                     shown and returns as Cancel, as the
+//                                     filter does without a display
 //      TARVO_FAKE_EDIT=F=V,F=V...     record fields to change (as `record set`)
 //      TARVO_FAKE_FRAMES=5,1,7...     frames to ask the callback for, each
 //                                     into a world of TARVO_FAKE_FRAME_SIZE
@@ -51,6 +54,11 @@ void Log(int16_t selector, const TFilterCallRecord& r) {
   std::fprintf(f, "\n");
   std::fclose(f);
 }
+
+// Where messages go when the host has set a sink (xFilterSetMessageSink).
+using SinkFn = void (*)(void* context, int32_t kind, const char* text);
+SinkFn gSink = nullptr;
+void* gSinkContext = nullptr;
 
 // The items of a comma-separated list.
 std::vector<std::string> Items(const char* list) {
@@ -109,6 +117,12 @@ extern "C" __attribute__((visibility("default"))) int32_t xFilterDescription(con
   return -1;
 }
 
+extern "C" __attribute__((visibility("default"))) int32_t xFilterSetMessageSink(SinkFn sink, void* context) {
+  gSink = sink;
+  gSinkContext = context;
+  return 0;
+}
+
 extern "C" __attribute__((visibility("default"))) int32_t xFilter(int16_t selector, CallRecordHandle rec) {
   TFilterCallRecord& r = **rec;
   HostServices& host = InProcessHost();
@@ -136,6 +150,12 @@ extern "C" __attribute__((visibility("default"))) int32_t xFilter(int16_t select
   }
   if (selector == kSelectorSetup) {
     if (std::getenv("TARVO_FAKE_CANCEL")) return kSetupCancel;
+    if (const char* mode = std::getenv("TARVO_FAKE_SETUP"); mode && std::strcmp(mode, "unavailable") == 0) {
+      const char text[] = "Setup cannot be shown: no display for this test.";
+      if (gSink) gSink(gSinkContext, 4, text);  // the kind "setup unavailable"
+      else std::fprintf(stderr, "%s\n", text);
+      return kSetupCancel;
+    }
     int16_t world = 0;
     const TRect bounds{0, 0, 8, 6};
     if (host.NewPWorld(&world, bounds) != 0) return kSetupCancel;

@@ -2,6 +2,7 @@
 // callback delivers and what decoding them costs, what OK and Cancel leave in
 // the record and project files, and the input refused before the filter is
 // called. The stand-in plug-in plays the dialog (see fake_plugin.cpp).
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -302,6 +303,20 @@ TEST_F(SetupCommandTest, CancelChangesNoFileByteAndExitsWithItsOwnStatus) {
   EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"calls.log", "clip.mkv", "edit.tproj", "look.tvr"}));
 }
 
+TEST_F(SetupCommandTest, ADialogThatCannotBeShownIsAnErrorWithTheFiltersReasonNotACancel) {
+  const std::string clip = MakeClip();
+  const std::string record = dir / "look.tvr";
+  std::string error;
+  ASSERT_TRUE(WriteSpecsFile(record, StartRecord(), &error)) << error;
+  const auto start = ReadBytes(record);
+  const auto r = RunTarvo({"setup", clip, "--record", record, "--plugin", kFake},
+                          Env({"TARVO_FAKE_SETUP=unavailable"}));
+  EXPECT_EQ(r.code, 1);
+  EXPECT_EQ(r.err, "tarvo: Setup cannot be shown: no display for this test. Nothing was saved.\n");
+  EXPECT_EQ(ReadBytes(record), start);
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"calls.log", "clip.mkv", "look.tvr"}));
+}
+
 TEST_F(SetupCommandTest, BadInputIsRefusedBeforeTheFilterIsCalled) {
   const std::string clip = MakeClip();
   std::string error;
@@ -383,6 +398,32 @@ TEST_F(SetupCommandTest, CtrlCWhileTheDialogIsOpenEndsTheCommandAtOnceAndSavesNo
   EXPECT_LT(seconds, 10.0);
   EXPECT_EQ(ReadBytes(record), start);
   EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"calls.log", "clip.mkv", "look.tvr", "out.txt", "out.txt.err"}));
+}
+
+// Whether the real plug-in hands its messages to the host.
+bool RealPluginHasMessageSink() {
+  void* lib = ::dlopen(kReal.c_str(), RTLD_LAZY | RTLD_LOCAL);
+  if (!lib) return false;
+  const bool has = ::dlsym(lib, "xFilterSetMessageSink") != nullptr;
+  ::dlclose(lib);
+  return has;
+}
+
+TEST_F(SetupCommandTest, WithoutADisplayTheRealFilterSaysWhyAndNothingChanges) {
+  if (!RealPluginHasMessageSink()) GTEST_SKIP() << "the plug-in does not hand its messages to the host yet";
+  const std::string clip = MakeClip();
+  const std::string record = dir / "look.tvr";
+  std::string error;
+  ASSERT_TRUE(WriteSpecsFile(record, StartRecord(), &error)) << error;
+  const auto start = ReadBytes(record);
+  // An entry without "=" removes the variable.
+  const auto r = RunTarvo({"setup", clip, "--record", record, "--plugin", kReal},
+                          {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("no display"), std::string::npos) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_EQ(ReadBytes(record), start);
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"clip.mkv", "look.tvr"}));
 }
 
 // The real plug-in and its dialog, on Qt's offscreen platform, with the
