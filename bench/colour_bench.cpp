@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "host/colour_settings.h"
 #include "types/specs.h"
 #include "planes/channel.h"
 #include "planes/inout.h"
@@ -66,8 +67,8 @@ void BM_RoundTrip(benchmark::State& state) {
   bool changed = true;
   inout_kernels::AllowAvx512(state.range(3) != 0);
   for (auto _ : state) {
-    conv.Input(src.desc, dst.desc, specs, false, changed, y, u, v);
-    conv.Output(y, u, v, dst.desc, specs, nullptr);
+    conv.Input(src.desc, dst.desc, ColourSettingsOf(specs, false), changed, y, u, v);
+    conv.Output(y, u, v, dst.desc, ColourSettingsOf(specs, false), nullptr, &src.desc);
     benchmark::DoNotOptimize(dst.storage.data());
     benchmark::ClobberMemory();
   }
@@ -86,7 +87,7 @@ void BM_Input(benchmark::State& state) {
   bool changed = true;
   inout_kernels::AllowAvx512(state.range(3) != 0);
   for (auto _ : state) {
-    conv.Input(src.desc, dst.desc, specs, false, changed, y, u, v);
+    conv.Input(src.desc, dst.desc, ColourSettingsOf(specs, false), changed, y, u, v);
     benchmark::DoNotOptimize(y.Data());
     benchmark::ClobberMemory();
   }
@@ -102,10 +103,10 @@ void BM_Output(benchmark::State& state) {
   ColourConverter conv;
   TChannel y, u, v;
   bool changed = true;
-  conv.Input(src.desc, dst.desc, specs, false, changed, y, u, v);
+  conv.Input(src.desc, dst.desc, ColourSettingsOf(specs, false), changed, y, u, v);
   inout_kernels::AllowAvx512(state.range(3) != 0);
   for (auto _ : state) {
-    conv.Output(y, u, v, dst.desc, specs, nullptr);
+    conv.Output(y, u, v, dst.desc, ColourSettingsOf(specs, false), nullptr, &src.desc);
     benchmark::DoNotOptimize(dst.storage.data());
     benchmark::ClobberMemory();
   }

@@ -32,6 +32,11 @@ void MakePlane(TChannel& p, int depth) {
     }
 }
 
+// The forms that take the kernels of the active level, as plain pointers.
+constexpr void (*kDespeckle)(const TChannel&, TChannel&, int) = Despeckle;
+constexpr void (*kPlainMedian)(const TChannel&, TChannel&, int, int) = PlainMedian;
+constexpr void (*kWeightedMedian)(const TChannel&, TChannel&, int, int) = WeightedMedian;
+
 enum Kind { kReference = 0, kSse2 = 1, kAvx2 = 2 };
 
 void SetLevel(benchmark::State& state, int kind) {
@@ -53,7 +58,7 @@ void BM_Despeckle(benchmark::State& state) {
   dst.SizeLike(src);
   SetLevel(state, kind);
   for (auto _ : state) {
-    (kind == kReference ? DespeckleReference : Despeckle)(src, dst, strength);
+    (kind == kReference ? DespeckleReference : kDespeckle)(src, dst, strength);
     benchmark::DoNotOptimize(dst.Data());
     benchmark::ClobberMemory();
   }
@@ -71,7 +76,7 @@ void BM_Median(benchmark::State& state) {
   dst.SizeLike(src);
   SetLevel(state, kind);
   auto fn = kind == kReference ? (weighted ? WeightedMedianReference : PlainMedianReference)
-                               : (weighted ? WeightedMedian : PlainMedian);
+                               : (weighted ? kWeightedMedian : kPlainMedian);
   for (auto _ : state) {
     fn(src, dst, 20, 2);
     benchmark::DoNotOptimize(dst.Data());

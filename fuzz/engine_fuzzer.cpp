@@ -16,10 +16,11 @@
 #include "fuzz_input.h"
 #include "types/call_record.h"
 #include "host/engine.h"
-#include "types/specs.h"
 #include "hostkit/clip_call.h"
 #include "options/option_store.h"
 #include "options/options.h"
+#include "support/kernel_level.h"
+#include "types/specs.h"
 #include "util/cpu_features.h"
 
 using namespace tarvo;
@@ -192,15 +193,17 @@ std::string RunCase(const uint8_t* data, size_t size) {
 // third case also with SSE2): a host must see the same bits either way.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 4096) return 0;
-  SetKernelLevelCap(KernelLevel::Scalar);
-  const std::string plain = RunCase(data, size);
-  SetKernelLevelCap(KernelLevel::Avx2);
+  std::string plain;
+  {
+    test::KernelLevelGuard guard;
+    guard.Cap(KernelLevel::Scalar);
+    plain = RunCase(data, size);
+  }
   if (RunCase(data, size) != plain) fuzz::Fail("the engine's results depend on the kernel level (AVX2)");
   if (size % 3 == 0) {
-    SetKernelLevelCap(KernelLevel::Sse2);
-    const bool same = RunCase(data, size) == plain;
-    SetKernelLevelCap(KernelLevel::Avx2);
-    if (!same) fuzz::Fail("the engine's results depend on the kernel level (SSE2)");
+    test::KernelLevelGuard guard;
+    guard.Cap(KernelLevel::Sse2);
+    if (RunCase(data, size) != plain) fuzz::Fail("the engine's results depend on the kernel level (SSE2)");
   }
   return 0;
 }

@@ -2,9 +2,13 @@
 // Depth, contents and settings from the input) go through each kernel at
 // every kernel level and through its plain reference; any difference stops
 // the run. The colour conversion is compared between the AVX2 and the plain
-// level of a full converter run.
+// level of a full converter run. One selector runs the kernel table check
+// (every entry at every level, guard bands around the planes) on a case from
+// the input, with rows up to about 700 samples, long enough for the
+// multi-group paths.
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -14,10 +18,13 @@
 #include "filters/sharpen.h"
 #include "filters/temporal.h"
 #include "fuzz_input.h"
+#include "host/colour_settings.h"
 #include "types/specs.h"
 #include "types/specs_fields.h"
 #include "planes/channel.h"
 #include "planes/inout.h"
+#include "support/kernel_check.h"
+#include "support/kernel_level.h"
 #include "util/cpu_features.h"
 
 using namespace tarvo;
@@ -64,9 +71,7 @@ void Same(const TChannel& ref, const TChannel& got, const char* what, KernelLeve
   }
 }
 
-struct Restore {
-  ~Restore() { SetKernelLevelCap(KernelLevel::Avx2); }
-};
+using Restore = test::KernelLevelGuard;
 
 void ColourConversion(fuzz::FuzzInput& in, int w, int h) {
   // A record with every field inside its range, or, as a host may hand
@@ -97,7 +102,8 @@ void ColourConversion(fuzz::FuzzInput& in, int w, int h) {
     d.Pixels = dstPixels.data();
     TChannel y, u, v;
     bool changed = true;
-    if (!conv.Input(s, d, specs, inSetup, changed, y, u, v)) fuzz::Fail("input conversion refused a sound frame");
+    if (!conv.Input(s, d, ColourSettingsOf(specs, inSetup), changed, y, u, v))
+      fuzz::Fail("input conversion refused a sound frame");
     if (level == KernelLevel::Scalar) {
       Copy(y0, y);
       Copy(u0, u);
@@ -115,7 +121,8 @@ void ColourConversion(fuzz::FuzzInput& in, int w, int h) {
       Same(u0, u, "input conversion (U)", level);
       Same(v0, v, "input conversion (V)", level);
     }
-    if (!conv.Output(yo, uo, vo, d, specs, nullptr)) fuzz::Fail("output conversion refused sound planes");
+    if (!conv.Output(yo, uo, vo, d, ColourSettingsOf(specs, inSetup), nullptr, &s))
+      fuzz::Fail("output conversion refused sound planes");
     if (level == KernelLevel::Scalar) out0 = dstPixels;
     else if (out0 != dstPixels) fuzz::Fail("output conversion differs between the plain and the AVX2 kernels");
   }
@@ -127,7 +134,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > 3 * kMaxSide * kMaxSide * 2 + 64) return 0;
   fuzz::FuzzInput in(data, size);
   Restore restore;
-  const int kernel = in.Range(0, 12);
+  const int kernel = in.Range(0, 13);
+  if (kernel == 13) {
+    test::KernelCase c;
+    c.width = in.Range(1, 700);
+    c.height = in.Range(1, 12);
+    c.fill = in.Range(0, 3);
+    std::mt19937 rng(static_cast<uint32_t>(in.Word()) * 65536u + static_cast<uint32_t>(in.Word()));
+    const std::string failure = test::CheckKernels(c, rng);
+    if (!failure.empty()) fuzz::Fail(failure);
+    return 0;
+  }
   const int w = in.Range(1, kMaxSide), h = in.Range(1, kMaxSide), depth = in.Range(1, 2);
 
   if (kernel == 12) {

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "filters/kernel_set.h"
 #include "filters/noise_internal.h"
-#include "util/cpu_features.h"
+#include "filters/noise_kernels.h"
+#include "filters/noise_passes.h"
 
 namespace tarvo {
 namespace {
@@ -34,43 +36,48 @@ void ReferencePass(T* data, int width, int height, const noise::TPassDir& dir, i
 }
 
 template <typename T>
-void ReferenceFilter(T* data, int width, int height, int strength, int scale) {
+void ReferenceFilter(const T* src, T* data, int width, int height, int strength) {
+  if (src != data) std::memcpy(data, src, static_cast<size_t>(width) * height * sizeof(T));
+  const int scale = static_cast<int>(sizeof(T));
   int steps[3];
   const int cycles = noise::DespeckleSteps(strength, steps);
   for (int c = 0; c < cycles; ++c)
     for (const noise::TPassDir& dir : noise::kPasses) ReferencePass(data, width, height, dir, steps[c] * scale);
 }
 
-// Common start of both versions: checks, the copy into the destination and
-// the strength clamp. Returns the strength still to apply (0 = done).
-int Prepare(const TChannel& source, TChannel& destination, int strength, bool copy) {
-  if (!noise::CheckPlanes("Despeckle", source, destination)) return 0;
-  if (strength < 1 || noise::TooSmall(source)) copy = true;
-  if (copy && source.Data() != destination.Data()) std::memcpy(destination.Data(), source.Data(), source.ByteSize());
-  if (strength < 1 || noise::TooSmall(source)) return 0;
-  return std::min(strength, 4);
-}
-
 }  // namespace
 
-void DespeckleReference(const TChannel& source, TChannel& destination, int strength) {
-  strength = Prepare(source, destination, strength, true);
-  if (strength == 0) return;
-  if (destination.Depth() == 1)
-    ReferenceFilter(destination.Data(), destination.Width(), destination.Height(), strength, 1);
+namespace noise {
+
+void DespeckleScalar8(const uint8_t* src, uint8_t* dst, int w, int h, int strength) {
+  ReferenceFilter(src, dst, w, h, strength);
+}
+void DespeckleScalar16(const int16_t* src, int16_t* dst, int w, int h, int strength) {
+  ReferenceFilter(src, dst, w, h, strength);
+}
+
+}  // namespace noise
+
+void Despeckle(const TChannel& source, TChannel& destination, int strength, const noise::Kernels& kernels) {
+  if (!noise::CheckPlanes("Despeckle", source, destination)) return;
+  if (strength < 1 || noise::TooSmall(source)) {
+    if (source.Data() != destination.Data()) std::memcpy(destination.Data(), source.Data(), source.ByteSize());
+    return;
+  }
+  strength = std::min(strength, 4);
+  const int w = source.Width(), h = source.Height();
+  if (source.Depth() == 1)
+    kernels.despeckle8(source.Data(), destination.Data(), w, h, strength);
   else
-    ReferenceFilter(destination.Data16(), destination.Width(), destination.Height(), strength, 2);
+    kernels.despeckle16(reinterpret_cast<const int16_t*>(source.Data()), destination.Data16(), w, h, strength);
 }
 
 void Despeckle(const TChannel& source, TChannel& destination, int strength) {
-  // The vectorised versions read the source themselves, so the copy is left
-  // to them unless the plane is not filtered at all.
-  strength = Prepare(source, destination, strength, false);
-  if (strength == 0) return;
-  const KernelLevel level = ActiveKernelLevel();
-  if (level >= KernelLevel::Avx2 && noise::DespeckleAvx2(source, destination, strength)) return;
-  if (level >= KernelLevel::Sse2 && noise::DespeckleSse2(source, destination, strength)) return;
-  DespeckleReference(source, destination, strength);
+  Despeckle(source, destination, strength, *ActiveKernelSet().noise);
+}
+
+void DespeckleReference(const TChannel& source, TChannel& destination, int strength) {
+  Despeckle(source, destination, strength, noise::ScalarKernels());
 }
 
 }  // namespace tarvo

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "filters/kernel_set.h"
 #include "filters/masksharp_kernels.h"
 
 namespace tarvo {
@@ -139,10 +140,9 @@ void ShowMaskReference(const TChannel& mask, TChannel& output, int amount, int o
 
 // ---- Optimised versions ------------------------------------------------------
 
-void CreateMask(const TChannel& source, TChannel& mask, int radius, TChannel& edge) {
+void CreateMask(const TChannel& source, TChannel& mask, int radius, TChannel& edge, const masksharp::Kernels& k) {
   if (Empty(source)) return;
   PrepareEdge(source, mask, edge);
-  const masksharp::Kernels& k = masksharp::ActiveKernels();
   const ptrdiff_t w = source.Width(), h = source.Height(), n = w * h;
   const int r = EffectiveRadius(radius, static_cast<int>(w), static_cast<int>(h));
   // Depth 1, radius 2 and 3: one sweep without the edge plane. Not when the
@@ -192,7 +192,8 @@ void CreateMask(const TChannel& source, TChannel& mask, int radius, TChannel& ed
   }
 }
 
-void ApplyMask(const TChannel& filtered, TChannel& target, const TChannel& mask, int offset, int amount) {
+void ApplyMask(const TChannel& filtered, TChannel& target, const TChannel& mask, int offset, int amount,
+               const masksharp::Kernels& k) {
   if (Empty(target)) return;
   Require(filtered.Width() == target.Width() && filtered.Height() == target.Height() &&
               filtered.Depth() == target.Depth() && !Empty(filtered),
@@ -202,7 +203,6 @@ void ApplyMask(const TChannel& filtered, TChannel& target, const TChannel& mask,
     return;
   }
   CheckMaskLike(mask, target, "mask plane must be Depth 1 and sized like the target");
-  const masksharp::Kernels& k = masksharp::ActiveKernels();
   const WeightParams wp = masksharp::MakeWeightParams(amount, offset);
   if (target.Depth() == 1)
     k.applyMask8(filtered.Data(), target.Data(), mask.Data(), target.Samples(), wp);
@@ -210,18 +210,30 @@ void ApplyMask(const TChannel& filtered, TChannel& target, const TChannel& mask,
     k.applyMask16(filtered.Data16(), target.Data16(), mask.Data(), target.Samples(), wp);
 }
 
-void ShowMask(const TChannel& mask, TChannel& output, int amount, int offset) {
+void ShowMask(const TChannel& mask, TChannel& output, int amount, int offset, const masksharp::Kernels& k) {
   if (Empty(mask)) return;
   Require(mask.Depth() == 1, "mask plane must have Depth 1");
   Require(output.Width() == mask.Width() && output.Height() == mask.Height() &&
               (output.Depth() == 1 || output.Depth() == 2) && !Empty(output),
           "output plane must be sized like the mask with Depth 1 or 2");
-  const masksharp::Kernels& k = masksharp::ActiveKernels();
   const WeightParams wp = masksharp::MakeWeightParams(amount, offset);
   if (output.Depth() == 1)
     k.showMask8(mask.Data(), output.Data(), mask.Samples(), wp);
   else
     k.showMask16(mask.Data(), output.Data16(), mask.Samples(), wp);
+}
+
+// The forms that choose the kernels of ActiveKernelLevel() on every call.
+void CreateMask(const TChannel& source, TChannel& mask, int radius, TChannel& edge) {
+  CreateMask(source, mask, radius, edge, *ActiveKernelSet().masksharp);
+}
+
+void ApplyMask(const TChannel& filtered, TChannel& target, const TChannel& mask, int offset, int amount) {
+  ApplyMask(filtered, target, mask, offset, amount, *ActiveKernelSet().masksharp);
+}
+
+void ShowMask(const TChannel& mask, TChannel& output, int amount, int offset) {
+  ShowMask(mask, output, amount, offset, *ActiveKernelSet().masksharp);
 }
 
 }  // namespace tarvo

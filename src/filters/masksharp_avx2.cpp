@@ -1,7 +1,7 @@
 // The AVX2 kernel table (this unit alone is built with AVX2 enabled; it is
 // only reached when the CPU reports AVX2).
-#include <algorithm>
-#include <type_traits>
+#include <cstddef>
+#include <cstdint>
 
 #include "filters/masksharp_kernels.h"
 

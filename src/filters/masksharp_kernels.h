@@ -122,7 +122,5 @@ struct Kernels {
 const Kernels& ScalarKernels();
 const Kernels& Sse2Kernels();
 const Kernels& Avx2Kernels();
-// The table for ActiveKernelLevel().
-const Kernels& ActiveKernels();
 
 }  // namespace tarvo::masksharp

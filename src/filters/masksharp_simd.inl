@@ -9,6 +9,16 @@
 // the two 32-bit halves back in the same way. Anything left over at the end of
 // a range goes through the scalar kernels.
 
+// Accumulator lanes of the chunked blur: 16 bits for Depth 1, 32 for Depth 2.
+template <int Bytes>
+struct BlurLane {
+  using Type = int32_t;
+};
+template <>
+struct BlurLane<1> {
+  using Type = uint16_t;
+};
+
 template <class I>
 struct Simd {
   using V = typename I::V;
@@ -303,13 +313,16 @@ struct Simd {
         stepInner(t);
       else
         stepChecked(t, lo, hi);
-      std::swap(hPrev, hCur);
+      int16_t* const hNext = hPrev;
+      hPrev = hCur;
+      hCur = hNext;
       const ptrdiff_t y = t - kM;
       if (y < 0) continue;
       const ptrdiff_t base = y * w;
       const int16_t* const ey = eRow(y);
       uint8_t* const out = m + base;
-      const ptrdiff_t a = std::max(base, boxLo) - base, b = std::min(base + w - 1, boxHi) - base;
+      const ptrdiff_t a = (base > boxLo ? base : boxLo) - base;
+      const ptrdiff_t b = (base + w - 1 < boxHi ? base + w - 1 : boxHi) - base;
       if (a > b) {
         for (ptrdiff_t x = 0; x < w; ++x) out[x] = static_cast<uint8_t>(ey[x]);
         continue;
@@ -362,7 +375,7 @@ struct Simd {
   // Radius 2 and 3 on either depth: 16-bit lanes for Depth 1, 32-bit for Depth 2.
   template <class T, int R>
   static void BlurChunked(const T* s, T* d, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end) {
-    using L = std::conditional_t<sizeof(T) == 1, uint16_t, int32_t>;
+    using L = typename BlurLane<sizeof(T)>::Type;
     constexpr ptrdiff_t kLanes = sizeof(L) == 2 ? kN : kN / 2;
     constexpr ptrdiff_t kM = R == 3 ? 2 : 1;
     alignas(32) L v3[kBuf], v5[kBuf], c1[kBuf];

@@ -2,8 +2,9 @@
 
 #include <cstring>
 
+#include "filters/kernel_set.h"
 #include "filters/noise_internal.h"
-#include "util/cpu_features.h"
+#include "filters/noise_kernels.h"
 
 namespace tarvo {
 namespace {
@@ -66,7 +67,21 @@ void MedianReference(bool weighted, const T* src, T* dst, int width, int height,
   }
 }
 
-void RunReference(bool weighted, const TChannel& source, TChannel& destination, int maxStep, int threshold) {
+// The plain entry: in place the filter would read samples it has already
+// written, so it then works from a copy.
+template <typename T>
+void MedianScalar(const T* src, T* dst, int w, int h, int maxStep, int threshold, bool weighted) {
+  if (src == dst) {
+    const size_t bytes = static_cast<size_t>(w) * h * sizeof(T);
+    T* copy = reinterpret_cast<T*>(noise::Scratch(bytes));
+    std::memcpy(copy, src, bytes);
+    src = copy;
+  }
+  MedianReference(weighted, src, dst, w, h, maxStep, threshold);
+}
+
+void Run(bool weighted, const TChannel& source, TChannel& destination, int maxStep, int threshold,
+         const noise::Kernels& kernels) {
   if (!noise::CheckPlanes(weighted ? "WeightedMedian" : "PlainMedian", source, destination)) return;
   if (noise::TooSmall(source)) {
     if (source.Data() != destination.Data()) std::memcpy(destination.Data(), source.Data(), source.ByteSize());
@@ -75,43 +90,44 @@ void RunReference(bool weighted, const TChannel& source, TChannel& destination, 
   noise::NormaliseMedianLimits(source.Depth(), maxStep, threshold);
   const int scale = source.Depth();
   const int w = source.Width(), h = source.Height();
-  // In place the filter would read samples it has already written.
-  const uint8_t* src = source.Data();
-  if (src == destination.Data()) {
-    uint8_t* copy = noise::Scratch(source.ByteSize());
-    std::memcpy(copy, src, source.ByteSize());
-    src = copy;
-  }
   if (scale == 1)
-    MedianReference(weighted, src, destination.Data(), w, h, maxStep, threshold);
+    kernels.median8[weighted](source.Data(), destination.Data(), w, h, maxStep, threshold);
   else
-    MedianReference(weighted, reinterpret_cast<const int16_t*>(src), destination.Data16(), w, h, maxStep * 2,
-                    threshold * 2);
-}
-
-void Run(bool weighted, const TChannel& source, TChannel& destination, int maxStep, int threshold) {
-  if (!noise::CheckPlanes(weighted ? "WeightedMedian" : "PlainMedian", source, destination)) return;
-  if (!noise::TooSmall(source)) {
-    const KernelLevel level = ActiveKernelLevel();
-    if (level >= KernelLevel::Avx2 && noise::MedianAvx2(weighted, source, destination, maxStep, threshold)) return;
-    if (level >= KernelLevel::Sse2 && noise::MedianSse2(weighted, source, destination, maxStep, threshold)) return;
-  }
-  RunReference(weighted, source, destination, maxStep, threshold);
+    kernels.median16[weighted](source.Data16(), destination.Data16(), w, h, maxStep * 2, threshold * 2);
 }
 
 }  // namespace
 
+namespace noise {
+
+void MedianScalar8(const uint8_t* src, uint8_t* dst, int w, int h, int maxStep, int threshold, bool weighted) {
+  MedianScalar(src, dst, w, h, maxStep, threshold, weighted);
+}
+void MedianScalar16(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int threshold, bool weighted) {
+  MedianScalar(src, dst, w, h, maxStep, threshold, weighted);
+}
+
+}  // namespace noise
+
+void PlainMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold,
+                 const noise::Kernels& kernels) {
+  Run(false, source, destination, maxStep, threshold, kernels);
+}
+void WeightedMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold,
+                    const noise::Kernels& kernels) {
+  Run(true, source, destination, maxStep, threshold, kernels);
+}
 void PlainMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold) {
-  Run(false, source, destination, maxStep, threshold);
+  Run(false, source, destination, maxStep, threshold, *ActiveKernelSet().noise);
 }
 void WeightedMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold) {
-  Run(true, source, destination, maxStep, threshold);
+  Run(true, source, destination, maxStep, threshold, *ActiveKernelSet().noise);
 }
 void PlainMedianReference(const TChannel& source, TChannel& destination, int maxStep, int threshold) {
-  RunReference(false, source, destination, maxStep, threshold);
+  Run(false, source, destination, maxStep, threshold, noise::ScalarKernels());
 }
 void WeightedMedianReference(const TChannel& source, TChannel& destination, int maxStep, int threshold) {
-  RunReference(true, source, destination, maxStep, threshold);
+  Run(true, source, destination, maxStep, threshold, noise::ScalarKernels());
 }
 
 }  // namespace tarvo

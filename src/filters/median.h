@@ -5,12 +5,21 @@
 #include "planes/channel.h"
 
 namespace tarvo {
+namespace noise {
+struct Kernels;
+}
 
 // Read source, write destination (same size). Samples outside the filtered
 // range are copied unchanged. maxStep and threshold are in 8-bit units and
-// doubled on Depth 2 planes. Planes smaller than 3 x 3 are copied.
+// doubled on Depth 2 planes. Planes smaller than 3 x 3 are copied. The forms
+// without a kernel table use the kernels of ActiveKernelLevel(), chosen on
+// every call; the references always run the plain code.
 void PlainMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold);
 void WeightedMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold);
+void PlainMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold,
+                 const noise::Kernels& kernels);
+void WeightedMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold,
+                    const noise::Kernels& kernels);
 
 void PlainMedianReference(const TChannel& source, TChannel& destination, int maxStep, int threshold);
 void WeightedMedianReference(const TChannel& source, TChannel& destination, int maxStep, int threshold);

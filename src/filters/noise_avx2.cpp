@@ -1,6 +1,6 @@
 // AVX2 instantiation of the despeckle and median kernels (built with -mavx2,
 // called only when the processor has AVX2).
-#include "filters/noise_internal.h"
+#include "filters/noise_kernels.h"
 
 #if defined(__AVX2__)
 #include <immintrin.h>
@@ -74,28 +74,34 @@ struct Avx2S16 {
   }
 };
 
+void Despeckle8(const uint8_t* src, uint8_t* dst, int w, int h, int strength) {
+  DespeckleVector<Avx2U8>(src, dst, w, h, strength);
+}
+void Despeckle16(const int16_t* src, int16_t* dst, int w, int h, int strength) {
+  DespeckleVector<Avx2S16>(src, dst, w, h, strength);
+}
+template <bool kWeighted>
+void Median8(const uint8_t* src, uint8_t* dst, int w, int h, int maxStep, int threshold) {
+  MedianVector<Avx2U8>(kWeighted, src, dst, w, h, maxStep, threshold);
+}
+template <bool kWeighted>
+void Median16(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int threshold) {
+  MedianVector<Avx2S16>(kWeighted, src, dst, w, h, maxStep, threshold);
+}
+
+constexpr Kernels kTable = {
+    Despeckle8, Despeckle16, {Median8<false>, Median8<true>}, {Median16<false>, Median16<true>}};
+
 }  // namespace
 
-bool DespeckleAvx2(const TChannel& source, TChannel& destination, int strength) {
-  if (source.Depth() == 1)
-    DespeckleVector<Avx2U8>(source, destination, strength);
-  else
-    DespeckleVector<Avx2S16>(source, destination, strength);
-  return true;
-}
-
-bool MedianAvx2(bool weighted, const TChannel& source, TChannel& destination, int maxStep, int threshold) {
-  if (source.Depth() == 1) return MedianVector<Avx2U8>(weighted, source, destination, maxStep, threshold);
-  return MedianVector<Avx2S16>(weighted, source, destination, maxStep, threshold);
-}
+const Kernels& Avx2Kernels() { return kTable; }
 
 }  // namespace tarvo::noise
 
 #else
 
 namespace tarvo::noise {
-bool DespeckleAvx2(const TChannel&, TChannel&, int) { return false; }
-bool MedianAvx2(bool, const TChannel&, TChannel&, int, int) { return false; }
+const Kernels& Avx2Kernels() { return Sse2Kernels(); }
 }  // namespace tarvo::noise
 
 #endif

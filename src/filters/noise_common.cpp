@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "filters/noise_internal.h"
+#include "filters/noise_kernels.h"
 
 namespace tarvo::noise {
 
@@ -26,6 +27,24 @@ void NormaliseMedianLimits(int depth, int& maxStep, int& threshold) {
   maxStep = std::clamp(maxStep, 0, top);
   threshold = std::clamp(threshold, 0, top);
 }
+
+namespace {
+
+template <bool kWeighted>
+void Median8(const uint8_t* src, uint8_t* dst, int w, int h, int maxStep, int threshold) {
+  MedianScalar8(src, dst, w, h, maxStep, threshold, kWeighted);
+}
+template <bool kWeighted>
+void Median16(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int threshold) {
+  MedianScalar16(src, dst, w, h, maxStep, threshold, kWeighted);
+}
+
+constexpr Kernels kScalar = {
+    DespeckleScalar8, DespeckleScalar16, {Median8<false>, Median8<true>}, {Median16<false>, Median16<true>}};
+
+}  // namespace
+
+const Kernels& ScalarKernels() { return kScalar; }
 
 uint8_t* Scratch(size_t bytes) {
   thread_local std::vector<uint8_t> buffer;

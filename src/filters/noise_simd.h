@@ -1,7 +1,8 @@
 // Vectorised despeckle and median kernels, written once over a small set of
 // lane operations and instantiated per instruction set (noise_sse2.cpp,
-// noise_avx2.cpp). Everything here has internal linkage so that code compiled
-// for one instruction set is never shared with a unit compiled for another.
+// noise_avx2.cpp). Everything here has internal linkage and uses no library
+// code, so that code compiled for one instruction set is never shared with a
+// unit compiled for another.
 //
 // An Ops type provides: T (sample type), V (vector type), kLanes, Load, Store,
 // Set1, Min, Max, AddS, SubS (saturating), CmpEq, And, AndNot (~a & b), Or,
@@ -9,14 +10,26 @@
 // without overflow).
 #pragma once
 
-#include <algorithm>
+#include <cstddef>
 #include <cstdint>
-#include <cstring>
 
-#include "filters/noise_internal.h"
+#include "filters/median3x3.h"
+#include "filters/noise_kernels.h"
+#include "filters/noise_passes.h"
 
 namespace tarvo::noise {
 namespace {
+
+inline int MinInt(int a, int b) { return a < b ? a : b; }
+inline int MaxInt(int a, int b) { return a > b ? a : b; }
+
+// The plain entries for what a vector entry leaves to them.
+inline void MedianFallback(const uint8_t* src, uint8_t* dst, int w, int h, int maxStep, int threshold, bool weighted) {
+  MedianScalar8(src, dst, w, h, maxStep, threshold, weighted);
+}
+inline void MedianFallback(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int threshold, bool weighted) {
+  MedianScalar16(src, dst, w, h, maxStep, threshold, weighted);
+}
 
 // ---------------------------------------------------------------- despeckle
 
@@ -85,13 +98,14 @@ void RunDespecklePipeline(const typename O::T* in, typename O::T* dst, int width
   auto mirror = [&](int y) {
     const int s = slot(y);
     if (s < 4)
-      std::memcpy(ring + static_cast<size_t>(s + ringRows) * width, ring + static_cast<size_t>(s) * width, rowBytes);
+      __builtin_memcpy(ring + static_cast<size_t>(s + ringRows) * width, ring + static_cast<size_t>(s) * width,
+                       rowBytes);
   };
   const size_t lastRow = static_cast<size_t>(height - 1) * width;
   if (in != dst) {
     // Samples the passes never write keep the source values.
-    std::memcpy(dst, in, rowBytes);
-    std::memcpy(dst + lastRow, in + lastRow, rowBytes);
+    __builtin_memcpy(dst, in, rowBytes);
+    __builtin_memcpy(dst + lastRow, in + lastRow, rowBytes);
     dst[width] = in[width];
     dst[lastRow - 1] = in[lastRow - 1];
   }
@@ -104,13 +118,13 @@ void RunDespecklePipeline(const typename O::T* in, typename O::T* dst, int width
       if (r < 0) break;
       if (r > height - 1) continue;
       if (s == 0 && (r == 0 || r == height - 1)) {
-        std::memcpy(writeRow(r), in + static_cast<size_t>(r) * width, rowBytes);
+        __builtin_memcpy(writeRow(r), in + static_cast<size_t>(r) * width, rowBytes);
         mirror(r);
         continue;
       }
       if (r == 0 || r == height - 1) continue;
-      const int a = std::max(r * width, first);
-      const int b = std::min(r * width + width, end);
+      const int a = MaxInt(r * width, first);
+      const int b = MinInt(r * width + width, end);
       const int x0 = a - r * width;
       const TStage& st = stages[s];
       const T* src;
@@ -139,18 +153,15 @@ void RunDespecklePipeline(const typename O::T* in, typename O::T* dst, int width
 }
 
 template <class O>
-void DespeckleVector(const TChannel& source, TChannel& destination, int strength) {
+void DespeckleVector(const typename O::T* in, typename O::T* out, int width, int height, int strength) {
   using T = typename O::T;
-  const int width = source.Width();
-  const int scale = source.Depth();
+  const int scale = static_cast<int>(sizeof(T));
   int steps[3];
   const int cycles = DespeckleSteps(strength, steps);
   TStage stages[48];
   int n = 0;
   for (int c = 0; c < cycles; ++c)
     for (const TPassDir& d : kPasses) stages[n++] = TStage{d.dy * width + d.dx, steps[c] * scale, d.raise};
-  const T* in = reinterpret_cast<const T*>(source.Data());
-  T* out = reinterpret_cast<T*>(destination.Data());
   // Passes run in groups small enough that the rows live in one group (about
   // 2 * kLag rows per pass in the plane and in the ring) stay in the level-1
   // data cache; each group is one streaming sweep over the plane. A group has
@@ -158,9 +169,11 @@ void DespeckleVector(const TChannel& source, TChannel& destination, int strength
   const size_t rowBytes = static_cast<size_t>(width) * sizeof(T);
   constexpr size_t kCacheBudget = 48 * 1024;
   const int64_t rowsInBudget = static_cast<int64_t>(kCacheBudget / rowBytes);
-  const int group = static_cast<int>(std::clamp<int64_t>((rowsInBudget - 8) / (2 * kLag), 2, 48)) & ~1;
+  int64_t groupRows = (rowsInBudget - 8) / (2 * kLag);
+  groupRows = groupRows < 2 ? 2 : groupRows > 48 ? 48 : groupRows;
+  const int group = static_cast<int>(groupRows) & ~1;
   for (int s0 = 0; s0 < n; s0 += group)
-    RunDespecklePipeline<O>(s0 == 0 ? in : out, out, width, source.Height(), stages + s0, std::min(group, n - s0));
+    RunDespecklePipeline<O>(s0 == 0 ? in : out, out, width, height, stages + s0, MinInt(group, n - s0));
 }
 
 // ------------------------------------------------------------------- median
@@ -185,22 +198,9 @@ template <class O, bool kWeighted>
 inline typename O::V MedianAt(const typename O::T* s, int w) {
   using V = typename O::V;
   if constexpr (!kWeighted) {
-    V p0 = O::Load(s - w - 1), p1 = O::Load(s - w), p2 = O::Load(s - w + 1);
-    V p3 = O::Load(s - 1), p4 = O::Load(s), p5 = O::Load(s + 1);
-    V p6 = O::Load(s + w - 1), p7 = O::Load(s + w), p8 = O::Load(s + w + 1);
-    Sort2<V, O>(p1, p2); Sort2<V, O>(p4, p5); Sort2<V, O>(p7, p8);
-    Sort2<V, O>(p0, p1); Sort2<V, O>(p3, p4); Sort2<V, O>(p6, p7);
-    Sort2<V, O>(p1, p2); Sort2<V, O>(p4, p5); Sort2<V, O>(p7, p8);
-    p3 = O::Max(p0, p3);  // the three row minima: only their largest matters
-    p5 = O::Min(p5, p8);  // the three row maxima: only their smallest matters
-    Sort2<V, O>(p4, p7);
-    p6 = O::Max(p3, p6);
-    p4 = O::Max(p1, p4);
-    p2 = O::Min(p2, p5);
-    p4 = O::Min(p4, p7);
-    Sort2<V, O>(p4, p2);
-    p4 = O::Max(p6, p4);
-    return O::Min(p4, p2);
+    return median3x3::Median9<O>(O::Load(s - w - 1), O::Load(s - 1), O::Load(s + w - 1),  //
+                                 O::Load(s - w), O::Load(s), O::Load(s + w),              //
+                                 O::Load(s - w + 1), O::Load(s + 1), O::Load(s + w + 1));
   } else {
     // Centre, left and right count twice: the twelve values are the sorted
     // triple a1 a1 a2 a2 a3 a3 and the sorted six y1..y6 of the other
@@ -255,19 +255,12 @@ struct TTriples {
   typename O::T* hi;
 };
 
-template <class O>
-inline typename O::V Med3(typename O::V a, typename O::V b, typename O::V c) {
-  return O::Max(O::Min(a, b), O::Min(O::Max(a, b), c));
-}
-
 // Sorted triples of src at linear indices [a, b) into t at [a - base, b - base).
 template <class O>
 void SortTriples(const typename O::T* src, const TTriples<O>& t, int base, int a, int b) {
   auto one = [&](int i) {
-    auto x = O::Load(src + i - 1), y = O::Load(src + i), z = O::Load(src + i + 1);
-    Sort2<typename O::V, O>(x, y);
-    Sort2<typename O::V, O>(y, z);
-    Sort2<typename O::V, O>(x, y);
+    typename O::V x, y, z;
+    median3x3::SortColumn<O>(O::Load(src + i - 1), O::Load(src + i), O::Load(src + i + 1), x, y, z);
     O::Store(t.lo + i - base, x);
     O::Store(t.mid + i - base, y);
     O::Store(t.hi + i - base, z);
@@ -284,7 +277,7 @@ void MedianRows(const typename O::T* src, typename O::T* dst, int width, int hei
   const int total = width * height;
   const int end = width * (height - 1) - 1;
   auto sortRow = [&](int y) {
-    SortTriples<O>(src, ring[y % 3], y * width, std::max(y * width, 1), std::min(y * width + width, total - 1));
+    SortTriples<O>(src, ring[y % 3], y * width, MaxInt(y * width, 1), MinInt(y * width + width, total - 1));
   };
   const V ms = O::Set1(maxStep), th = O::Set1(threshold);
   sortRow(0);
@@ -299,10 +292,9 @@ void MedianRows(const typename O::T* src, typename O::T* dst, int width, int hei
       const int x = i - base;
       V m;
       if constexpr (!kWeighted) {
-        const V lo = O::Max(O::Max(O::Load(u.lo + x), O::Load(c.lo + x)), O::Load(d.lo + x));
-        const V hi = O::Min(O::Min(O::Load(u.hi + x), O::Load(c.hi + x)), O::Load(d.hi + x));
-        const V md = Med3<O>(O::Load(u.mid + x), O::Load(c.mid + x), O::Load(d.mid + x));
-        m = Med3<O>(lo, md, hi);
+        m = median3x3::MedianOfColumns<O>(O::Load(u.lo + x), O::Load(c.lo + x), O::Load(d.lo + x), O::Load(u.mid + x),
+                                          O::Load(c.mid + x), O::Load(d.mid + x), O::Load(u.hi + x), O::Load(c.hi + x),
+                                          O::Load(d.hi + x));
       } else {
         const V u1 = O::Load(u.lo + x), u2 = O::Load(u.mid + x), u3 = O::Load(u.hi + x);
         const V d1 = O::Load(d.lo + x), d2 = O::Load(d.mid + x), d3 = O::Load(d.hi + x);
@@ -319,40 +311,37 @@ void MedianRows(const typename O::T* src, typename O::T* dst, int width, int hei
       }
       O::Store(dst + i, Limit<O>(O::Load(src + i), m, ms, th));
     };
-    const int a = std::max(base, width + 1), b = std::min(base + width, end);
+    const int a = MaxInt(base, width + 1), b = MinInt(base + width, end);
     int i = a;
     for (; i + O::kLanes <= b; i += O::kLanes) one(i);
     if (i < b) one(b - O::kLanes);
   }
 }
 
-// Returns false for requests left to the reference: ranges shorter than a
-// vector and limits too large for the lanes (never produced by the pipeline).
+// Ranges shorter than a vector and limits too large for the lanes (never
+// produced by the pipeline) go to the plain entry.
 template <class O>
-bool MedianVector(bool weighted, const TChannel& source, TChannel& destination, int maxStep, int threshold) {
+void MedianVector(bool weighted, const typename O::T* src, typename O::T* dst, int width, int height, int maxStep,
+                  int threshold) {
   using T = typename O::T;
-  const int width = source.Width(), height = source.Height();
   const int first = width + 1, end = width * (height - 1) - 1;
-  if (end - first < O::kLanes) return false;
-  NormaliseMedianLimits(source.Depth(), maxStep, threshold);
-  maxStep *= source.Depth();
-  threshold *= source.Depth();
-  if (maxStep > 32767 || threshold > 32767) return false;
-  const T* src = reinterpret_cast<const T*>(source.Data());
-  T* dst = reinterpret_cast<T*>(destination.Data());
+  if (end - first < O::kLanes || maxStep > 32767 || threshold > 32767) {
+    MedianFallback(src, dst, width, height, maxStep, threshold, weighted);
+    return;
+  }
   // Rows of at least a vector plus the two unfiltered samples go row by row.
   const bool rows = width >= O::kLanes + 2;
   const size_t rowBytes = static_cast<size_t>(width) * sizeof(T);
-  const size_t copyBytes = src == dst ? source.ByteSize() : 0;
+  const size_t copyBytes = src == dst ? static_cast<size_t>(height) * rowBytes : 0;
   uint8_t* scratch = Scratch(copyBytes + (rows ? 9 * rowBytes : 0));
   if (src == dst) {
     // Filtering in place would read samples already written: work from a copy.
-    std::memcpy(scratch, src, copyBytes);
+    __builtin_memcpy(scratch, src, copyBytes);
     src = reinterpret_cast<const T*>(scratch);
   }
   const size_t edge = static_cast<size_t>(width + 1) * sizeof(T);
-  std::memcpy(dst, src, edge);
-  std::memcpy(dst + end, src + end, edge);
+  __builtin_memcpy(dst, src, edge);
+  __builtin_memcpy(dst + end, src + end, edge);
   if (rows) {
     T* t = reinterpret_cast<T*>(scratch + copyBytes);
     TTriples<O> ring[3];
@@ -367,7 +356,6 @@ bool MedianVector(bool weighted, const TChannel& source, TChannel& destination, 
   } else {
     MedianRange<O, false>(src, dst, width, first, end, maxStep, threshold);
   }
-  return true;
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // SSE2 instantiation of the despeckle and median kernels (baseline on x86-64).
-#include "filters/noise_internal.h"
+#include "filters/noise_kernels.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -63,28 +63,34 @@ struct Sse2S16 {
   static V FloorAvg(V a, V b) { return _mm_add_epi16(And(a, b), _mm_srai_epi16(_mm_xor_si128(a, b), 1)); }
 };
 
+void Despeckle8(const uint8_t* src, uint8_t* dst, int w, int h, int strength) {
+  DespeckleVector<Sse2U8>(src, dst, w, h, strength);
+}
+void Despeckle16(const int16_t* src, int16_t* dst, int w, int h, int strength) {
+  DespeckleVector<Sse2S16>(src, dst, w, h, strength);
+}
+template <bool kWeighted>
+void Median8(const uint8_t* src, uint8_t* dst, int w, int h, int maxStep, int threshold) {
+  MedianVector<Sse2U8>(kWeighted, src, dst, w, h, maxStep, threshold);
+}
+template <bool kWeighted>
+void Median16(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int threshold) {
+  MedianVector<Sse2S16>(kWeighted, src, dst, w, h, maxStep, threshold);
+}
+
+constexpr Kernels kTable = {
+    Despeckle8, Despeckle16, {Median8<false>, Median8<true>}, {Median16<false>, Median16<true>}};
+
 }  // namespace
 
-bool DespeckleSse2(const TChannel& source, TChannel& destination, int strength) {
-  if (source.Depth() == 1)
-    DespeckleVector<Sse2U8>(source, destination, strength);
-  else
-    DespeckleVector<Sse2S16>(source, destination, strength);
-  return true;
-}
-
-bool MedianSse2(bool weighted, const TChannel& source, TChannel& destination, int maxStep, int threshold) {
-  if (source.Depth() == 1) return MedianVector<Sse2U8>(weighted, source, destination, maxStep, threshold);
-  return MedianVector<Sse2S16>(weighted, source, destination, maxStep, threshold);
-}
+const Kernels& Sse2Kernels() { return kTable; }
 
 }  // namespace tarvo::noise
 
 #else
 
 namespace tarvo::noise {
-bool DespeckleSse2(const TChannel&, TChannel&, int) { return false; }
-bool MedianSse2(bool, const TChannel&, TChannel&, int, int) { return false; }
+const Kernels& Sse2Kernels() { return ScalarKernels(); }
 }  // namespace tarvo::noise
 
 #endif

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "filters/kernel_set.h"
 #include "filters/mask.h"
 #include "filters/masksharp_kernels.h"
 
@@ -164,7 +165,7 @@ void MaskShowEdgesReference(TChannel& plane, const TChannel& blur, const TChanne
 
 // ---- Optimised versions --------------------------------------------------------
 
-void Blur(const TChannel& source, TChannel& blur, int radius) {
+void Blur(const TChannel& source, TChannel& blur, int radius, const masksharp::Kernels& k) {
   if (Empty(source)) return;
   PrepareBlur(source, blur);
   const ptrdiff_t w = source.Width(), h = source.Height();
@@ -179,17 +180,15 @@ void Blur(const TChannel& source, TChannel& blur, int radius) {
   const size_t bandBytes = static_cast<size_t>(band) * static_cast<size_t>(source.Depth());
   std::memcpy(blur.Data(), source.Data(), bandBytes);
   std::memcpy(blur.Data() + bytes - bandBytes, source.Data() + bytes - bandBytes, bandBytes);
-  const masksharp::Kernels& k = masksharp::ActiveKernels();
   if (source.Depth() == 1)
     k.blur8[r - 1](source.Data(), blur.Data(), w, band, end);
   else
     k.blur16[r - 1](source.Data16(), blur.Data16(), w, band, end);
 }
 
-void PlainSharpen(TChannel& plane, const TChannel& blur, int gain, int levelValue) {
+void PlainSharpen(TChannel& plane, const TChannel& blur, int gain, int levelValue, const masksharp::Kernels& k) {
   if (gain == 0 || Empty(plane)) return;
   CheckBlur(plane, blur);
-  const masksharp::Kernels& k = masksharp::ActiveKernels();
   const int32_t k0 = masksharp::GainLimit(gain), g = masksharp::LevelFactor(levelValue);
   if (plane.Depth() == 1)
     k.plainSharpen8(plane.Data(), blur.Data(), plane.Samples(), k0, g);
@@ -197,11 +196,11 @@ void PlainSharpen(TChannel& plane, const TChannel& blur, int gain, int levelValu
     k.plainSharpen16(plane.Data16(), blur.Data16(), plane.Samples(), k0, g);
 }
 
-void MaskSharpen(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount, int gain) {
+void MaskSharpen(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount, int gain,
+                 const masksharp::Kernels& k) {
   if (gain == 0 || Empty(plane)) return;
   CheckBlur(plane, blur);
   CheckMask(plane, mask);
-  const masksharp::Kernels& k = masksharp::ActiveKernels();
   const int32_t k0 = masksharp::GainLimit(gain);
   const WeightParams wp = masksharp::MakeWeightParams(amount, offset);
   if (plane.Depth() == 1)
@@ -210,10 +209,9 @@ void MaskSharpen(TChannel& plane, const TChannel& blur, const TChannel& mask, in
     k.maskSharpen16(plane.Data16(), blur.Data16(), mask.Data(), plane.Samples(), k0, wp);
 }
 
-void PlainShowEdges(TChannel& plane, const TChannel& blur, int levelValue) {
+void PlainShowEdges(TChannel& plane, const TChannel& blur, int levelValue, const masksharp::Kernels& k) {
   if (Empty(plane)) return;
   CheckBlur(plane, blur);
-  const masksharp::Kernels& k = masksharp::ActiveKernels();
   const int32_t g = masksharp::LevelFactor(levelValue);
   if (plane.Depth() == 1)
     k.plainEdges8(plane.Data(), blur.Data(), plane.Samples(), g);
@@ -221,11 +219,11 @@ void PlainShowEdges(TChannel& plane, const TChannel& blur, int levelValue) {
     k.plainEdges16(plane.Data16(), blur.Data16(), plane.Samples(), g);
 }
 
-void MaskShowEdges(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount) {
+void MaskShowEdges(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount,
+                   const masksharp::Kernels& k) {
   if (Empty(plane)) return;
   CheckBlur(plane, blur);
   CheckMask(plane, mask);
-  const masksharp::Kernels& k = masksharp::ActiveKernels();
   const WeightParams wp = masksharp::MakeWeightParams(amount, offset);
   if (plane.Depth() == 1)
     k.maskEdges8(plane.Data(), blur.Data(), mask.Data(), plane.Samples(), wp);
@@ -234,25 +232,56 @@ void MaskShowEdges(TChannel& plane, const TChannel& blur, const TChannel& mask, 
 }
 
 void Sharpen(TChannel& plane, const TChannel* mask, int radius, int offset, int amount, int levelValue, int gain,
-             TChannel& blur) {
+             TChannel& blur, const masksharp::Kernels& k) {
   if (gain == 0 || Empty(plane)) return;
-  Blur(plane, blur, radius);
+  Blur(plane, blur, radius, k);
   const int a = ClampAmount(amount, mask);
   if (a != 0)
-    MaskSharpen(plane, blur, *mask, offset, a, gain);
+    MaskSharpen(plane, blur, *mask, offset, a, gain, k);
   else
-    PlainSharpen(plane, blur, gain, levelValue);
+    PlainSharpen(plane, blur, gain, levelValue, k);
+}
+
+void SharpenShowEdges(TChannel& plane, const TChannel* mask, int radius, int offset, int amount, int levelValue,
+                      int gain, TChannel& blur, const masksharp::Kernels& k) {
+  if (Empty(plane)) return;
+  Blur(plane, blur, radius, k);
+  const int a = ClampAmount(amount, mask);
+  if (a != 0)
+    MaskShowEdges(plane, blur, *mask, offset, a, k);
+  else
+    PlainShowEdges(plane, blur, levelValue, k);
+}
+
+// The forms that choose the kernels of ActiveKernelLevel() on every call.
+void Blur(const TChannel& source, TChannel& blur, int radius) {
+  Blur(source, blur, radius, *ActiveKernelSet().masksharp);
+}
+
+void PlainSharpen(TChannel& plane, const TChannel& blur, int gain, int levelValue) {
+  PlainSharpen(plane, blur, gain, levelValue, *ActiveKernelSet().masksharp);
+}
+
+void MaskSharpen(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount, int gain) {
+  MaskSharpen(plane, blur, mask, offset, amount, gain, *ActiveKernelSet().masksharp);
+}
+
+void PlainShowEdges(TChannel& plane, const TChannel& blur, int levelValue) {
+  PlainShowEdges(plane, blur, levelValue, *ActiveKernelSet().masksharp);
+}
+
+void MaskShowEdges(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount) {
+  MaskShowEdges(plane, blur, mask, offset, amount, *ActiveKernelSet().masksharp);
+}
+
+void Sharpen(TChannel& plane, const TChannel* mask, int radius, int offset, int amount, int levelValue, int gain,
+             TChannel& blur) {
+  Sharpen(plane, mask, radius, offset, amount, levelValue, gain, blur, *ActiveKernelSet().masksharp);
 }
 
 void SharpenShowEdges(TChannel& plane, const TChannel* mask, int radius, int offset, int amount, int levelValue,
                       int gain, TChannel& blur) {
-  if (Empty(plane)) return;
-  Blur(plane, blur, radius);
-  const int a = ClampAmount(amount, mask);
-  if (a != 0)
-    MaskShowEdges(plane, blur, *mask, offset, a);
-  else
-    PlainShowEdges(plane, blur, levelValue);
+  SharpenShowEdges(plane, mask, radius, offset, amount, levelValue, gain, blur, *ActiveKernelSet().masksharp);
 }
 
 }  // namespace tarvo

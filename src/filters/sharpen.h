@@ -6,6 +6,13 @@
 #include "planes/channel.h"
 
 namespace tarvo {
+namespace masksharp {
+struct Kernels;
+}
+
+// Each operation comes in two forms: with the kernel table to run (an engine
+// passes the table it chose once), and without, taking the kernels of
+// ActiveKernelLevel() on every call. Both give the same bits.
 
 // All operations throw std::invalid_argument, changing nothing, when the
 // planes do not fit together; planes without samples are left alone. On a
@@ -15,19 +22,30 @@ namespace tarvo {
 
 // Blurs `source` into `blur` (resized like the source). Radius clamped to 1..3.
 void Blur(const TChannel& source, TChannel& blur, int radius);
+void Blur(const TChannel& source, TChannel& blur, int radius, const masksharp::Kernels& kernels);
 
 // In place on `plane`. `mask` may be nullptr (plain sharpening). `blur` is a
 // scratch plane the caller keeps between calls. Sharpen does nothing when
 // gain is 0.
 void Sharpen(TChannel& plane, const TChannel* mask, int radius, int offset, int amount, int levelValue,
              int gain, TChannel& blur);
+void Sharpen(TChannel& plane, const TChannel* mask, int radius, int offset, int amount, int levelValue, int gain,
+             TChannel& blur, const masksharp::Kernels& kernels);
 void SharpenShowEdges(TChannel& plane, const TChannel* mask, int radius, int offset, int amount,
                       int levelValue, int gain, TChannel& blur);
+void SharpenShowEdges(TChannel& plane, const TChannel* mask, int radius, int offset, int amount, int levelValue,
+                      int gain, TChannel& blur, const masksharp::Kernels& kernels);
 
 void PlainSharpen(TChannel& plane, const TChannel& blur, int gain, int levelValue);
+void PlainSharpen(TChannel& plane, const TChannel& blur, int gain, int levelValue, const masksharp::Kernels& kernels);
 void MaskSharpen(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount, int gain);
+void MaskSharpen(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount, int gain,
+                 const masksharp::Kernels& kernels);
 void PlainShowEdges(TChannel& plane, const TChannel& blur, int levelValue);
+void PlainShowEdges(TChannel& plane, const TChannel& blur, int levelValue, const masksharp::Kernels& kernels);
 void MaskShowEdges(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount);
+void MaskShowEdges(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount,
+                   const masksharp::Kernels& kernels);
 
 // Plain reference versions of the per-sample kernels.
 void BlurReference(const TChannel& source, TChannel& blur, int radius);

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "filters/kernel_set.h"
+#include "filters/median3x3.h"
 #include "filters/temporal_kernels.h"
-#include "util/cpu_features.h"
+#include "filters/temporal_tables.h"
 
 namespace tarvo {
 
@@ -106,15 +108,12 @@ void DiffScalar(const typename Cells<Depth>::T* cur, typename Cells<Depth>::T* h
     hist[i] = Cells<Depth>::StoreDiff(static_cast<int32_t>(cur[i]) - static_cast<int32_t>(hist[i]));
 }
 
-// Branch-free: the differences are noise, so comparisons are unpredictable.
-inline void Sort3(int32_t& x, int32_t& y, int32_t& z) {
-  const int32_t lo = std::min(x, y), hi = std::max(x, y);
-  x = std::min(lo, z);
-  y = std::max(lo, std::min(hi, z));
-  z = std::max(hi, z);
-}
-
-inline int32_t Med3(int32_t x, int32_t y, int32_t z) { return std::max(std::min(x, y), std::min(std::max(x, y), z)); }
+// Branch-free (the differences are noise, so comparisons are unpredictable)
+// minimum and maximum for the shared median block.
+struct ScalarOps {
+  static int32_t Min(int32_t a, int32_t b) { return std::min(a, b); }
+  static int32_t Max(int32_t a, int32_t b) { return std::max(a, b); }
+};
 
 // The median of a 3x3 block is the median of (largest column minimum, median
 // of column medians, smallest column maximum) once each column is sorted; the
@@ -130,18 +129,15 @@ void MainScalar(typename Cells<Depth>::T* cur, const typename Cells<Depth>::T* h
     const ptrdiff_t n = std::min(kChunk, b - c + 1);
     for (ptrdiff_t q = 0; q < n + 2; ++q) {
       const ptrdiff_t k = c - 1 + q;
-      int32_t x = C::Diff(hist, k - w), y = C::Diff(hist, k), z = C::Diff(hist, k + w);
-      Sort3(x, y, z);
-      lo[q] = x;
-      mid[q] = y;
-      hi[q] = z;
+      median3x3::SortColumn<ScalarOps>(C::Diff(hist, k - w), C::Diff(hist, k), C::Diff(hist, k + w), lo[q], mid[q],
+                                       hi[q]);
     }
     for (ptrdiff_t q = 0; q < n; ++q) {
       const ptrdiff_t i = c + q;
       const int32_t d = C::Diff(hist, i);
       if (Abs32(d) >= t.T) continue;
-      const int32_t med = Med3(std::max({lo[q], lo[q + 1], lo[q + 2]}), Med3(mid[q], mid[q + 1], mid[q + 2]),
-                               std::min({hi[q], hi[q + 1], hi[q + 2]}));
+      const int32_t med = median3x3::MedianOfColumns<ScalarOps>(lo[q], lo[q + 1], lo[q + 2], mid[q], mid[q + 1],
+                                                                mid[q + 2], hi[q], hi[q + 1], hi[q + 2]);
       cur[i] = C::StoreOut(static_cast<int32_t>(cur[i]) - d + TransferDelta(d, med, t));
     }
   }
@@ -197,6 +193,12 @@ void Main16Scalar(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, p
                   const TemporalTables& t) {
   MainScalar<2>(cur, hist, w, a, b, t);
 }
+
+namespace {
+constexpr Kernels kScalar = {Diff8Scalar, Diff16Scalar, Main8Scalar, Main16Scalar};
+}  // namespace
+
+const Kernels& ScalarKernels() { return kScalar; }
 
 }  // namespace temporal_detail
 
@@ -293,7 +295,8 @@ void TemporalSmoothReference(TChannel& work, TChannel& history, const TemporalSe
   }
 }
 
-void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& settings, bool historyValid) {
+void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& settings, bool historyValid,
+                    const temporal_detail::Kernels& kernels) {
   if (!historyValid || !PlanesUsable(work, history)) return;
   const TemporalSettings st = ClampSettings(settings);
   const TemporalLevels lv = BuildTemporalLevels(st);
@@ -304,16 +307,14 @@ void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& s
     return;
   }
   const ptrdiff_t w = work.Width(), h = work.Height();
-  const KernelLevel k = ActiveKernelLevel();
-  if (work.Depth() == 1) {
-    DiffFn8 diff = k == KernelLevel::Avx2 ? Diff8Avx2 : k == KernelLevel::Sse2 ? Diff8Sse2 : Diff8Scalar;
-    MainFn8 main = k == KernelLevel::Avx2 ? Main8Avx2 : k == KernelLevel::Sse2 ? Main8Sse2 : Main8Scalar;
-    RunRows(work.Data(), history.Data(), w, h, tables, diff, main);
-  } else {
-    DiffFn16 diff = k == KernelLevel::Avx2 ? Diff16Avx2 : k == KernelLevel::Sse2 ? Diff16Sse2 : Diff16Scalar;
-    MainFn16 main = k == KernelLevel::Avx2 ? Main16Avx2 : k == KernelLevel::Sse2 ? Main16Sse2 : Main16Scalar;
-    RunRows(work.Data16(), history.Data16(), w, h, tables, diff, main);
-  }
+  if (work.Depth() == 1)
+    RunRows(work.Data(), history.Data(), w, h, tables, kernels.diff8, kernels.main8);
+  else
+    RunRows(work.Data16(), history.Data16(), w, h, tables, kernels.diff16, kernels.main16);
+}
+
+void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& settings, bool historyValid) {
+  TemporalSmooth(work, history, settings, historyValid, *ActiveKernelSet().temporal);
 }
 
 }  // namespace tarvo

@@ -6,6 +6,9 @@
 #include "planes/channel.h"
 
 namespace tarvo {
+namespace temporal_detail {
+struct Kernels;
+}
 
 struct TemporalSettings {
   int32_t threshold = 0;  // TempYThreshold or TempCThreshold, 0..100
@@ -33,7 +36,10 @@ TemporalLevels BuildTemporalLevels(const TemporalSettings& settings);
 // limited to them (threshold and the others 0..100, flags 0..3).
 //
 // TemporalSmoothReference is the plain per-sample form; TemporalSmooth gives
-// the same bits with the kernels ActiveKernelLevel() selects.
+// the same bits with the given kernel table, or without one with the kernels
+// of ActiveKernelLevel(), chosen on every call.
+void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& settings, bool historyValid,
+                    const temporal_detail::Kernels& kernels);
 void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& settings, bool historyValid);
 void TemporalSmoothReference(TChannel& work, TChannel& history, const TemporalSettings& settings,
                              bool historyValid);

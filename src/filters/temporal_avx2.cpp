@@ -2,9 +2,10 @@
 // Depth 2. Row tails go to the scalar kernels.
 #include <immintrin.h>
 
-#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 
+#include "filters/median3x3.h"
 #include "filters/temporal_kernels.h"
 
 namespace tarvo::temporal_detail {
@@ -38,19 +39,16 @@ struct Lut128 {
   }
 };
 
-// Sorted column (x, y, z) -> (lo, mid, hi).
-template <typename MinFn, typename MaxFn>
-inline void SortColumn(__m256i x, __m256i y, __m256i z, __m256i& lo, __m256i& mid, __m256i& hi, MinFn mn, MaxFn mx) {
-  const __m256i a = mn(x, y), b = mx(x, y);
-  lo = mn(a, z);
-  mid = mx(a, mn(b, z));
-  hi = mx(b, z);
-}
-
-const auto kMin8 = [](__m256i a, __m256i b) { return _mm256_min_epi8(a, b); };
-const auto kMax8 = [](__m256i a, __m256i b) { return _mm256_max_epi8(a, b); };
-const auto kMin16 = [](__m256i a, __m256i b) { return _mm256_min_epi16(a, b); };
-const auto kMax16 = [](__m256i a, __m256i b) { return _mm256_max_epi16(a, b); };
+// Lane orders for the shared median block: signed bytes and signed 16-bit
+// samples.
+struct OrderS8 {
+  static __m256i Min(__m256i a, __m256i b) { return _mm256_min_epi8(a, b); }
+  static __m256i Max(__m256i a, __m256i b) { return _mm256_max_epi8(a, b); }
+};
+struct OrderS16 {
+  static __m256i Min(__m256i a, __m256i b) { return _mm256_min_epi16(a, b); }
+  static __m256i Max(__m256i a, __m256i b) { return _mm256_max_epi16(a, b); }
+};
 
 // Transfer magnitudes table[level * 256 + j] for 16-bit lane pairs (j, level)
 // given as 16-bit values j + 256 level; results in 16-bit lanes, same order.
@@ -60,6 +58,8 @@ inline __m256i GatherTransfer16(const int32_t* table, __m256i idx16) {
   const __m256i hi = _mm256_i32gather_epi32(table, _mm256_unpackhi_epi16(idx16, zero), 4);
   return _mm256_packus_epi32(lo, hi);
 }
+
+inline ptrdiff_t MinSpan(ptrdiff_t a, ptrdiff_t b) { return a < b ? a : b; }
 
 inline int SlicesFor(int maxIndex) { return maxIndex / 16 + 1; }
 
@@ -76,6 +76,8 @@ inline void Prefetch(const Cell* a, const Cell* b, ptrdiff_t offset) {
 }
 
 }  // namespace
+
+namespace {
 
 void Diff8Avx2(const uint8_t* cur, uint8_t* hist, ptrdiff_t a, ptrdiff_t b) {
   const __m256i c127 = _mm256_set1_epi8(127), c128 = _mm256_set1_epi8(static_cast<char>(128));
@@ -97,40 +99,33 @@ void Diff16Avx2(const int16_t* cur, int16_t* hist, ptrdiff_t a, ptrdiff_t b) {
   if (i <= b) Diff16Scalar(cur, hist, i, b);
 }
 
-namespace {
-
 // Sorted columns of the stored differences for a stretch of one row: entry q
 // describes linear column c - 1 + q. Each column is sorted once and shared by
 // the three samples whose blocks contain it.
-template <typename Cell, int Chunk>
+template <typename Cell, int Chunk, class O>
 struct SortedColumns {
   static constexpr int kLanes = 32 / sizeof(Cell);
   alignas(32) Cell lo[Chunk + kLanes], mid[Chunk + kLanes], hi[Chunk + kLanes];
 
-  template <typename MinFn, typename MaxFn>
-  void SortAt(const Cell* h, ptrdiff_t w, ptrdiff_t k, ptrdiff_t q, MinFn mn, MaxFn mx) {
+  void SortAt(const Cell* h, ptrdiff_t w, ptrdiff_t k, ptrdiff_t q) {
     __m256i l, m, u;
-    SortColumn(Load(h + k - w), Load(h + k), Load(h + k + w), l, m, u, mn, mx);
+    median3x3::SortColumn<O>(Load(h + k - w), Load(h + k), Load(h + k + w), l, m, u);
     Store(lo + q, l);
     Store(mid + q, m);
     Store(hi + q, u);
   }
   // Columns c - 1 .. c + n for a multiple n of kLanes; the last vector
   // overlaps its predecessor so that nothing past column c + n is read.
-  template <typename MinFn, typename MaxFn>
-  void Build(const Cell* h, ptrdiff_t w, ptrdiff_t c, ptrdiff_t n, MinFn mn, MaxFn mx) {
+  void Build(const Cell* h, ptrdiff_t w, ptrdiff_t c, ptrdiff_t n) {
     ptrdiff_t q = 0;
-    for (; q + kLanes <= n + 2; q += kLanes) SortAt(h, w, c - 1 + q, q, mn, mx);
-    if (q < n + 2) SortAt(h, w, c - 1 + (n + 2 - kLanes), n + 2 - kLanes, mn, mx);
+    for (; q + kLanes <= n + 2; q += kLanes) SortAt(h, w, c - 1 + q, q);
+    if (q < n + 2) SortAt(h, w, c - 1 + (n + 2 - kLanes), n + 2 - kLanes);
   }
   // Median of the blocks of the kLanes samples from c + o.
-  template <typename MinFn, typename MaxFn>
-  __m256i Median(ptrdiff_t o, MinFn mn, MaxFn mx) const {
-    const __m256i maxLo = mx(mx(Load(lo + o), Load(lo + o + 1)), Load(lo + o + 2));
-    const __m256i minHi = mn(mn(Load(hi + o), Load(hi + o + 1)), Load(hi + o + 2));
-    const __m256i m0 = Load(mid + o), m1 = Load(mid + o + 1), m2 = Load(mid + o + 2);
-    const __m256i medMid = mx(mn(m0, m1), mn(mx(m0, m1), m2));
-    return mx(mn(maxLo, medMid), mn(mx(maxLo, medMid), minHi));
+  __m256i Median(ptrdiff_t o) const {
+    return median3x3::MedianOfColumns<O>(Load(lo + o), Load(lo + o + 1), Load(lo + o + 2), Load(mid + o),
+                                         Load(mid + o + 1), Load(mid + o + 2), Load(hi + o), Load(hi + o + 1),
+                                         Load(hi + o + 2));
   }
 };
 
@@ -155,12 +150,12 @@ void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrd
   constexpr int kChunk = 2048;
   const Lut128 levelLut(t.levelByMedian), curveLut(t.transfer0), jointLut(t.joint);
   const Consts8 k(t);
-  SortedColumns<int8_t, kChunk> cols;
+  SortedColumns<int8_t, kChunk, OrderS8> cols;
   const auto* h8 = reinterpret_cast<const int8_t*>(hist);
   ptrdiff_t c = a;
   while (c + 31 <= b) {
-    const ptrdiff_t n = std::min<ptrdiff_t>(kChunk, ((b - c + 1) / 32) * 32);
-    if (Flags != 0) cols.Build(h8, w, c, n, kMin8, kMax8);
+    const ptrdiff_t n = MinSpan(kChunk, ((b - c + 1) / 32) * 32);
+    if (Flags != 0) cols.Build(h8, w, c, n);
     for (ptrdiff_t o = 0; o < n; o += 32) {
       const ptrdiff_t i = c + o;
       // Row y + 2 is differenced next; asking for it now overlaps the fetch
@@ -178,7 +173,7 @@ void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrd
       if constexpr (Flags == 0) {
         f = curveLut.Lookup(ad, k.noiseSlices);
       } else {
-        const __m256i med = cols.Median(o, kMin8, kMax8);
+        const __m256i med = cols.Median(o);
         if constexpr ((Flags & 2) != 0) {
           // s = (7 d + 9 med) >> 4: byte pairs (d, med) times (7, 9) summed
           // into 16-bit lanes; |s| <= 126 wherever |d| < T.
@@ -237,11 +232,11 @@ void Main16Impl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptr
   constexpr int kChunk = 1024;
   const Lut128 levelLut(t.levelByMedian), curveLut(t.transfer0), jointLut(t.joint);
   const Consts16 k(t);
-  SortedColumns<int16_t, kChunk> cols;
+  SortedColumns<int16_t, kChunk, OrderS16> cols;
   ptrdiff_t c = a;
   while (c + 15 <= b) {
-    const ptrdiff_t n = std::min<ptrdiff_t>(kChunk, ((b - c + 1) / 16) * 16);
-    if (Flags != 0) cols.Build(hist, w, c, n, kMin16, kMax16);
+    const ptrdiff_t n = MinSpan(kChunk, ((b - c + 1) / 16) * 16);
+    if (Flags != 0) cols.Build(hist, w, c, n);
     for (ptrdiff_t o = 0; o < n; o += 16) {
       const ptrdiff_t i = c + o;
       if ((o & 31) == 0) Prefetch(cur, hist, i + 2 * w);
@@ -254,7 +249,7 @@ void Main16Impl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptr
       if constexpr (Flags == 0) {
         f = curveLut.Lookup(_mm256_or_si256(_mm256_abs_epi16(d), k.highOff), k.noiseSlices);
       } else {
-        const __m256i med = cols.Median(o, kMin16, kMax16);
+        const __m256i med = cols.Median(o);
         if constexpr ((Flags & 2) != 0) {
           // 7 d + 9 med in 32-bit lanes; the shifted result fits 16 bits.
           const __m256i lo = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(d, med), k.weights), 4);
@@ -311,8 +306,6 @@ struct Pick16 {
   static constexpr MainFn<int16_t> fn = Main16Impl<F, J>;
 };
 
-}  // namespace
-
 void Main8Avx2(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
   Select<uint8_t, Pick8>(t)(cur, hist, w, a, b, t);
 }
@@ -321,5 +314,11 @@ void Main16Avx2(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptr
                 const TemporalTables& t) {
   Select<int16_t, Pick16>(t)(cur, hist, w, a, b, t);
 }
+
+constexpr Kernels kTable = {Diff8Avx2, Diff16Avx2, Main8Avx2, Main16Avx2};
+
+}  // namespace
+
+const Kernels& Avx2Kernels() { return kTable; }
 
 }  // namespace tarvo::temporal_detail

@@ -3,8 +3,10 @@
 // are looked up lane by lane.
 #include <emmintrin.h>
 
-#include <algorithm>
+#include <cstddef>
+#include <cstdint>
 
+#include "filters/median3x3.h"
 #include "filters/temporal_kernels.h"
 
 namespace tarvo::temporal_detail {
@@ -13,22 +15,26 @@ namespace {
 inline __m128i Load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
 inline void Store(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
 
-template <typename MinFn, typename MaxFn>
-inline __m128i Median9(__m128i (&col)[3][3], MinFn mn, MaxFn mx) {
-  __m128i lo[3], mid[3], hi[3];
-  for (int c = 0; c < 3; ++c) {
-    const __m128i a = mn(col[c][0], col[c][1]), b = mx(col[c][0], col[c][1]);
-    lo[c] = mn(a, col[c][2]);
-    mid[c] = mx(a, mn(b, col[c][2]));
-    hi[c] = mx(b, col[c][2]);
-  }
-  const __m128i maxLo = mx(mx(lo[0], lo[1]), lo[2]);
-  const __m128i minHi = mn(mn(hi[0], hi[1]), hi[2]);
-  const __m128i medMid = mx(mn(mid[0], mid[1]), mn(mx(mid[0], mid[1]), mid[2]));
-  return mx(mn(maxLo, medMid), mn(mx(maxLo, medMid), minHi));
+// Lane orders for the shared median block: unsigned bytes (signed ones with
+// the top bit flipped) and signed 16-bit samples.
+struct OrderU8 {
+  static __m128i Min(__m128i x, __m128i y) { return _mm_min_epu8(x, y); }
+  static __m128i Max(__m128i x, __m128i y) { return _mm_max_epu8(x, y); }
+};
+struct OrderS16 {
+  static __m128i Min(__m128i x, __m128i y) { return _mm_min_epi16(x, y); }
+  static __m128i Max(__m128i x, __m128i y) { return _mm_max_epi16(x, y); }
+};
+
+template <class O>
+inline __m128i Median9(const __m128i (&col)[3][3]) {
+  return median3x3::Median9<O>(col[0][0], col[0][1], col[0][2], col[1][0], col[1][1], col[1][2], col[2][0], col[2][1],
+                               col[2][2]);
 }
 
 }  // namespace
+
+namespace {
 
 void Diff8Sse2(const uint8_t* cur, uint8_t* hist, ptrdiff_t a, ptrdiff_t b) {
   const __m128i c127 = _mm_set1_epi8(127), c128 = _mm_set1_epi8(static_cast<char>(128));
@@ -48,8 +54,6 @@ void Diff16Sse2(const int16_t* cur, int16_t* hist, ptrdiff_t a, ptrdiff_t b) {
   if (i <= b) Diff16Scalar(cur, hist, i, b);
 }
 
-namespace {
-
 template <int Flags>
 void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
   // Signed bytes are ordered as unsigned ones after flipping the top bit; the
@@ -57,8 +61,6 @@ void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrd
   const __m128i top = _mm_set1_epi8(static_cast<char>(0x80)), zero = _mm_setzero_si128();
   const __m128i vT = _mm_set1_epi8(static_cast<char>(t.T)), vNegT = _mm_set1_epi8(static_cast<char>(-t.T));
   const __m128i clampMed = _mm_set1_epi8(kMedianClamp);
-  const auto mn = [](__m128i x, __m128i y) { return _mm_min_epu8(x, y); };
-  const auto mx = [](__m128i x, __m128i y) { return _mm_max_epu8(x, y); };
   alignas(16) uint8_t jv[16], av[16], fv[16];
   ptrdiff_t i = a;
   for (; i + 15 <= b; i += 16) {
@@ -71,7 +73,7 @@ void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrd
       __m128i col[3][3];
       for (int c = 0; c < 3; ++c)
         for (int r = 0; r < 3; ++r) col[c][r] = _mm_xor_si128(Load(hist + i - 1 + c + (r - 1) * w), top);
-      const __m128i med = _mm_xor_si128(Median9(col, mn, mx), top);
+      const __m128i med = _mm_xor_si128(Median9<OrderU8>(col), top);
       if constexpr ((Flags & 2) != 0) {
         const __m128i dl = _mm_srai_epi16(_mm_unpacklo_epi8(d, d), 8), dh = _mm_srai_epi16(_mm_unpackhi_epi8(d, d), 8);
         const __m128i ml = _mm_srai_epi16(_mm_unpacklo_epi8(med, med), 8), mh = _mm_srai_epi16(_mm_unpackhi_epi8(med, med), 8);
@@ -103,8 +105,6 @@ void Main16Impl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptr
   const __m128i vT = _mm_set1_epi16(static_cast<int16_t>(t.T)), vNegT = _mm_set1_epi16(static_cast<int16_t>(-t.T));
   const __m128i clampMed = _mm_set1_epi16(static_cast<int16_t>(kMedianClamp ^ 0x8000));
   const __m128i weights = _mm_set1_epi32(7 | (9 << 16));
-  const auto mn = [](__m128i x, __m128i y) { return _mm_min_epi16(x, y); };
-  const auto mx = [](__m128i x, __m128i y) { return _mm_max_epi16(x, y); };
   alignas(16) uint16_t jv[8], av[8];
   alignas(16) int16_t fv[8];
   ptrdiff_t i = a;
@@ -118,7 +118,7 @@ void Main16Impl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptr
       __m128i col[3][3];
       for (int c = 0; c < 3; ++c)
         for (int r = 0; r < 3; ++r) col[c][r] = Load(hist + i - 1 + c + (r - 1) * w);
-      const __m128i med = Median9(col, mn, mx);
+      const __m128i med = Median9<OrderS16>(col);
       if constexpr ((Flags & 2) != 0) {
         const __m128i lo = _mm_srai_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(d, med), weights), 4);
         const __m128i hi = _mm_srai_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(d, med), weights), 4);
@@ -146,8 +146,6 @@ void Main16Impl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptr
   if (i <= b) Main16Scalar(cur, hist, w, i, b, t);
 }
 
-}  // namespace
-
 void Main8Sse2(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
   switch (t.flags) {
     case 0: return Main8Impl<0>(cur, hist, w, a, b, t);
@@ -166,5 +164,11 @@ void Main16Sse2(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptr
     default: return Main16Impl<3>(cur, hist, w, a, b, t);
   }
 }
+
+constexpr Kernels kTable = {Diff8Sse2, Diff16Sse2, Main8Sse2, Main16Sse2};
+
+}  // namespace
+
+const Kernels& Sse2Kernels() { return kTable; }
 
 }  // namespace tarvo::temporal_detail

@@ -29,9 +29,9 @@ void Median(const ChainContext& c, TChannel& plane, TChannel& scratch) {
   c.reserver.Reserve(scratch, plane.Width(), plane.Height(), plane.Depth());
   const int threshold = MedianStepThreshold(s, dv);
   if (s.MedianWeighted < 1)
-    PlainMedian(plane, scratch, dv.MedianMaxStep, threshold);
+    PlainMedian(plane, scratch, dv.MedianMaxStep, threshold, *c.kernels.noise);
   else
-    WeightedMedian(plane, scratch, dv.MedianMaxStep, threshold);
+    WeightedMedian(plane, scratch, dv.MedianMaxStep, threshold, *c.kernels.noise);
   plane.Exchange(scratch);
 }
 
@@ -44,9 +44,10 @@ void SaveAndSharpen(const ChainContext& c, int chain, TChannel& plane, int histo
   if (historyMode >= 1) plane.CopyFrom(c.history.Previous(chain));
   if (c.plan.showEdges)
     SharpenShowEdges(plane, mask, s.SharpRadius, s.SharpSmooth, s.SharpMask, c.derived.LevelDependLevel, gain,
-                     blur);
+                     blur, *c.kernels.masksharp);
   else
-    Sharpen(plane, mask, s.SharpRadius, s.SharpSmooth, s.SharpMask, c.derived.LevelDependLevel, gain, blur);
+    Sharpen(plane, mask, s.SharpRadius, s.SharpSmooth, s.SharpMask, c.derived.LevelDependLevel, gain, blur,
+            *c.kernels.masksharp);
 }
 
 }  // namespace
@@ -69,21 +70,23 @@ int RunLuminanceChain(const ChainContext& c) {
   if (s.TempYThreshold > 0 && (plan.yTempMode == 1 || plan.yTempMode == 2)) {
     const int mode = plan.yTempMode;
     valid = c.history.RunCovers(mode) && c.history.Usable(kChainY, mode);
-    if (valid) TemporalSmooth(y, c.history.Reference(kChainY, mode), TemporalOf(s, s.TempYThreshold), true);
+    if (valid)
+      TemporalSmooth(y, c.history.Reference(kChainY, mode), TemporalOf(s, s.TempYThreshold), true,
+                     *c.kernels.temporal);
   }
 
   if (plan.lumaMask) {
     c.reserver.Reserve(wp.mask, w, h, 1);
-    CreateMask(y, wp.mask, s.MaskRadius, wp.lumaEdge);
+    CreateMask(y, wp.mask, s.MaskRadius, wp.lumaEdge, *c.kernels.masksharp);
   }
 
   if (s.YDespeckle > 0) {
     if (s.NoiseMask < 1) {
-      Despeckle(y, y, s.YDespeckle);
+      Despeckle(y, y, s.YDespeckle, *c.kernels.noise);
     } else {
       c.reserver.Reserve(wp.scratch, w, h, 1);
-      Despeckle(y, wp.scratch, s.YDespeckle);
-      ApplyMask(wp.scratch, y, wp.mask, s.NoiseSmooth, s.NoiseMask);
+      Despeckle(y, wp.scratch, s.YDespeckle, *c.kernels.noise);
+      ApplyMask(wp.scratch, y, wp.mask, s.NoiseSmooth, s.NoiseMask, *c.kernels.masksharp);
     }
   }
 
@@ -127,8 +130,8 @@ int RunColourChain(const ChainContext& c) {
     const bool uUsable = c.history.Usable(kChainU, mode), vUsable = c.history.Usable(kChainV, mode);
     valid = run && uUsable && vUsable;
     const TemporalSettings settings = TemporalOf(s, s.TempCThreshold);
-    if (run && uUsable) TemporalSmooth(u, c.history.Reference(kChainU, mode), settings, true);
-    if (run && vUsable) TemporalSmooth(v, c.history.Reference(kChainV, mode), settings, true);
+    if (run && uUsable) TemporalSmooth(u, c.history.Reference(kChainU, mode), settings, true, *c.kernels.temporal);
+    if (run && vUsable) TemporalSmooth(v, c.history.Reference(kChainV, mode), settings, true, *c.kernels.temporal);
   }
 
   if (plan.chromaMask) c.reserver.Reserve(wp.chromaMask, cw, ch, 1);
@@ -136,19 +139,19 @@ int RunColourChain(const ChainContext& c) {
   if (s.CDespeckle >= 1 && s.NoiseMask >= 1 && s.NoiseMaskYOnly == 0) {
     c.reserver.Reserve(wp.chromaScratch, cw, ch, 2);
     for (const auto& p : planes) {
-      CreateMask(p.plane, wp.chromaMask, s.MaskRadius, wp.chromaEdge);
-      Despeckle(p.plane, wp.chromaScratch, s.CDespeckle);
-      ApplyMask(wp.chromaScratch, p.plane, wp.chromaMask, s.NoiseSmooth, s.NoiseMask);
+      CreateMask(p.plane, wp.chromaMask, s.MaskRadius, wp.chromaEdge, *c.kernels.masksharp);
+      Despeckle(p.plane, wp.chromaScratch, s.CDespeckle, *c.kernels.noise);
+      ApplyMask(wp.chromaScratch, p.plane, wp.chromaMask, s.NoiseSmooth, s.NoiseMask, *c.kernels.masksharp);
       if (cSharp) SaveAndSharpen(c, p.chain, p.plane, plan.cHistory, sharpMask, dv.CSharpGain, wp.chromaBlur);
     }
   } else {
     if (s.CDespeckle >= 1) {
-      Despeckle(u, u, s.CDespeckle);
-      Despeckle(v, v, s.CDespeckle);
+      Despeckle(u, u, s.CDespeckle, *c.kernels.noise);
+      Despeckle(v, v, s.CDespeckle, *c.kernels.noise);
     }
     if (cSharp) {
       for (const auto& p : planes) {
-        if (s.SharpMask > 0) CreateMask(p.plane, wp.chromaMask, s.MaskRadius, wp.chromaEdge);
+        if (s.SharpMask > 0) CreateMask(p.plane, wp.chromaMask, s.MaskRadius, wp.chromaEdge, *c.kernels.masksharp);
         SaveAndSharpen(c, p.chain, p.plane, plan.cHistory, sharpMask, dv.CSharpGain, wp.chromaBlur);
       }
     }

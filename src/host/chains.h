@@ -4,6 +4,7 @@
 // two threads at once.
 #pragma once
 
+#include "filters/kernel_set.h"
 #include "host/frame_plan.h"
 #include "host/plane_reserve.h"
 #include "host/run_history.h"
@@ -19,6 +20,7 @@ struct ChainContext {
   WorkPlanes& planes;
   RunHistory& history;
   PlaneReserver& reserver;
+  const KernelSet& kernels;  // the engine's kernel tables
 };
 
 // Median before, temporal smoothing, mask, despeckle, sharpening (with the

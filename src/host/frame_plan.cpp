@@ -15,20 +15,6 @@ void ChromaSize(int32_t procMode, int32_t width, int32_t height, int32_t& cw, in
   }
 }
 
-namespace {
-
-uint32_t StagesOf(const TSpecs& s, const TDerived& dv, const FramePlan& p) {
-  uint32_t stages = kStageConversion;
-  if (s.YDespeckle > 0 || s.CDespeckle > 0) stages |= kStageDespeckle;
-  if (dv.MedianMaxStep > 0 && (s.MedianWhen & 3) != 0) stages |= kStageMedian;
-  if (p.yTempMode != 0 || p.cTempMode != 0) stages |= kStageTemporal;
-  if (p.lumaEdge || p.chromaEdge) stages |= kStageMask;
-  if (p.lumaBlur || p.chromaBlur) stages |= kStageSharpen;
-  return stages;
-}
-
-}  // namespace
-
 FramePlan PlanFrame(const TSpecs& s, const TDerived& dv, const CallState& call, int32_t w, int32_t h) {
   FramePlan p;
   p.width = w;
@@ -83,7 +69,6 @@ FramePlan PlanFrame(const TSpecs& s, const TDerived& dv, const CallState& call, 
     p.lumaEdge = p.viewY;
     p.chromaMask = p.chromaEdge = p.viewC;
   }
-  p.stages = StagesOf(s, dv, p);
   return p;
 }
 

@@ -15,16 +15,6 @@ namespace tarvo {
 // keeps the history it has.
 constexpr int kNoSave = -1;
 
-// One bit per kind of stage a frame may run (FramePlan::stages).
-enum StageBit : uint32_t {
-  kStageConversion = 1,
-  kStageDespeckle = 2,
-  kStageMedian = 4,
-  kStageTemporal = 8,
-  kStageMask = 16,
-  kStageSharpen = 32,
-};
-
 struct FramePlan {
   int32_t width = 0, height = 0;    // Y
   int32_t cWidth = 0, cHeight = 0;  // U and V
@@ -44,8 +34,6 @@ struct FramePlan {
   // are filled with 128 and 0), and the mask's amount and offset.
   bool viewY = false, viewC = false;
   int viewAmount = 0, viewOffset = 0;
-  // StageBit set of the stages this frame runs.
-  uint32_t stages = 0;
 };
 
 // Width and height of the colour planes for a (valid) ProcMode.

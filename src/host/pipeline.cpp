@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "host/colour_settings.h"
 #include "host/worker_thread.h"
 #include "siggen/siggen.h"
 
@@ -28,7 +29,6 @@ Pipeline::~Pipeline() = default;
 void Pipeline::SetThreads(int threads) {
   if (threads >= 2 && !worker_) {
     worker_ = std::make_unique<WorkerThread>();
-    rollback_.ForgetStages();  // the new thread's stage scratch starts empty
   } else if (threads < 2) {
     worker_.reset();
   }
@@ -84,6 +84,7 @@ void Pipeline::Render(PixBufferHandle source, PixBufferHandle destination, Handl
     notifier_.Show(Notice::ProcessingError, kProcessingErrorText);
     return;
   }
+  ChooseKernels();
   TPixBuffer& s = **source;
   TPixBuffer& d = **destination;
   TSpecs specs;
@@ -103,6 +104,15 @@ void Pipeline::Render(PixBufferHandle source, PixBufferHandle destination, Handl
   Process(s, d, specs, derived, dialog, call);
 }
 
+void Pipeline::ChooseKernels() {
+  const uint32_t generation = KernelChoiceGeneration();
+  if (kernelsChosen_ && generation == kernelGeneration_) return;
+  kernels_ = ActiveKernelSet();
+  converter_.SetKernels(kernels_.colour);
+  kernelGeneration_ = generation;
+  kernelsChosen_ = true;
+}
+
 void Pipeline::ConvertOnly(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, bool dialog, CallState& call) {
   TChannel& y = planes_.y;
   TChannel& u = planes_.u;
@@ -118,7 +128,8 @@ void Pipeline::ConvertOnly(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, bo
     OnOutOfMemory();
     return;
   }
-  if (!converter_.Input(s, d, specs, call.inSetup, call.changed, y, u, v)) {
+  const ColourSettings colour = ColourSettingsOf(specs, call.inSetup);
+  if (!converter_.Input(s, d, colour, call.changed, y, u, v)) {
     notifier_.Show(Notice::BadFrame, kBadFrameText);
     return;
   }
@@ -130,7 +141,7 @@ void Pipeline::ConvertOnly(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, bo
       y.Fill(128);
     }
   }
-  if (!converter_.Output(y, u, v, d, specs, dialog ? monitor_ : nullptr))
+  if (!converter_.Output(y, u, v, d, colour, dialog ? monitor_ : nullptr, &s))
     notifier_.Show(Notice::BadFrame, kBadFrameText);
 }
 
@@ -142,30 +153,26 @@ void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const 
   history_.NoteUsable(plan.width, plan.height, plan.cWidth, plan.cHeight);
   historyValid_ = false;
 
-  if (!PrepareFrame(plan, s, d, specs, call)) return;
+  if (!PrepareFrame(plan, s, specs, call)) return;
   history_.Detect(call.part, call.total, plan.yTempMode, plan.cTempMode, call.privateBlock);
   try {
-    if (!ConvertIn(s, d, specs, call)) return;
-    RunPlaneStages(ChainContext{specs, dv, plan, planes_, history_, reserver_});
-    if (!ConvertOut(d, specs, dialog)) return;
+    const ColourSettings colour = ColourSettingsOf(specs, call.inSetup);
+    if (!ConvertIn(s, d, colour, call)) return;
+    RunPlaneStages(ChainContext{specs, dv, plan, planes_, history_, reserver_, kernels_});
+    if (!ConvertOut(s, d, colour, dialog)) return;
     SaveHistoryAfterOutput(plan, dv);
   } catch (const std::bad_alloc&) {
-    // Only a stage's own scratch can fail here, and only on a frame for which
-    // the rollback kept the destination's fourth bytes. The colour bytes are
-    // written last, by the output conversion, which does not allocate.
-    rollback_.Undo(d);
+    // Only a stage's own scratch can fail here, before the output conversion,
+    // which writes the whole destination last and does not allocate.
     OnOutOfMemory();
   }
 }
 
-bool Pipeline::PrepareFrame(const FramePlan& plan, TPixBuffer& s, const TPixBuffer& d, const TSpecs& specs,
-                            const CallState& call) {
+bool Pipeline::PrepareFrame(const FramePlan& plan, TPixBuffer& s, const TSpecs& specs, const CallState& call) {
   try {
     // Every plane this frame needs gets its buffer before anything is written:
     // when memory runs out, the destination is still untouched.
-    reserver_.ClearAllocated();
     ReservePlanes(plan);
-    rollback_.Prepare(d, plan.stages, reserver_.Allocated());
     if (specs.TestSignal > 1) DrawTestSignal(s, {specs.TestSignal, specs.Vblack, specs.Vwhite, specs.Vmin}, !call.inSetup);
   } catch (const std::bad_alloc&) {
     OnOutOfMemory();
@@ -193,17 +200,19 @@ void Pipeline::ReservePlanes(const FramePlan& p) {
   history_.Reserve(kChainV, p.cHistory, cw, ch, 2);
 }
 
-bool Pipeline::ConvertIn(const TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, CallState& call) {
+bool Pipeline::ConvertIn(const TPixBuffer& s, const TPixBuffer& d, const ColourSettings& colour, CallState& call) {
   // The frame checks make both conversions succeed; should either refuse the
   // frame, the history no longer follows the clip.
-  if (converter_.Input(s, d, specs, call.inSetup, call.changed, planes_.y, planes_.u, planes_.v)) return true;
+  if (converter_.Input(s, d, colour, call.changed, planes_.y, planes_.u, planes_.v)) return true;
   notifier_.Show(Notice::BadFrame, kBadFrameText);
   history_.Break();
   return false;
 }
 
-bool Pipeline::ConvertOut(TPixBuffer& d, const TSpecs& specs, bool dialog) {
-  if (converter_.Output(planes_.y, planes_.u, planes_.v, d, specs, dialog ? monitor_ : nullptr)) return true;
+bool Pipeline::ConvertOut(const TPixBuffer& s, TPixBuffer& d, const ColourSettings& colour, bool dialog) {
+  // The output takes each pixel's fourth byte from the source, so the
+  // destination is written here and nowhere before.
+  if (converter_.Output(planes_.y, planes_.u, planes_.v, d, colour, dialog ? monitor_ : nullptr, &s)) return true;
   notifier_.Show(Notice::BadFrame, kBadFrameText);
   history_.Break();
   return false;

@@ -3,15 +3,16 @@
 // and the history saves. The pieces live in their own units: the frame plan
 // (frame_plan), plane sizing (plane_reserve), the run history (run_history),
 // the chains (chains), the mask views (mask_views), the second thread
-// (worker_thread) and the destination's rollback (fourth_byte_rollback).
+// (worker_thread). The engine's kernel tables are chosen here and handed to
+// the chains; the destination is written once, by the output conversion.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 
+#include "filters/kernel_set.h"
 #include "host/call_state.h"
 #include "host/chains.h"
-#include "host/fourth_byte_rollback.h"
 #include "host/frame_plan.h"
 #include "host/notify.h"
 #include "host/plane_reserve.h"
@@ -55,6 +56,8 @@ class Pipeline {
 
   // State visible to tests.
   int32_t RunLength() const { return history_.RunLength(); }
+  // The level of the kernel tables the last frame ran with.
+  KernelLevel KernelLevelInUse() const { return kernels_.level; }
   bool LastHistoryValid() const { return historyValid_; }
   const TChannel& Plane(int index) const;  // see PlaneIndex
   enum PlaneIndex { kY, kU, kV, kYPrev, kUPrev, kVPrev, kYPrev2, kUPrev2, kVPrev2, kMask, kScratch, kPlaneCount };
@@ -66,6 +69,9 @@ class Pipeline {
   void FailPlaneAllocationForTest(int n) { reserver_.FailAllocationAt(n); }
 
  private:
+  // Takes the kernel tables of the current level when none are held yet or
+  // the level cap has changed since they were taken.
+  void ChooseKernels();
   bool FramesAreSafe(const TPixBuffer& source, const TPixBuffer& destination, bool bypassCopy);
   void CopyFrame(const TPixBuffer& source, TPixBuffer& destination);
   void ConvertOnly(TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, bool dialog,
@@ -73,16 +79,15 @@ class Pipeline {
   // Full processing: the stages of one frame, in order.
   void Process(TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, const TDerived& derived,
                bool dialog, CallState& call);
-  // Sizes every plane the frame needs, keeps what the rollback needs and draws
-  // the test signal. False (after reporting) when memory ran out; the
-  // destination is then untouched.
-  bool PrepareFrame(const FramePlan& plan, TPixBuffer& source, const TPixBuffer& destination, const TSpecs& specs,
-                    const CallState& call);
+  // Sizes every plane the frame needs and draws the test signal. False (after
+  // reporting) when memory ran out; the destination is then untouched.
+  bool PrepareFrame(const FramePlan& plan, TPixBuffer& source, const TSpecs& specs, const CallState& call);
   void ReservePlanes(const FramePlan& plan);
   // The conversions; false (after reporting, with the run broken) when one
   // refuses the frame.
-  bool ConvertIn(const TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, CallState& call);
-  bool ConvertOut(TPixBuffer& destination, const TSpecs& specs, bool dialog);
+  bool ConvertIn(const TPixBuffer& source, const TPixBuffer& destination, const ColourSettings& colour,
+                 CallState& call);
+  bool ConvertOut(const TPixBuffer& source, TPixBuffer& destination, const ColourSettings& colour, bool dialog);
   // The normal chains or a mask view, as planned; sets historyValid_.
   void RunPlaneStages(const ChainContext& context);
   // The history saves of chains that do not sharpen (those save before
@@ -96,10 +101,12 @@ class Pipeline {
   bool historyValid_ = false;
 
   ColourConverter converter_;
+  KernelSet kernels_;
+  uint32_t kernelGeneration_ = 0;
+  bool kernelsChosen_ = false;
   PlaneReserver reserver_;
   WorkPlanes planes_;
   RunHistory history_{reserver_};
-  FourthByteRollback rollback_;
   std::unique_ptr<WorkerThread> worker_;  // the second thread, when SetThreads(2)
 };
 

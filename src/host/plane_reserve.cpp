@@ -9,7 +9,6 @@ void PlaneReserver::Reserve(TChannel& plane, int32_t width, int32_t height, int3
   const bool empty = width <= 0 || height <= 0 || depth <= 0;
   if (sameSize && (plane.HasBuffer() || empty)) return;
   if (!empty && failAt_.load() > 0 && failAt_.fetch_sub(1) == 1) throw std::bad_alloc();
-  if (!empty) allocated_ = true;
   // Depth 0 first, so that changing the other two dimensions allocates
   // nothing and the final depth allocates once. A plane left without buffer
   // by an earlier failure gets one here as well.

@@ -18,10 +18,6 @@ class PlaneReserver {
   // planes.
   void Reserve(TChannel& plane, int32_t width, int32_t height, int32_t depth);
 
-  // Whether a plane got a new buffer since ClearAllocated.
-  void ClearAllocated() { allocated_ = false; }
-  bool Allocated() const { return allocated_; }
-
   // Test seam: the n-th allocation from now on (n >= 1) throws
   // std::bad_alloc, as if memory had run out; 0 switches the seam off. Counts
   // only allocations, not re-uses of a buffer of the right size.
@@ -29,7 +25,6 @@ class PlaneReserver {
 
  private:
   std::atomic<int> failAt_{0};
-  std::atomic<bool> allocated_{false};
 };
 
 // The pipeline's planes apart from the history.

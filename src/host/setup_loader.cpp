@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "planes/inout.h"
 #include "ui/setup_api.h"
 
 #ifndef TARVO_UI_INSTALL_DIR
@@ -43,6 +44,40 @@ void NoticeToEngine(void* context, const char* text) {
   n.Clear(Notice::SetupUnavailable);
   n.Show(Notice::SetupUnavailable, text ? text : "");
   n.Clear(Notice::SetupUnavailable);
+}
+
+// The dialog's renders go through the engine's own pipeline, on the record
+// the dialog edits in place.
+struct DialogRenderer {
+  Engine* engine = nullptr;
+  TSpecs lastRendered{};
+  bool rendered = false;
+};
+
+void RenderForDialog(void* context, PixBufferHandle source, PixBufferHandle destination, bool dialog,
+                     MonitorSink* sink) {
+  auto* r = static_cast<DialogRenderer*>(context);
+  Engine& engine = *r->engine;
+  Handle specs = engine.CurrentSpecs();
+  // The dialog changes the record between renders without a new call: the
+  // input conversion must rebuild its tables whenever the record differs
+  // from the one rendered last.
+  if (specs && *specs) {
+    const TSpecs& now = *reinterpret_cast<const TSpecs*>(*specs);
+    if (!r->rendered || !SpecsEqual(now, r->lastRendered)) {
+      engine.Call().changed = true;
+      r->lastRendered = now;
+      r->rendered = true;
+    }
+  }
+  Pipeline& pipeline = engine.GetPipeline();
+  pipeline.SetMonitorSink(dialog ? sink : nullptr);
+  try {
+    pipeline.Render(source, destination, specs, dialog, engine.Call());
+  } catch (...) {
+    engine.GetNotifier().Show(Notice::ProcessingError, kProcessingErrorText);
+  }
+  pipeline.SetMonitorSink(nullptr);
 }
 
 }  // namespace
@@ -120,6 +155,11 @@ Engine::SetupHandler MakeUiSetupHandler(std::string pluginFolder) {
     call.scenesDirty = &scenesDirty;
     call.notice = NoticeToEngine;
     call.noticeContext = &engine;
+    DialogRenderer renderer;
+    renderer.engine = &engine;
+    call.render = RenderForDialog;
+    call.renderContext = &renderer;
+    call.setDrawTarget = &SetDrawTarget;
     const int32_t result = gEntry(&call);
     engine.SetSceneIndex(sceneIndex);
     engine.SetScenesDirty(scenesDirty);

@@ -1,7 +1,6 @@
 #include "planes/inout.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstring>
 
@@ -10,21 +9,28 @@
 #include "types/rounding.h"
 
 namespace tarvo::inout_kernels {
-namespace {
-std::atomic<bool> g_wideAllowed{true};
-}  // namespace
 
-void AllowAvx512(bool allowed) { g_wideAllowed.store(allowed, std::memory_order_relaxed); }
+void AllowAvx512(bool allowed) { AllowWideVectors(allowed); }
 
-bool Avx512Usable() {
+bool Avx512Supported() {
 #if defined(__x86_64__)
   static const bool supported = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                                 __builtin_cpu_supports("avx512vl") && __builtin_cpu_supports("avx512vbmi");
 #else
   static const bool supported = false;
 #endif
-  return supported && g_wideAllowed.load(std::memory_order_relaxed) && WideVectorsAllowed();
+  return supported;
 }
+
+bool Avx512Usable() { return Avx512Supported() && WideVectorsAllowed(); }
+
+namespace {
+void InputScalar(const InputTables& t, const InputJob& job) { InputPlain(t, job, 0); }
+void OutputScalar(const OutputJob& job) { OutputPlain(job, 0); }
+constexpr Kernels kScalar = {InputScalar, OutputScalar};
+}  // namespace
+
+const Kernels& ScalarKernels() { return kScalar; }
 
 }  // namespace tarvo::inout_kernels
 
@@ -70,9 +76,9 @@ inline void OutputPixel(int32_t y, int32_t u, int32_t v, int32_t range, int32_t 
 
 }  // namespace
 
-OutputLevels OutputLevelsOf(const TSpecs& specs) {
-  const int32_t vmin = std::clamp<int32_t>(specs.Vmin, 0, 255);
-  const int32_t vmax = std::clamp<int32_t>(specs.Vmax, 0, 255);
+OutputLevels OutputLevelsOf(const ColourSettings& settings) {
+  const int32_t vmin = std::clamp<int32_t>(settings.vmin, 0, 255);
+  const int32_t vmax = std::clamp<int32_t>(settings.vmax, 0, 255);
   return OutputLevels{vmin, std::max(vmax - vmin, 0)};
 }
 
@@ -97,36 +103,38 @@ ColourConverter::ColourConverter() {
   }
 }
 
-bool ColourConverter::IsNeutral(const TSpecs& specs, bool inSetup) {
-  return ((inSetup || specs.TestSignal == 1) && specs.Bypass > 0) || specs.TestSignal > 1;
+const inout_kernels::Kernels& ColourConverter::KernelTable() const {
+  if (kernels_ != nullptr) return *kernels_;
+  if (ActiveKernelLevel() < KernelLevel::Avx2) return inout_kernels::ScalarKernels();
+  return inout_kernels::Avx512Usable() ? inout_kernels::Avx512Kernels() : inout_kernels::Avx2Kernels();
 }
 
-void ColourConverter::BuildTables(const TSpecs& s, bool neutral) {
+void ColourConverter::BuildTables(const ColourSettings& s, bool neutral) {
   const OutputLevels levels = OutputLevelsOf(s);
   const int64_t vmin = levels.vmin;
   const int64_t range = levels.range;
-  const int64_t vblack = s.Vblack;
+  const int64_t vblack = s.vblack;
   // White span in 1/256 code units. The gamma normaliser Wspan^(1 - gamma)
   // needs a positive span; with white at or below black every channel is
   // built with gamma 1.0 (normaliser 1), a straight line through black.
-  const int64_t wspan = (static_cast<int64_t>(s.Vwhite) - s.Vblack) * 256;
+  const int64_t wspan = (static_cast<int64_t>(s.vwhite) - s.vblack) * 256;
   const bool linear = neutral || wspan <= 0;
 
   const int64_t kneePoint = neutral ? range - (vblack - vmin)
-                                    : RndBounded(static_cast<long double>(range) * s.Knee * 0.01L) - (vblack - vmin);
-  const long double slope = neutral ? 1.0L : s.Slope * 0.01L;
+                                    : RndBounded(static_cast<long double>(range) * s.knee * 0.01L) - (vblack - vmin);
+  const long double slope = neutral ? 1.0L : s.slope * 0.01L;
 
-  const int32_t lifts[3] = {s.RLift, s.GLift, s.BLift};
-  const int32_t gains[3] = {s.RGain, s.GGain, s.BGain};
-  const int32_t gammas[3] = {s.RGamma, s.GGamma, s.BGamma};
+  const int32_t lifts[3] = {s.liftR, s.liftG, s.liftB};
+  const int32_t gains[3] = {s.gainR, s.gainG, s.gainB};
+  const int32_t gammas[3] = {s.gammaR, s.gammaG, s.gammaB};
   uint8_t* tables[3] = {red_, green_, blue_};
 
   for (int ch = 0; ch < 3; ++ch) {
-    const int64_t lift = neutral ? 0 : static_cast<int64_t>(s.Lift) + lifts[ch];
-    const int64_t gain = neutral ? 256 : RndBounded(static_cast<long double>(s.Gain) * gains[ch] * 256 * 0.0001L);
+    const int64_t lift = neutral ? 0 : static_cast<int64_t>(s.lift) + lifts[ch];
+    const int64_t gain = neutral ? 256 : RndBounded(static_cast<long double>(s.gain) * gains[ch] * 256 * 0.0001L);
     long double gamma = 1.0L;
     if (!linear) {
-      gamma = std::pow(10.0L, (s.Gamma + gammas[ch]) * 0.01L);
+      gamma = std::pow(10.0L, (s.gamma + gammas[ch]) * 0.01L);
       gamma = std::clamp(gamma, 0.1L, 10.0L);
     }
     // Either gamma is 1.0, which makes the normaliser exactly 1 whatever the
@@ -152,7 +160,7 @@ void ColourConverter::BuildTables(const TSpecs& s, bool neutral) {
     }
   }
 
-  const int64_t satFactor = neutral ? 256 : RndBounded(s.Sat * 256 * 0.01L);
+  const int64_t satFactor = neutral ? 256 : RndBounded(s.sat * 256 * 0.01L);
   for (int32_t i = 0; i < 256; ++i)
     chroma_[i] = static_cast<int32_t>(
         std::clamp(RndBounded(static_cast<long double>(satFactor) * i / 256.0L), -kChromaLimit, kChromaLimit));
@@ -174,10 +182,10 @@ void ColourConverter::BuildTables(const TSpecs& s, bool neutral) {
   builtNeutral_ = neutral;
 }
 
-bool ColourConverter::Input(const TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, bool inSetup,
+bool ColourConverter::Input(const TPixBuffer& source, const TPixBuffer& destination, const ColourSettings& settings,
                             bool& changed, TChannel& y, TChannel& u, TChannel& v) {
-  const bool neutral = IsNeutral(specs, inSetup);
-  if (neutral || changed || !built_ || builtNeutral_) BuildTables(specs, neutral);
+  const bool neutral = settings.neutral;
+  if (neutral || changed || !built_ || builtNeutral_) BuildTables(settings, neutral);
   changed = false;
 
   const int32_t w = FrameWidth(destination), h = FrameHeight(destination);
@@ -186,7 +194,7 @@ bool ColourConverter::Input(const TPixBuffer& source, TPixBuffer& destination, c
       FrameStride(source) < stride)
     return false;
 
-  const int32_t mode = EffectiveProcMode(specs.ProcMode, w, h);
+  const int32_t mode = EffectiveProcMode(settings.procMode, w, h);
   const Subsampling sub = kSubsampling[mode];
   const int32_t cw = w >> sub.hs, chh = h >> sub.vs;
   y.SetSize(w, h, 1);
@@ -196,23 +204,24 @@ bool ColourConverter::Input(const TPixBuffer& source, TPixBuffer& destination, c
   const inout_kernels::InputTables tables{lumR_,   lumG_,    lumB_,    chromaR_,         chromaB_,
                                           chroma_, packedR_, packedB_, chromaByFormula_, satFactor_,
                                           red_,    green_,  blue_};
-  const inout_kernels::InputJob job{source.Pixels, destination.Pixels, stride,     w,         h,
-                                    mode,          y.Data(),           u.Data16(), v.Data16()};
-  if (ActiveKernelLevel() >= KernelLevel::Avx2 && inout_kernels::Avx512Usable())
-    inout_kernels::InputAvx512(tables, job);
-  else if (ActiveKernelLevel() >= KernelLevel::Avx2)
-    inout_kernels::InputAvx2(tables, job);
-  else
-    inout_kernels::InputPlain(tables, job, 0);
+  const inout_kernels::InputJob job{source.Pixels, stride, w, h, mode, y.Data(), u.Data16(), v.Data16()};
+  KernelTable().input(tables, job);
   return true;
 }
 
 bool ColourConverter::Output(const TChannel& y, const TChannel& u, const TChannel& v, TPixBuffer& destination,
-                             const TSpecs& specs, MonitorSink* sink) {
+                             const ColourSettings& settings, MonitorSink* sink, const TPixBuffer* fourthFrom) {
   if (!FrameIsUsable(destination)) return false;
   const int32_t w = FrameWidth(destination), h = FrameHeight(destination);
   const int32_t stride = FrameStride(destination);
-  const int32_t mode = EffectiveProcMode(specs.ProcMode, w, h);
+  if (fourthFrom != nullptr && (!FrameIsUsable(*fourthFrom) || FrameWidth(*fourthFrom) < w ||
+                                FrameHeight(*fourthFrom) < h || FrameStride(*fourthFrom) < stride))
+    return false;
+  // The fourth bytes are read with the destination's stride, so a frame with
+  // the destination's pixels already holds them: nothing to copy.
+  const uint8_t* const fourth =
+      fourthFrom != nullptr && fourthFrom->Pixels != destination.Pixels ? fourthFrom->Pixels : nullptr;
+  const int32_t mode = EffectiveProcMode(settings.procMode, w, h);
   const Subsampling sub = kSubsampling[mode];
   const int32_t cw = w >> sub.hs, chh = h >> sub.vs;
   auto sized = [](const TChannel& p, int32_t pw, int32_t ph, int32_t depth) {
@@ -220,18 +229,13 @@ bool ColourConverter::Output(const TChannel& y, const TChannel& u, const TChanne
   };
   if (!sized(y, w, h, 1) || !sized(u, cw, chh, 2) || !sized(v, cw, chh, 2)) return false;
 
-  const OutputLevels levels = OutputLevelsOf(specs);
+  const OutputLevels levels = OutputLevelsOf(settings);
   const int32_t range = levels.range, vmin = levels.vmin;
   uint8_t* const dst = destination.Pixels;
 
   if (sink == nullptr) {
-    const inout_kernels::OutputJob job{y.Data(), u.Data16(), v.Data16(), dst, stride, w, h, mode, range, vmin};
-    if (ActiveKernelLevel() >= KernelLevel::Avx2 && inout_kernels::Avx512Usable())
-      inout_kernels::OutputAvx512(job);
-    else if (ActiveKernelLevel() >= KernelLevel::Avx2)
-      inout_kernels::OutputAvx2(job);
-    else
-      inout_kernels::OutputPlain(job, 0);
+    const inout_kernels::OutputJob job{y.Data(), u.Data16(), v.Data16(), dst, stride, w, h, mode, range, vmin, fourth};
+    KernelTable().output(job);
     return true;
   }
 
@@ -249,7 +253,9 @@ bool ColourConverter::Output(const TChannel& y, const TChannel& u, const TChanne
         const int32_t px = (cx << sub.hs) + (mode == 2 ? kBlock420[k][0] : k);
         const int32_t py = (cy << sub.vs) + (mode == 2 ? kBlock420[k][1] : 0);
         const int32_t lum = y.Data()[static_cast<size_t>(py) * w + px];
-        OutputPixel(lum, cu, cv, range, vmin, dst + static_cast<size_t>(py) * stride + 4 * static_cast<size_t>(px));
+        const size_t at = static_cast<size_t>(py) * stride + 4 * static_cast<size_t>(px);
+        OutputPixel(lum, cu, cv, range, vmin, dst + at);
+        if (fourth != nullptr) dst[at + 3] = fourth[at + 3];
         sink->Accumulate(lum, cu, cv, px);
       }
     }
@@ -265,21 +271,19 @@ void InputPlain(const InputTables& t, const InputJob& job, int32_t x0) {
   const int32_t cw = w >> sub.hs;
 
   // One pixel: its level goes to *yOut, its colour differences are added to
-  // su and sv, and its fourth byte is carried to the destination.
-  auto pixel = [&t](const uint8_t* s, uint8_t* d, uint8_t* yOut, int32_t& su, int32_t& sv) {
+  // su and sv.
+  auto pixel = [&t](const uint8_t* s, uint8_t* yOut, int32_t& su, int32_t& sv) {
     const int32_t b = s[0], g = s[1], r = s[2];
     const int32_t lum = (t.lumB[b] + t.lumG[g] + t.lumR[r]) >> 8;
     const int32_t cy = t.chroma[lum];
     *yOut = static_cast<uint8_t>(lum);
     su += t.chromaB[b] - cy;
     sv += t.chromaR[r] - cy;
-    d[3] = s[3];
   };
 
   for (int32_t row = 0; row < job.h; row += 1 << sub.vs) {
     const size_t off = static_cast<size_t>(row) * stride;
     const uint8_t* s = job.src + off;
-    uint8_t* d = job.dst + off;
     uint8_t* ys = job.y + static_cast<size_t>(row) * w;
     int16_t* us = job.u + static_cast<size_t>(row >> sub.vs) * cw;
     int16_t* vs = job.v + static_cast<size_t>(row >> sub.vs) * cw;
@@ -287,7 +291,7 @@ void InputPlain(const InputTables& t, const InputJob& job, int32_t x0) {
       case 0:
         for (int32_t x = x0; x < w; ++x) {
           int32_t su = 0, sv = 0;
-          pixel(s + 4 * x, d + 4 * x, ys + x, su, sv);
+          pixel(s + 4 * x, ys + x, su, sv);
           us[x] = static_cast<int16_t>(su);
           vs[x] = static_cast<int16_t>(sv);
         }
@@ -295,8 +299,8 @@ void InputPlain(const InputTables& t, const InputJob& job, int32_t x0) {
       case 1:
         for (int32_t x = x0; x < w; x += 2) {
           int32_t su = 0, sv = 0;
-          pixel(s + 4 * x, d + 4 * x, ys + x, su, sv);
-          pixel(s + 4 * x + 4, d + 4 * x + 4, ys + x + 1, su, sv);
+          pixel(s + 4 * x, ys + x, su, sv);
+          pixel(s + 4 * x + 4, ys + x + 1, su, sv);
           us[x >> 1] = static_cast<int16_t>((su + 1) >> 1);
           vs[x >> 1] = static_cast<int16_t>((sv + 1) >> 1);
         }
@@ -304,10 +308,10 @@ void InputPlain(const InputTables& t, const InputJob& job, int32_t x0) {
       case 2:
         for (int32_t x = x0; x < w; x += 2) {
           int32_t su = 0, sv = 0;
-          pixel(s + 4 * x, d + 4 * x, ys + x, su, sv);
-          pixel(s + stride + 4 * x, d + stride + 4 * x, ys + w + x, su, sv);
-          pixel(s + stride + 4 * x + 4, d + stride + 4 * x + 4, ys + w + x + 1, su, sv);
-          pixel(s + 4 * x + 4, d + 4 * x + 4, ys + x + 1, su, sv);
+          pixel(s + 4 * x, ys + x, su, sv);
+          pixel(s + stride + 4 * x, ys + w + x, su, sv);
+          pixel(s + stride + 4 * x + 4, ys + w + x + 1, su, sv);
+          pixel(s + 4 * x + 4, ys + x + 1, su, sv);
           us[x >> 1] = static_cast<int16_t>((su + 2) >> 2);
           vs[x >> 1] = static_cast<int16_t>((sv + 2) >> 2);
         }
@@ -315,7 +319,7 @@ void InputPlain(const InputTables& t, const InputJob& job, int32_t x0) {
       default:
         for (int32_t x = x0; x < w; x += 4) {
           int32_t su = 0, sv = 0;
-          for (int32_t k = 0; k < 4; ++k) pixel(s + 4 * (x + k), d + 4 * (x + k), ys + x + k, su, sv);
+          for (int32_t k = 0; k < 4; ++k) pixel(s + 4 * (x + k), ys + x + k, su, sv);
           us[x >> 2] = static_cast<int16_t>((su + 2) >> 2);
           vs[x >> 2] = static_cast<int16_t>((sv + 2) >> 2);
         }
@@ -336,6 +340,10 @@ void OutputPlain(const OutputJob& job, int32_t x0) {
     uint8_t* d = job.dst + static_cast<size_t>(row) * job.stride;
     for (int32_t x = x0; x < w; ++x)
       OutputPixel(ys[x], us[x >> sub.hs], vs[x >> sub.hs], job.range, job.vmin, d + 4 * static_cast<size_t>(x));
+    if (job.fourth != nullptr) {
+      const uint8_t* k = job.fourth + static_cast<size_t>(row) * job.stride;
+      for (int32_t x = x0; x < w; ++x) d[4 * static_cast<size_t>(x) + 3] = k[4 * static_cast<size_t>(x) + 3];
+    }
   }
 }
 

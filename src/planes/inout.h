@@ -4,11 +4,31 @@
 
 #include <cstdint>
 
-#include "types/specs.h"
 #include "planes/channel.h"
 #include "types/pix_buffer.h"
 
 namespace tarvo {
+namespace inout_kernels {
+struct Kernels;
+}
+
+// What the colour conversion needs of a clip's settings, built by the caller
+// (the pipeline builds it from the record). Values are taken as the record
+// holds them; the conversion limits what it must.
+struct ColourSettings {
+  int32_t vmin = 0, vmax = 0;                  // output floor and ceiling
+  int32_t vblack = 0, vwhite = 0;              // input black and white levels
+  int32_t knee = 0, slope = 0;                 // knee point (percent of range) and slope above it
+  int32_t lift = 0, gain = 0, gamma = 0;       // master corrections
+  int32_t liftR = 0, liftG = 0, liftB = 0;     // per channel, added to the master
+  int32_t gainR = 0, gainG = 0, gainB = 0;     // per channel, times the master
+  int32_t gammaR = 0, gammaG = 0, gammaB = 0;  // per channel, added to the master
+  int32_t sat = 0;                             // saturation, percent
+  int32_t procMode = 0;                        // chroma layout, 0..3
+  // Every correction at its neutral value (bypass views, generated test
+  // pictures): the tables pass the levels straight through.
+  bool neutral = false;
+};
 
 // Receives every converted pixel of a dialog render (monitor accumulation).
 class MonitorSink {
@@ -30,7 +50,7 @@ struct OutputLevels {
   int32_t vmin;
   int32_t range;
 };
-OutputLevels OutputLevelsOf(const TSpecs& specs);
+OutputLevels OutputLevelsOf(const ColourSettings& settings);
 
 // n / 150 truncated, for 0 <= n <= 65535, as a multiply and shift:
 // n / 150 = (n / 2) / 75 and (m * 55925) >> 22 equals m / 75 for every
@@ -42,26 +62,33 @@ class ColourConverter {
  public:
   ColourConverter();  // fills the luminance weight tables
 
+  // The kernel table the conversions run with; null (the default) takes the
+  // table of ActiveKernelLevel() on every call.
+  void SetKernels(const inout_kernels::Kernels* kernels) { kernels_ = kernels; }
+
   // Sizes Y, U and V for the destination's size and the effective ProcMode,
   // rebuilds the tables when `changed` is set or the neutral case holds, and
   // also when no tables were built yet or the last ones were neutral (so a
-  // normal render never runs on bypass tables), clears `changed`, fills the
-  // planes from the source and copies every source pixel's fourth byte into
-  // the destination.
+  // normal render never runs on bypass tables), clears `changed` and fills
+  // the planes from the source. Only the source frame's pixels are read; the
+  // destination gives the size and row stride and is not written.
   // Both frames must be usable (FrameIsUsable), the source at least as large
   // as the destination's Bounds and its row stride at least the
   // destination's. Otherwise nothing but the tables and the flag is touched
   // and the result is false.
-  bool Input(const TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, bool inSetup, bool& changed,
+  bool Input(const TPixBuffer& source, const TPixBuffer& destination, const ColourSettings& settings, bool& changed,
              TChannel& y, TChannel& u, TChannel& v);
 
   // Writes the blue, green and red bytes of every destination pixel from the
-  // planes; the fourth byte is left alone. With a sink, each converted pixel is
-  // handed to it right after its conversion. Returns false without writing
-  // when the destination is unusable or the planes do not have the sizes the
-  // input conversion gives them for this destination and ProcMode.
-  bool Output(const TChannel& y, const TChannel& u, const TChannel& v, TPixBuffer& destination, const TSpecs& specs,
-              MonitorSink* sink);
+  // planes. The fourth byte is copied from the same pixel of `fourthFrom`
+  // (normally the source frame, read like the input conversion reads it) or,
+  // without one, left alone. With a sink, each converted pixel is handed to it
+  // right after its conversion. Returns false without writing when the
+  // destination is unusable, the planes do not have the sizes the input
+  // conversion gives them for this destination and ProcMode, or fourthFrom
+  // would not pass the input conversion's checks as its source.
+  bool Output(const TChannel& y, const TChannel& u, const TChannel& v, TPixBuffer& destination,
+              const ColourSettings& settings, MonitorSink* sink, const TPixBuffer* fourthFrom = nullptr);
 
   // Table access for tests and the monitors.
   const uint8_t* RedTable() const { return red_; }
@@ -69,15 +96,14 @@ class ColourConverter {
   const uint8_t* BlueTable() const { return blue_; }
   const int32_t* ChromaTable() const { return chroma_; }
 
-  // Rebuilds the tables for a record; neutral replaces every correction by
-  // its neutral value.
-  void BuildTables(const TSpecs& specs, bool neutral);
-
-  // The neutral case: bypass in the dialog or in monitor-only test mode, and
-  // every generated test signal.
-  static bool IsNeutral(const TSpecs& specs, bool inSetup);
+  // Rebuilds the tables for the settings; neutral replaces every correction
+  // by its neutral value.
+  void BuildTables(const ColourSettings& settings, bool neutral);
 
  private:
+  const inout_kernels::Kernels& KernelTable() const;
+
+  const inout_kernels::Kernels* kernels_ = nullptr;
   // Per-pixel tables merged from the ones above at build time, so that the
   // input conversion needs one look-up per weight and per colour difference:
   // lumR_[r] = 77 * red[r], lumG_[g] = 150 * green[g],

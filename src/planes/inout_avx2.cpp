@@ -34,7 +34,7 @@ inline __m256i ChromaOfLevel(const InputTables& t, __m256i lum) {
 // 8 pixels: their levels and colour differences in 32-bit lanes; the fourth
 // bytes are carried into the destination.
 template <bool kFormula>
-inline void Convert8(const InputTables& t, const uint8_t* s, uint8_t* d, __m256i& lum, __m256i& u, __m256i& v) {
+inline void Convert8(const InputTables& t, const uint8_t* s, __m256i& lum, __m256i& u, __m256i& v) {
   const __m256i p = Load256(s);
   const __m256i byteMask = _mm256_set1_epi32(0xFF);
   const __m256i tb = _mm256_i32gather_epi32(t.packedB, _mm256_and_si256(p, byteMask), 4);
@@ -46,8 +46,6 @@ inline void Convert8(const InputTables& t, const uint8_t* s, uint8_t* d, __m256i
   const __m256i cy = ChromaOfLevel<kFormula>(t, lum);
   u = _mm256_sub_epi32(_mm256_srai_epi32(tb, 16), cy);
   v = _mm256_sub_epi32(_mm256_srai_epi32(tr, 16), cy);
-  const __m256i colour = _mm256_set1_epi32(0x00FFFFFF);
-  Store256(d, _mm256_or_si256(_mm256_and_si256(Load256(d), colour), _mm256_andnot_si256(colour, p)));
 }
 
 // Levels of 16 pixels (a: 0..7, b: 8..15) as 16 bytes.
@@ -79,14 +77,13 @@ void InputRows(const InputTables& t, const InputJob& job, int32_t x0, int32_t wv
   for (int32_t row = 0; row < job.h; row += 1 << vs) {
     const size_t off = static_cast<size_t>(row) * stride;
     const uint8_t* s = job.src + off;
-    uint8_t* d = job.dst + off;
     uint8_t* ys = job.y + static_cast<size_t>(row) * w;
     int16_t* us = job.u + static_cast<size_t>(row >> vs) * cw;
     int16_t* vsm = job.v + static_cast<size_t>(row >> vs) * cw;
     for (int32_t x = x0; x < wv; x += 16) {
       __m256i la, ua, va, lb, ub, vb;
-      Convert8<kFormula>(t, s + 4 * x, d + 4 * x, la, ua, va);
-      Convert8<kFormula>(t, s + 4 * x + 32, d + 4 * x + 32, lb, ub, vb);
+      Convert8<kFormula>(t, s + 4 * x, la, ua, va);
+      Convert8<kFormula>(t, s + 4 * x + 32, lb, ub, vb);
       StoreLevels16(ys + x, la, lb);
       switch (mode) {
         case 0:
@@ -101,8 +98,8 @@ void InputRows(const InputTables& t, const InputJob& job, int32_t x0, int32_t wv
         }
         case 2: {
           __m256i lc, uc, vc, ld, ud, vd;
-          Convert8<kFormula>(t, s + stride + 4 * x, d + stride + 4 * x, lc, uc, vc);
-          Convert8<kFormula>(t, s + stride + 4 * x + 32, d + stride + 4 * x + 32, ld, ud, vd);
+          Convert8<kFormula>(t, s + stride + 4 * x, lc, uc, vc);
+          Convert8<kFormula>(t, s + stride + 4 * x + 32, ld, ud, vd);
           StoreLevels16(ys + w + x, lc, ld);
           const __m256i su = PairSums(_mm256_add_epi32(ua, uc), _mm256_add_epi32(ub, ud));
           const __m256i sv = PairSums(_mm256_add_epi32(va, vc), _mm256_add_epi32(vb, vd));
@@ -158,6 +155,9 @@ void OutputRows(const OutputJob& job, int32_t x0, int32_t wv) {
     const int16_t* us = job.u + static_cast<size_t>(row >> VS) * cw;
     const int16_t* vs = job.v + static_cast<size_t>(row >> VS) * cw;
     uint8_t* d = job.dst + static_cast<size_t>(row) * job.stride;
+    // The fourth bytes come from the given frame, else from the destination
+    // itself (left as they are).
+    const uint8_t* k = job.fourth ? job.fourth + static_cast<size_t>(row) * job.stride : d;
     for (int32_t x = x0; x < wv; x += 16) {
       const __m256i y = _mm256_cvtepu8_epi16(Load128(ys + x));
       // Saturating adds keep the sign of sums beyond 16 bits, and the limits
@@ -180,8 +180,9 @@ void OutputRows(const OutputJob& job, int32_t x0, int32_t wv) {
       uint8_t* p = d + 4 * static_cast<size_t>(x);
       const __m256i first = _mm256_permute2x128_si256(lo, hi, 0x20);
       const __m256i second = _mm256_permute2x128_si256(lo, hi, 0x31);
-      Store256(p, _mm256_or_si256(_mm256_and_si256(Load256(p), fourth), first));
-      Store256(p + 32, _mm256_or_si256(_mm256_and_si256(Load256(p + 32), fourth), second));
+      const uint8_t* q = k + 4 * static_cast<size_t>(x);
+      Store256(p, _mm256_or_si256(_mm256_and_si256(Load256(q), fourth), first));
+      Store256(p + 32, _mm256_or_si256(_mm256_and_si256(Load256(q + 32), fourth), second));
     }
   }
 }
@@ -223,5 +224,11 @@ void OutputAvx2Columns(const OutputJob& job, int32_t x0) {
   }
   if (wv < job.w) OutputPlain(job, wv > x0 ? wv : x0);
 }
+
+namespace {
+constexpr Kernels kTable = {InputAvx2, OutputAvx2};
+}  // namespace
+
+const Kernels& Avx2Kernels() { return kTable; }
 
 }  // namespace tarvo::inout_kernels

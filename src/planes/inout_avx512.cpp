@@ -63,15 +63,10 @@ struct Differences {
   __m512i ulo, uhi, vlo, vhi;
 };
 
-// 64 pixels at s: levels stored to y, fourth bytes written to d.
-inline Differences Convert64(const Tables& t, const uint8_t* s, uint8_t* d, uint8_t* y) {
+// 64 pixels at s: levels stored to y.
+inline Differences Convert64(const Tables& t, const uint8_t* s, uint8_t* y) {
   const __m512i p0 = _mm512_loadu_si512(s), p1 = _mm512_loadu_si512(s + 64);
   const __m512i p2 = _mm512_loadu_si512(s + 128), p3 = _mm512_loadu_si512(s + 192);
-  constexpr __mmask64 kFourth = 0x8888888888888888ull;
-  _mm512_mask_storeu_epi8(d, kFourth, p0);
-  _mm512_mask_storeu_epi8(d + 64, kFourth, p1);
-  _mm512_mask_storeu_epi8(d + 128, kFourth, p2);
-  _mm512_mask_storeu_epi8(d + 192, kFourth, p3);
   // Byte j of the index picks, from a pair of registers (32 pixels), blue of
   // pixel j for j < 32 and green of pixel j - 32 above; the red index puts
   // red of pixel j in byte j (the upper half is not used).
@@ -138,12 +133,11 @@ void InputRows(const Tables& t, const InputJob& job, int32_t wv) {
   for (int32_t row = 0; row < job.h; row += 1 << vs) {
     const size_t off = static_cast<size_t>(row) * stride;
     const uint8_t* s = job.src + off;
-    uint8_t* d = job.dst + off;
     uint8_t* ys = job.y + static_cast<size_t>(row) * w;
     int16_t* us = job.u + static_cast<size_t>(row >> vs) * cw;
     int16_t* vsm = job.v + static_cast<size_t>(row >> vs) * cw;
     for (int32_t x = 0; x < wv; x += 64) {
-      const Differences a = Convert64(t, s + 4 * x, d + 4 * x, ys + x);
+      const Differences a = Convert64(t, s + 4 * x, ys + x);
       if (mode == 0) {
         StoreInOrder(us + x, a.ulo, a.uhi);
         StoreInOrder(vsm + x, a.vlo, a.vhi);
@@ -151,7 +145,7 @@ void InputRows(const Tables& t, const InputJob& job, int32_t wv) {
         StoreAverages(us + (x >> 1), PairSums(a.ulo), PairSums(a.uhi), 1, 1);
         StoreAverages(vsm + (x >> 1), PairSums(a.vlo), PairSums(a.vhi), 1, 1);
       } else {
-        const Differences c = Convert64(t, s + stride + 4 * x, d + stride + 4 * x, ys + w + x);
+        const Differences c = Convert64(t, s + stride + 4 * x, ys + w + x);
         StoreAverages(us + (x >> 1), _mm512_add_epi32(PairSums(a.ulo), PairSums(c.ulo)),
                       _mm512_add_epi32(PairSums(a.uhi), PairSums(c.uhi)), 2, 2);
         StoreAverages(vsm + (x >> 1), _mm512_add_epi32(PairSums(a.vlo), PairSums(c.vlo)),
@@ -175,10 +169,11 @@ inline __m512i LoadShared32(const int16_t* c, int32_t x) {
   }
 }
 
-// The output conversion of the AVX2 kernel on 32 pixels at a time; the
-// colour bytes go out through a byte-masked store, so the fourth bytes are
-// neither read nor written.
-template <int HS, int VS>
+// The output conversion of the AVX2 kernel on 32 pixels at a time. Without a
+// frame to take the fourth bytes from, the colour bytes go out through a
+// byte-masked store, so the fourth bytes are neither read nor written; with
+// one, its fourth bytes are blended in and whole pixels stored.
+template <int HS, int VS, bool kFourth>
 void OutputRows(const OutputJob& job, int32_t wv) {
   const int32_t w = job.w, cw = w >> HS;
   const __m512i zero = _mm512_setzero_si512();
@@ -195,6 +190,7 @@ void OutputRows(const OutputJob& job, int32_t wv) {
     const int16_t* us = job.u + static_cast<size_t>(row >> VS) * cw;
     const int16_t* vs = job.v + static_cast<size_t>(row >> VS) * cw;
     uint8_t* d = job.dst + static_cast<size_t>(row) * job.stride;
+    const uint8_t* k = kFourth ? job.fourth + static_cast<size_t>(row) * job.stride : nullptr;
     for (int32_t x = 0; x < wv; x += 32) {
       const __m512i y = _mm512_cvtepu8_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(ys + x)));
       // Same arithmetic as the AVX2 kernel: saturating sums, then the limits;
@@ -212,8 +208,16 @@ void OutputRows(const OutputJob& job, int32_t wv) {
       const __m512i lo = _mm512_unpacklo_epi16(bg, rr);  // pixels 0..3, 8..11, 16..19, 24..27
       const __m512i hi = _mm512_unpackhi_epi16(bg, rr);  // pixels 4..7, 12..15, ...
       uint8_t* p = d + 4 * static_cast<size_t>(x);
-      _mm512_mask_storeu_epi8(p, kColour, _mm512_permutex2var_epi64(lo, first, hi));
-      _mm512_mask_storeu_epi8(p + 64, kColour, _mm512_permutex2var_epi64(lo, second, hi));
+      const __m512i c0 = _mm512_permutex2var_epi64(lo, first, hi);
+      const __m512i c1 = _mm512_permutex2var_epi64(lo, second, hi);
+      if constexpr (kFourth) {
+        const uint8_t* q = k + 4 * static_cast<size_t>(x);
+        _mm512_storeu_si512(p, _mm512_mask_blend_epi8(kColour, _mm512_loadu_si512(q), c0));
+        _mm512_storeu_si512(p + 64, _mm512_mask_blend_epi8(kColour, _mm512_loadu_si512(q + 64), c1));
+      } else {
+        _mm512_mask_storeu_epi8(p, kColour, c0);
+        _mm512_mask_storeu_epi8(p + 64, kColour, c1);
+      }
     }
   }
 }
@@ -228,15 +232,16 @@ void OutputAvx512(const OutputJob& job) {
   }
   const int32_t wv = job.w & ~31;
   if (wv > 0) {
+    const bool fourth = job.fourth != nullptr;
     switch (job.mode) {
       case 1:
-        OutputRows<1, 0>(job, wv);
+        fourth ? OutputRows<1, 0, true>(job, wv) : OutputRows<1, 0, false>(job, wv);
         break;
       case 2:
-        OutputRows<1, 1>(job, wv);
+        fourth ? OutputRows<1, 1, true>(job, wv) : OutputRows<1, 1, false>(job, wv);
         break;
       default:
-        OutputRows<2, 0>(job, wv);
+        fourth ? OutputRows<2, 0, true>(job, wv) : OutputRows<2, 0, false>(job, wv);
         break;
     }
   }
@@ -268,5 +273,10 @@ void InputAvx512(const InputTables& t, const InputJob& job) {
   if (wv < job.w) InputAvx2Columns(t, job, wv);
 }
 
-}  // namespace tarvo::inout_kernels
+namespace {
+constexpr Kernels kTable = {InputAvx512, OutputAvx512};
+}  // namespace
 
+const Kernels& Avx512Kernels() { return kTable; }
+
+}  // namespace tarvo::inout_kernels

@@ -1,8 +1,10 @@
-// Per-pixel kernels of the colour conversion: the plain code and the AVX2
-// code, which give identical results. Internal to planes/inout.cpp and
-// planes/inout_avx2.cpp.
+// Per-pixel kernels of the colour conversion: the plain code, the AVX2 code
+// and the 512-bit code, which give identical results, and their tables.
+// Declarations only (and one static helper): the units built for wider
+// instruction sets include this header.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace tarvo::inout_kernels {
@@ -37,17 +39,19 @@ static inline int32_t ChromaByFormula(int32_t satFactor, int32_t i) {
 }
 
 // Frames and planes of one conversion. mode is the effective ProcMode; w and
-// h the frame size; stride the row stride of both frames; the planes are
-// gap-free with widths w and w >> hs.
+// h the frame size; stride the row stride of the frames; the planes are
+// gap-free with widths w and w >> hs. The input reads the source frame only.
 struct InputJob {
   const uint8_t* src;
-  uint8_t* dst;
   int32_t stride, w, h, mode;
   uint8_t* y;
   int16_t* u;
   int16_t* v;
 };
 
+// The output writes bytes 0..2 of every destination pixel; byte 3 is taken
+// from the pixel at the same place of `fourth` (a frame with the same stride)
+// or, when fourth is null, left alone.
 struct OutputJob {
   const uint8_t* y;
   const int16_t* u;
@@ -55,7 +59,18 @@ struct OutputJob {
   uint8_t* dst;
   int32_t stride, w, h, mode;
   int32_t range, vmin;
+  const uint8_t* fourth;
 };
+
+// One table per instruction-set level; every entry converts every column.
+struct Kernels {
+  void (*input)(const InputTables& t, const InputJob& job);
+  void (*output)(const OutputJob& job);
+};
+const Kernels& ScalarKernels();
+const Kernels& Avx2Kernels();
+// Only where Avx512Supported().
+const Kernels& Avx512Kernels();
 
 // Convert the columns x0 .. w - 1 of every row (x0 a multiple of the chroma
 // block width).
@@ -71,10 +86,13 @@ void OutputAvx2Columns(const OutputJob& job, int32_t x0);
 void OutputAvx2(const OutputJob& job);
 
 // The conversions with 512-bit registers, same contracts as the AVX2 ones.
-// Call only when Avx512Usable(): the CPU runs the instructions and
-// AllowAvx512 has not switched them off (tests do, to reach the AVX2 code).
+// Call only when Avx512Supported().
 void InputAvx512(const InputTables& t, const InputJob& job);
 void OutputAvx512(const OutputJob& job);
+// The CPU runs the 512-bit kernels.
+bool Avx512Supported();
+// The CPU runs them and WideVectorsAllowed() (AllowAvx512(false), as tests
+// and benchmarks use it, switches them off to reach the AVX2 code).
 bool Avx512Usable();
 void AllowAvx512(bool allowed);
 

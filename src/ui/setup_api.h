@@ -20,13 +20,30 @@
 #include "types/call_record.h"
 #include "types/specs.h"
 
+namespace tarvo {
+class MonitorSink;
+}
+
 namespace tarvo::ui {
 
-constexpr uint32_t kSetupCallVersion = 1;
+constexpr uint32_t kSetupCallVersion = 2;
 
 // Tells the user why setup could not run (a message box when the host has a
 // user interface, otherwise a line on standard error). `text` is UTF-8.
 using SetupNoticeFn = void (*)(void* context, const char* text);
+
+// Renders one frame with the plug-in's own pipeline, for the clip's record as
+// it stands, in the setup call's dialog mode. `dialog` is true for the
+// dialog's main monitor frame: each converted pixel then goes to `sink` (may
+// be null); false for the floating preview. The dialog never links the
+// pipeline itself, so its picture is exactly what the plug-in renders.
+using SetupRenderFn = void (*)(void* context, PixBufferHandle source, PixBufferHandle destination, bool dialog,
+                               MonitorSink* sink);
+
+// Registers (or, with an empty function, removes) where the call's host
+// services draw a frame for PPixToScreen. Filled by the side that owns
+// `host`, so the dialog's target reaches that side's services.
+using SetDrawTargetFn = void (*)(DrawTarget target);
 
 struct SetupCall {
   uint32_t version = kSetupCallVersion;   // of the plug-in that filled the call
@@ -46,6 +63,10 @@ struct SetupCall {
 
   SetupNoticeFn notice = nullptr;         // may be null: then the library writes to standard error
   void* noticeContext = nullptr;
+
+  SetupRenderFn render = nullptr;         // may be null: the monitors then show the unprocessed frame
+  void* renderContext = nullptr;
+  SetDrawTargetFn setDrawTarget = &SetDrawTarget;  // the filler's own in-process host by default
 };
 
 }  // namespace tarvo::ui

@@ -25,6 +25,8 @@ KernelLevel EnvironmentCap() {
 }
 
 std::atomic<int> g_cap{static_cast<int>(KernelLevel::Avx2)};
+std::atomic<bool> g_wideAllowed{true};
+std::atomic<uint32_t> g_generation{0};
 
 // True unless TARVO_KERNELS names a level ("avx2", "sse2", "scalar").
 bool EnvironmentAllowsWide() {
@@ -46,9 +48,19 @@ KernelLevel ActiveKernelLevel() {
 
 bool WideVectorsAllowed() {
   static const bool env = EnvironmentAllowsWide();
-  return env && ActiveKernelLevel() == KernelLevel::Avx2;
+  return env && g_wideAllowed.load(std::memory_order_relaxed) && ActiveKernelLevel() == KernelLevel::Avx2;
 }
 
-void SetKernelLevelCap(KernelLevel cap) { g_cap.store(static_cast<int>(cap), std::memory_order_relaxed); }
+void SetKernelLevelCap(KernelLevel cap) {
+  g_cap.store(static_cast<int>(cap), std::memory_order_relaxed);
+  g_generation.fetch_add(1, std::memory_order_release);
+}
+
+void AllowWideVectors(bool allowed) {
+  g_wideAllowed.store(allowed, std::memory_order_relaxed);
+  g_generation.fetch_add(1, std::memory_order_release);
+}
+
+uint32_t KernelChoiceGeneration() { return g_generation.load(std::memory_order_acquire); }
 
 }  // namespace tarvo

@@ -146,7 +146,7 @@ TEST(MaskCreate, SmallPlanesAreSafeAndDefined) {
   SCOPED_TRACE(TestSeed());
   RestoreLevel restore;
   for (KernelLevel level : kLevels) {
-    SetKernelLevelCap(level);
+    restore.Cap(level);
     for (int w = 1; w <= 6; ++w)
       for (int h = 1; h <= 6; ++h)
         for (int depth : {1, 2}) {
@@ -299,7 +299,7 @@ TEST(MaskKernels, MatchReferenceOnRandomPlanes) {
       Make(refShow, w, h, depth);
       ShowMaskReference(anyMask, refShow, amount, offset);
       for (KernelLevel level : kLevels) {
-        SetKernelLevelCap(level);
+        restore.Cap(level);
         SCOPED_TRACE(::testing::Message() << w << "x" << h << " depth " << depth << " radius " << radius << " offset "
                                           << offset << " amount " << amount << " level " << static_cast<int>(level));
         TChannel m, t, s;
@@ -354,7 +354,7 @@ TEST(MaskKernels, OneSweepRadiiMatchReferenceOnEveryShape) {
         masksharp_test::Make(ref, w, h, 1);
         CreateMaskReference(src, ref, radius, refEdge);
         for (KernelLevel level : masksharp_test::kLevels) {
-          SetKernelLevelCap(level);
+          restore.Cap(level);
           SCOPED_TRACE(::testing::Message() << w << "x" << h << " pattern " << pattern << " radius " << radius
                                             << " level " << static_cast<int>(level));
           TChannel m, edge;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "planes/channel.h"
+#include "support/kernel_level.h"
 #include "support/test_support.h"
 #include "util/cpu_features.h"
 
@@ -14,9 +15,7 @@ namespace tarvo::masksharp_test {
 inline constexpr KernelLevel kLevels[] = {KernelLevel::Scalar, KernelLevel::Sse2, KernelLevel::Avx2};
 
 // Lifts the kernel cap again when a test that lowered it ends.
-struct RestoreLevel {
-  ~RestoreLevel() { SetKernelLevelCap(KernelLevel::Avx2); }
-};
+using RestoreLevel = test::KernelLevelGuard;
 
 inline void Make(TChannel& c, int w, int h, int depth, int fill = 0) {
   c.SetSize(w, h, depth);

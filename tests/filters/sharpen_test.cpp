@@ -242,7 +242,7 @@ TEST(SharpSmallPlanes, TooSmallForTheKernelMeansNoChange) {
   SCOPED_TRACE(TestSeed());
   RestoreLevel restore;
   for (KernelLevel level : kLevels) {
-    SetKernelLevelCap(level);
+    restore.Cap(level);
     for (int w = 1; w <= 6; ++w)
       for (int h = 1; h <= 6; ++h)
         for (int depth : {1, 2})
@@ -312,7 +312,7 @@ TEST(SharpKernels, MatchReferenceOnRandomPlanes) {
       Copy(refMaskEdges, src);
       MaskShowEdgesReference(refMaskEdges, refBlur, mask, offset, amount);
       for (KernelLevel level : kLevels) {
-        SetKernelLevelCap(level);
+        restore.Cap(level);
         SCOPED_TRACE(::testing::Message() << w << "x" << h << " depth " << depth << " radius " << radius << " gain "
                                           << gain << " level value " << lv << " offset " << offset << " amount "
                                           << amount << " kernels " << static_cast<int>(level));

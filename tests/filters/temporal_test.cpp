@@ -5,7 +5,8 @@
 #include <random>
 #include <vector>
 
-#include "filters/temporal_kernels.h"
+#include "filters/temporal_tables.h"
+#include "support/kernel_level.h"
 #include "support/test_support.h"
 #include "util/cpu_features.h"
 #include "types/rounding.h"
@@ -287,8 +288,9 @@ TEST(TemporalSmooth, OptimisedMatchesReferenceBitForBit) {
   // Tiny, odd and vector-edge sizes, and rows longer than the kernels' chunks.
   const std::pair<int, int> fixed[] = {{3, 3},  {4, 3}, {3, 7},  {33, 3},   {34, 4},
                                        {65, 5}, {97, 6}, {1, 9}, {17, 2}, {2113, 4}};
+  test::KernelLevelGuard guard;
   for (KernelLevel level : {KernelLevel::Scalar, KernelLevel::Sse2, KernelLevel::Avx2}) {
-    SetKernelLevelCap(level);
+    guard.Cap(level);
     for (int round = 0; round < 60; ++round) {
       const int depth = 1 + round % 2;
       int w, h;
@@ -319,7 +321,6 @@ TEST(TemporalSmooth, OptimisedMatchesReferenceBitForBit) {
       ASSERT_TRUE(test::PlanesEqual(h1, h2)) << what << " history " << test::FirstDifference(h1, h2);
     }
   }
-  SetKernelLevelCap(KernelLevel::Avx2);
 }
 
 }  // namespace

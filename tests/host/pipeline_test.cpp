@@ -1,13 +1,16 @@
 #include "host/pipeline.h"
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "filters/sharpen.h"
+#include "host/colour_settings.h"
+#include "support/kernel_level.h"
 #include "support/test_support.h"
 
 namespace tarvo {
@@ -204,6 +207,50 @@ TEST(Pipeline, DraftConvertsButLeavesHistoryAndRunAlone) {
   EXPECT_EQ(clip.pipe.RunLength(), 2);
 }
 
+TEST(Pipeline, KernelsFollowTheLevelCapAndGiveTheSameBits) {
+  test::KernelLevelGuard guard;
+  Clip fast, plain;
+  AllFilters(fast.Specs());
+  AllFilters(plain.Specs());
+  TestFrame src(70, 21, 8), a(70, 21, 8), b(70, 21, 8);
+  Paint(src, 5);
+  fast.Render(src, a, 1);
+  EXPECT_EQ(fast.pipe.KernelLevelInUse(), ActiveKernelLevel());
+  guard.Cap(KernelLevel::Scalar);
+  plain.Render(src, b, 1);
+  EXPECT_EQ(plain.pipe.KernelLevelInUse(), KernelLevel::Scalar);
+  EXPECT_EQ(Bytes(a), Bytes(b));
+  // A pipeline that chose its kernels before the cap moved chooses again.
+  fast.Render(src, a, 2);
+  EXPECT_EQ(fast.pipe.KernelLevelInUse(), KernelLevel::Scalar);
+}
+
+// Every mode that converts writes each destination pixel whole, its fourth
+// byte from the source, and leaves the row padding alone.
+TEST(Pipeline, TheDestinationGetsTheSourceFourthBytesInEveryConvertingMode) {
+  std::mt19937 rng(test::TestSeed());
+  for (int32_t mode : {kOpDraft, kOpFinal}) {
+    for (int32_t procMode : {0, 1, 2, 3}) {
+      Clip clip;
+      clip.pipe.SetOpMode(mode);
+      AllFilters(clip.Specs());
+      clip.Specs().ProcMode = static_cast<int16_t>(procMode);
+      TestFrame src(36, 10, 12), dst(36, 10, 12);
+      src.FillRandom(rng);
+      dst.FillRandom(rng);
+      const auto before = Bytes(dst);
+      clip.Render(src, dst, 1);
+      const auto after = Bytes(dst);
+      for (int y = 0; y < 10; ++y) {
+        for (int x = 0; x < 36; ++x) ASSERT_EQ(dst.pixel(x, y)[3], src.pixel(x, y)[3]) << x << "," << y;
+        const size_t pad = static_cast<size_t>(y) * (36 * 4 + 12) + 36 * 4;
+        ASSERT_TRUE(std::equal(before.begin() + pad, before.begin() + pad + 12, after.begin() + pad));
+      }
+      EXPECT_TRUE(clip.notices.empty());
+    }
+  }
+}
+
 TEST(Pipeline, ChannelViewsFillPlanesInTheDialog) {
   TestFrame src(32, 24), dst(32, 24);
   Paint(src, 2);
@@ -369,7 +416,7 @@ TEST(Pipeline, RunThatOutlivesItsHistoryNeverSmoothsAgainstAMissingOrForeignPict
 void ExpectOutputOf(const TChannel& y, const TChannel& u, const TChannel& v, const TSpecs& s, TestFrame& frame) {
   TestFrame out(frame.width(), frame.height());
   ColourConverter converter;
-  converter.Output(y, u, v, out.desc(), s, nullptr);
+  converter.Output(y, u, v, out.desc(), ColourSettingsOf(s, false), nullptr);
   for (int row = 0; row < frame.height(); ++row)
     for (int x = 0; x < frame.width(); ++x)
       ASSERT_EQ(std::memcmp(out.pixel(x, row), frame.pixel(x, row), 3), 0) << "pixel " << x << "," << row;

@@ -1,5 +1,4 @@
 #include "planes/inout.h"
-#include "planes/inout_kernels.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,9 @@
 #include <random>
 #include <vector>
 
+#include "host/colour_settings.h"
+#include "types/specs.h"
+#include "planes/inout_kernels.h"
 #include "support/test_support.h"
 #include "util/cpu_features.h"
 
@@ -188,7 +190,7 @@ TEST(ColourTables, MatchReferenceForRandomRecords) {
   ColourConverter c;
   for (int n = 0; n < 3000; ++n) {
     const TSpecs s = RandomSpecs(rng);
-    c.BuildTables(s, n % 5 == 0);
+    c.BuildTables(ColourSettingsOf(s, false), n % 5 == 0);
     const RefTables t = RefBuild(s, n % 5 == 0);
     const uint8_t* got[3] = {c.RedTable(), c.GreenTable(), c.BlueTable()};
     for (int i = 0; i < 256; ++i) {
@@ -204,13 +206,13 @@ TEST(ColourTables, WorkedSettings) {
   s.Vmin = 16;
   s.Vmax = 235;
   s.Lift = 50;  // neutral tables ignore every correction
-  c.BuildTables(s, true);
+  c.BuildTables(ColourSettingsOf(s, false), true);
   for (int i = 0; i < 256; ++i)
     ASSERT_EQ(c.RedTable()[i] * 1000 + c.ChromaTable()[i], std::clamp(i - 16, 0, 219) * 1000 + i);
 
   s = Neutral();
   s.Lift = 10;
-  c.BuildTables(s, false);
+  c.BuildTables(ColourSettingsOf(s, false), false);
   for (int i = 0; i < 256; ++i) ASSERT_EQ(c.RedTable()[i], std::min(i + 10, 255)) << i;
 
   s = Neutral();
@@ -218,13 +220,13 @@ TEST(ColourTables, WorkedSettings) {
   s.Sat = 0;
   s.Vblack = 16;
   s.Vwhite = 235;
-  c.BuildTables(s, false);
+  c.BuildTables(ColourSettingsOf(s, false), false);
   for (int i = 0; i < 256; ++i) ASSERT_EQ(c.GreenTable()[i] * 1000 + c.ChromaTable()[i], 16000) << i;
 
   s = Neutral();
   s.Knee = 50;
   s.Slope = 0;
-  c.BuildTables(s, false);
+  c.BuildTables(ColourSettingsOf(s, false), false);
   EXPECT_EQ(*std::max_element(c.BlueTable(), c.BlueTable() + 256), 128);  // rnd(127.5), halves to even
   EXPECT_EQ(c.BlueTable()[127], 127);
 
@@ -232,10 +234,10 @@ TEST(ColourTables, WorkedSettings) {
   s.Vmin = 200;
   s.Vmax = 100;  // empty range: every level 0, written as Vmin
   s.Gain = 800;
-  c.BuildTables(s, false);
+  c.BuildTables(ColourSettingsOf(s, false), false);
   EXPECT_EQ(*std::max_element(c.RedTable(), c.RedTable() + 256), 0);
-  EXPECT_EQ(OutputLevelsOf(s).range, 0);
-  EXPECT_EQ(OutputLevelsOf(s).vmin, 200);
+  EXPECT_EQ(OutputLevelsOf(ColourSettingsOf(s, false)).range, 0);
+  EXPECT_EQ(OutputLevelsOf(ColourSettingsOf(s, false)).vmin, 200);
 }
 
 TEST(ColourTables, GammaIsLimitedAndMeetsBlackAndWhite) {
@@ -246,7 +248,7 @@ TEST(ColourTables, GammaIsLimitedAndMeetsBlackAndWhite) {
     // at -100: 100 and 10^1.5, both limited to 10.
     s.Gamma = s.RGamma = static_cast<int16_t>(-bar);
     s.GGamma = static_cast<int16_t>(-bar / 2);
-    c.BuildTables(s, false);
+    c.BuildTables(ColourSettingsOf(s, false), false);
     EXPECT_TRUE(SameTable(c.RedTable(), c.GreenTable())) << bar;
     EXPECT_EQ(c.RedTable()[128], bar > 0 ? 238 : 0);  // 32768^0.1 * 65280^0.9 / 256 = 238.02; 0.26
   }
@@ -255,7 +257,7 @@ TEST(ColourTables, GammaIsLimitedAndMeetsBlackAndWhite) {
   s.Vwhite = 235;
   for (int gamma = -100; gamma <= 100; gamma += 10) {
     s.BGamma = static_cast<int16_t>(gamma);
-    c.BuildTables(s, false);
+    c.BuildTables(ColourSettingsOf(s, false), false);
     EXPECT_EQ(c.BlueTable()[235], 235) << gamma;
     EXPECT_EQ(c.BlueTable()[16], 16) << gamma;
   }
@@ -271,21 +273,21 @@ TEST(ColourTables, WhiteAtOrBelowBlackBuildsEveryGammaAsOne) {
     s.Vwhite = static_cast<int16_t>(n % 2 ? s.Vblack : std::uniform_int_distribution<int>(0, s.Vblack)(rng));
     TSpecs flat = s;
     flat.Gamma = flat.RGamma = flat.GGamma = flat.BGamma = 0;
-    c.BuildTables(s, false);
-    linear.BuildTables(flat, false);
+    c.BuildTables(ColourSettingsOf(s, false), false);
+    linear.BuildTables(ColourSettingsOf(flat, false), false);
     ASSERT_TRUE(SameTable(c.RedTable(), linear.RedTable()) && SameTable(c.GreenTable(), linear.GreenTable()) &&
                 SameTable(c.BlueTable(), linear.BlueTable()));
   }
   TSpecs s = Neutral();
   s.Vblack = s.Vwhite = 20;
   s.Gamma = 60;
-  c.BuildTables(s, false);
+  c.BuildTables(ColourSettingsOf(s, false), false);
   for (int i = 0; i < 256; ++i) ASSERT_EQ(c.RedTable()[i], i);  // unity gain, no lift: the identity
 }
 
 // ---------------------------------------------------------------------------
 
-TEST(ColourInput, PlanesAndFourthBytesMatchReferenceOnRandomFrames) {
+TEST(ColourInput, PlanesMatchReferenceOnRandomFramesAndTheDestinationIsNotWritten) {
   const uint32_t seed = test::TestSeed();
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
@@ -302,7 +304,7 @@ TEST(ColourInput, PlanesAndFourthBytesMatchReferenceOnRandomFrames) {
     const bool inSetup = n % 3 == 0;
     bool changed = true;
     SCOPED_TRACE("frame " + std::to_string(n) + ": " + std::to_string(w) + " x " + std::to_string(h));
-    ASSERT_TRUE(c.Input(src.desc(), dst.desc(), s, inSetup, changed, p.y, p.u, p.v));
+    ASSERT_TRUE(c.Input(src.desc(), dst.desc(), ColourSettingsOf(s, inSetup), changed, p.y, p.u, p.v));
     EXPECT_FALSE(changed);
 
     const int mode = RefMode(s.ProcMode, w, h);
@@ -314,9 +316,8 @@ TEST(ColourInput, PlanesAndFourthBytesMatchReferenceOnRandomFrames) {
     for (int i = 0; i < w * h; ++i) ASSERT_EQ(p.y.Data()[i], ref.y[i]) << "Y at " << i;
     for (int i = 0; i < cw * ch; ++i)
       ASSERT_EQ(p.u.Data16()[i] * 100000 + p.v.Data16()[i], ref.u[i] * 100000 + ref.v[i]);
-    // Only the fourth byte of each pixel changes; row padding stays.
-    for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) want[static_cast<size_t>(y) * dst.desc().RowBytes + 4 * x + 3] = src.pixel(x, y)[3];
+    // The destination only gives the size; the fourth bytes are the output
+    // conversion's to copy.
     ASSERT_TRUE(std::equal(want.begin(), want.end(), dst.pixel(0, 0)));
     ASSERT_TRUE(dst.GuardsIntact() && src.GuardsIntact());
   }
@@ -334,7 +335,7 @@ TEST(ColourInput, WorkedPixelsAndChromaPairs) {
       for (int k = 0; k < 3; ++k) src.pixel(x, 0)[k] = static_cast<uint8_t>(pixels[mode][x][k]);
     s.ProcMode = static_cast<int16_t>(mode);
     bool changed = true;
-    ASSERT_TRUE(c.Input(src.desc(), dst.desc(), s, false, changed, p.y, p.u, p.v));
+    ASSERT_TRUE(c.Input(src.desc(), dst.desc(), ColourSettingsOf(s, false), changed, p.y, p.u, p.v));
     if (mode == 0) {  // greys and white: Y = the code value, no colour
       for (int x = 0; x < 4; ++x) EXPECT_EQ(test::Sample(p.y, x, 0), pixels[0][x][0]);
       for (int x = 0; x < 4; ++x) EXPECT_EQ(test::Sample(p.u, x, 0) | test::Sample(p.v, x, 0), 0);
@@ -364,7 +365,7 @@ TEST(ColourInput, ChangedFlagControlsRebuildAndNeutralAlwaysRebuilds) {
   bool changed = false;
   auto redZeroAfter = [&](int lift, bool inSetup) {
     s.Lift = static_cast<int16_t>(lift);
-    EXPECT_TRUE(c.Input(src.desc(), dst.desc(), s, inSetup, changed, p.y, p.u, p.v));
+    EXPECT_TRUE(c.Input(src.desc(), dst.desc(), ColourSettingsOf(s, inSetup), changed, p.y, p.u, p.v));
     EXPECT_FALSE(changed);
     return c.RedTable()[0];
   };
@@ -388,21 +389,28 @@ TEST(ColourConversion, RefusesFramesAndPlanesItCannotUse) {
   TSpecs s = Neutral();
   bool changed = true;
   TestFrame small(4, 2), big(5, 2), wideStride(4, 2, 8);
-  EXPECT_FALSE(c.Input(small.desc(), big.desc(), s, false, changed, p.y, p.u, p.v));
-  EXPECT_FALSE(c.Input(small.desc(), wideStride.desc(), s, false, changed, p.y, p.u, p.v));
+  EXPECT_FALSE(c.Input(small.desc(), big.desc(), ColourSettingsOf(s, false), changed, p.y, p.u, p.v));
+  EXPECT_FALSE(c.Input(small.desc(), wideStride.desc(), ColourSettingsOf(s, false), changed, p.y, p.u, p.v));
   TPixBuffer none = small.desc();
   none.Pixels = nullptr;
-  EXPECT_FALSE(c.Input(none, small.desc(), s, false, changed, p.y, p.u, p.v));
+  EXPECT_FALSE(c.Input(none, small.desc(), ColourSettingsOf(s, false), changed, p.y, p.u, p.v));
   EXPECT_FALSE(p.y.HasBuffer());
 
   s.ProcMode = 1;
   p.y.SetSize(4, 2, 1);
   p.u.SetSize(4, 2, 2);  // 4:4:4 planes for a 4:2:2 record
   p.v.SetSize(4, 2, 2);
-  EXPECT_FALSE(c.Output(p.y, p.u, p.v, small.desc(), s, nullptr));
-  EXPECT_FALSE(c.Output(p.y, p.u, p.v, big.desc(), s, nullptr));
+  EXPECT_FALSE(c.Output(p.y, p.u, p.v, small.desc(), ColourSettingsOf(s, false), nullptr));
+  EXPECT_FALSE(c.Output(p.y, p.u, p.v, big.desc(), ColourSettingsOf(s, false), nullptr));
   s.ProcMode = 0;
-  EXPECT_TRUE(c.Output(p.y, p.u, p.v, small.desc(), s, nullptr));
+  EXPECT_TRUE(c.Output(p.y, p.u, p.v, small.desc(), ColourSettingsOf(s, false), nullptr));
+  // A frame to take the fourth bytes from must pass the input's checks.
+  const std::vector<uint8_t> before(small.pixel(0, 0), small.pixel(0, 2));
+  TestFrame narrow(3, 2), narrowStride(4, 2);
+  EXPECT_FALSE(c.Output(p.y, p.u, p.v, wideStride.desc(), ColourSettingsOf(s, false), nullptr, &narrowStride.desc()));
+  EXPECT_FALSE(c.Output(p.y, p.u, p.v, small.desc(), ColourSettingsOf(s, false), nullptr, &narrow.desc()));
+  EXPECT_FALSE(c.Output(p.y, p.u, p.v, small.desc(), ColourSettingsOf(s, false), nullptr, &none));
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), small.pixel(0, 0)));
   EXPECT_TRUE(small.GuardsIntact() && big.GuardsIntact() && wideStride.GuardsIntact());
 }
 
@@ -435,8 +443,18 @@ TEST(ColourOutput, MatchesReferenceOnRandomPlanesWithSinkOrder) {
     std::memcpy(want.pixel(0, 0), got.pixel(0, 0), static_cast<size_t>(got.desc().RowBytes) * h);
     SCOPED_TRACE("frame " + std::to_string(n) + ": " + std::to_string(w) + " x " + std::to_string(h));
     const std::vector<Visit> wantVisits = RefOutput(p.y, p.u, p.v, want, s, mode);
+    // Fourth bytes left alone, taken from a source frame, or taken from the
+    // destination itself (an in-place render: they stay).
+    TestFrame from(w, h, pad);
+    from.FillRandom(rng);
+    const int fourth = n % 4;
+    if (fourth == 1)
+      for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) want.pixel(x, y)[3] = from.pixel(x, y)[3];
+    const TPixBuffer* fourthFrom = fourth == 1 ? &from.desc() : fourth == 2 ? &got.desc() : nullptr;
     RecordingSink sink;
-    ASSERT_TRUE(c.Output(p.y, p.u, p.v, got.desc(), s, n % 3 ? nullptr : &sink));
+    ASSERT_TRUE(c.Output(p.y, p.u, p.v, got.desc(), ColourSettingsOf(s, false), n % 3 ? nullptr : &sink,
+                         fourthFrom));
     // Fourth bytes and row padding included.
     ASSERT_EQ(std::memcmp(got.pixel(0, 0), want.pixel(0, 0), static_cast<size_t>(got.desc().RowBytes) * h), 0);
     ASSERT_TRUE(n % 3 != 0 || sink.visits == wantVisits);
@@ -456,8 +474,8 @@ TEST(ColourRoundTrip, SaturationZeroGivesGreyAndNeutralGreysAreClipped) {
   for (int mode = 0; mode < 4; ++mode) {
     s.ProcMode = static_cast<int16_t>(mode);
     bool changed = true;
-    ASSERT_TRUE(c.Input(src.desc(), dst.desc(), s, false, changed, p.y, p.u, p.v));
-    ASSERT_TRUE(c.Output(p.y, p.u, p.v, dst.desc(), s, nullptr));
+    ASSERT_TRUE(c.Input(src.desc(), dst.desc(), ColourSettingsOf(s, false), changed, p.y, p.u, p.v));
+    ASSERT_TRUE(c.Output(p.y, p.u, p.v, dst.desc(), ColourSettingsOf(s, false), nullptr, &src.desc()));
     for (int y = 0; y < 16; ++y)
       for (int x = 0; x < 16; ++x) {
         const uint8_t* d = dst.pixel(x, y);
@@ -472,74 +490,11 @@ TEST(ColourRoundTrip, SaturationZeroGivesGreyAndNeutralGreysAreClipped) {
     s.Vmin = static_cast<int16_t>(vmin);
     s.Vmax = static_cast<int16_t>(vmax);
     bool changed = true;
-    ASSERT_TRUE(c.Input(src.desc(), dst.desc(), s, false, changed, p.y, p.u, p.v));
-    ASSERT_TRUE(c.Output(p.y, p.u, p.v, dst.desc(), s, nullptr));
+    ASSERT_TRUE(c.Input(src.desc(), dst.desc(), ColourSettingsOf(s, false), changed, p.y, p.u, p.v));
+    ASSERT_TRUE(c.Output(p.y, p.u, p.v, dst.desc(), ColourSettingsOf(s, false), nullptr));
     for (int y = 0; y < 16; ++y)
       for (int x = 0; x < 16; ++x)
         for (int k = 0; k < 3; ++k) ASSERT_EQ(dst.pixel(x, y)[k], std::clamp(x * 16 + y, vmin, vmax));
-  }
-}
-
-// ---------------------------------------------------------------------------
-
-// Runs the comparison with the 512-bit input kernel switched on or off; the
-// switch is restored whatever the outcome.
-void CompareVectorWithPlain(bool wide);
-
-TEST(ColourKernels, VectorMatchesPlainBitForBit) {
-  SetKernelLevelCap(KernelLevel::Avx2);
-  if (ActiveKernelLevel() < KernelLevel::Avx2) GTEST_SKIP() << "no AVX2 kernels on this CPU or in this run";
-  CompareVectorWithPlain(false);
-}
-
-TEST(ColourKernels, WideKernelsMatchPlainBitForBit) {
-  SetKernelLevelCap(KernelLevel::Avx2);
-  if (ActiveKernelLevel() < KernelLevel::Avx2 || !inout_kernels::Avx512Usable())
-    GTEST_SKIP() << "no 512-bit kernels on this CPU or in this run";
-  CompareVectorWithPlain(true);
-}
-
-void CompareVectorWithPlain(bool wide) {
-  struct Restore {
-    ~Restore() { inout_kernels::AllowAvx512(true); }
-  } restore;
-  inout_kernels::AllowAvx512(wide);
-  const uint32_t seed = test::TestSeed();
-  SCOPED_TRACE("seed " + std::to_string(seed));
-  std::mt19937 rng(seed);
-  auto in = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-  ColourConverter c;
-  for (int n = 0; n < 80; ++n) {
-    const int w = in(16, 260), h = in(1, 12), pad = 4 * in(0, 3);
-    TSpecs s = RandomSpecs(rng);
-    s.ProcMode = static_cast<int16_t>(n % 4);
-    if (n % 5 == 0) s.Sat = static_cast<int16_t>(in(-32768, 32767));  // chroma table limited
-    TestFrame src(w, h, pad), plain(w, h, pad), vector(w, h, pad);
-    const size_t bytes = static_cast<size_t>(h) * src.desc().RowBytes;
-    src.FillRandom(rng);
-    plain.FillRandom(rng);
-    std::memcpy(vector.pixel(0, 0), plain.pixel(0, 0), bytes);
-    Planes a, b;
-    bool changed = true;
-    SCOPED_TRACE("frame " + std::to_string(n) + ": " + std::to_string(w) + " x " + std::to_string(h));
-    SetKernelLevelCap(KernelLevel::Scalar);
-    ASSERT_TRUE(c.Input(src.desc(), plain.desc(), s, false, changed, a.y, a.u, a.v));
-    SetKernelLevelCap(KernelLevel::Avx2);
-    ASSERT_TRUE(c.Input(src.desc(), vector.desc(), s, false, changed, b.y, b.u, b.v));
-    ASSERT_TRUE(test::PlanesEqual(a.y, b.y)) << test::FirstDifference(a.y, b.y);
-    ASSERT_TRUE(test::PlanesEqual(a.u, b.u)) << test::FirstDifference(a.u, b.u);
-    ASSERT_TRUE(test::PlanesEqual(a.v, b.v)) << test::FirstDifference(a.v, b.v);
-    ASSERT_EQ(std::memcmp(plain.pixel(0, 0), vector.pixel(0, 0), bytes), 0);
-
-    test::FillRandom(a.y, rng);  // output from arbitrary planes, 16-bit extremes included
-    test::FillRandom(a.u, rng);
-    test::FillRandom(a.v, rng);
-    SetKernelLevelCap(KernelLevel::Scalar);
-    ASSERT_TRUE(c.Output(a.y, a.u, a.v, plain.desc(), s, nullptr));
-    SetKernelLevelCap(KernelLevel::Avx2);
-    ASSERT_TRUE(c.Output(a.y, a.u, a.v, vector.desc(), s, nullptr));
-    ASSERT_EQ(std::memcmp(plain.pixel(0, 0), vector.pixel(0, 0), bytes), 0);
-    ASSERT_TRUE(vector.GuardsIntact());
   }
 }
 

@@ -18,6 +18,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "support/call_records.h"
 #include "support/temp_dir.h"
@@ -127,6 +128,65 @@ TEST_F(SetupCallTest, OkKeepsTheEditedRecord) {
   expected.Gain = 200;
   expected.SharpMask = 3;
   EXPECT_EQ(std::memcmp(&clip.specs(), &expected, sizeof expected), 0);
+}
+
+// The dialog's main monitor shows the chosen frame, fetched through the
+// host's frame callback and processed by the plug-in's own pipeline: the
+// same picture the plug-in renders for that frame.
+TEST_F(SetupCallTest, TheMonitorShowsTheChosenFrameAsThePlugInRendersIt) {
+  struct Flat : hostkit::FrameProvider {
+    static void Fill(uint8_t* px, int32_t frame) {
+      px[0] = static_cast<uint8_t>(40 + frame);
+      px[1] = 90;
+      px[2] = 160;
+      px[3] = 0;
+    }
+    int32_t RenderFrame(int32_t frame, TPixBuffer& d, const TRect& r) override {
+      frames.push_back(frame);
+      for (int32_t y = r.top; y < r.bottom; ++y)
+        for (int32_t x = r.left; x < r.right; ++x) Fill(d.Pixels + y * FrameStride(d) + x * 4, frame);
+      return 0;
+    }
+    std::vector<int32_t> frames;
+  } provider;
+  TestClip clip;
+  clip.SetSpecs(StartRecord());
+  clip.SetPart(4, 250);
+  clip.SetPrivate("clip");
+  clip.SetFrameProvider(&provider);
+  QRgb shown = 0;
+  gDrive = [&](QDialog& d, ui::SetupCall&) {
+    SliderKeys(d, "FrameBar", Qt::Key_Right, 3);  // frame 7
+    QWidget* screen = d.findChild<QWidget*>("MScreen");
+    ASSERT_NE(screen, nullptr);
+    auto centre = [screen] { return screen->grab().toImage().pixel(120, 90); };
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return !provider.frames.empty() && provider.frames.back() == 7 && qGreen(centre()) != 0; }, 10000));
+    shown = centre();
+    Press(d, "CancelButton");
+  };
+  EXPECT_EQ(xFilter_(kSelectorSetup, clip.handle()), kSetupCancel);
+  // The call brought no frame, so the first render fetched the current one
+  // unless the move came first.
+  ASSERT_FALSE(provider.frames.empty());
+  EXPECT_EQ(provider.frames.back(), 7);
+  EXPECT_LE(provider.frames.size(), 2u);
+
+  std::vector<uint8_t> src(240 * 180 * 4), dst(src.size());
+  for (size_t i = 0; i < src.size(); i += 4) Flat::Fill(&src[i], 7);
+  TPixBuffer sb{}, db{};
+  sb.Bounds = db.Bounds = TRect{0, 0, 240, 180};
+  sb.RowBytes = db.RowBytes = 240 * 4;
+  sb.Pixels = src.data();
+  db.Pixels = dst.data();
+  TPixBuffer* sp = &sb;
+  TPixBuffer* dp = &db;
+  clip.SetFrames(&sp, &dp);
+  clip.SetPart(7, 250);
+  EXPECT_EQ(xFilter_(kSelectorExecute, clip.handle()), 0);
+  clip.SetFrames(nullptr, nullptr);
+  EXPECT_EQ(shown, qRgb(dst[2], dst[1], dst[0]));
+  EXPECT_NE(shown, qRgb(160, 90, 47)) << "the gain of the clip's record is applied";
 }
 
 TEST_F(SetupCallTest, CancelAndEscRestoreTheRecordByteForByte) {

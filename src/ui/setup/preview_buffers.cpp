@@ -4,20 +4,21 @@
 
 namespace tarvo::ui {
 
-TPixBuffer* PreviewBuffers::MakeWorld(int16_t* id) {
+TPixBuffer* PreviewBuffers::MakeWorld(int16_t* id, PixBufferHandle* handle) {
   if (host_.NewPWorld(id, kLargeMonitor) != 0) return nullptr;
   PixBufferHandle bits = host_.GetPWorldBits(*id);
   if (!bits || !*bits || !FrameIsUsable(**bits)) {
     host_.DisposePWorld(*id);
     return nullptr;
   }
+  *handle = bits;
   return *bits;
 }
 
 PreviewBuffers::PreviewBuffers(HostServices& host, const TFilterCallRecord* call) : host_(host) {
-  work_ = MakeWorld(&workId_);
+  work_ = MakeWorld(&workId_, &workHandle_);
   haveWork_ = work_ != nullptr;
-  display_ = MakeWorld(&displayId_);
+  display_ = MakeWorld(&displayId_, &displayHandle_);
   haveDisplay_ = display_ != nullptr;
   if (!Ok()) {
     error_ = "the host could not make the preview images";

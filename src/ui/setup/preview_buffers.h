@@ -31,6 +31,10 @@ class PreviewBuffers {
   const std::string& Error() const { return error_; }
   TPixBuffer* Work() const { return work_; }
   TPixBuffer* Display() const { return display_; }
+  // The images' frame descriptor handles, as the host's services and the
+  // frame callback take them (nullptr when the image is missing).
+  PixBufferHandle WorkHandle() const { return workHandle_; }
+  PixBufferHandle DisplayHandle() const { return displayHandle_; }
   // True once the source frame has been scaled into the work image.
   bool SourceScaled() const { return scaled_; }
   // The work image's bounds and row bytes, noted after the scaling.
@@ -40,13 +44,15 @@ class PreviewBuffers {
   const TRect& SourceBounds() const { return sourceBounds_; }
 
  private:
-  TPixBuffer* MakeWorld(int16_t* id);
+  TPixBuffer* MakeWorld(int16_t* id, PixBufferHandle* handle);
 
   HostServices& host_;
   int16_t workId_ = 0, displayId_ = 0;
   bool haveWork_ = false, haveDisplay_ = false;
   TPixBuffer* work_ = nullptr;
   TPixBuffer* display_ = nullptr;
+  PixBufferHandle workHandle_ = nullptr;
+  PixBufferHandle displayHandle_ = nullptr;
   bool scaled_ = false;
   TRect workBounds_{};
   int32_t workRowBytes_ = 0;

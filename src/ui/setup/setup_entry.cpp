@@ -58,6 +58,7 @@ int32_t RunSetup(SetupCall& call) {
   // when the host cannot make them.
   PreviewBuffers buffers(*call.host, call.call);
   auto dialog = std::make_unique<TSetup>(call, owner);
+  if (buffers.Ok()) dialog->AttachBuffers(&buffers);
   dialog->PlaceFromStore();
   if (TestDriverFn drive = TestDriver()) {
     QDialog* d = dialog.get();

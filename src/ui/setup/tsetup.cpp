@@ -35,6 +35,9 @@
 #include <tuple>
 #include <vector>
 
+#include "ui/setup/panel_canvas.h"
+#include "ui/setup/preview_cycle.h"
+#include "ui/setup/tpreview.h"
 #include "ui/controls/button_images.h"
 #include "ui/controls/dialog_keys.h"
 #include "ui/controls/help_contexts.h"
@@ -136,11 +139,7 @@ QFrame* BlackPanel(QWidget* parent, const QRect& geometry) {
 }
 
 QWidget* BlackImage(QWidget* parent, const QRect& geometry) {
-  auto* w = new QLabel(parent);
-  w->setAutoFillBackground(true);
-  QPalette pal = w->palette();
-  pal.setColor(QPalette::Window, Qt::black);
-  w->setPalette(pal);
+  auto* w = new PanelCanvas(parent);
   w->setGeometry(geometry);
   return w;
 }
@@ -197,6 +196,10 @@ TSetup::TSetup(SetupCall& call, QWidget* parent) : QDialog(parent), call_(call) 
   ctx.sceneIndex = call.sceneIndex;
   ctx.scenesDirty = call.scenesDirty;
   ctx.decimalSeparator = S(QLocale().decimalPoint());
+  // The floating preview's stored options decide whether it reopens.
+  preview_ = std::make_unique<PreviewCycle>(*this, call);
+  ctx.previewPersistent = preview_->Preview()->Options().Persistent;
+  ctx.previewVisible = preview_->Preview()->Options().Visible;
   logic_ = std::make_unique<SetupLogic>(ctx, static_cast<SetupHooks*>(this));
 
   BuildForm();
@@ -209,6 +212,7 @@ TSetup::TSetup(SetupCall& call, QWidget* parent) : QDialog(parent), call_(call) 
     for (QWidget* w : findChildren<QWidget*>()) w->setStyle(classic);
   }
   built_ = true;
+  preview_->Wire();
   for (const ControlSpec& c : ControlSpecs()) Sync(c.name);
   SyncTabs();
   ApplyHints();
@@ -227,7 +231,14 @@ TSetup::TSetup(SetupCall& call, QWidget* parent) : QDialog(parent), call_(call) 
       connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget* now) { FocusMoved(now); });
 }
 
-TSetup::~TSetup() { disconnect(focusWatch_); }
+TSetup::~TSetup() {
+  disconnect(focusWatch_);
+  // The preview goes first: it unregisters its drawing target and stores the
+  // floating window's state while the panels still exist.
+  preview_.reset();
+}
+
+void TSetup::AttachBuffers(PreviewBuffers* buffers) { preview_->AttachBuffers(buffers); }
 
 QWidget* TSetup::Control(std::string_view name) const {
   const auto it = widgets_.find(name);
@@ -720,18 +731,13 @@ void TSetup::ChoosePage(int index) {
 void TSetup::StartTimer() { timer_->start(); }
 void TSetup::StopTimer() { timer_->stop(); }
 
-void TSetup::TimerFired() {
-  // The preview render stores the controls into the record first; the
-  // picture itself is drawn by the preview once it exists.
-  if (logic_->RenderBegin()) logic_->RenderPipelineDone();
-  logic_->RenderEnd();
-}
+void TSetup::TimerFired() { preview_->Render(); }
 
-void TSetup::FrameBarChange(Sender sender) {
-  const ControlState& bar = logic_->State("FrameBar");
-  statusFrame_->setText(QString("Frame %1 of %2").arg(bar.position).arg(bar.max));
-  logic_->KickTimer(sender);
-}
+void TSetup::FrameBarChange(Sender sender) { preview_->FrameBarChange(sender); }
+
+void TSetup::MonitorButtonClick(std::string_view button, Sender) { preview_->MonitorButtonClick(button); }
+
+void TSetup::ClipLevelsChanged() { preview_->ClipLevelsChanged(); }
 
 void TSetup::ShowMessage(std::string_view text) { QMessageBox::information(this, "Tarvo", Q(text)); }
 
@@ -750,6 +756,10 @@ void TSetup::Click(std::string_view control, Sender sender) {
     OpenHelp(kHelpContents);
   } else if (control == "PreferButton") {
     QMessageBox::information(this, "Tarvo", "The preferences dialog is not available in this version.");
+  } else if (control == "BypassButton") {
+    preview_->BypassClicked();
+  } else if (control == "PreviewBox") {
+    preview_->PreviewBoxClicked(sender);
   } else if (control == "FirstButton" || control == "LastButton") {
     const ControlState& bar = logic_->State("FrameBar");
     if (QWidget* w = Control("FrameBar")) w->setFocus(Qt::OtherFocusReason);

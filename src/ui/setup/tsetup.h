@@ -34,6 +34,8 @@ class QButtonGroup;
 namespace tarvo::ui {
 
 class HelpWindow;
+class PreviewBuffers;
+class PreviewCycle;
 
 // Where the dialog opens. `top` and `left` are the stored placement values
 // (missing ones are nullptr). A negative value becomes 0; one that would put
@@ -75,6 +77,11 @@ class TSetup : public QDialog, private SetupHooks {
   // on its tab does.
   void ChoosePage(int index);
 
+  // The setup call's two monitor images, which live as long as the dialog.
+  void AttachBuffers(PreviewBuffers* buffers);
+  // The live preview: render cycle, panels, readout, floating window.
+  PreviewCycle& Preview() { return *preview_; }
+
  public slots:
   // Esc and closing the window cancel as the Cancel button does.
   void reject() override;
@@ -92,6 +99,8 @@ class TSetup : public QDialog, private SetupHooks {
   void StartTimer() override;
   void StopTimer() override;
   void FrameBarChange(Sender sender) override;
+  void MonitorButtonClick(std::string_view button, Sender sender) override;
+  void ClipLevelsChanged() override;
   void ShowMessage(std::string_view text) override;
   void Notice(std::string_view text) override;
   void Click(std::string_view control, Sender sender) override;
@@ -108,6 +117,7 @@ class TSetup : public QDialog, private SetupHooks {
   std::string HelpFile() const;
 
   SetupCall& call_;
+  std::unique_ptr<PreviewCycle> preview_;
   std::unique_ptr<SetupLogic> logic_;
   // The application's focus signal, cut first when the dialog goes: destroying
   // the child widgets moves the focus, and the dialog is then half gone.

@@ -1,0 +1,38 @@
+// The kernel table of the despeckle and median filters, one per instruction
+// set. Declarations only: the units built for wider instruction sets include
+// this header, so it must not hold code that could be shared between them.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace tarvo::noise {
+
+// Every entry works on whole gap-free planes of w x h samples with w >= 3 and
+// h >= 3, and handles any such size (vector entries hand what they do not
+// cover to the plain ones). src may equal dst (filtered in place).
+struct Kernels {
+  // Despeckle cycles for a strength of 1..4: dst receives the filtered src.
+  void (*despeckle8)(const uint8_t* src, uint8_t* dst, int w, int h, int strength);
+  void (*despeckle16)(const int16_t* src, int16_t* dst, int w, int h, int strength);
+  // Limited 3 x 3 medians, index 0 plain and 1 weighted. maxStep and
+  // threshold are in sample units, each 0..255 on Depth 1 and 0..65536 on
+  // Depth 2. Samples outside the filtered range are copied.
+  void (*median8[2])(const uint8_t* src, uint8_t* dst, int w, int h, int maxStep, int threshold);
+  void (*median16[2])(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int threshold);
+};
+
+const Kernels& ScalarKernels();
+const Kernels& Sse2Kernels();
+const Kernels& Avx2Kernels();
+
+// The plain entries, which the vector ones fall back on.
+void DespeckleScalar8(const uint8_t* src, uint8_t* dst, int w, int h, int strength);
+void DespeckleScalar16(const int16_t* src, int16_t* dst, int w, int h, int strength);
+void MedianScalar8(const uint8_t* src, uint8_t* dst, int w, int h, int maxStep, int threshold, bool weighted);
+void MedianScalar16(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int threshold, bool weighted);
+
+// Reusable scratch memory of the calling thread; grows, never shrinks.
+uint8_t* Scratch(size_t bytes);
+
+}  // namespace tarvo::noise

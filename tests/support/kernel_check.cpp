@@ -1,0 +1,503 @@
+#include "support/kernel_check.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "filters/kernel_set.h"
+#include "filters/mask.h"
+#include "filters/masksharp_kernels.h"
+#include "filters/noise_kernels.h"
+#include "filters/temporal_kernels.h"
+#include "filters/temporal_tables.h"
+#include "planes/channel.h"
+#include "planes/inout.h"
+#include "planes/inout_kernels.h"
+
+namespace tarvo::test {
+namespace {
+
+constexpr size_t kGuard = 64;
+constexpr uint8_t kMarker = 0xA5;
+
+// Bytes with a band of kMarker on either side.
+class Guarded {
+ public:
+  explicit Guarded(size_t size) : bytes_(size + 2 * kGuard, kMarker), size_(size) {}
+  uint8_t* Data() { return bytes_.data() + kGuard; }
+  const uint8_t* Data() const { return bytes_.data() + kGuard; }
+  int16_t* Data16() { return reinterpret_cast<int16_t*>(Data()); }
+  size_t Size() const { return size_; }
+  bool Intact() const {
+    for (size_t i = 0; i < kGuard; ++i)
+      if (bytes_[i] != kMarker || bytes_[kGuard + size_ + i] != kMarker) return false;
+    return true;
+  }
+  void CopyFrom(const Guarded& o) { std::memcpy(Data(), o.Data(), size_); }
+
+ private:
+  std::vector<uint8_t> bytes_;
+  size_t size_;
+};
+
+int Draw(std::mt19937& rng, int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); }
+
+// Samples of one depth: full range, extremes only, crowded at the bottom or
+// at the top.
+void Fill(Guarded& g, int depth, int fill, std::mt19937& rng) {
+  const int lo = depth == 1 ? 0 : -32768, hi = depth == 1 ? 255 : 32767;
+  const size_t n = g.Size() / depth;
+  for (size_t i = 0; i < n; ++i) {
+    int v;
+    switch (fill) {
+      case 1: {
+        const int pick = Draw(rng, 0, 2);
+        v = pick == 0 ? lo : pick == 1 ? hi : (depth == 1 ? 255 * Draw(rng, 0, 1) : 0);
+        break;
+      }
+      case 2:
+        v = Draw(rng, lo, lo + 12);
+        break;
+      case 3:
+        v = Draw(rng, hi - 12, hi);
+        break;
+      default:
+        v = Draw(rng, lo, hi);
+        break;
+    }
+    if (depth == 1)
+      g.Data()[i] = static_cast<uint8_t>(v);
+    else
+      g.Data16()[i] = static_cast<int16_t>(v);
+  }
+}
+
+struct Level {
+  const char* name;
+  KernelSet set;
+};
+
+// The levels this CPU runs, plain first.
+std::vector<Level> Levels() {
+  std::vector<Level> v{{"scalar", KernelSetFor(KernelLevel::Scalar, false)}};
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  if (__builtin_cpu_supports("sse2")) v.push_back({"sse2", KernelSetFor(KernelLevel::Sse2, false)});
+  if (__builtin_cpu_supports("avx2")) {
+    v.push_back({"avx2", KernelSetFor(KernelLevel::Avx2, false)});
+    if (inout_kernels::Avx512Supported()) v.push_back({"avx512", KernelSetFor(KernelLevel::Avx2, true)});
+  }
+#endif
+  return v;
+}
+
+class Checker {
+ public:
+  Checker(const KernelCase& c, int depth) : c_(c), depth_(depth) {}
+
+  // Records the first failure: guard bands touched or bytes differing.
+  bool Same(const char* family, const char* entry, const char* level, const Guarded& want, const Guarded& got) {
+    if (!failure_.empty()) return false;
+    std::string what;
+    if (!got.Intact()) {
+      what = "wrote outside its plane";
+    } else {
+      for (size_t i = 0; i < want.Size(); ++i)
+        if (want.Data()[i] != got.Data()[i]) {
+          what = "differs at byte " + std::to_string(i) + " (" + std::to_string(want.Data()[i]) + " wanted, " +
+                 std::to_string(got.Data()[i]) + " written)";
+          break;
+        }
+    }
+    if (what.empty()) return true;
+    failure_ = std::string(family) + " " + entry + " at level " + level + ", " + std::to_string(c_.width) + "x" +
+               std::to_string(c_.height) + " depth " + std::to_string(depth_) + " fill " + std::to_string(c_.fill) +
+               ": " + what;
+    return false;
+  }
+  const std::string& Failure() const { return failure_; }
+
+ private:
+  KernelCase c_;
+  int depth_;
+  std::string failure_;
+};
+
+// ----------------------------------------------------------------- noise
+
+void CheckNoise(const KernelCase& c, int depth, const std::vector<Level>& levels, std::mt19937& rng, Checker& ck) {
+  const int w = c.width, h = c.height;
+  if (w < 3 || h < 3) return;
+  const size_t bytes = static_cast<size_t>(w) * h * depth;
+  Guarded src(bytes);
+  Fill(src, depth, c.fill, rng);
+  const noise::Kernels& plain = *levels[0].set.noise;
+  auto despeckle = [&](const noise::Kernels& k, const Guarded& in, Guarded& out, int strength) {
+    if (depth == 1)
+      k.despeckle8(in.Data(), out.Data(), w, h, strength);
+    else
+      k.despeckle16(reinterpret_cast<const int16_t*>(in.Data()), out.Data16(), w, h, strength);
+  };
+  auto median = [&](const noise::Kernels& k, const Guarded& in, Guarded& out, int weighted, int step, int th) {
+    if (depth == 1)
+      k.median8[weighted](in.Data(), out.Data(), w, h, step, th);
+    else
+      k.median16[weighted](reinterpret_cast<const int16_t*>(in.Data()), out.Data16(), w, h, step, th);
+  };
+  const int strength = Draw(rng, 1, 4);
+  const int top = depth == 1 ? 255 : 65536;
+  const int limits[][2] = {{Draw(rng, 0, top), Draw(rng, 0, top)}, {Draw(rng, 0, 40), Draw(rng, 0, 8)}, {top, 0}};
+  const int(&lim)[2] = limits[Draw(rng, 0, 2)];
+  const int weighted = Draw(rng, 0, 1);
+  Guarded wantD(bytes), wantM(bytes);
+  despeckle(plain, src, wantD, strength);
+  median(plain, src, wantM, weighted, lim[0], lim[1]);
+  for (size_t l = 1; l < levels.size(); ++l) {
+    const noise::Kernels& k = *levels[l].set.noise;
+    Guarded got(bytes);
+    std::memset(got.Data(), 0x3C, bytes);
+    despeckle(k, src, got, strength);
+    ck.Same("noise", "despeckle", levels[l].name, wantD, got);
+    got.CopyFrom(src);
+    despeckle(k, got, got, strength);
+    ck.Same("noise", "despeckle in place", levels[l].name, wantD, got);
+    std::memset(got.Data(), 0x96, bytes);
+    median(k, src, got, weighted, lim[0], lim[1]);
+    ck.Same("noise", weighted ? "weighted median" : "plain median", levels[l].name, wantM, got);
+    got.CopyFrom(src);
+    median(k, got, got, weighted, lim[0], lim[1]);
+    ck.Same("noise", weighted ? "weighted median in place" : "plain median in place", levels[l].name, wantM, got);
+  }
+}
+
+// -------------------------------------------------------------- temporal
+
+void CheckTemporal(const KernelCase& c, int depth, const std::vector<Level>& levels, std::mt19937& rng, Checker& ck) {
+  const int w = c.width, h = c.height;
+  if (w < 3 || h < 3) return;
+  const size_t bytes = static_cast<size_t>(w) * h * depth;
+  TemporalSettings s;
+  s.threshold = Draw(rng, 0, 100);
+  s.recursion = Draw(rng, 0, 100);
+  s.onset = Draw(rng, 0, 100);
+  s.limit = Draw(rng, 0, 100);
+  s.response = Draw(rng, 0, 100);
+  s.flags = Draw(rng, 0, 3);
+  const TemporalLevels lv = BuildTemporalLevels(s);
+  auto t = std::make_unique<temporal_detail::TemporalTables>();
+  temporal_detail::BuildTemporalTables(lv, s.flags, *t);
+  Guarded cur(bytes), prev(bytes);
+  Fill(cur, depth, c.fill, rng);
+  Fill(prev, depth, Draw(rng, 0, 3), rng);
+  const ptrdiff_t first = w + 1, last = static_cast<ptrdiff_t>(w) * (h - 1) - 2;
+  const temporal_detail::Kernels& plain = *levels[0].set.temporal;
+  auto diff = [&](const temporal_detail::Kernels& k, Guarded& hist, ptrdiff_t a, ptrdiff_t b) {
+    if (depth == 1)
+      k.diff8(cur.Data(), hist.Data(), a, b);
+    else
+      k.diff16(reinterpret_cast<const int16_t*>(cur.Data()), hist.Data16(), a, b);
+  };
+  auto main = [&](const temporal_detail::Kernels& k, Guarded& work, const Guarded& hist, ptrdiff_t a, ptrdiff_t b) {
+    if (depth == 1)
+      k.main8(work.Data(), hist.Data(), w, a, b, *t);
+    else
+      k.main16(work.Data16(), reinterpret_cast<const int16_t*>(hist.Data()), w, a, b, *t);
+  };
+  // A random stretch, and the whole processed range.
+  const ptrdiff_t a = Draw(rng, static_cast<int>(first), static_cast<int>(last));
+  const ptrdiff_t b = Draw(rng, static_cast<int>(a), static_cast<int>(last));
+  Guarded wantHist(bytes), wantCur(bytes), stored(bytes);
+  wantHist.CopyFrom(prev);
+  diff(plain, wantHist, a, b);
+  stored.CopyFrom(prev);
+  diff(plain, stored, first, last);
+  wantCur.CopyFrom(cur);
+  if (t->usable && t->T > 0) main(plain, wantCur, stored, first, last);
+  for (size_t l = 1; l < levels.size(); ++l) {
+    const temporal_detail::Kernels& k = *levels[l].set.temporal;
+    Guarded got(bytes);
+    got.CopyFrom(prev);
+    diff(k, got, a, b);
+    ck.Same("temporal", "difference", levels[l].name, wantHist, got);
+    if (!t->usable || t->T == 0) continue;
+    got.CopyFrom(cur);
+    main(k, got, stored, first, last);
+    ck.Same("temporal", s.flags & 1 ? "smoothing with motion" : "smoothing", levels[l].name, wantCur, got);
+  }
+}
+
+// ------------------------------------------------------ masks, sharpening
+
+void CheckMaskSharp(const KernelCase& c, int depth, const std::vector<Level>& levels, std::mt19937& rng, Checker& ck) {
+  const int w = c.width, h = c.height;
+  const ptrdiff_t n = static_cast<ptrdiff_t>(w) * h;
+  const size_t bytes = static_cast<size_t>(n) * depth;
+  Guarded src(bytes), other(bytes), mask(static_cast<size_t>(n)), edge(static_cast<size_t>(n));
+  Fill(src, depth, c.fill, rng);
+  Fill(other, depth, Draw(rng, 0, 3), rng);
+  Fill(mask, 1, Draw(rng, 0, 3), rng);
+  Fill(edge, 1, Draw(rng, 0, 3), rng);
+  const masksharp::WeightParams wp = masksharp::MakeWeightParams(Draw(rng, -2, 12), Draw(rng, -400, 400));
+  const int32_t k0 = masksharp::GainLimit(Draw(rng, -3000, 3000));
+  const int32_t g = masksharp::LevelFactor(Draw(rng, -20, 300));
+  const bool d1 = depth == 1;
+  const uint8_t* s8 = src.Data();
+  const int16_t* s16 = reinterpret_cast<const int16_t*>(src.Data());
+  const int16_t* o16 = reinterpret_cast<const int16_t*>(other.Data());
+  // Each entry writes `out` (sized `size`, starting as `start`).
+  struct Entry {
+    const char* name;
+    bool runs;
+    size_t size;
+    const Guarded* start;
+    std::function<void(const masksharp::Kernels&, Guarded&)> call;
+  };
+  const bool inner3 = w >= 3 && h >= 3, inner5 = w >= 5 && h >= 5;
+  const ptrdiff_t band5 = 2 * static_cast<ptrdiff_t>(w) + 2;
+  std::vector<Entry> entries = {
+      {"edge", inner3, static_cast<size_t>(n), &edge,
+       [&](const masksharp::Kernels& k, Guarded& o) {
+         if (d1)
+           k.edge8(s8, o.Data(), w, w + 1, n - w - 1);
+         else
+           k.edge16(s16, o.Data(), w, w + 1, n - w - 1);
+       }},
+      {"box3", d1 && inner3, static_cast<size_t>(n), &mask,
+       [&](const masksharp::Kernels& k, Guarded& o) { k.box3(edge.Data(), o.Data(), w, w + 1, n - w - 1); }},
+      {"box5", d1 && inner5, static_cast<size_t>(n), &mask,
+       [&](const masksharp::Kernels& k, Guarded& o) { k.box5(edge.Data(), o.Data(), w, band5, n - band5); }},
+      {"apply mask", true, bytes, &other,
+       [&](const masksharp::Kernels& k, Guarded& o) {
+         if (d1)
+           k.applyMask8(s8, o.Data(), mask.Data(), n, wp);
+         else
+           k.applyMask16(s16, o.Data16(), mask.Data(), n, wp);
+       }},
+      {"show mask", true, bytes, &other,
+       [&](const masksharp::Kernels& k, Guarded& o) {
+         if (d1)
+           k.showMask8(mask.Data(), o.Data(), n, wp);
+         else
+           k.showMask16(mask.Data(), o.Data16(), n, wp);
+       }},
+      {"plain sharpen", true, bytes, &src,
+       [&](const masksharp::Kernels& k, Guarded& o) {
+         if (d1)
+           k.plainSharpen8(o.Data(), other.Data(), n, k0, g);
+         else
+           k.plainSharpen16(o.Data16(), o16, n, k0, g);
+       }},
+      {"mask sharpen", true, bytes, &src,
+       [&](const masksharp::Kernels& k, Guarded& o) {
+         if (d1)
+           k.maskSharpen8(o.Data(), other.Data(), mask.Data(), n, k0, wp);
+         else
+           k.maskSharpen16(o.Data16(), o16, mask.Data(), n, k0, wp);
+       }},
+      {"plain edges", true, bytes, &src,
+       [&](const masksharp::Kernels& k, Guarded& o) {
+         if (d1)
+           k.plainEdges8(o.Data(), other.Data(), n, g);
+         else
+           k.plainEdges16(o.Data16(), o16, n, g);
+       }},
+      {"mask edges", true, bytes, &src,
+       [&](const masksharp::Kernels& k, Guarded& o) {
+         if (d1)
+           k.maskEdges8(o.Data(), other.Data(), mask.Data(), n, wp);
+         else
+           k.maskEdges16(o.Data16(), o16, mask.Data(), n, wp);
+       }},
+  };
+  static const char* const kBlurNames[3] = {"blur radius 1", "blur radius 2", "blur radius 3"};
+  for (int r = 1; r <= 3; ++r) {
+    const ptrdiff_t band = r == 3 ? band5 : w + 1;
+    entries.push_back({kBlurNames[r - 1], r == 3 ? inner5 : inner3, bytes, &other,
+                       [&, r, band](const masksharp::Kernels& k, Guarded& o) {
+                         if (d1)
+                           k.blur8[r - 1](s8, o.Data(), w, band, n - band);
+                         else
+                           k.blur16[r - 1](s16, o.Data16(), w, band, n - band);
+                       }});
+  }
+  for (const Entry& e : entries) {
+    if (!e.runs) continue;
+    Guarded want(e.size);
+    want.CopyFrom(*e.start);
+    e.call(*levels[0].set.masksharp, want);
+    for (size_t l = 1; l < levels.size(); ++l) {
+      Guarded got(e.size);
+      got.CopyFrom(*e.start);
+      e.call(*levels[l].set.masksharp, got);
+      ck.Same("masks", e.name, levels[l].name, want, got);
+    }
+  }
+  // The one-sweep masks against the plain mask of the same radius.
+  if (!d1) return;
+  for (int r = 2; r <= 3; ++r) {
+    if (!(r == 2 ? inner3 : inner5)) continue;
+    TChannel plane, want, scratchEdge;
+    plane.SetSize(w, h, 1);
+    std::memcpy(plane.Data(), s8, static_cast<size_t>(n));
+    want.SetSize(w, h, 1);
+    CreateMaskReference(plane, want, r, scratchEdge);
+    Guarded wanted(static_cast<size_t>(n));
+    std::memcpy(wanted.Data(), want.Data(), static_cast<size_t>(n));
+    for (size_t l = 1; l < levels.size(); ++l) {
+      const masksharp::Kernels& k = *levels[l].set.masksharp;
+      if (k.oneSweep8[r - 2] == nullptr) continue;
+      Guarded got(static_cast<size_t>(n)), scratch(2 * static_cast<size_t>(k.oneSweepScratch(w)));
+      k.oneSweep8[r - 2](s8, got.Data(), w, h, scratch.Data16());
+      ck.Same("masks", r == 2 ? "one-sweep mask radius 2" : "one-sweep mask radius 3", levels[l].name, wanted, got);
+      if (!scratch.Intact()) ck.Same("masks", "one-sweep scratch", levels[l].name, wanted, scratch);
+    }
+  }
+}
+
+// ----------------------------------------------------------------- colour
+
+ColourSettings RandomColour(std::mt19937& rng) {
+  ColourSettings s;
+  s.vmin = Draw(rng, 0, 40);
+  s.vmax = Draw(rng, 200, 255);
+  s.vblack = Draw(rng, 0, 40);
+  s.vwhite = Draw(rng, 180, 255);
+  s.knee = Draw(rng, 50, 100);
+  s.slope = Draw(rng, 0, 200);
+  s.lift = Draw(rng, -100, 100);
+  s.gain = Draw(rng, 0, 800);
+  s.gamma = Draw(rng, -100, 100);
+  s.liftR = Draw(rng, -50, 50), s.liftG = Draw(rng, -50, 50), s.liftB = Draw(rng, -50, 50);
+  s.gainR = Draw(rng, 50, 150), s.gainG = Draw(rng, 50, 150), s.gainB = Draw(rng, 50, 150);
+  s.gammaR = Draw(rng, -50, 50), s.gammaG = Draw(rng, -50, 50), s.gammaB = Draw(rng, -50, 50);
+  // Now and then any value a record can hold: the chroma table is then
+  // limited and no longer follows the rounding formula.
+  s.sat = Draw(rng, 0, 4) == 0 ? Draw(rng, -32768, 32767) : Draw(rng, 0, 200);
+  s.procMode = Draw(rng, 0, 3);
+  s.neutral = Draw(rng, 0, 5) == 0;
+  return s;
+}
+
+void CheckColour(const KernelCase& c, const std::vector<Level>& levels, std::mt19937& rng, Checker& ck) {
+  const int w = c.width, h = c.height;
+  const ColourSettings s = RandomColour(rng);
+  ColourConverter conv;
+  conv.BuildTables(s, s.neutral);
+  // The merged tables, built from the converter's as it builds its own.
+  int32_t chroma[256], lumR[256], lumG[256], lumB[256], chromaR[256], chromaB[256], packedR[256], packedB[256];
+  const uint8_t *red = conv.RedTable(), *green = conv.GreenTable(), *blue = conv.BlueTable();
+  for (int i = 0; i < 256; ++i) chroma[i] = conv.ChromaTable()[i];
+  for (int i = 0; i < 256; ++i) {
+    lumR[i] = 77 * red[i];
+    lumG[i] = 150 * green[i];
+    lumB[i] = 29 * blue[i] + 128;
+    chromaR[i] = chroma[red[i]];
+    chromaB[i] = chroma[blue[i]];
+    packedR[i] = static_cast<int32_t>(static_cast<uint32_t>(chromaR[i]) << 16) + lumR[i];
+    packedB[i] = static_cast<int32_t>(static_cast<uint32_t>(chromaB[i]) << 16) + lumB[i];
+  }
+  // The chroma table follows the rounding formula for the saturation factor
+  // in range; the vector input then computes it instead of looking it up.
+  const int32_t sat = s.neutral ? 256 : static_cast<int32_t>(std::nearbyint(s.sat * 2.56L));
+  bool formula = true;
+  for (int i = 0; i < 256; ++i) formula = formula && chroma[i] == inout_kernels::ChromaByFormula(sat, i);
+  const inout_kernels::InputTables tables{lumR,    lumG,    lumB, chromaR, chromaB, chroma, packedR,
+                                          packedB, formula, sat,  red,     green,   blue};
+  const int mode = EffectiveProcMode(s.procMode, w, h);
+  const int hs = mode == 0 ? 0 : mode == 3 ? 2 : 1, vs = mode == 2 ? 1 : 0;
+  const int cw = w >> hs, ch = h >> vs;
+  const int stride = 4 * w + 4 * Draw(rng, 0, 3);
+  const size_t frame = static_cast<size_t>(stride) * h;
+  Guarded src(frame), fourth(frame), dst(frame);
+  Fill(src, 1, c.fill, rng);
+  Fill(fourth, 1, 0, rng);
+  Fill(dst, 1, 0, rng);
+  const size_t lumBytes = static_cast<size_t>(w) * h, chromaBytes = static_cast<size_t>(cw) * ch * 2;
+  Guarded wantY(lumBytes), wantU(chromaBytes), wantV(chromaBytes);
+  auto input = [&](const inout_kernels::Kernels& k, Guarded& y, Guarded& u, Guarded& v) {
+    k.input(tables, inout_kernels::InputJob{src.Data(), stride, w, h, mode, y.Data(), u.Data16(), v.Data16()});
+  };
+  input(*levels[0].set.colour, wantY, wantU, wantV);
+  // The output over any plane contents, colour differences over the whole
+  // 16-bit range or the usual one.
+  Guarded py(lumBytes), pu(chromaBytes), pv(chromaBytes);
+  Fill(py, 1, c.fill, rng);
+  Fill(pu, 2, Draw(rng, 0, 1), rng);
+  Fill(pv, 2, Draw(rng, 0, 1), rng);
+  const OutputLevels ol = OutputLevelsOf(s);
+  const bool withFourth = Draw(rng, 0, 1) == 1;
+  auto output = [&](const inout_kernels::Kernels& k, Guarded& out) {
+    k.output(inout_kernels::OutputJob{py.Data(), pu.Data16(), pv.Data16(), out.Data(), stride, w, h, mode, ol.range,
+                                      ol.vmin, withFourth ? fourth.Data() : nullptr});
+  };
+  Guarded wantOut(frame);
+  wantOut.CopyFrom(dst);
+  output(*levels[0].set.colour, wantOut);
+  for (size_t l = 1; l < levels.size(); ++l) {
+    const inout_kernels::Kernels& k = *levels[l].set.colour;
+    Guarded y(lumBytes), u(chromaBytes), v(chromaBytes), out(frame);
+    input(k, y, u, v);
+    ck.Same("colour", "input (Y)", levels[l].name, wantY, y);
+    ck.Same("colour", "input (U)", levels[l].name, wantU, u);
+    ck.Same("colour", "input (V)", levels[l].name, wantV, v);
+    out.CopyFrom(dst);
+    output(k, out);
+    ck.Same("colour", withFourth ? "output with fourth bytes" : "output", levels[l].name, wantOut, out);
+  }
+}
+
+}  // namespace
+
+std::string CheckKernels(const KernelCase& c, std::mt19937& rng) {
+  const std::vector<Level> levels = Levels();
+  for (int depth : {1, 2}) {
+    Checker ck(c, depth);
+    CheckNoise(c, depth, levels, rng, ck);
+    CheckTemporal(c, depth, levels, rng, ck);
+    CheckMaskSharp(c, depth, levels, rng, ck);
+    if (depth == 1) CheckColour(c, levels, rng, ck);
+    if (!ck.Failure().empty()) return ck.Failure();
+  }
+  return {};
+}
+
+void BenchKernels(std::mt19937& rng) {
+  const int w = 1920, h = 1080;
+  const size_t n = static_cast<size_t>(w) * h;
+  Guarded a(n), b(n), hist(n);
+  Fill(a, 1, 0, rng);
+  Fill(hist, 1, 0, rng);
+  TemporalSettings s;
+  s.threshold = 20, s.recursion = 50, s.onset = 30, s.limit = 50, s.response = 50, s.flags = 3;
+  auto t = std::make_unique<temporal_detail::TemporalTables>();
+  temporal_detail::BuildTemporalTables(BuildTemporalLevels(s), s.flags, *t);
+  struct Job {
+    const char* name;
+    std::function<void(const KernelSet&)> run;
+  };
+  const Job jobs[] = {
+      {"despeckle 4", [&](const KernelSet& k) { k.noise->despeckle8(a.Data(), b.Data(), w, h, 4); }},
+      {"plain median", [&](const KernelSet& k) { k.noise->median8[0](a.Data(), b.Data(), w, h, 20, 2); }},
+      {"weighted median", [&](const KernelSet& k) { k.noise->median8[1](a.Data(), b.Data(), w, h, 20, 2); }},
+      {"temporal flags 3",
+       [&](const KernelSet& k) { k.temporal->main8(b.Data(), hist.Data(), w, w + 1, w * (h - 1) - 2, *t); }},
+      {"blur radius 2", [&](const KernelSet& k) { k.masksharp->blur8[1](a.Data(), b.Data(), w, w + 1, n - w - 1); }},
+      {"edge", [&](const KernelSet& k) { k.masksharp->edge8(a.Data(), b.Data(), w, w + 1, n - w - 1); }},
+  };
+  for (const Level& level : Levels())
+    for (const Job& job : jobs) {
+      job.run(level.set);  // warm up
+      const int reps = 5;
+      const auto t0 = std::chrono::steady_clock::now();
+      for (int r = 0; r < reps; ++r) job.run(level.set);
+      const auto t1 = std::chrono::steady_clock::now();
+      std::printf("%-8s %-18s %9.1f us\n", level.name, job.name,
+                  std::chrono::duration<double, std::micro>(t1 - t0).count() / reps);
+    }
+}
+
+}  // namespace tarvo::test
