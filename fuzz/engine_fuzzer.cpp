@@ -1,15 +1,21 @@
 // The engine's per-call work on whatever a host may hand over: record blocks
 // of any length and content (0..300 bytes), private blocks of any size and
 // content, odd frame numbers and field words, options of any value, and
-// renders of a tiny frame. Nothing may crash or trip a sanitizer, and the
-// kernel level must not change a single bit of what the host gets back.
+// renders of a tiny frame, of a frame 600 to 4200 pixels wide (so that the
+// kernels' vector main loops run; a few rows only, to keep each case fast), and
+// of frames whose bounds lie anywhere in the 32-bit range, with spans that do
+// not fit 32 bits. Nothing may crash or trip a sanitizer, and the kernel level
+// must not change a single bit of what the host gets back.
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -67,13 +73,34 @@ const std::string& SceneFile() {
   return path;
 }
 
+// Most pixels one wide frame may have (a few rows of the widest).
+constexpr int kMaxWidePixels = 16384;
+
+// One side of hostile bounds: an origin anywhere in the 32-bit range, and a
+// span (worked out in 64 bits) that is the frame's own size, one too large
+// for 32 bits, or negative. Never another size that fits: the buffer holds
+// only this frame's rows.
+void HostileSpan(fuzz::FuzzInput& in, int size, int32_t& from, int32_t& to) {
+  int64_t origin = static_cast<int32_t>(static_cast<uint32_t>(in.Word()) << 16 | in.Word());
+  const uint8_t how = in.Byte() % 3;
+  const int64_t span = how == 0   ? size
+                       : how == 1 ? int64_t{INT32_MAX} + 1 + in.Word()
+                                  : -int64_t{in.Word()} - 1;
+  if (origin + span > INT32_MAX || origin + span < INT32_MIN)
+    origin = span > 0 ? int64_t{INT32_MIN} + (origin & 0xFFFF) : int64_t{INT32_MAX} - (origin & 0xFFFF);
+  from = static_cast<int32_t>(origin);
+  to = static_cast<int32_t>(origin + span);
+}
+
 // A frame as a host may describe it: any position, a row stride with
 // padding, bits above the 14 that count, or too short for a row; the buffer
-// holds exactly the bytes the rows reach, so any stray access is caught.
+// holds exactly the bytes the rows reach, so any stray access is caught. A
+// wide frame's pixels come from a generator seeded by the input, so that the
+// input stays short.
 struct Frame {
   std::vector<uint8_t> pixels;
   hostkit::FrameSlot slot;
-  Frame(int w, int h, fuzz::FuzzInput& in) {
+  Frame(int w, int h, fuzz::FuzzInput& in, bool wide = false, bool hostile = false) {
     TPixBuffer& desc = slot.desc();
     const uint8_t shape = in.Byte();
     int stride = w * 4;
@@ -81,13 +108,22 @@ struct Frame {
     if (shape & 2) stride -= in.Range(1, 4);
     if (stride < 0) stride = 0;
     pixels.resize(static_cast<size_t>(h - 1) * static_cast<size_t>(stride) + static_cast<size_t>(w) * 4);
-    const std::string bytes = in.Bytes(pixels.size());
-    std::memcpy(pixels.data(), bytes.data(), bytes.size());
+    if (wide) {
+      std::minstd_rand gen(in.Word());
+      for (uint8_t& p : pixels) p = static_cast<uint8_t>(gen() >> 7);
+    } else {
+      const std::string bytes = in.Bytes(pixels.size());
+      std::memcpy(pixels.data(), bytes.data(), bytes.size());
+    }
     const int left = (shape & 4) ? in.Range(-3, 3) : 0, top = (shape & 8) ? in.Range(-3, 3) : 0;
     desc.Bounds = {left, top, left + w, top + h};
     desc.RowBytes = stride | ((shape >> 4 & 3) << 14);
     if (shape & 64) desc.RowBytes = static_cast<int32_t>(static_cast<uint32_t>(desc.RowBytes) | 0x80000000u);
     desc.Pixels = (shape & 128) && (shape & 3) == 3 ? nullptr : pixels.data();
+    if (hostile) {
+      HostileSpan(in, w, desc.Bounds.left, desc.Bounds.right);
+      HostileSpan(in, h, desc.Bounds.top, desc.Bounds.bottom);
+    }
   }
   PixBufferHandle handle() { return slot.handle(); }
 };
@@ -154,11 +190,18 @@ std::string RunCase(const uint8_t* data, size_t size) {
     clip.SetPrivateData(block.data(), n);
   }
   // Usually one size for both frames, sometimes a larger source or a
-  // smaller one.
-  const int w = in.Range(1, 12), h = in.Range(1, 8);
+  // smaller one; a tiny frame or a wide one; bounds near the frame's origin
+  // or anywhere.
+  int w = in.Range(1, 12), h = in.Range(1, 8);
   const uint8_t sizes = in.Byte();
-  const int sw = (sizes & 3) == 3 ? in.Range(1, 14) : w, sh = (sizes & 12) == 12 ? in.Range(1, 10) : h;
-  Frame source(sw, sh, in), destination(w, h, in);
+  const bool wide = sizes & 16, hostile = sizes & 32;
+  if (wide) {
+    w = in.Range(600, 4200);
+    h = 1 + (h - 1) % std::max(1, kMaxWidePixels / w);
+  }
+  const int sw = (sizes & 3) == 3 ? (wide ? std::max(1, w + in.Range(-13, 2)) : in.Range(1, 14)) : w;
+  const int sh = (sizes & 12) == 12 ? in.Range(1, 10) : h;
+  Frame source(sw, sh, in, wide, hostile), destination(w, h, in, wide, hostile);
   clip.SetFrames(source.handle(), destination.handle());
   clip.SetPart(static_cast<int32_t>(in.Word() | (in.Word() << 16)));
   clip.SetTotal(static_cast<int32_t>(in.Word() | (in.Word() << 16)));

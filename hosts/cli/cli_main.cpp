@@ -31,6 +31,7 @@ const char kUsage[] =
     "       tarvo scenes list | show NAME | export NAME FILE | import FILE | delete NAME\n"
     "       tarvo demo [OUTPUT-DIR] [--size WxH] [--frames N]\n"
     "       tarvo scopes CLIP --frame N [--record FILE] [--view VIEW] --out DIR [--counts FILE]\n"
+    "       tarvo frei0r-params [--record FILE] [--fields MODE] [FIELD=VALUE...]\n"
     "       tarvo -h | --help | --version\n";
 
 const char kHelp[] =
@@ -93,6 +94,9 @@ const char kHelp[] =
     "                       of the view's active sizes, for each frame\n"
     "  --raw WxH            CLIP is raw frames as for render; without --frame\n"
     "                       every frame is shown\n"
+    "frei0r-params: prints FFmpeg's filter_params for the frei0r plug-in with\n"
+    "  every setting of the built-in default record (or of --record FILE) and\n"
+    "  the FIELD=VALUE changes, and the field order --fields (default progressive).\n"
     "\n"
     "Environment: TARVO_REGISTRY (options file), TARVO_PLUGIN (plug-in library).\n"
     "Exit status: 0 done, 1 error, 2 bad usage, 3 setup cancelled; stopped by a\n"
@@ -209,6 +213,7 @@ int RunMain(int argc, char** argv) {
   if (cmd == "scenes") return CmdScenes(args);
   if (cmd == "demo") return CmdDemo(args);
   if (cmd == "scopes") return CmdScopes(args);
+  if (cmd == "frei0r-params") return CmdFrei0rParams(args);
   Complain("unknown command '" + cmd + "'");
   PrintUsage(false);
   return kExitUsage;

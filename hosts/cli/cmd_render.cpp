@@ -19,6 +19,7 @@
 #include "project_file.h"
 #include "raw_io.h"
 #include "record_source.h"
+#include "host/notify.h"
 #include "types/specs_fields.h"
 #include "video_reader.h"
 #include "video_writer.h"
@@ -48,6 +49,40 @@ bool ParseRange(const std::string& text, int64_t& from, int64_t& to, std::string
   if (*end != '\0' || to < from) return bad();
   return true;
 }
+
+// What the filter reports while the command renders. A report that a frame
+// was not rendered (out of memory, a frame it refuses, a failed call) fails
+// the render; anything else is shown as the filter's own messages were.
+class FilterMessages {
+ public:
+  explicit FilterMessages(const PluginLibrary& plugin) : setSink_(plugin.setMessageSink()) {
+    if (setSink_) setSink_(&FilterMessages::Receive, this);
+  }
+  ~FilterMessages() {
+    if (setSink_) setSink_(nullptr, nullptr);
+  }
+  FilterMessages(const FilterMessages&) = delete;
+  FilterMessages& operator=(const FilterMessages&) = delete;
+
+  // The first report of a frame that was not rendered, or "".
+  const std::string& failure() const { return failure_; }
+
+ private:
+  static void Receive(void* context, int32_t kind, const char* text) {
+    auto* self = static_cast<FilterMessages*>(context);
+    std::string line = text ? text : "";
+    for (char& c : line)
+      if (c == '\r' || c == '\n') c = ' ';
+    if (kind >= 0 && kind < kNoticeKinds && IsFrameFailure(static_cast<Notice>(kind))) {
+      if (self->failure_.empty()) self->failure_ = line.empty() ? "the filter did not render the frame" : line;
+      return;
+    }
+    Complain(line);
+  }
+
+  XFilterSetMessageSinkFn setSink_;
+  std::string failure_;
+};
 
 // INPUT, OUTPUT and the files named by options must all be different files:
 // writing progress, a record or a project over the video (or over each
@@ -147,6 +182,7 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
 
   PluginLibrary* plugin = LoadPlugin(o.plugin, &error);
   if (!plugin) return fail(error);
+  FilterMessages filterMessages(*plugin);
 
   // The clip and its record.
   const std::string clipKey = o.input == "-" ? std::string("standard input") : ProjectFile::ClipKey(o.input);
@@ -261,6 +297,11 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
     t = Clock::now();
     clip.Execute(static_cast<int32_t>(part), in.pixels.data(), out.pixels.data(), in.width, in.height);
     st.filter += Since(t);
+    if (!filterMessages.failure().empty()) {
+      loopError = "the filter did not render frame " + std::to_string(part) + ": " + filterMessages.failure();
+      ok = false;
+      break;
+    }
     t = Clock::now();
     const bool written = rawOut ? WriteRawFrame(rawOut, out, o.output == "-" ? "standard output" : "'" + o.output + "'", &loopError)
                                 : writer.WriteVideo(out, &loopError);

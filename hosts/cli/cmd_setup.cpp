@@ -2,13 +2,12 @@
 // opens the clip, gives the filter the clip's record and a frame callback
 // that decodes any frame of the clip, runs the setup selector, and keeps the
 // record the dialog leaves only when the user pressed OK.
-#include <dlfcn.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +22,7 @@
 #include "project_file.h"
 #include "raw_io.h"
 #include "types/call_record.h"
+#include "types/notice.h"
 #include "util/specs_file.h"
 #include "video_reader.h"
 
@@ -99,15 +99,11 @@ void DefaultSignalsWhileOpen() {
 // (no display, no dialog library) or the call fails, the filter says why and
 // returns as Cancel would; that reason, not a Cancel, is what the command
 // reports, with the error status. Other messages are shown as they come.
-// The filter's messages reach us through its "xFilterSetMessageSink" export;
-// a filter without one writes them to standard error itself.
+// A filter without a message sink writes its messages to standard error
+// itself.
 class SetupMessages {
  public:
-  explicit SetupMessages(const PluginLibrary& plugin) {
-    if (void* lib = ::dlopen(plugin.path().c_str(), RTLD_NOW | RTLD_NOLOAD)) {
-      setSink_ = reinterpret_cast<SetSinkFn>(::dlsym(lib, "xFilterSetMessageSink"));
-      ::dlclose(lib);  // the plug-in stays loaded: LoadPlugin holds it
-    }
+  explicit SetupMessages(const PluginLibrary& plugin) : setSink_(plugin.setMessageSink()) {
     if (setSink_) setSink_(&SetupMessages::Receive, this);
   }
   ~SetupMessages() {
@@ -120,11 +116,11 @@ class SetupMessages {
   const std::string& failure() const { return failure_; }
 
  private:
-  using SinkFn = void (*)(void* context, int32_t kind, const char* text);
-  using SetSinkFn = int32_t (*)(SinkFn sink, void* context);
-  // The kinds that mean the call did not do its work: "Processing Error",
-  // out of memory, an unusable frame, setup unavailable, a failed call.
-  static bool IsFailure(int32_t kind) { return kind == 0 || (kind >= 2 && kind <= 5); }
+  static bool IsFailure(int32_t kind) {
+    if (kind < 0 || kind >= kNoticeKinds) return false;
+    const auto n = static_cast<Notice>(kind);
+    return n == Notice::SetupUnavailable || IsFrameFailure(n);
+  }
 
   static void Receive(void* context, int32_t kind, const char* text) {
     auto* self = static_cast<SetupMessages*>(context);
@@ -138,7 +134,7 @@ class SetupMessages {
     Complain(line);
   }
 
-  SetSinkFn setSink_ = nullptr;
+  XFilterSetMessageSinkFn setSink_;
   std::string failure_;
 };
 

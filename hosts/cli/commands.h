@@ -48,6 +48,8 @@ int CmdRecord(const std::vector<std::string>& args);
 int CmdScenes(const std::vector<std::string>& args);
 int CmdDemo(const std::vector<std::string>& args);
 int CmdScopes(const std::vector<std::string>& args);
+// Prints the frei0r plug-in's positional parameter list for FFmpeg.
+int CmdFrei0rParams(const std::vector<std::string>& args);
 int RunMain(int argc, char** argv);
 
 void PrintUsage(bool full);

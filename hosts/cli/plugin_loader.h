@@ -21,6 +21,9 @@ class PluginLibrary {
   bool Load(const std::string& path, std::string* error);
 
   XFilterFn entry() const { return entry_; }
+  // The library's "xFilterSetMessageSink", or nullptr when it has none (the
+  // filter then writes its messages to standard error itself).
+  XFilterSetMessageSinkFn setMessageSink() const { return setSink_; }
   const std::string& filterName() const { return name_; }
   const std::string& path() const { return path_; }
 
@@ -28,6 +31,7 @@ class PluginLibrary {
   void* lib_ = nullptr;
   XFilterFn entry_ = nullptr;
   XFilterDescriptionFn describe_ = nullptr;
+  XFilterSetMessageSinkFn setSink_ = nullptr;
   std::string name_;
   std::string path_;
 };

@@ -1,5 +1,6 @@
 #include "instance.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdio>
@@ -25,6 +26,14 @@ Instance::Instance(unsigned width, unsigned height)
   // Each instance has its own engine on the user's options file (planes,
   // history, run detection, scene list), so instances never share state.
   engine_ = MakePlatformEngine();
+  // Everything the engine reports (processing errors, the mode warning, the
+  // scene file) comes out as this instance's messages, each once.
+  engine_->GetNotifier().SetHandler([this](Notice, const std::string& text) {
+    std::string line = text;
+    for (char& c : line)
+      if (c == '\r' || c == '\n') c = ' ';
+    Report(line);
+  });
   engine_->Startup();
   // The configured default record (processing mode, clip levels), so that
   // the parameters start from what a new clip would get. Should anything
@@ -62,15 +71,19 @@ int32_t Instance::CallEngine(void* self, int16_t selector, CallRecordHandle reco
 
 void Instance::Report(const std::string& message) noexcept {
   // Each distinct message once per instance: hosts set parameters every frame.
+  uint64_t print = 1469598103934665603ull;
+  for (unsigned char c : message) {
+    print ^= c;
+    print *= 1099511628211ull;
+  }
+  if (std::find(reported_.begin(), reported_.end(), print) != reported_.end()) return;
   try {
-    const std::string line = message + "\n";
-    if (reported_.find(line) != std::string::npos) return;
-    reported_ += line;
-    std::fprintf(stderr, "tarvo: %s", line.c_str());
+    if (reported_.size() >= kRememberedMessages) reported_.pop_front();
+    reported_.push_back(print);
   } catch (...) {
     // No memory to remember it by: said now, perhaps again later.
-    std::fprintf(stderr, "tarvo: %s\n", message.c_str());
   }
+  std::fprintf(stderr, "tarvo: %s\n", message.c_str());
 }
 
 TSpecs Instance::Record() {
@@ -114,6 +127,15 @@ void Instance::FollowScene(const std::string& name) {
   s.UseMaster = 1;
 }
 
+void Instance::SetFieldOrder(const std::string& text) {
+  FieldOrder order;
+  if (!ParseFieldOrder(text, order)) {
+    Report("field order \"" + text + "\" is not progressive, tff or bff; the clip keeps its field order");
+    return;
+  }
+  clip_.SetFieldFlags(FieldFlagsOf(order));
+}
+
 void Instance::SetParam(const void* param, int index) {
   const auto& params = Params();
   if (!param || index < 0 || index >= static_cast<int>(params.size()) || !clip_.HasRecord()) return;
@@ -122,7 +144,7 @@ void Instance::SetParam(const void* param, int index) {
   // and the record stay as they were.
   TSpecs savedSpecs;
   std::memcpy(&savedSpecs, &Specs(), kSpecsSize);
-  std::string savedRecordPath = recordPath_, savedSceneName = sceneName_;
+  std::string savedRecordPath = recordPath_, savedSceneName = sceneName_, savedFieldOrder = fieldOrderText_;
   const double savedLastSet = lastSet_[static_cast<size_t>(index)];
   const uint64_t savedGeneration = generation_;
   try {
@@ -131,6 +153,7 @@ void Instance::SetParam(const void* param, int index) {
     std::memcpy(&Specs(), &savedSpecs, kSpecsSize);
     recordPath_.swap(savedRecordPath);
     sceneName_.swap(savedSceneName);
+    fieldOrderText_.swap(savedFieldOrder);
     lastSet_[static_cast<size_t>(index)] = savedLastSet;
     generation_ = savedGeneration;
     Report("parameter " + params[static_cast<size_t>(index)].name + " could not be set (out of memory); unchanged");
@@ -141,13 +164,15 @@ void Instance::SetParamLocked(const Param& p, const void* param, int index) {
   if (p.type == ParamType::String) {
     const char* text = *static_cast<const char* const*>(param);
     const std::string value = text ? text : "";
-    std::string& current = index == kRecordParam ? recordPath_ : sceneName_;
+    std::string& current = index == kRecordParam ? recordPath_ : index == kSceneParam ? sceneName_ : fieldOrderText_;
     if (value == current) return;
     current = value;
     if (index == kRecordParam)
       LoadRecord(value);
-    else
+    else if (index == kSceneParam)
       FollowScene(value);
+    else
+      SetFieldOrder(value);
     ++generation_;
     return;
   }
@@ -172,7 +197,8 @@ void Instance::GetParam(void* param, int index) {
   const Param& p = params[index];
   if (p.type == ParamType::String) {
     // Valid until the parameter is set again.
-    *static_cast<const char**>(param) = (index == kRecordParam ? recordPath_ : sceneName_).c_str();
+    const std::string& text = index == kRecordParam ? recordPath_ : index == kSceneParam ? sceneName_ : fieldOrderText_;
+    *static_cast<const char**>(param) = text.c_str();
     return;
   }
   *static_cast<double*>(param) = clip_.HasRecord() ? ToParamValue(*p.field, GetField(Specs(), *p.field)) : 0.0;

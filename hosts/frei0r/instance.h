@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,10 +45,15 @@ class Instance {
   TSpecs Record();
   const FrameClock& Clock() const { return clock_; }
   int RenderCount() const { return renders_; }
+  // How many reported messages the instance remembers (at most
+  // kRememberedMessages), so that each is reported once.
+  size_t RememberedMessages() const { return reported_.size(); }
+  static constexpr size_t kRememberedMessages = 256;
 
  private:
   void LoadRecord(const std::string& path);
   void FollowScene(const std::string& name);
+  void SetFieldOrder(const std::string& text);
   void SetParamLocked(const Param& p, const void* param, int index);
   void UpdateLocked(double time, const uint32_t* in, uint32_t* out, bool& sourceHoldsInput);
   void Report(const std::string& message) noexcept;
@@ -70,7 +76,11 @@ class Instance {
   // record or scene loaded in between.
   std::vector<double> lastSet_;
   std::string recordPath_, sceneName_;
-  std::string reported_;  // messages already reported (one line each)
+  std::string fieldOrderText_ = "progressive";  // the "fields" parameter as last set
+  // Fingerprints of the messages already reported, oldest first. Hosts set
+  // parameters every frame, so repeats are common; the memory is capped, and
+  // a message forgotten long ago may be reported once more.
+  std::deque<uint64_t> reported_;
   uint64_t generation_ = 0;  // bumped by every change of the record's settings
 
   // Frame buffers: the source copy the engine may draw into, and the cached

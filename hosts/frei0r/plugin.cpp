@@ -9,6 +9,7 @@ extern "C" {
 #include <cstdio>
 
 #include "instance.h"
+#include "types/pix_buffer.h"
 #include "params.h"
 
 using tarvo::frei0r::Instance;
@@ -25,7 +26,8 @@ void ReportOnce(std::atomic<bool>& said, const char* text) noexcept {
   if (!said.exchange(true)) std::fprintf(stderr, "tarvo: %s\n", text);
 }
 
-std::atomic<bool> g_saidInfo{false}, g_saidConstruct{false}, g_saidParam{false}, g_saidUpdate{false};
+std::atomic<bool> g_saidInfo{false}, g_saidConstruct{false}, g_saidParam{false}, g_saidUpdate{false},
+    g_saidSize{false};
 
 }  // namespace
 
@@ -72,6 +74,19 @@ TARVO_F0R_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index) {
 }
 
 TARVO_F0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int height) {
+  // A size the engine cannot take is refused here, where the host can still
+  // report that the filter could not be made, rather than frame by frame
+  // where frei0r has no way to report anything.
+  // Some hosts try again with every frame: said once.
+  if (width == 0 || height == 0 || width > static_cast<unsigned>(tarvo::kMaxFrameWidth) ||
+      height > static_cast<unsigned>(tarvo::kMaxFrameHeight)) {
+    if (!g_saidSize.exchange(true))
+      std::fprintf(stderr,
+                   "tarvo: frames of %ux%u cannot be processed (at most %d pixels wide and %d rows high); the filter "
+                   "is not made\n",
+                   width, height, static_cast<int>(tarvo::kMaxFrameWidth), static_cast<int>(tarvo::kMaxFrameHeight));
+    return nullptr;
+  }
   try {
     return new Instance(width, height);
   } catch (...) {

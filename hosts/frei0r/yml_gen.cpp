@@ -3,6 +3,8 @@
 // without a second hand-written copy of the list.
 //   tarvo_frei0r_yml OUTPUT.yml      the metadata file
 //   tarvo_frei0r_yml --markdown      the parameter table for README
+//   tarvo_frei0r_yml --kdenlive OUTPUT.xml
+//                                    Kdenlive's effect description
 //   tarvo_frei0r_yml --ffmpeg-params [FIELD=VALUE...]
 //                                    FFmpeg's filter_params for the default
 //                                    record with the given fields changed
@@ -31,13 +33,16 @@ int main(int argc, char** argv) {
     std::fputs(tarvo::frei0r::ParameterTableMarkdown().c_str(), stdout);
     return 0;
   }
-  if (argc != 2 || argv[1][0] == '-') {
-    std::fprintf(stderr, "usage: %s OUTPUT.yml | --markdown | --ffmpeg-params [FIELD=VALUE...]\n", argv[0]);
+  const bool kdenlive = argc == 3 && std::strcmp(argv[1], "--kdenlive") == 0;
+  if (!kdenlive && (argc != 2 || argv[1][0] == '-')) {
+    std::fprintf(stderr, "usage: %s OUTPUT.yml | --kdenlive OUTPUT.xml | --markdown | --ffmpeg-params [FIELD=VALUE...]\n",
+                 argv[0]);
     return 2;
   }
-  const std::string y = tarvo::frei0r::MetadataYaml();
+  const std::string y = kdenlive ? tarvo::frei0r::KdenliveEffectXml() : tarvo::frei0r::MetadataYaml();
+  const char* path = argv[kdenlive ? 2 : 1];
   std::string error;
-  if (!tarvo::WriteFileAtomically(argv[1], y.data(), y.size(), &error)) {
+  if (!tarvo::WriteFileAtomically(path, y.data(), y.size(), &error)) {
     std::fprintf(stderr, "tarvo_frei0r_yml: %s\n", error.c_str());
     return 1;
   }

@@ -1,6 +1,5 @@
 #include "host/engine.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "host/specs_handle.h"
@@ -25,7 +24,7 @@ Engine::~Engine() {
 Handle Engine::CopyOfRecord(Handle h) {
   if (!copy_) copy_ = host_.NewHandle(kSpecsSize);
   if (!copy_ || !*copy_) return nullptr;
-  int32_t n = host_.GetHandleSize(h);
+  int32_t n = UsableHandleSize(host_, h, kSpecsSize);
   if (n > kSpecsSize) n = kSpecsSize;
   std::memset(*copy_, 0, kSpecsSize);
   if (n > 0) std::memcpy(*copy_, *h, static_cast<size_t>(n));
@@ -49,8 +48,8 @@ void Engine::BindScenes() {
   scenes_.SetFileName(options_.SceneFile);
   // Binding happens once: a scene file that cannot be read is reported once,
   // and clips that follow its scenes keep their own settings.
-  if (!scenes_.LoadError().empty()) std::fprintf(stderr, "tarvo: %s\n", scenes_.LoadError().c_str());
-  for (const std::string& problem : scenes_.LoadProblems()) std::fprintf(stderr, "tarvo: %s\n", problem.c_str());
+  if (!scenes_.LoadError().empty()) notifier_.Report(scenes_.LoadError());
+  for (const std::string& problem : scenes_.LoadProblems()) notifier_.Report(problem);
 }
 
 bool Engine::SaveScenesIfDirty(std::string* error) {
@@ -67,7 +66,7 @@ int32_t Engine::ResolveScene(const std::string& utf8Name) {
 }
 
 bool Engine::EnsureFullRecord(Handle h) {
-  if (host_.GetHandleSize(h) >= kSpecsSize) return true;
+  if (UsableHandleSize(host_, h, kSpecsSize) >= kSpecsSize) return true;
   return host_.SetHandleSize(h, kSpecsSize);
 }
 
@@ -89,7 +88,8 @@ bool Engine::Prepare(CallRecordHandle record) {
   specs_ = h;
   if (!*h) return false;
   // A block too small to hold even the format marker counts as never filled.
-  if (host_.GetHandleSize(h) < 2) {
+  // A record the host made itself is taken to hold the protocol's 256 bytes.
+  if (UsableHandleSize(host_, h, kSpecsSize) < 2) {
     if (!host_.SetHandleSize(h, kSpecsSize)) return false;
     std::memset(*h, 0, kSpecsSize);
   }
@@ -167,7 +167,8 @@ bool Engine::Prepare(CallRecordHandle record) {
   }
 
   if (rec.PrivateData) {
-    int32_t n = *rec.PrivateData ? host_.GetHandleSize(rec.PrivateData) : 0;
+    // Private data the host made itself: the protocol's 64 bytes.
+    int32_t n = UsableHandleSize(host_, rec.PrivateData, 64);
     if (n > 64) n = 64;
     if (n > 0) std::memcpy(call_.privateBlock, *rec.PrivateData, static_cast<size_t>(n));
   } else {
@@ -176,7 +177,73 @@ bool Engine::Prepare(CallRecordHandle record) {
   return true;
 }
 
+namespace {
+
+// The clip's record as it was before a call, put back when the call fails
+// half-way: a failed call leaves the host's record (and the handle it holds)
+// as it found them.
+class RecordGuard {
+ public:
+  RecordGuard(HostServices& host, CallRecordHandle record) : host_(host) {
+    if (!record || !*record) return;
+    rec_ = *record;
+    handle_ = rec_->SpecsHandle;
+    if (handle_ && *handle_) {
+      size_ = UsableHandleSize(host_, handle_, kSpecsSize);
+      if (size_ > kSpecsSize) size_ = kSpecsSize;
+      if (size_ > 0) std::memcpy(bytes_, *handle_, static_cast<size_t>(size_));
+    }
+  }
+  void Restore() {
+    if (!rec_) return;
+    if (rec_->SpecsHandle != handle_) {
+      // A record made by the failed call goes away again.
+      if (rec_->SpecsHandle) host_.DisposeHandle(rec_->SpecsHandle);
+      rec_->SpecsHandle = handle_;
+    }
+    if (handle_ && *handle_ && size_ > 0) std::memcpy(*handle_, bytes_, static_cast<size_t>(size_));
+  }
+
+ private:
+  HostServices& host_;
+  TFilterCallRecord* rec_ = nullptr;
+  Handle handle_ = nullptr;
+  int32_t size_ = 0;
+  uint8_t bytes_[kSpecsSize] = {};
+};
+
+}  // namespace
+
 int32_t Engine::Filter(int16_t selector, CallRecordHandle record) {
+  // Nothing may leave the entry point. A failed call puts the record back as
+  // it was, leaves the frame as the failed stage left it (the pipeline sizes
+  // its planes before it writes) and is reported once.
+  RecordGuard guard(host_, record);
+  Notice kind = Notice::Failure;
+  std::string why;
+  try {
+    return FilterUnguarded(selector, record);
+  } catch (const std::bad_alloc&) {
+    kind = Notice::OutOfMemory;
+  } catch (const std::exception& e) {
+    why = e.what();
+  } catch (...) {
+    why = "unknown error";
+  }
+  guard.Restore();
+  call_.changed = true;  // tables may be half-built: the next frame rebuilds them
+  try {
+    if (kind == Notice::OutOfMemory)
+      notifier_.Show(kind, "Not enough memory for the call; the frame and the record were left as they were");
+    else
+      notifier_.Show(kind, "The filter failed (" + why + "); the frame and the record were left as they were");
+  } catch (...) {
+    // Not even the report could be made (no memory left).
+  }
+  return selector == kSelectorSetup ? kSetupCancel : 0;
+}
+
+int32_t Engine::FilterUnguarded(int16_t selector, CallRecordHandle record) {
   Startup();
   if (!record || !*record || !Prepare(record)) {
     // No call record, or no usable parameter record: nothing can be done.

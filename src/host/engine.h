@@ -39,7 +39,10 @@ class Engine {
 
   // The entry point's work. Selector 0 renders, 1 runs setup, any other only
   // prepares the record; returns 0, or for setup kSetupCancel when cancelled
-  // or unavailable.
+  // or unavailable. Never throws: a call that fails is reported once through
+  // the notifier, leaves the clip's record as it was and returns as a call
+  // that did nothing would (kSetupCancel for setup). Not thread-safe: one
+  // call at a time per engine.
   int32_t Filter(int16_t selector, CallRecordHandle record);
 
   // Installs the setup dialog. Without one the setup selector reports that
@@ -76,6 +79,7 @@ class Engine {
   const Collator& GetCollator() const { return *collator_; }
 
  private:
+  int32_t FilterUnguarded(int16_t selector, CallRecordHandle record);
   bool Prepare(CallRecordHandle record);
   // Makes sure the clip's record block is a full 256 bytes; false when it
   // cannot be grown.

@@ -1,7 +1,5 @@
 #include "host/notify.h"
 
-#include <cstdio>
-
 #include "types/specs.h"
 
 namespace tarvo {
@@ -20,20 +18,18 @@ std::string NewerRecordFormatText(int version) {
 
 void Notifier::Show(Notice n, const std::string& text) {
   const unsigned bit = 1u << static_cast<int>(n);
-  if (showing_ & bit) return;
-  showing_ |= bit;
+  if (showing_.fetch_or(bit) & bit) return;
+  Deliver(n, text);
+}
+
+void Notifier::Clear(Notice n) { showing_.fetch_and(~(1u << static_cast<int>(n))); }
+
+void Notifier::Deliver(Notice n, const std::string& text) {
   if (handler_) {
     handler_(n, text);
     return;
   }
-  // One line on standard error: the carriage return between the warning's two
-  // lines becomes a separator.
-  std::string line = text;
-  for (char& c : line)
-    if (c == '\r' || c == '\n') c = ' ';
-  std::fprintf(stderr, "tarvo: %s\n", line.c_str());
+  ReportToProcess(n, text);
 }
-
-void Notifier::Clear(Notice n) { showing_ &= ~(1u << static_cast<int>(n)); }
 
 }  // namespace tarvo

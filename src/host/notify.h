@@ -1,26 +1,20 @@
-// How the filter tells the user about a problem while rendering: a message box
-// when a user interface has registered a handler, otherwise one line on
-// standard error. Each condition is reported once, not once per frame, until
-// it is cleared.
+// How the filter tells the user about a problem: every message the engine and
+// its parts report (processing errors, the mode warning, the scene file and
+// the options file) goes through one sink. A host or user interface sets the
+// sink of an engine's notifier, or the process-wide sink that serves every
+// notifier without one; with neither, a message is one line on standard
+// error. Conditions that repeat with every frame are reported once, not once
+// per frame, until they are cleared.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 
+#include "types/notice.h"
+#include "util/message_sink.h"
+
 namespace tarvo {
-
-enum class Notice {
-  ProcessingError,  // "Processing Error": a frame or record handle is missing
-  ModeWarning,      // the operating mode is not Final
-  OutOfMemory,      // a plane could not be allocated; the frame was skipped
-  BadFrame,         // a frame descriptor that cannot be processed safely
-  SetupUnavailable, // the setup selector was called but the dialog cannot be shown (the text says why)
-  NewerRecordFormat, // a record of a newer format is used as understood and not written
-};
-
-// Handler receives the notice and its fixed text. Register an empty function
-// to go back to standard error.
-using NoticeHandler = std::function<void(Notice, const std::string&)>;
 
 class Notifier {
  public:
@@ -29,11 +23,17 @@ class Notifier {
   void Show(Notice n, const std::string& text);
   // Allows the notice to be reported again.
   void Clear(Notice n);
-  bool IsShowing(Notice n) const { return (showing_ >> static_cast<int>(n)) & 1u; }
+  // Allows every notice to be reported again (a new listener has seen none).
+  void ClearAll() { showing_.store(0); }
+  bool IsShowing(Notice n) const { return (showing_.load() >> static_cast<int>(n)) & 1u; }
+  // Reports a message of kind Message; the caller decides how often.
+  void Report(const std::string& text) { Deliver(Notice::Message, text); }
 
  private:
+  void Deliver(Notice n, const std::string& text);
+
   NoticeHandler handler_;
-  unsigned showing_ = 0;
+  std::atomic<unsigned> showing_{0};
 };
 
 extern const char kProcessingErrorText[];

@@ -1,11 +1,15 @@
-// The plug-in library's exports: the entry point a video host calls, and the
-// description blocks it reads to list the filter. Loading the library does
-// nothing else; the process-wide engine is made by the first xFilter call and
-// freed when the library is unloaded, writing nothing.
+// The plug-in library's exports: the entry point a video host calls, the
+// description blocks it reads to list the filter, and the message sink our
+// own hosts register. Loading the library does nothing else; the process-wide
+// engine is made by the first xFilter call and freed when the library is
+// unloaded, writing nothing.
+#include <atomic>
 #include <cstring>
+#include <mutex>
 
-#include "types/call_record.h"
+#include "host/notify.h"
 #include "host/process_engine.h"
+#include "types/call_record.h"
 
 namespace {
 
@@ -34,16 +38,80 @@ constexpr uint8_t kText[] = {0, 0, '-', ' ', 'T', 'a', 'r', 'v', 'o', ' ', '-', 
 // The four-character code VFlt as a little-endian 32-bit value.
 constexpr uint8_t kType[] = {0, 0, 't', 'l', 'F', 'V'};
 
+// The library has one working state (planes, history, options, scene list),
+// so xFilter serves one call at a time. The lock is recursive because the
+// setup dialog calls the host's frame callback, and a host may render that
+// frame through this filter again on the same thread.
+std::recursive_mutex& EntryMutex() {
+  static std::recursive_mutex m;
+  return m;
+}
+
+// Bumped by every xFilterSetMessageSink; the next xFilter call lets the
+// engine report again what it reported to the previous sink.
+std::atomic<uint64_t> gSinkGeneration{0};
+uint64_t gSinkSeen = 0;  // guarded by EntryMutex
+
+int32_t FilterLocked(int16_t selector, tarvo::CallRecordHandle record) {
+  tarvo::Engine* engine = nullptr;
+  try {
+    engine = &tarvo::ProcessEngine();
+    const uint64_t generation = gSinkGeneration.load();
+    if (generation != gSinkSeen) {
+      engine->GetNotifier().ClearAll();
+      gSinkSeen = generation;
+    }
+    return engine->Filter(selector, record);  // catches everything itself
+  } catch (...) {
+    // The engine could not even be made (no memory, no options file).
+    try {
+      tarvo::ReportToProcess(tarvo::Notice::Failure, "The filter could not start; the frame was not processed");
+    } catch (...) {
+    }
+  }
+  return selector == tarvo::kSelectorSetup ? tarvo::kSetupCancel : 0;
+}
+
 }  // namespace
 
 extern "C" {
 
+// Contract with the host: xFilter may be called from any thread, but calls
+// are serialised (a call waits until the one running has returned), because
+// every clip shares the library's one working state. No C++ exception leaves
+// it: a call that fails is reported once through the message sink, leaves
+// the clip's record as it was and returns as a call that did nothing would
+// (0, or -1 for setup).
 __attribute__((visibility("default"))) int32_t xFilter(int16_t selector, tarvo::CallRecordHandle record) {
-  return tarvo::ProcessEngine().Filter(selector, record);
+  try {
+    std::lock_guard<std::recursive_mutex> lock(EntryMutex());
+    return FilterLocked(selector, record);
+  } catch (...) {
+    // Only the lock itself can fail here.
+  }
+  return selector == tarvo::kSelectorSetup ? tarvo::kSetupCancel : 0;
+}
+
+// Where the filter's messages go; see XFilterSetMessageSinkFn.
+__attribute__((visibility("default"))) int32_t xFilterSetMessageSink(XFilterMessageSinkFn sink, void* context) {
+  try {
+    std::lock_guard<std::recursive_mutex> lock(EntryMutex());
+    if (sink)
+      tarvo::SetProcessNoticeHandler([sink, context](tarvo::Notice kind, const std::string& text) {
+        sink(context, static_cast<int32_t>(kind), text.c_str());
+      });
+    else
+      tarvo::SetProcessNoticeHandler({});
+    gSinkGeneration.fetch_add(1);
+    return 0;
+  } catch (...) {
+    return -1;
+  }
 }
 
 __attribute__((visibility("default"))) int32_t xFilterDescription(const char* type, int32_t id,
                                                                    const uint8_t** bytes) {
+  // Plain look-ups of constant data: nothing here can throw.
   if (!type) return -1;
   const uint8_t* data = nullptr;
   int32_t size = -1;
@@ -69,3 +137,4 @@ __attribute__((visibility("default"))) int32_t xFilterDescription(const char* ty
 // The exports must keep the types hosts look them up with.
 static_assert(std::is_same_v<decltype(&xFilter), XFilterFn>);
 static_assert(std::is_same_v<decltype(&xFilterDescription), XFilterDescriptionFn>);
+static_assert(std::is_same_v<decltype(&xFilterSetMessageSink), XFilterSetMessageSinkFn>);

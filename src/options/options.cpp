@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include "util/message_sink.h"
+
 namespace tarvo {
 
 const char kKeyProcessing[] = "\\Software\\Morlund\\Tarvo\\Processing";
@@ -94,7 +96,8 @@ std::optional<uint8_t> OpModeFromEnvironment() {
   static bool reported = false;
   if (!mode && !reported) {
     reported = true;
-    std::fprintf(stderr, "tarvo: TARVO_OPMODE '%s' is not bypass, draft or final (0, 1, 2); ignored\n", v);
+    ReportToProcess(Notice::Message,
+                    std::string("TARVO_OPMODE '") + v + "' is not bypass, draft or final (0, 1, 2); ignored");
   }
   return mode;
 }

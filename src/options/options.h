@@ -73,7 +73,8 @@ std::string FolderOf(const std::string& path);
 std::optional<uint8_t> ParseOpMode(const std::string& text);
 
 // The operating mode forced by TARVO_OPMODE for this process, if any. A value
-// that cannot be read is reported once on standard error and ignored.
+// that cannot be read is reported once to the process-wide message sink and
+// ignored.
 std::optional<uint8_t> OpModeFromEnvironment();
 
 }  // namespace tarvo

@@ -13,6 +13,7 @@
 #include <ctime>
 #include <filesystem>
 
+#include "util/message_sink.h"
 #include "util/atomic_file.h"
 #include "util/file_read.h"
 
@@ -292,7 +293,7 @@ FileOptionStore::~FileOptionStore() = default;
 
 void FileOptionStore::Report(const std::string& message) {
   if (reporter_) reporter_(message);
-  else std::fprintf(stderr, "tarvo: %s\n", message.c_str());
+  else ReportToProcess(Notice::Message, message);
 }
 
 FileOptionStore::FileStamp FileOptionStore::Stamp() const {

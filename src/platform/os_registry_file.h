@@ -56,7 +56,7 @@ class FileOptionStore : public OptionStore {
   // Reads the file now (a missing file is an empty store), creating its
   // folder when needed. A damaged file is kept aside and repaired here.
   // `reporter` receives the messages meant for the user; by default they go
-  // to standard error.
+  // to the process-wide message sink (standard error unless a host set one).
   explicit FileOptionStore(std::string path, Reporter reporter = {});
   ~FileOptionStore() override;
 

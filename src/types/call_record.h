@@ -69,14 +69,29 @@ using CallRecordHandle = TFilterCallRecord**;
 }  // namespace tarvo
 
 // The plug-in library's exports, with C linkage so that hosts find them with
-// dlsym under the names "xFilter" and "xFilterDescription".
+// dlsym under the names "xFilter", "xFilterDescription" and
+// "xFilterSetMessageSink".
 extern "C" {
 // Selector 0 renders one frame, 1 runs setup, anything else only prepares the
 // clip's record. Execute returns 0; setup returns -1 for Cancel, else 0.
+// Calls from several threads are served one at a time. A frame that could not
+// be rendered is reported through the message sink.
 typedef int32_t (*XFilterFn)(int16_t selector, tarvo::CallRecordHandle record);
 
 // Looks up one plug-in description block by type ("FLTD", "FLVS", "TEXT",
 // "TYPE") and id. Returns the block's size and stores a pointer to its bytes,
 // or returns -1 when there is no such block.
 typedef int32_t (*XFilterDescriptionFn)(const char* type, int32_t id, const uint8_t** bytes);
+
+// Receives one message of the filter: its kind (the values of tarvo::Notice:
+// 0 "Processing Error", 1 mode warning, 2 out of memory, 3 unusable frame, 4
+// setup unavailable, 5 a call that failed, 6 any other message), its text in
+// UTF-8, and the context given with the sink. Called on the thread of the
+// call that reports; it must not throw and must not call the filter.
+typedef void (*XFilterMessageSinkFn)(void* context, int32_t kind, const char* text);
+
+// Sends every message of the filter to `sink` (nullptr: back to standard
+// error). Conditions already reported once are reported again to the new
+// sink when they recur. Returns 0.
+typedef int32_t (*XFilterSetMessageSinkFn)(XFilterMessageSinkFn sink, void* context);
 }

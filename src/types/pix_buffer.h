@@ -1,6 +1,7 @@
 // Frame descriptors handed between the host and the filter.
 #pragma once
 
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 
@@ -35,17 +36,30 @@ using PixBufferHandle = TPixBuffer**;
 constexpr int32_t kRowBytesMask = 0x3FFF;
 // The widest row a frame descriptor can describe: RowBytes keeps 14 bits.
 constexpr int32_t kMaxFrameWidth = kRowBytesMask / 4;  // 4095 pixels
+// The tallest frame the filter takes: 16383 rows, the same 14 bits. The
+// largest frame (4095 x 16383) keeps every sample count, byte offset and
+// plane size far inside 32 bits, and leaves room for any real picture.
+constexpr int32_t kMaxFrameHeight = kRowBytesMask;
 
-inline int32_t FrameWidth(const TPixBuffer& b) { return b.Bounds.right - b.Bounds.left; }
-inline int32_t FrameHeight(const TPixBuffer& b) { return b.Bounds.bottom - b.Bounds.top; }
+// Width and height of the bounds, worked out in 64 bits: hostile bounds
+// (right - left beyond the 32-bit range) give 0, which no caller takes for a
+// usable frame.
+inline int32_t BoundsSpan(int32_t from, int32_t to) {
+  const int64_t span = static_cast<int64_t>(to) - static_cast<int64_t>(from);
+  return span > INT32_MAX || span < INT32_MIN ? 0 : static_cast<int32_t>(span);
+}
+inline int32_t FrameWidth(const TPixBuffer& b) { return BoundsSpan(b.Bounds.left, b.Bounds.right); }
+inline int32_t FrameHeight(const TPixBuffer& b) { return BoundsSpan(b.Bounds.top, b.Bounds.bottom); }
 inline int32_t FrameStride(const TPixBuffer& b) { return b.RowBytes & kRowBytesMask; }
 
 // True when the descriptor describes a frame that can be read and written
-// without leaving its buffer: positive size, pixels present, and a masked row
-// stride that holds a whole row.
+// without leaving its buffer: positive size within kMaxFrameWidth x
+// kMaxFrameHeight, pixels present, and a masked row stride that holds a whole
+// row.
 inline bool FrameIsUsable(const TPixBuffer& b) {
   const int32_t w = FrameWidth(b), h = FrameHeight(b);
-  return b.Pixels != nullptr && w > 0 && h > 0 && w <= kMaxFrameWidth && FrameStride(b) >= w * 4;
+  return b.Pixels != nullptr && w > 0 && h > 0 && w <= kMaxFrameWidth && h <= kMaxFrameHeight &&
+         FrameStride(b) >= w * 4;
 }
 
 }  // namespace tarvo

@@ -236,6 +236,26 @@ TEST_F(CliTest, FramesWiderThanTheFilterTakesAreRefused) {
   EXPECT_EQ(dir.Entries(), std::vector<std::string>{"wide.mkv"});
 }
 
+TEST_F(CliTest, AFrameTheFilterDidNotRenderFailsTheRenderAndLeavesNoOutput) {
+  WriteBytes(dir / "in.raw", Concat(MakeFrames(4, 8, 8)));
+  // The filter runs out of memory at the third frame and says so.
+  auto r = RunTarvo({"render", "--raw", "8x8", dir / "in.raw", dir / "out.raw", "--plugin", kFake},
+                    {"TARVO_FAKE_OUT_OF_MEMORY=2"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("the filter did not render frame 2: Not enough memory"), std::string::npos) << r.err;
+  EXPECT_EQ(dir.Entries(), std::vector<std::string>{"in.raw"});
+#ifdef TARVO_REAL_PLUGIN
+  // The real filter refuses frames taller than it takes.
+  WriteBytes(dir / "tall.raw", Concat(MakeFrames(2, 2, kMaxFrameHeight + 1)));
+  r = RunTarvo({"render", "--raw", "2x" + std::to_string(kMaxFrameHeight + 1), dir / "tall.raw", dir / "out.mkv",
+                "--plugin", TARVO_REAL_PLUGIN});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("the filter did not render frame 0: The frame cannot be processed"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"in.raw", "tall.raw"}));
+#endif
+}
+
 // A render of 8x8 raw frames read from a pipe that the test holds open: once
 // its temporary output exists it waits for frames, writing nothing, until the
 // test feeds the pipe, closes it or sends a signal.

@@ -20,7 +20,9 @@
 //                                     first, are appended to TARVO_FAKE_DUMP
 //      TARVO_FAKE_RECORD_OUT=FILE     the record as setup leaves it
 // Every call bumps a counter in reserved bytes 174..177 and, when
-// TARVO_FAKE_LOG names a file, appends one line describing the call.
+// TARVO_FAKE_LOG names a file, appends one line describing the call. With
+// TARVO_FAKE_OUT_OF_MEMORY set, execute from that frame number on writes
+// nothing and reports running out of memory through the host's message sink.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -31,6 +33,7 @@
 
 #include "platform/host_services.h"
 #include "types/call_record.h"
+#include "types/notice.h"
 #include "types/specs.h"
 #include "types/specs_fields.h"
 
@@ -40,6 +43,9 @@ namespace {
 
 const uint8_t kType[] = {0, 0, 't', 'l', 'F', 'V'};
 const uint8_t kText[] = {0, 0, '-', ' ', 'T', 'a', 'r', 'v', 'o', ' ', '-', 0};
+
+XFilterMessageSinkFn gSink = nullptr;
+void* gSinkContext = nullptr;
 
 void Log(int16_t selector, const TFilterCallRecord& r) {
   const char* path = std::getenv("TARVO_FAKE_LOG");
@@ -54,11 +60,6 @@ void Log(int16_t selector, const TFilterCallRecord& r) {
   std::fprintf(f, "\n");
   std::fclose(f);
 }
-
-// Where messages go when the host has set a sink (xFilterSetMessageSink).
-using SinkFn = void (*)(void* context, int32_t kind, const char* text);
-SinkFn gSink = nullptr;
-void* gSinkContext = nullptr;
 
 // The items of a comma-separated list.
 std::vector<std::string> Items(const char* list) {
@@ -117,7 +118,8 @@ extern "C" __attribute__((visibility("default"))) int32_t xFilterDescription(con
   return -1;
 }
 
-extern "C" __attribute__((visibility("default"))) int32_t xFilterSetMessageSink(SinkFn sink, void* context) {
+extern "C" __attribute__((visibility("default"))) int32_t xFilterSetMessageSink(XFilterMessageSinkFn sink,
+                                                                               void* context) {
   gSink = sink;
   gSinkContext = context;
   return 0;
@@ -138,6 +140,10 @@ extern "C" __attribute__((visibility("default"))) int32_t xFilter(int16_t select
   ++calls;
   std::memcpy(specs->Reserved174, &calls, 4);
   if (selector == kSelectorExecute) {
+    if (const char* from = std::getenv("TARVO_FAKE_OUT_OF_MEMORY"); from && r.Part >= std::atoi(from)) {
+      if (gSink) gSink(gSinkContext, 2, "Not enough memory to process the frame; it was left unchanged");
+      return 0;
+    }
     const TPixBuffer& s = **r.Source;
     TPixBuffer& d = **r.Destination;
     const auto key = static_cast<uint8_t>(specs->Gain & 0xFF);
@@ -152,7 +158,7 @@ extern "C" __attribute__((visibility("default"))) int32_t xFilter(int16_t select
     if (std::getenv("TARVO_FAKE_CANCEL")) return kSetupCancel;
     if (const char* mode = std::getenv("TARVO_FAKE_SETUP"); mode && std::strcmp(mode, "unavailable") == 0) {
       const char text[] = "Setup cannot be shown: no display for this test.";
-      if (gSink) gSink(gSinkContext, 4, text);  // the kind "setup unavailable"
+      if (gSink) gSink(gSinkContext, static_cast<int32_t>(Notice::SetupUnavailable), text);
       else std::fprintf(stderr, "%s\n", text);
       return kSetupCancel;
     }

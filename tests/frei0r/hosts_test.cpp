@@ -14,6 +14,7 @@
 #include "metadata.h"
 #include "params.h"
 #include "reference.h"
+#include "types/pix_buffer.h"
 #include "util/specs_file.h"
 
 namespace tarvo::frei0r {
@@ -65,6 +66,25 @@ class Frei0rHosts : public testing::Test {
 
   static std::string Size(const Clip& c) { return std::to_string(c.width) + "x" + std::to_string(c.height); }
 
+  // The first line a command prints on standard output ("" when it fails).
+  std::string Output(const std::string& command) {
+    const std::string out = Path("stdout.txt");
+    if (Run("{ " + command + " >'" + out + "'; }") != 0) return "";
+    std::ifstream f(out);
+    std::string line;
+    std::getline(f, line);
+    return line;
+  }
+
+  // An interlaced clip through `tarvo render --raw --fields tff`, which must
+  // differ from the clip rendered as progressive.
+  Clip CliFields(const std::string& raw, const Clip& clip, const TSpecs& specs) {
+    Clip cli = CliRender(raw, clip, specs, " --fields tff");
+    EXPECT_EQ(test::FirstDifference(cli, test::ReferenceRender(clip, specs, 1)), "") << "tarvo render --fields tff";
+    EXPECT_NE(test::FirstDifference(cli, test::ReferenceRender(clip, specs)), "") << "fields change nothing here";
+    return cli;
+  }
+
   // ffmpeg reading raw BGRA at 25 fps.
   std::string FfmpegInput(const std::string& raw, const Clip& c) {
     return std::string(TARVO_FFMPEG) + " -nostdin -hide_banner -loglevel error -f rawvideo -pix_fmt bgra -s " +
@@ -75,13 +95,13 @@ class Frei0rHosts : public testing::Test {
   // The same clip through the tarvo command (`tarvo render --raw`) with a
   // copy of the record (the command writes the record back after the run).
   // Returns an empty clip when the command is not built.
-  Clip CliRender(const std::string& raw, const Clip& clip, const TSpecs& specs) {
+  Clip CliRender(const std::string& raw, const Clip& clip, const TSpecs& specs, const std::string& extra = "") {
     Clip none;
     if (std::string(TARVO_CLI).empty()) return none;
     const std::string rec = WriteRecord("cli.rec", specs);
     const std::string out = Path("cli.raw");
     EXPECT_EQ(Run(std::string(TARVO_CLI) + " render '" + raw + "' '" + out + "' --raw " + Size(clip) +
-                  " --record '" + rec + "' -q"),
+                  " --record '" + rec + "' -q" + extra),
               0)
         << Log();
     return test::ReadRaw(out, clip.width, clip.height);
@@ -146,6 +166,39 @@ TEST_F(Frei0rHosts, FfmpegWithEveryParameterGivenPositionallyMatchesTheEngine) {
   EXPECT_EQ(test::FirstDifference(got, test::ReferenceRender(clip, specs)), "");
 }
 
+TEST_F(Frei0rHosts, FfmpegWithTopFieldFirstMatchesTheCommand) {
+  REQUIRE_PROGRAM(TARVO_FFMPEG);
+  REQUIRE_PROGRAM(TARVO_CLI);
+  const Clip clip = test::MakeClip(160, 64, 8, 36);
+  const TSpecs specs = test::TemporalRecord();
+  ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
+  const std::string rec = WriteRecord("clip.rec", specs);
+  // The installed command writes the whole positional list.
+  const std::string params =
+      Output(std::string(TARVO_CLI) + " frei0r-params --record '" + rec + "' --fields tff");
+  ASSERT_EQ(params, FfmpegParams(specs, FieldOrder::TopFirst)) << Log();
+  ASSERT_EQ(Run(FfmpegInput(Path("in.raw"), clip) + " -vf 'frei0r=filter_name=tarvo:filter_params=" + params + "'" +
+                RawOut(Path("out.raw"))),
+            0)
+      << Log();
+  const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
+  ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
+  const Clip cli = CliFields(Path("in.raw"), clip, specs);
+  ASSERT_EQ(cli.frames.size(), clip.frames.size()) << Log();
+  EXPECT_EQ(test::FirstDifference(got, cli), "");
+}
+
+TEST_F(Frei0rHosts, FfmpegReportsFramesTooWideAsAnError) {
+  REQUIRE_PROGRAM(TARVO_FFMPEG);
+  // Frames the engine cannot take must fail the command, not pass through
+  // unprocessed with success.
+  const Clip clip = test::MakeClip(kMaxFrameWidth + 1, 8, 2, 37);
+  ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
+  EXPECT_NE(Run(FfmpegInput(Path("in.raw"), clip) + " -vf frei0r=filter_name=tarvo" + RawOut(Path("out.raw"))), 0)
+      << Log();
+  EXPECT_NE(Log().find("at most " + std::to_string(kMaxFrameWidth) + " pixels wide"), std::string::npos) << Log();
+}
+
 TEST_F(Frei0rHosts, FfmpegTwoInstancesInOneGraphKeepTheirOwnHistory) {
   REQUIRE_PROGRAM(TARVO_FFMPEG);
   const Clip a = test::MakeClip(160, 64, 8, 34);
@@ -169,6 +222,48 @@ TEST_F(Frei0rHosts, FfmpegTwoInstancesInOneGraphKeepTheirOwnHistory) {
   EXPECT_EQ(test::FirstDifference(gb, test::ReferenceRender(b, specs)), "");
 }
 
+// `cmake --install` into an empty prefix gives everything a user needs: the
+// hosts load the plug-in from <prefix>/lib/frei0r-1, the metadata lies in
+// <prefix>/share/mlt-7/frei0r and <prefix>/share/kdenlive/effects, and the
+// installed command writes FFmpeg's parameter list.
+TEST_F(Frei0rHosts, InstallIntoAFreshPrefixServesTheHosts) {
+  REQUIRE_PROGRAM(TARVO_FFMPEG);
+  REQUIRE_PROGRAM(TARVO_CLI);
+  const fs::path prefix = dir_ / "prefix";
+  // The install rewrites the build folder's list of installed files, which
+  // the uninstall target reads: the user's own install keeps its list.
+  const fs::path manifest = fs::path(TARVO_BUILD_DIR) / "install_manifest.txt";
+  const fs::path saved = dir_ / "install_manifest.txt";
+  std::error_code ec;
+  const bool hadManifest = fs::copy_file(manifest, saved, ec);
+  const int rc =
+      Run(std::string(TARVO_CMAKE) + " --install '" + TARVO_BUILD_DIR + "' --prefix '" + prefix.string() + "'");
+  if (hadManifest)
+    fs::copy_file(saved, manifest, fs::copy_options::overwrite_existing, ec);
+  else
+    fs::remove(manifest, ec);
+  ASSERT_EQ(rc, 0) << Log();
+  const fs::path plugins = prefix / "lib" / "frei0r-1";
+  ASSERT_TRUE(fs::exists(plugins / "tarvo.so")) << Log();
+  EXPECT_TRUE(fs::exists(prefix / "share" / "mlt-7" / "frei0r" / "filter_frei0r.tarvo.yml")) << Log();
+  EXPECT_TRUE(fs::exists(prefix / "share" / "kdenlive" / "effects" / "frei0r_tarvo.xml")) << Log();
+  setenv("FREI0R_PATH", plugins.c_str(), 1);
+  const Clip clip = test::MakeClip(160, 64, 6, 38);
+  TSpecs specs = test::TemporalRecord();
+  specs.NoiseMaskYOnly = 0;
+  ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
+  const std::string params = Output((prefix / "bin" / "tarvo").string() + " frei0r-params --record '" +
+                                    WriteRecord("clip.rec", specs) + "'");
+  ASSERT_EQ(params, FfmpegParams(specs)) << Log();
+  ASSERT_EQ(Run(FfmpegInput(Path("in.raw"), clip) + " -vf 'frei0r=filter_name=tarvo:filter_params=" + params + "'" +
+                RawOut(Path("out.raw"))),
+            0)
+      << Log();
+  const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
+  ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
+  EXPECT_EQ(test::FirstDifference(got, test::ReferenceRender(clip, specs)), "");
+}
+
 class MeltHost : public Frei0rHosts {
  protected:
   // A lossless source clip and a profile of its size, so that MLT neither
@@ -186,6 +281,23 @@ class MeltHost : public Frei0rHosts {
   }
   std::string Consumer(const std::string& out) {
     return " -consumer 'avformat:" + out + "' f=rawvideo vcodec=rawvideo pix_fmt=bgra real_time=-1";
+  }
+  // A private MLT data folder (for MLT_DATA): the system's files, with our
+  // generated metadata in place of any installed copy. Empty when the system
+  // has no MLT data folder.
+  std::string MltDataFolder() {
+    const fs::path system = "/usr/share/mlt-7";
+    if (!fs::is_directory(system / "frei0r")) return "";
+    const fs::path data = dir_ / "mlt";
+    fs::create_directories(data / "frei0r");
+    for (const auto& e : fs::directory_iterator(system))
+      if (e.path().filename() != "frei0r") fs::create_directory_symlink(e.path(), data / e.path().filename());
+    const fs::path yml = fs::path(TARVO_FREI0R_YML).filename();
+    for (const auto& e : fs::directory_iterator(system / "frei0r"))
+      if (e.path().filename() != yml)  // installed earlier: ours replaces it
+        fs::create_symlink(e.path(), data / "frei0r" / e.path().filename());
+    fs::copy_file(TARVO_FREI0R_YML, data / "frei0r" / yml);
+    return data.string();
   }
   // melt 7.12 itself now and then hangs at the end of a render under load: its
   // consumer thread has finished and the main loop sleeps on, waiting for a stop
@@ -220,6 +332,78 @@ TEST_F(MeltHost, RecordMatchesTheEngine) {
   ExpectMatches(clip, specs);
 }
 
+TEST_F(MeltHost, TopFieldFirstMatchesTheCommand) {
+  REQUIRE_PROGRAM(TARVO_MELT);
+  REQUIRE_PROGRAM(TARVO_CLI);
+  const Clip clip = test::MakeClip(160, 64, 8, 43);
+  const TSpecs specs = test::TemporalRecord();
+  const std::string melt = Prepare(clip);
+  const std::string rec = WriteRecord("clip.rec", specs);
+  RenderWithMelt(melt + " -filter frei0r.tarvo 'record=" + rec + "' fields=tff" + Consumer(Path("out.raw")), clip);
+  const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
+  ASSERT_GE(got.frames.size() + 1, clip.frames.size()) << Log();
+  const Clip cli = CliFields(Path("in.raw"), clip, specs);
+  ASSERT_EQ(cli.frames.size(), clip.frames.size()) << Log();
+  EXPECT_EQ(test::FirstDifference(got, cli), "");
+}
+
+// MLT reads a string holding '=' as a keyframe ("TIME=VALUE") and keeps only
+// what follows the last '='; a keyframe at 0 in front passes the whole path.
+TEST_F(MeltHost, RecordPathWithAnEqualsSignLoadsThroughAKeyframeAtZero) {
+  REQUIRE_PROGRAM(TARVO_MELT);
+  const Clip clip = test::MakeClip(160, 64, 6, 45);
+  const TSpecs specs = test::TemporalRecord();
+  const std::string melt = Prepare(clip);
+  fs::create_directories(dir_ / "take=2");
+  const std::string rec = WriteRecord("take=2/clip.rec", specs);
+  RenderWithMelt(melt + " -filter frei0r.tarvo 'record=0=" + rec + "'" + Consumer(Path("out.raw")), clip);
+  EXPECT_EQ(Log().find("not loaded"), std::string::npos) << Log();
+  ExpectMatches(clip, specs);
+}
+
+// FFmpeg 5.1 hands frei0r filters padded rows at widths that are not a
+// multiple of 16; MLT does not, and renders such widths exactly.
+TEST_F(MeltHost, WidthsNotAMultipleOfSixteenMatchTheEngine) {
+  REQUIRE_PROGRAM(TARVO_MELT);
+  const TSpecs specs = test::TemporalRecord();
+  for (int width : {721, 854}) {
+    SCOPED_TRACE("width " + std::to_string(width));
+    const Clip clip = test::MakeClip(width, 24, 5, 46);
+    const std::string melt = Prepare(clip);
+    const std::string rec = WriteRecord("clip.rec", specs);
+    RenderWithMelt(melt + " -filter frei0r.tarvo 'record=" + rec + "'" + Consumer(Path("out.raw")), clip);
+    ExpectMatches(clip, specs);
+  }
+}
+
+// Kdenlive writes every parameter of its effect file into the project, at
+// the file's defaults unless changed; the record chosen there must survive.
+TEST_F(MeltHost, KdenliveDefaultsForEveryParameterKeepTheRecord) {
+  REQUIRE_PROGRAM(TARVO_MELT);
+  std::ifstream f(TARVO_KDENLIVE_XML);
+  ASSERT_TRUE(f) << TARVO_KDENLIVE_XML;
+  std::stringstream xml;
+  xml << f.rdbuf();
+  if (!std::string(TARVO_XMLLINT).empty()) {
+    EXPECT_EQ(Run(std::string(TARVO_XMLLINT) + " --noout '" + TARVO_KDENLIVE_XML + "'"), 0) << Log();
+  }
+  const Clip clip = test::MakeClip(160, 64, 6, 47);
+  const TSpecs specs = test::TemporalRecord();
+  const std::string melt = Prepare(clip);
+  std::string properties = " 'record=" + WriteRecord("clip.rec", specs) + "'";
+  const std::string text = xml.str();
+  for (const Param& p : Params()) {
+    if (p.name == "record") continue;
+    const size_t at = text.find("name=\"" + p.name + "\" default=\"");
+    ASSERT_NE(at, std::string::npos) << p.name;
+    const size_t from = text.find("default=\"", at) + 9;
+    const std::string value = text.substr(from, text.find('"', from) - from);
+    if (!value.empty()) properties += " '" + p.name + "=" + value + "'";
+  }
+  RenderWithMelt(melt + " -filter frei0r.tarvo" + properties + Consumer(Path("out.raw")), clip);
+  ExpectMatches(clip, specs);
+}
+
 TEST_F(MeltHost, SceneFromTheSceneFileMatchesTheEngine) {
   REQUIRE_PROGRAM(TARVO_MELT);
   const Clip clip = test::MakeClip(160, 64, 8, 42);
@@ -239,16 +423,8 @@ TEST_F(MeltHost, SceneFromTheSceneFileMatchesTheEngine) {
 
 TEST_F(MeltHost, ReadsTheGeneratedMetadata) {
   REQUIRE_PROGRAM(TARVO_MELT);
-  // An MLT data folder with the system's files and our metadata beside them.
-  const fs::path system = "/usr/share/mlt-7";
-  if (!fs::is_directory(system)) GTEST_SKIP() << "no MLT data folder";
-  const fs::path data = dir_ / "mlt";
-  fs::create_directories(data / "frei0r");
-  for (const auto& e : fs::directory_iterator(system))
-    if (e.path().filename() != "frei0r") fs::create_directory_symlink(e.path(), data / e.path().filename());
-  for (const auto& e : fs::directory_iterator(system / "frei0r"))
-    fs::create_symlink(e.path(), data / "frei0r" / e.path().filename());
-  fs::copy_file(TARVO_FREI0R_YML, data / "frei0r" / "filter_frei0r.tarvo.yml");
+  const std::string data = MltDataFolder();
+  if (data.empty()) GTEST_SKIP() << "no MLT data folder";
   setenv("MLT_DATA", data.c_str(), 1);
   const int rc = Run("timeout -k 5 60 " + std::string(TARVO_MELT) + " -query filter=frei0r.tarvo </dev/null");
   unsetenv("MLT_DATA");

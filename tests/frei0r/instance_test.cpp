@@ -92,6 +92,42 @@ TEST(Frei0rInstance, ParametersAndHostTimesGiveTheReferenceRun) {
   EXPECT_EQ(test::FirstDifference(got, expected), "") << "garbage time";
 }
 
+TEST(Frei0rInstance, FieldOrderRendersTheClipAsFields) {
+  const Clip clip = test::MakeClip(96, 64, 6, 15);
+  const TSpecs specs = test::TemporalRecord();
+  const Clip progressive = test::ReferenceRender(clip, specs);
+  const struct {
+    const char* text;
+    uint8_t flags;
+  } orders[] = {{"tff", 1}, {"bff", 2}, {"progressive", 0}};
+  for (const auto& o : orders) {
+    SCOPED_TRACE(o.text);
+    Instance in(96, 64);
+    SetAll(in, specs);
+    SetString(in, FieldsParam(), o.text);
+    const char* back = nullptr;
+    in.GetParam(&back, FieldsParam());
+    ASSERT_NE(back, nullptr);
+    EXPECT_STREQ(back, o.text);
+    const Clip expected = test::ReferenceRender(clip, specs, o.flags);
+    if (o.flags != 0) {
+      EXPECT_NE(test::FirstDifference(expected, progressive), "") << "fields change nothing here";
+    }
+    EXPECT_EQ(test::FirstDifference(Render(in, clip, Times(clip.frames.size(), 0.04)), expected), "");
+  }
+  // A name it does not know keeps the order set before, and is reported.
+  Instance in(96, 64);
+  SetAll(in, specs);
+  SetString(in, FieldsParam(), "tff");
+  testing::internal::CaptureStderr();
+  SetString(in, FieldsParam(), "top");
+  const std::string said = testing::internal::GetCapturedStderr();
+  EXPECT_NE(said.find("\"top\""), std::string::npos) << said;
+  EXPECT_EQ(test::FirstDifference(Render(in, clip, Times(clip.frames.size(), 0.04)),
+                                  test::ReferenceRender(clip, specs, 1)),
+            "");
+}
+
 TEST(Frei0rInstance, PausedRerenderIsCachedAndLeavesTheHistoryAlone) {
   const Clip clip = test::MakeClip(64, 48, 5, 12);
   const TSpecs specs = test::TemporalRecord();
@@ -203,6 +239,35 @@ TEST(Frei0rInstance, UnreadableRecordIsReportedOnceAndChangesNothing) {
   std::filesystem::remove(pipe);
 }
 
+TEST(Frei0rInstance, TheMemoryOfReportedMessagesStaysBounded) {
+  Instance in(32, 16);
+  testing::internal::CaptureStderr();
+  const size_t kDistinct = 3 * Instance::kRememberedMessages;
+  for (size_t i = 0; i < kDistinct; ++i) {
+    const std::string path = "/nonexistent/tarvo-" + std::to_string(i) + ".rec";
+    SetString(in, kRecordParam, path.c_str());
+    SetString(in, kRecordParam, "");
+    SetString(in, kRecordParam, path.c_str());  // a repeat right away: remembered
+  }
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(static_cast<size_t>(std::count(err.begin(), err.end(), '\n')), kDistinct);
+  EXPECT_EQ(in.RememberedMessages(), Instance::kRememberedMessages);
+}
+
+TEST(Frei0rInstance, FramesTallerThanTheFilterTakesPassThroughWithOneMessage) {
+  const int w = 2, h = kMaxFrameHeight + 1;
+  std::vector<uint32_t> src(static_cast<size_t>(w) * h), dst(src.size());
+  for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint32_t>(i * 2654435761u);
+  Instance in(w, h);
+  testing::internal::CaptureStderr();
+  in.Update(0, src.data(), dst.data());
+  in.Update(0.04, src.data(), dst.data());
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(src, dst);
+  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  EXPECT_NE(err.find("cannot be processed"), std::string::npos) << err;
+}
+
 TEST(Frei0rInstance, SceneIsFollowedUntilASettingIsChanged) {
   Instance in(32, 16);
   SetString(in, kSceneParam, "Interview");
@@ -252,6 +317,28 @@ TEST(Frei0rInstance, InstancesOnSeveralThreadsKeepTheirOwnHistory) {
   for (int i = 0; i < 2 * kPairs; ++i)
     EXPECT_EQ(test::FirstDifference(got[i], i % 2 ? expectB : expectA), "") << "instance " << i;
 
+}
+
+TEST(Frei0rInstance, InstancesMadeFollowingScenesAndDestroyedOnSeveralThreads) {
+  // Hosts make, use and destroy instances on their own threads: every
+  // engine's start-up (options file, scene name ordering) and every render run
+  // at once. The scene is not in the scene file, so each clip keeps its own
+  // settings.
+  const Clip clip = test::MakeClip(64, 32, 6, 23);
+  const TSpecs specs = test::TemporalRecord();
+  const Clip expect = test::ReferenceRender(clip, specs);
+  constexpr int kThreads = 4;
+  std::vector<Clip> got(kThreads);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kThreads; ++i)
+    threads.emplace_back([&, i] {
+      Instance in(64, 32);
+      SetAll(in, specs);
+      SetString(in, kSceneParam, i % 2 ? "Interview" : "Ab\xc3\xa9nd");
+      got[i] = Render(in, clip, Times(6, 40));
+    });
+  for (auto& t : threads) t.join();
+  for (int i = 0; i < kThreads; ++i) EXPECT_EQ(test::FirstDifference(got[i], expect), "") << "instance " << i;
 }
 
 }  // namespace

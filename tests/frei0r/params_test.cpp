@@ -7,7 +7,9 @@
 
 #include "metadata.h"
 
+#include <algorithm>
 #include <cmath>
+#include <map>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -32,7 +34,12 @@ TEST(Frei0rParams, ListFollowsTheFieldTable) {
     EXPECT_EQ(params[next].type, f.kind == FieldKind::Switch ? ParamType::Bool : ParamType::Double) << f.name;
     ++next;
   }
-  EXPECT_EQ(next, params.size());
+  // The field order comes last, so positional lists of earlier versions keep
+  // their meaning.
+  ASSERT_EQ(next + 1, params.size());
+  EXPECT_EQ(FieldsParam(), static_cast<int>(next));
+  EXPECT_EQ(params[next].name, "fields");
+  EXPECT_EQ(params[next].type, ParamType::String);
   std::set<std::string> names;
   for (const Param& p : params) EXPECT_TRUE(names.insert(p.name).second) << p.name;
   for (const char* internal : {"Version", "PageIndex", "FramePos", "LastPart", "Vblack", "Bypass"})
@@ -111,6 +118,140 @@ TEST(Frei0rParams, ReadmeTableAndMetadataFollowTheList) {
       << "README's frei0r parameter table is out of date; regenerate it with tarvo_frei0r_yml --markdown";
   const std::string yml = MetadataYaml();
   for (const Param& p : Params()) EXPECT_NE(yml.find("identifier: \"" + p.name + "\""), std::string::npos) << p.name;
+}
+
+// The metadata as editors read it: one block per parameter.
+std::map<std::string, std::string> MetadataBlocks(const std::string& yml, std::string* head) {
+  std::map<std::string, std::string> blocks;
+  const std::string marker = "  - identifier: \"";
+  size_t at = yml.find(marker);
+  if (head) *head = yml.substr(0, at);
+  while (at != std::string::npos) {
+    const size_t nameEnd = yml.find('"', at + marker.size());
+    const size_t next = yml.find(marker, nameEnd);
+    blocks[yml.substr(at + marker.size(), nameEnd - at - marker.size())] = yml.substr(at, next - at);
+    at = next;
+  }
+  return blocks;
+}
+
+TEST(Frei0rParams, MetadataGivesEditorsListsKeyframesTitlesAndDefaults) {
+  std::string head;
+  const auto blocks = MetadataBlocks(MetadataYaml(), &head);
+  for (const char* key : {"\ncreator: ", "\nlicense: ", "\nnotes: "}) EXPECT_NE(head.find(key), std::string::npos) << key;
+  EXPECT_NE(head.find("real_time=-1"), std::string::npos);
+  EXPECT_NE(head.find("field order"), std::string::npos);
+  ASSERT_EQ(blocks.size(), Params().size());
+  for (const Param& p : Params()) {
+    SCOPED_TRACE(p.name);
+    const std::string& b = blocks.at(p.name);
+    EXPECT_EQ(b.find("(negated)"), std::string::npos);
+    EXPECT_NE(b.find("\n    title: \"" + p.title + "\""), std::string::npos);
+    EXPECT_NE(b.find("\n    default: "), std::string::npos);
+    // A unit is a word after the number, never a range.
+    EXPECT_EQ(b.find("unit:"), std::string::npos);
+    if (!p.field) {
+      EXPECT_NE(b.find("type: string"), std::string::npos);
+      continue;
+    }
+    const SpecsField& f = *p.field;
+    if (p.type == ParamType::Bool) {
+      EXPECT_NE(b.find("type: boolean"), std::string::npos);
+      continue;
+    }
+    EXPECT_NE(b.find("animation: yes"), std::string::npos);
+    const bool listed = f.kind == FieldKind::Choice || f.kind == FieldKind::Bits;
+    EXPECT_EQ(b.find("    values:\n") != std::string::npos, listed);
+    if (!listed) continue;
+    // Each listed value selects its own field value, in order.
+    const std::vector<std::string> values = MetadataValues(f);
+    ASSERT_EQ(values.size(), static_cast<size_t>(f.max - f.min + 1));
+    for (int v = f.min; v <= f.max; ++v) {
+      const std::string& text = values[static_cast<size_t>(v - f.min)];
+      EXPECT_NE(b.find("      - " + text + "\n"), std::string::npos) << text;
+      int16_t back = -1;
+      ASSERT_TRUE(FromParamValue(f, std::stod(text), back));
+      EXPECT_EQ(back, v) << text;
+    }
+  }
+  EXPECT_NE(blocks.at("fields").find("default: \"progressive\""), std::string::npos);
+  EXPECT_NE(blocks.at("record").find("default: \"\""), std::string::npos);
+  EXPECT_NE(blocks.at("Gamma").find("title: \"Gamma\""), std::string::npos);
+}
+
+// The attributes of the parameter named `name` in Kdenlive's effect file.
+std::map<std::string, std::string> KdenliveParameter(const std::string& xml, const std::string& name) {
+  std::map<std::string, std::string> attrs;
+  const size_t at = xml.find("name=\"" + name + "\"");
+  if (at == std::string::npos) return attrs;
+  const size_t start = xml.rfind("<parameter", at), end = xml.find('>', at);
+  const std::string tag = xml.substr(start, end - start);
+  for (size_t i = tag.find(' '); i != std::string::npos && i < tag.size();) {
+    const size_t eq = tag.find("=\"", i);
+    if (eq == std::string::npos) break;
+    const size_t close = tag.find('"', eq + 2);
+    attrs[tag.substr(i + 1, eq - i - 1)] = tag.substr(eq + 2, close - eq - 2);
+    i = close + 1;
+  }
+  return attrs;
+}
+
+TEST(Frei0rParams, KdenliveEffectShowsRecordUnitsListsAndDefaults) {
+  const std::string xml = KdenliveEffectXml();
+  EXPECT_NE(xml.find("<effect tag=\"frei0r.tarvo\""), std::string::npos);
+  const TSpecs defaults = BuiltInDefaultSpecs();
+  for (const Param& p : Params()) {
+    SCOPED_TRACE(p.name);
+    auto a = KdenliveParameter(xml, p.name);
+    ASSERT_FALSE(a.empty());
+    EXPECT_EQ(xml.find("name=\"" + p.name + "\"", xml.find("name=\"" + p.name + "\"") + 1), std::string::npos);
+    if (!p.field) {
+      EXPECT_EQ(a["type"], p.name == "record" ? "url" : p.name == "fields" ? "list" : "keywords");
+      EXPECT_EQ(a.count("default"), 1u);
+      continue;
+    }
+    const SpecsField& f = *p.field;
+    const int16_t def = GetField(defaults, f);
+    if (p.type == ParamType::Bool) {
+      EXPECT_EQ(a["type"], "bool");
+      EXPECT_EQ(a["default"], def ? "1" : "0");
+    } else if (f.kind == FieldKind::Choice || f.kind == FieldKind::Bits) {
+      EXPECT_EQ(a["type"], "list");
+      // The default is one of the listed values, and the one meaning the
+      // default record value.
+      EXPECT_NE((";" + a["paramlist"] + ";").find(";" + a["default"] + ";"), std::string::npos);
+      int16_t back = -1;
+      ASSERT_TRUE(FromParamValue(f, std::stod(a["default"]), back));
+      EXPECT_EQ(back, def);
+    } else {
+      // Shown in the record's units: the ends and the default land on the
+      // field's values.
+      EXPECT_EQ(a["type"], "animated");
+      const double factor = std::stod(a["factor"]), offset = std::stod(a["offset"]);
+      EXPECT_EQ(std::stod(a["min"]), f.min);
+      EXPECT_EQ(std::stod(a["max"]), f.max);
+      EXPECT_EQ(0 * factor + offset, f.min);
+      EXPECT_EQ(1 * factor + offset, f.max);
+      EXPECT_NEAR(std::stod(a["default"]) * factor + offset, def, 1e-6);
+    }
+  }
+}
+
+TEST(Frei0rParams, FieldOrderNamesAreThoseOfTheCommand) {
+  for (FieldOrder o : {FieldOrder::Progressive, FieldOrder::TopFirst, FieldOrder::BottomFirst}) {
+    FieldOrder back = FieldOrder::Progressive;
+    ASSERT_TRUE(ParseFieldOrder(FieldOrderName(o), back));
+    EXPECT_EQ(back, o);
+  }
+  EXPECT_EQ(FieldFlagsOf(FieldOrder::TopFirst), 1);
+  EXPECT_EQ(FieldFlagsOf(FieldOrder::BottomFirst), 2);
+  FieldOrder o = FieldOrder::TopFirst;
+  EXPECT_TRUE(ParseFieldOrder("", o));
+  EXPECT_EQ(o, FieldOrder::Progressive);
+  EXPECT_FALSE(ParseFieldOrder("TFF", o));
+  const std::string list = FfmpegParams(BuiltInDefaultSpecs(), FieldOrder::BottomFirst);
+  EXPECT_EQ(list.substr(list.rfind('|')), "|bff");
+  EXPECT_EQ(std::count(list.begin(), list.end(), '|') + 1, ParamCount());
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ Clip MakeClip(int width, int height, int frames, uint32_t seed) {
   return c;
 }
 
-Clip ReferenceRender(const Clip& clip, const TSpecs& specs) {
+Clip ReferenceRender(const Clip& clip, const TSpecs& specs, uint8_t fieldFlags) {
   Clip out;
   out.width = clip.width;
   out.height = clip.height;
@@ -49,6 +49,7 @@ Clip ReferenceRender(const Clip& clip, const TSpecs& specs) {
   const char privateData[64] = "reference";
   call.SetPrivateData(privateData, sizeof privateData);
   call.SetTotal(FrameClock::kTotal);
+  call.SetFieldFlags(fieldFlags);
   std::vector<uint32_t> src(static_cast<size_t>(clip.width) * clip.height);
   for (size_t f = 0; f < clip.frames.size(); ++f) {
     src = clip.frames[f];

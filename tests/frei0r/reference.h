@@ -23,8 +23,10 @@ struct Clip {
 // both have work to do. Alpha 255.
 Clip MakeClip(int width, int height, int frames, uint32_t seed);
 
-// Renders the clip in order through a fresh engine with `specs`.
-Clip ReferenceRender(const Clip& clip, const TSpecs& specs);
+// Renders the clip in order through a fresh engine with `specs`; a clip's
+// field flags as the call record holds them (0 progressive, 1 top field
+// first, 2 bottom field first).
+Clip ReferenceRender(const Clip& clip, const TSpecs& specs, uint8_t fieldFlags = 0);
 
 // A record that exercises the temporal run: levels, 4:4:4, despeckle 2 with a
 // noise mask, temporal Y and C with motion detection, sharpening 30 with mask.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <random>
 #include <string>
@@ -151,6 +152,54 @@ TEST(Pipeline, UnsafeFrameDescriptorsAreRefusedWithoutTouchingTheDestination) {
   clip.Render(src, dst, 1);
   EXPECT_EQ(Bytes(dst), before);
   EXPECT_EQ(clip.Count(Notice::BadFrame), 1);
+}
+
+TEST(Pipeline, HostileBoundsAndOverTallFramesAreRefused) {
+  std::mt19937 rng(test::TestSeed());
+  // Bounds whose width or height does not fit 32 bits, and bounds inverted
+  // by the full range: the spans are worked out in 64 bits and refused.
+  const TRect hostile[] = {
+      {INT32_MIN, 0, INT32_MAX, 8},  // width 2^32 - 1
+      {INT32_MAX, 0, INT32_MIN, 8},  // width -(2^32 - 1)
+      {0, INT32_MIN, 16, INT32_MAX},
+      {0, INT32_MAX, 16, INT32_MIN},
+      {-8, 0, 8, 8},  // a plain 16 x 8 frame with an odd origin: fine
+  };
+  for (const TRect& r : hostile) {
+    SCOPED_TRACE(std::to_string(r.left) + "," + std::to_string(r.top) + "," + std::to_string(r.right) + "," +
+                 std::to_string(r.bottom));
+    for (int opMode : {kOpBypass, kOpFinal}) {
+      Clip clip;
+      clip.pipe.SetOpMode(opMode);
+      TestFrame src(16, 8), dst(16, 8);
+      src.FillRandom(rng);
+      dst.FillRandom(rng);
+      src.desc().Bounds = r;
+      dst.desc().Bounds = r;
+      const auto before = Bytes(dst);
+      clip.Render(src, dst, 1);
+      const bool plain = r.left == -8;
+      EXPECT_EQ(clip.Count(Notice::BadFrame), plain ? 0 : 1);
+      if (!plain) {
+        EXPECT_EQ(Bytes(dst), before);
+      }
+      EXPECT_TRUE(dst.GuardsIntact());
+    }
+  }
+  // The height is bounded like the width: kMaxFrameHeight rows render, one
+  // more is refused before anything is allocated or written.
+  EXPECT_EQ(kMaxFrameHeight, 16383);
+  for (int32_t rows : {kMaxFrameHeight, kMaxFrameHeight + 1}) {
+    Clip clip;
+    TestFrame src(2, rows), dst(2, rows);
+    src.FillRandom(rng);
+    dst.FillRandom(rng);
+    const auto before = Bytes(dst);
+    clip.Render(src, dst, 1);
+    EXPECT_EQ(clip.Count(Notice::BadFrame), rows > kMaxFrameHeight ? 1 : 0) << rows << " rows";
+    EXPECT_EQ(Bytes(dst) == before, rows > kMaxFrameHeight) << rows << " rows";
+    EXPECT_EQ(clip.pipe.Plane(Pipeline::kY).Height(), rows > kMaxFrameHeight ? 0 : rows);
+  }
 }
 
 TEST(Pipeline, BypassCopiesEveryRowIncludingTheFourthByteWhateverTheRecord) {

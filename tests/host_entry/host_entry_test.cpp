@@ -1,14 +1,21 @@
 #include <dlfcn.h>
+#include <elf.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <mutex>
 #include <optional>
-#include <vector>
 #include <random>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "host/notify.h"
 #include "types/call_record.h"
 #include "platform/os_registry_file.h"
 #include "options/options.h"
@@ -50,8 +57,10 @@ class HostEntry : public ::testing::Test {
     ASSERT_NE(lib_, nullptr) << ::dlerror();
     xFilter_ = reinterpret_cast<XFilterFn>(::dlsym(lib_, "xFilter"));
     describe_ = reinterpret_cast<XFilterDescriptionFn>(::dlsym(lib_, "xFilterDescription"));
+    setSink_ = reinterpret_cast<XFilterSetMessageSinkFn>(::dlsym(lib_, "xFilterSetMessageSink"));
     ASSERT_NE(xFilter_, nullptr);
     ASSERT_NE(describe_, nullptr);
+    ASSERT_NE(setSink_, nullptr);
   }
   void Unload() {
     if (!lib_) return;
@@ -73,6 +82,50 @@ class HostEntry : public ::testing::Test {
   void* lib_ = nullptr;
   XFilterFn xFilter_ = nullptr;
   XFilterDescriptionFn describe_ = nullptr;
+  XFilterSetMessageSinkFn setSink_ = nullptr;
+};
+
+// The names of the defined symbols in a shared library's dynamic symbol
+// table, read from the file.
+std::vector<std::string> ExportedNames(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  const std::string file((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<std::string> names;
+  if (file.size() < sizeof(Elf64_Ehdr)) return names;
+  Elf64_Ehdr eh;
+  std::memcpy(&eh, file.data(), sizeof eh);
+  for (int i = 0; i < eh.e_shnum; ++i) {
+    Elf64_Shdr sh;
+    std::memcpy(&sh, file.data() + eh.e_shoff + static_cast<size_t>(i) * eh.e_shentsize, sizeof sh);
+    if (sh.sh_type != SHT_DYNSYM) continue;
+    Elf64_Shdr strings;
+    std::memcpy(&strings, file.data() + eh.e_shoff + static_cast<size_t>(sh.sh_link) * eh.e_shentsize,
+                sizeof strings);
+    for (size_t k = 1; k < sh.sh_size / sizeof(Elf64_Sym); ++k) {
+      Elf64_Sym sym;
+      std::memcpy(&sym, file.data() + sh.sh_offset + k * sizeof sym, sizeof sym);
+      if (sym.st_shndx == SHN_UNDEF) continue;
+      names.emplace_back(file.data() + strings.sh_offset + sym.st_name);
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Messages the filter sent to a sink.
+struct SinkLog {
+  std::mutex mu;
+  std::vector<std::pair<int32_t, std::string>> messages;
+  static void Receive(void* context, int32_t kind, const char* text) {
+    auto* log = static_cast<SinkLog*>(context);
+    std::lock_guard<std::mutex> lock(log->mu);
+    log->messages.emplace_back(kind, text);
+  }
+  int Count(Notice kind) {
+    std::lock_guard<std::mutex> lock(mu);
+    return static_cast<int>(std::count_if(messages.begin(), messages.end(),
+                                          [&](const auto& m) { return m.first == static_cast<int32_t>(kind); }));
+  }
 };
 
 TEST_F(HostEntry, TheDescriptionBlocksHaveTheirExactBytes) {
@@ -96,6 +149,11 @@ TEST_F(HostEntry, TheDescriptionBlocksHaveTheirExactBytes) {
   EXPECT_EQ(describe_(nullptr, 1, nullptr), -1);
   // Describing the filter does not start it.
   EXPECT_FALSE(std::filesystem::exists(registry_));
+}
+
+TEST_F(HostEntry, TheLibraryExportsItsEntryPointsAndNothingElse) {
+  EXPECT_EQ(ExportedNames(TARVO_PLUGIN_FILE),
+            (std::vector<std::string>{"xFilter", "xFilterDescription", "xFilterSetMessageSink"}));
 }
 
 TEST_F(HostEntry, TheFirstCallWritesTheOptionsAndGivesTheDefaultRecord) {
@@ -291,6 +349,147 @@ TEST_F(HostEntry, SetupWithoutTheDialogLibraryReportsWhereItLookedAndCancels) {
   EXPECT_FALSE(QtLoaded());
   ASSERT_EQ(::dlclose(lib_), 0);
   lib_ = nullptr;
+}
+
+TEST_F(HostEntry, MessagesGoToTheSinkTheHostSetOncePerCondition) {
+  // A scene record that cannot be listed, and a clip following a scene.
+  WriteText(sceneFile_, FileOf({Scene("Evening", 150), Scene("!Early", 60)}));
+  Configure([&](OptionStore& s) { s.WriteString(kKeyOptions, "SceneFile", sceneFile_); });
+  Load();
+  SinkLog log;
+  ASSERT_EQ(setSink_(&SinkLog::Receive, &log), 0);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(xFilter_(kSelectorExecute, nullptr), 0);
+  EXPECT_EQ(xFilter_(kSelectorExecute, nullptr), 0);
+  TestClip follower;
+  TSpecs own = Scene("Evening", 90);
+  own.UseMaster = 1;
+  follower.SetSpecs(own);
+  xFilter_(2, follower.handle());
+  EXPECT_EQ(log.Count(Notice::ProcessingError), 1);
+  EXPECT_EQ(log.Count(Notice::Message), 1);
+  // A new sink hears again about a condition that recurs.
+  SinkLog second;
+  ASSERT_EQ(setSink_(&SinkLog::Receive, &second), 0);
+  xFilter_(kSelectorExecute, nullptr);
+  EXPECT_EQ(second.Count(Notice::ProcessingError), 1);
+  EXPECT_EQ(log.Count(Notice::ProcessingError), 1);
+  ASSERT_EQ(setSink_(nullptr, nullptr), 0);
+  const std::string err = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(err, "");  // nothing bypassed the sink
+  {
+    std::lock_guard<std::mutex> lock(log.mu);
+    ASSERT_EQ(log.messages.size(), 2u);
+    EXPECT_EQ(log.messages[0].second, "Processing Error");
+    EXPECT_NE(log.messages[1].second.find("!Early"), std::string::npos) << log.messages[1].second;
+  }
+}
+
+TEST_F(HostEntry, HandlesMadeOnEitherSideOfTheLibraryAreKnownToBoth) {
+  Load();
+  TestClip clip;
+  xFilter_(2, clip.handle());  // the library makes the record with its own copy of the handle code
+  ASSERT_NE(clip.rec().SpecsHandle, nullptr);
+  EXPECT_TRUE(InProcessHost().OwnsHandle(clip.rec().SpecsHandle));
+  EXPECT_EQ(InProcessHost().GetHandleSize(clip.rec().SpecsHandle), 256);
+  // A host's own handles (a lone master pointer each) are used at the
+  // protocol's sizes and never read past.
+  std::vector<uint8_t> record(256), priv(64, 7);
+  const TSpecs defaults = BuiltInDefaultSpecs();
+  std::memcpy(record.data(), &defaults, 256);
+  auto recordMaster = std::make_unique<uint8_t*>(record.data());
+  auto privMaster = std::make_unique<uint8_t*>(priv.data());
+  TFilterCallRecord rec{};
+  rec.SpecsHandle = recordMaster.get();
+  rec.PrivateData = privMaster.get();
+  rec.Part = 3;
+  TFilterCallRecord* recPtr = &rec;
+  SinkLog log;
+  setSink_(&SinkLog::Receive, &log);
+  EXPECT_EQ(xFilter_(2, &recPtr), 0);
+  setSink_(nullptr, nullptr);
+  EXPECT_EQ(rec.SpecsHandle, recordMaster.get());
+  EXPECT_EQ(reinterpret_cast<const TSpecs*>(record.data())->FramePos, 3);
+  EXPECT_EQ(log.Count(Notice::ProcessingError), 0);
+
+  // The record the library made outlives the library: the host still knows
+  // it (and frees it when the clip goes).
+  Unload();
+  EXPECT_TRUE(InProcessHost().OwnsHandle(clip.rec().SpecsHandle));
+  EXPECT_EQ(InProcessHost().GetHandleSize(clip.rec().SpecsHandle), 256);
+}
+
+TEST_F(HostEntry, TwoHostThreadsCallingAtOnceGetTheResultsOfSerialCalls) {
+  Configure([&](OptionStore& s) { s.WriteString(kKeyOptions, "SceneFile", sceneFile_); });
+  Load();
+  // Two clips with different records; no temporal smoothing, so that every
+  // frame's result depends only on its source and its record.
+  constexpr int kW = 160, kH = 96, kFrames = 40;
+  TSpecs specsA = BuiltInDefaultSpecs(), specsB = BuiltInDefaultSpecs();
+  specsA.YDespeckle = 2;
+  specsA.NoiseMask = 2;
+  specsA.MedianLimit = 40;
+  specsA.MedianWhen = 3;
+  specsA.YSharpness = 30;
+  specsA.SharpMask = 2;
+  specsB.CDespeckle = 3;
+  specsB.CSharpness = 40;
+  specsB.Gain = 140;
+  specsB.ProcMode = 2;
+  std::mt19937 rng(test::TestSeed());
+  struct Clip {
+    TestClip call;
+    std::vector<std::unique_ptr<TestFrame>> sources, expected, got;
+  } clips[2];
+  for (int c = 0; c < 2; ++c) {
+    clips[c].call.SetSpecs(c == 0 ? specsA : specsB);
+    clips[c].call.SetPrivate(c == 0 ? "clip A private" : "clip B private");
+    for (int f = 0; f < kFrames; ++f) {
+      clips[c].sources.push_back(std::make_unique<TestFrame>(kW, kH));
+      clips[c].sources.back()->FillRandom(rng);
+      clips[c].expected.push_back(std::make_unique<TestFrame>(kW, kH));
+      clips[c].got.push_back(std::make_unique<TestFrame>(kW, kH));
+    }
+  }
+  auto render = [&](int c, bool expected) {
+    Clip& clip = clips[c];
+    for (int f = 0; f < kFrames; ++f) {
+      clip.call.SetPart(f, kFrames);
+      clip.call.rec().Source = clip.sources[f]->handle();
+      clip.call.rec().Destination = (expected ? clip.expected : clip.got)[f]->handle();
+      EXPECT_EQ(xFilter_(kSelectorExecute, clip.call.handle()), 0);
+    }
+  };
+  // Every call on a thread of its own: a host thread that has rendered holds
+  // the library's per-thread scratch, which keeps the library loaded until
+  // the thread ends, and the fixture checks that unloading really unloads.
+  std::thread([&] {
+    render(0, true);
+    render(1, true);
+  }).join();
+  // Both threads start together, so that their calls overlap.
+  std::atomic<int> ready{0};
+  auto start = [&] {
+    ++ready;
+    while (ready.load() < 2) std::this_thread::yield();
+  };
+  std::thread a([&] {
+    start();
+    render(0, false);
+  });
+  std::thread b([&] {
+    start();
+    render(1, false);
+  });
+  a.join();
+  b.join();
+  for (int c = 0; c < 2; ++c)
+    for (int f = 0; f < kFrames; ++f) {
+      const size_t bytes = static_cast<size_t>(kW) * kH * 4;
+      EXPECT_EQ(std::memcmp(clips[c].got[f]->desc().Pixels, clips[c].expected[f]->desc().Pixels, bytes), 0)
+          << "clip " << c << " frame " << f;
+      EXPECT_TRUE(clips[c].got[f]->GuardsIntact());
+    }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <cstring>
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -19,6 +20,33 @@ TEST(HostServices, HandlesGrowKeepingTheirBytes) {
   EXPECT_EQ((*h.get())[255], 0);
   EXPECT_EQ(host.GetHandleSize(nullptr), 0);
   EXPECT_FALSE(host.SetHandleSize(nullptr, 4));
+}
+
+TEST(HostServices, AHandleTheHostMadeItselfIsNeverReadPastItsMasterPointer) {
+  HostServices& host = InProcessHost();
+  // A host's own handle: a lone master pointer on the heap, so that reading
+  // past it is caught by the address sanitizer.
+  uint8_t block[4] = {1, 2, 3, 4};
+  auto master = std::make_unique<uint8_t*>(block);
+  Handle foreign = master.get();
+  EXPECT_FALSE(host.OwnsHandle(foreign));
+  EXPECT_EQ(host.GetHandleSize(foreign), 0);
+  EXPECT_FALSE(host.SetHandleSize(foreign, 256));
+  host.DisposeHandle(foreign);  // not ours: left alone
+  EXPECT_EQ(*foreign, block);
+  EXPECT_EQ(block[3], 4);
+  EXPECT_EQ(UsableHandleSize(host, foreign, 64), 64);
+  uint8_t* nil = nullptr;
+  EXPECT_EQ(UsableHandleSize(host, &nil, 64), 0);
+
+  // Our own handles are known by their address, until they are freed.
+  Handle own = host.NewHandle(10);
+  ASSERT_NE(own, nullptr);
+  EXPECT_TRUE(host.OwnsHandle(own));
+  EXPECT_EQ(UsableHandleSize(host, own, 64), 10);
+  host.DisposeHandle(own);
+  EXPECT_FALSE(host.OwnsHandle(own));
+  EXPECT_FALSE(host.OwnsHandle(nullptr));
 }
 
 TEST(HostServices, WorldsAreBottomUpFramesOfTheRequestedSize) {

@@ -271,7 +271,8 @@ TEST_F(PreviewTest, TheLastFrameButtonOnA250FrameClipFetchesFrame250) {
   ASSERT_EQ(gFetches.size(), 1u);
   EXPECT_EQ(gFetches[0].frame, 250);
   EXPECT_EQ(gFetches[0].image, buffers_->WorkHandle());
-  EXPECT_EQ(gFetches[0].privateData, record_.PrivateData);
+  Handle privateData = record_.PrivateData;  // a packed field: compared through a copy
+  EXPECT_EQ(gFetches[0].privateData, privateData);
   EXPECT_EQ(gFetches[0].rect.right, 240);
   EXPECT_EQ(gFetches[0].rect.bottom, 180);
   EXPECT_EQ(live_.FramePos, 250);

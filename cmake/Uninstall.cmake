@@ -1,0 +1,15 @@
+# Removes what `cmake --install` put in place, as listed in the build
+# folder's install_manifest.txt.
+#   cmake -DMANIFEST=<build>/install_manifest.txt -P Uninstall.cmake
+# (the `uninstall` target runs this; DESTDIR is honoured as by the install).
+if(NOT EXISTS "${MANIFEST}")
+  message(FATAL_ERROR "${MANIFEST} not found: nothing was installed from this build folder")
+endif()
+file(STRINGS "${MANIFEST}" _files)
+foreach(_file IN LISTS _files)
+  set(_path "$ENV{DESTDIR}${_file}")
+  if(EXISTS "${_path}" OR IS_SYMLINK "${_path}")
+    message(STATUS "Removing ${_path}")
+    file(REMOVE "${_path}")
+  endif()
+endforeach()
