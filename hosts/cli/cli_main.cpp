@@ -25,7 +25,7 @@ void OnInterrupt(int sig) {
 
 const char kUsage[] =
     "usage: tarvo render INPUT OUTPUT [options]   render a clip through the filter\n"
-    "       tarvo setup CLIP [--project FILE] [--record FILE] [--frame N]\n"
+    "       tarvo setup CLIP (--record FILE | --project FILE) [--frame N]\n"
     "       tarvo record show FILE [--json]\n"
     "       tarvo record set FILE FIELD=VALUE...\n"
     "       tarvo scenes list | show NAME | export NAME FILE | import FILE | delete NAME\n"
@@ -66,8 +66,13 @@ const char kHelp[] =
     "  --plugin PATH        the plug-in library (default: TARVO_PLUGIN, beside the\n"
     "                       executable, the install's lib/tarvo, the build tree)\n"
     "\n"
-    "setup CLIP: runs the filter's setup for the clip's record (from --record or\n"
-    "  --project) with frame N (--frame) current, and saves the record on OK.\n"
+    "setup CLIP: opens the filter's setup dialog on the clip's record with frame N\n"
+    "  (--frame, default 0) current; the dialog can show any frame of CLIP.\n"
+    "  --record FILE        the clip's record file (made from the defaults when\n"
+    "                       FILE does not exist yet)\n"
+    "  --project FILE       the project file holding the clip's record\n"
+    "  On OK the record is saved to FILE (exit status 0); Cancel saves nothing\n"
+    "  and exits with status 3.\n"
     "record show FILE [--json]: prints every field of a record file by name.\n"
     "record set FILE FIELD=VALUE...: changes fields (creates the file from the\n"
     "  built-in default record when it does not exist).\n"
@@ -94,8 +99,9 @@ const char kHelp[] =
     "  the FIELD=VALUE changes, and the field order --fields (default progressive).\n"
     "\n"
     "Environment: TARVO_REGISTRY (options file), TARVO_PLUGIN (plug-in library).\n"
-    "Exit status: 0 done, 1 error, 2 bad usage; stopped by a signal: 128 + its\n"
-    "number (130 Ctrl-C, 129 hang-up, 143 terminate); nothing is left behind.\n";
+    "Exit status: 0 done, 1 error, 2 bad usage, 3 setup cancelled; stopped by a\n"
+    "signal: 128 + its number (130 Ctrl-C, 129 hang-up, 143 terminate); nothing\n"
+    "is left behind.\n";
 
 }  // namespace
 

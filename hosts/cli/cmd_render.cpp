@@ -12,6 +12,7 @@
 #include "clip_frames.h"
 #include "clip_host.h"
 #include "commands.h"
+#include "file_identity.h"
 #include "output_file.h"
 #include "plugin_loader.h"
 #include "progress.h"
@@ -83,75 +84,6 @@ class FilterMessages {
   std::string failure_;
 };
 
-// What a file argument refers to: an existing file (device and inode, so
-// that links, "/dev/stdout" and "/proc/self/fd/N" are seen through), an open
-// descriptor, or the resolved path of a file still to be made.
-struct FileIdentity {
-  std::string label;      // the argument, for messages
-  int descriptor = -1;    // for "-", fd:N, pipe:N
-  bool exists = false;
-  dev_t dev = 0;
-  ino_t ino = 0;
-  bool nullDevice = false;
-  std::string resolved;   // for a file that does not exist yet
-};
-
-bool IsNullDevice(const struct stat& st) {
-  struct stat null {};
-  return S_ISCHR(st.st_mode) && ::stat("/dev/null", &null) == 0 && st.st_rdev == null.st_rdev;
-}
-
-// The absolute path a new file would get: dangling links on the way are
-// followed, as creating the file would.
-std::string ResolveNewPath(const std::string& path) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  fs::path p = fs::absolute(path, ec);
-  if (ec) return {};
-  for (int hops = 0; hops < 40; ++hops) {
-    const fs::path dir = fs::weakly_canonical(p.parent_path(), ec);
-    if (ec) return {};
-    p = dir / p.filename();
-    if (!fs::is_symlink(fs::symlink_status(p, ec))) break;
-    const fs::path target = fs::read_symlink(p, ec);
-    if (ec) return {};
-    p = target.is_absolute() ? target : dir / target;
-  }
-  return p.lexically_normal().string();
-}
-
-void Describe(FileIdentity& id, const struct stat& st) {
-  id.exists = true;
-  id.dev = st.st_dev;
-  id.ino = st.st_ino;
-  id.nullDevice = IsNullDevice(st);
-}
-
-FileIdentity IdentifyDescriptor(std::string label, int fd) {
-  FileIdentity id;
-  id.label = std::move(label);
-  id.descriptor = fd;
-  struct stat st {};
-  if (::fstat(fd, &st) == 0) Describe(id, st);
-  return id;
-}
-
-FileIdentity IdentifyPath(std::string label, const std::string& path) {
-  FileIdentity id;
-  id.label = std::move(label);
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) Describe(id, st);
-  else id.resolved = ResolveNewPath(path);
-  return id;
-}
-
-bool SameFile(const FileIdentity& a, const FileIdentity& b) {
-  if (a.descriptor >= 0 && a.descriptor == b.descriptor) return true;
-  // Everything written to the null device is lost anyway.
-  if (a.exists && b.exists) return a.dev == b.dev && a.ino == b.ino && !(a.nullDevice && b.nullDevice);
-  return !a.exists && !b.exists && !a.resolved.empty() && a.resolved == b.resolved;
-}
-
 // INPUT, OUTPUT and the files named by options must all be different files:
 // writing progress, a record or a project over the video (or over each
 // other) would destroy it. An empty result when they are.
@@ -167,10 +99,7 @@ std::string CheckDistinctFiles(const RenderOptions& o) {
     else if (o.progress.rfind("fd:", 0) != 0 && o.progress.rfind("pipe:", 0) != 0)
       ids.push_back(IdentifyPath("--progress", o.progress));
   }
-  for (size_t i = 1; i < ids.size(); ++i)
-    for (size_t j = 0; j < i; ++j)
-      if (SameFile(ids[j], ids[i])) return ids[i].label + " is the same file as " + ids[j].label;
-  return {};
+  return FirstSameFile(ids);
 }
 
 // "'clip.ts' holds 20 frames, not the 10 its container announced", when the

@@ -12,6 +12,7 @@ namespace tarvo::cli {
 constexpr int kExitOk = 0;
 constexpr int kExitError = 1;
 constexpr int kExitUsage = 2;
+constexpr int kExitCancelled = 3;  // setup ended with Cancel; nothing was saved
 constexpr int kExitInterrupted = 130;  // Ctrl-C; other signals: 128 + their number
 
 struct RenderOptions {

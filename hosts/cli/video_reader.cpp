@@ -1,5 +1,6 @@
 #include "video_reader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -94,7 +95,10 @@ AVStream* VideoReader::audioStream() const { return audio_ >= 0 ? fmt_->streams[
 int VideoReader::DecodeOne(AVFrame* out, std::string* error) {
   for (;;) {
     int r = avcodec_receive_frame(dec_, out);
-    if (r == 0) return 1;
+    if (r == 0) {
+      ++decoded_;
+      return 1;
+    }
     if (r == AVERROR_EOF) return 0;
     if (r != AVERROR(EAGAIN)) {
       if (error) *error = "'" + path_ + "' is damaged: cannot decode frame " + std::to_string(nextIndex_) + ": " + AvError(r);
@@ -197,32 +201,83 @@ bool VideoReader::SeekTo(int64_t n, std::string* error) {
     if (n == nextIndex_) return true;
   }
   const bool byTime = info_.startPts != AV_NOPTS_VALUE;
-  int64_t target = byTime ? info_.startPts + av_rescale_q(n, av_inv_q(info_.frameRate), info_.timeBase) : 0;
-  if (!byTime || n < nextIndex_ || n - nextIndex_ > 8) {
-    int r = av_seek_frame(fmt_, stream_, byTime ? target : 0, AVSEEK_FLAG_BACKWARD);
-    if (r < 0 && byTime) r = av_seek_frame(fmt_, stream_, info_.startPts, AVSEEK_FLAG_BACKWARD);
-    if (r < 0) {
-      if (error) *error = "cannot seek in '" + path_ + "': " + AvError(r);
-      return false;
-    }
-    avcodec_flush_buffers(dec_);
-    av_frame_unref(frame_);
-    pending_ = false;
-    drained_ = false;
-    nextIndex_ = byTime ? -1 : 0;  // learnt from the next frame's time stamp
+  // Close ahead: decoding on is cheaper than a seek.
+  if (byTime && n > nextIndex_ && n - nextIndex_ <= 8) return DecodeUpTo(n, false, error) == 1;
+  if (!byTime) {
+    if (!SeekToTime(0, error)) return false;
+    return DecodeUpTo(n, false, error) == 1;
   }
+  // The demuxer goes to the key frame at or before the time asked for. A
+  // file without an index (MPEG transport and program streams) is sought by
+  // position and may land after the frame, or inside a group whose pictures
+  // the decoder then drops up to the next key frame: aim further back, and
+  // in the end at the start, until the frame is reached.
+  const int64_t frameTicks = av_rescale_q(1, av_inv_q(info_.frameRate), info_.timeBase);
+  for (int64_t back = 0;; back = back == 0 ? 16 : back * 4) {
+    const int64_t from = std::max<int64_t>(0, n - back);
+    if (!SeekToTime(info_.startPts + from * frameTicks, error)) return false;
+    int r = DecodeUpTo(n, true, error);
+    if (r != 0) return r == 1;
+    if (from > 0) continue;
+    // A format sought by position may miss even its own first time stamp;
+    // its start is at its first byte.
+    if (!(fmt_->iformat->flags & AVFMT_NO_BYTE_SEEK) && av_seek_frame(fmt_, stream_, 0, AVSEEK_FLAG_BYTE) >= 0) {
+      AfterSeek();
+      r = DecodeUpTo(n, true, error);
+      if (r != 0) return r == 1;
+    }
+    // The first frame the decoder gives from the start on that is not
+    // before n stands for n.
+    if (!SeekToTime(info_.startPts, error)) return false;
+    return DecodeUpTo(n, false, error) == 1;
+  }
+}
+
+bool VideoReader::SeekToTime(int64_t target, std::string* error) {
+  int r = av_seek_frame(fmt_, stream_, target, AVSEEK_FLAG_BACKWARD);
+  if (r < 0 && info_.startPts != AV_NOPTS_VALUE) r = av_seek_frame(fmt_, stream_, info_.startPts, AVSEEK_FLAG_BACKWARD);
+  if (r < 0) {
+    if (error) *error = "cannot seek in '" + path_ + "': " + AvError(r);
+    return false;
+  }
+  AfterSeek();
+  return true;
+}
+
+void VideoReader::AfterSeek() {
+  avcodec_flush_buffers(dec_);
+  av_frame_unref(frame_);
+  pending_ = false;
+  drained_ = false;
+  nextIndex_ = info_.startPts != AV_NOPTS_VALUE ? -1 : 0;  // learnt from the next frame's time stamp
+}
+
+int VideoReader::DecodeUpTo(int64_t n, bool afterSeek, std::string* error) {
   // Decode forward up to the frame before n; the frame found is kept for Next.
+  bool first = true;
   for (;;) {
     AVFrame* f = av_frame_alloc();
-    if (!f) return false;
-    int r = DecodeOne(f, error);
+    if (!f) {
+      if (error) *error = "out of memory";
+      return -1;
+    }
+    const int r = DecodeOne(f, error);
     if (r <= 0) {
       av_frame_free(&f);
+      // Nothing came out after a seek: the decoder dropped what it was
+      // given, so the seek went too far.
+      if (r == 0 && afterSeek && first) return 0;
       if (r == 0 && error) *error = "'" + path_ + "' has no frame " + std::to_string(n);
-      return false;
+      return -1;
     }
     int64_t idx = IndexOf(f->best_effort_timestamp);
     if (idx < 0) idx = nextIndex_ < 0 ? 0 : nextIndex_;
+    if (afterSeek && first && idx > n) {
+      // Landed after the frame.
+      av_frame_free(&f);
+      return 0;
+    }
+    first = false;
     if (idx >= n) {
       // Put the frame back in front of the decoder's output: decode it again
       // through Next by keeping it as the pending frame.
@@ -231,7 +286,7 @@ bool VideoReader::SeekTo(int64_t n, std::string* error) {
       av_frame_free(&f);
       pending_ = true;
       nextIndex_ = idx;
-      return true;
+      return 1;
     }
     av_frame_free(&f);
     nextIndex_ = idx + 1;

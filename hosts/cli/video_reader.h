@@ -59,6 +59,9 @@ class VideoReader final : public FrameSource {
   // Positions the reader so that Next() returns frame n.
   bool SeekTo(int64_t n, std::string* error);
   bool ReadFrameAt(int64_t n, Frame& out, std::string* error) override;
+  // Pictures the decoder has put out since Open, including those decoded
+  // only to reach a frame after a seek.
+  int64_t decodedFrames() const { return decoded_; }
 
   // Audio stream for stream copy, or nullptr. While a sink is set, Next()
   // passes every packet of that stream to it.
@@ -67,6 +70,15 @@ class VideoReader final : public FrameSource {
 
  private:
   int DecodeOne(AVFrame* out, std::string* error);
+  // Seeks the demuxer to the key frame at or before `target` (stream time)
+  // and resets the decoder.
+  bool SeekToTime(int64_t target, std::string* error);
+  // Resets the decoder and the frame count after a seek.
+  void AfterSeek();
+  // Decodes up to frame n and keeps it for Next: 1 done, -1 error, and 0
+  // when `afterSeek` and the first frame that came out is past n, or none
+  // came out at all (the seek went too far).
+  int DecodeUpTo(int64_t n, bool afterSeek, std::string* error);
   bool Convert(const AVFrame* in, Frame& out, std::string* error);
   int64_t IndexOf(int64_t pts) const;
 
@@ -81,6 +93,7 @@ class VideoReader final : public FrameSource {
   bool drained_ = false;  // the demuxer is at its end and the decoder was flushed
   bool damaged_ = false;
   int64_t nextIndex_ = 0;
+  int64_t decoded_ = 0;
   VideoInfo info_;
   std::string path_;
   std::function<bool(AVPacket*)> audioSink_;

@@ -468,12 +468,12 @@ TEST_F(CliTest, SetupHandsTheFilterAWorkingFrameCallback) {
     EXPECT_EQ(got[4 * x + 1], 10) << x;
     EXPECT_EQ(got[4 * x + 2], 2 * x) << x;
   }
-  // Cancel keeps the project as it was and fails.
+  // Cancel keeps the project as it was and says so with its own status.
   const auto before = ReadBytes(proj);
   r = RunTarvo({"setup", "--raw", "16x12", dir / "in.raw", "--project", proj, "--plugin", kFake},
                {"TARVO_FAKE_CANCEL=1"});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_NE(r.err.find("setup ended without OK"), std::string::npos) << r.err;
+  EXPECT_EQ(r.code, 3);
+  EXPECT_NE(r.err.find("setup cancelled"), std::string::npos) << r.err;
   EXPECT_EQ(ReadBytes(proj), before);
 }
 

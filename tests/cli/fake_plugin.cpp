@@ -5,18 +5,37 @@
 //  - setup: asks the host's frame callback for frame Part scaled to 8x6
 //    into an off-screen world and keeps the first 32 bytes of the world in the
 //    record (reserved bytes 180..211); sets Lift to 7; returns OK, or Cancel
-//    when TARVO_FAKE_CANCEL is set.
+//    when TARVO_FAKE_CANCEL is set. More, through the environment:
+//      TARVO_FAKE_SETUP=cancel        Cancel after the edits below
+//      TARVO_FAKE_SETUP=wait          OK after 20 seconds, as a user who
+//                                     keeps the dialog open
+//      TARVO_FAKE_SETUP=unavailable   reports that the dialog cannot be
+//                                     shown and returns as Cancel, as the
+//                                     filter does without a display
+//      TARVO_FAKE_EDIT=F=V,F=V...     record fields to change (as `record set`)
+//      TARVO_FAKE_FRAMES=5,1,7...     frames to ask the callback for, each
+//                                     into a world of TARVO_FAKE_FRAME_SIZE
+//                                     (WxH, default 8x6) filled with 0xEE
+//                                     first; the worlds' pixels, rows top
+//                                     first, are appended to TARVO_FAKE_DUMP
+//      TARVO_FAKE_RECORD_OUT=FILE     the record as setup leaves it
 // Every call bumps a counter in reserved bytes 174..177 and, when
 // TARVO_FAKE_LOG names a file, appends one line describing the call. With
 // TARVO_FAKE_OUT_OF_MEMORY set, execute from that frame number on writes
 // nothing and reports running out of memory through the host's message sink.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
 
 #include "platform/host_services.h"
 #include "types/call_record.h"
+#include "types/notice.h"
 #include "types/specs.h"
+#include "types/specs_fields.h"
 
 using namespace tarvo;
 
@@ -40,6 +59,47 @@ void Log(int16_t selector, const TFilterCallRecord& r) {
     for (int i = 0; i < 16; ++i) std::fprintf(f, "%02x", (*r.PrivateData)[i]);
   std::fprintf(f, "\n");
   std::fclose(f);
+}
+
+// The items of a comma-separated list.
+std::vector<std::string> Items(const char* list) {
+  std::vector<std::string> items;
+  std::string item;
+  for (const char* p = list; p && *p; ++p) {
+    if (*p == ',') {
+      items.push_back(item);
+      item.clear();
+    } else {
+      item += *p;
+    }
+  }
+  if (!item.empty()) items.push_back(item);
+  return items;
+}
+
+// Asks the callback for each frame of TARVO_FAKE_FRAMES and appends what it
+// delivered to TARVO_FAKE_DUMP. False when the host failed a request.
+bool FetchFrames(TFilterCallRecord& r, HostServices& host) {
+  const char* list = std::getenv("TARVO_FAKE_FRAMES");
+  if (!list) return true;
+  int w = 8, h = 6;
+  if (const char* size = std::getenv("TARVO_FAKE_FRAME_SIZE")) std::sscanf(size, "%dx%d", &w, &h);
+  FILE* dump = std::getenv("TARVO_FAKE_DUMP") ? std::fopen(std::getenv("TARVO_FAKE_DUMP"), "ab") : nullptr;
+  bool ok = true;
+  for (const std::string& item : Items(list)) {
+    int16_t world = 0;
+    const TRect bounds{0, 0, w, h};
+    if (host.NewPWorld(&world, bounds) != 0) return false;
+    PixBufferHandle bits = host.GetPWorldBits(world);
+    TPixBuffer& b = **bits;
+    for (int y = 0; y < h; ++y) std::memset(b.Pixels + static_cast<size_t>(y) * FrameStride(b), 0xEE, w * 4u);
+    if (r.FrameCallback(std::atoi(item.c_str()), bits, &bounds, r.PrivateData) != 0) ok = false;
+    // Worlds keep their rows bottom-up.
+    for (int y = h - 1; dump && y >= 0; --y) std::fwrite(b.Pixels + static_cast<size_t>(y) * FrameStride(b), 4, w, dump);
+    host.DisposePWorld(world);
+  }
+  if (dump) std::fclose(dump);
+  return ok;
 }
 
 }  // namespace
@@ -96,6 +156,12 @@ extern "C" __attribute__((visibility("default"))) int32_t xFilter(int16_t select
   }
   if (selector == kSelectorSetup) {
     if (std::getenv("TARVO_FAKE_CANCEL")) return kSetupCancel;
+    if (const char* mode = std::getenv("TARVO_FAKE_SETUP"); mode && std::strcmp(mode, "unavailable") == 0) {
+      const char text[] = "Setup cannot be shown: no display for this test.";
+      if (gSink) gSink(gSinkContext, static_cast<int32_t>(Notice::SetupUnavailable), text);
+      else std::fprintf(stderr, "%s\n", text);
+      return kSetupCancel;
+    }
     int16_t world = 0;
     const TRect bounds{0, 0, 8, 6};
     if (host.NewPWorld(&world, bounds) != 0) return kSetupCancel;
@@ -104,6 +170,17 @@ extern "C" __attribute__((visibility("default"))) int32_t xFilter(int16_t select
     std::memcpy(specs->Reserved174 + 6, (*bits)->Pixels, 32);
     host.DisposePWorld(world);
     specs->Lift = 7;
+    for (const std::string& a : Items(std::getenv("TARVO_FAKE_EDIT"))) ApplyFieldAssignment(*specs, a, nullptr);
+    if (!FetchFrames(r, host)) specs->Reserved174[4] = 1;  // a request failed
+    if (const char* out = std::getenv("TARVO_FAKE_RECORD_OUT")) {
+      if (FILE* f = std::fopen(out, "wb")) {
+        std::fwrite(specs, kSpecsSize, 1, f);
+        std::fclose(f);
+      }
+    }
+    const char* mode = std::getenv("TARVO_FAKE_SETUP");
+    if (mode && std::strcmp(mode, "cancel") == 0) return kSetupCancel;
+    if (mode && std::strcmp(mode, "wait") == 0) std::this_thread::sleep_for(std::chrono::seconds(20));
     return kSetupOk;
   }
   return 0;
