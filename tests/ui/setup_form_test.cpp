@@ -38,6 +38,7 @@
 #include "ui/controls/kiv_button.h"
 #include "ui/logic/control_table.h"
 #include "ui/setup/preview_buffers.h"
+#include "ui/setup/preview_cycle.h"
 #include "ui/setup/tsetup.h"
 #include "ui_test_app.h"
 
@@ -548,18 +549,46 @@ TEST_F(SetupFormTest, F1AndTheHelpButtonOpenTheHelpAtTheContext) {
   EXPECT_TRUE(dialog_->isVisible());
 }
 
-TEST_F(SetupFormTest, PreferencesSaysItIsNotThereYet) {
+TEST_F(SetupFormTest, PreferencesButtonOpensThePreferencesWhoseLevelsReachTheRecordAndMonitors) {
   Open();
-  QString shown;
+  ASSERT_NE(live_.Vwhite, 200);
+  ASSERT_FALSE(Find("KneeBar")->toolTip().isEmpty());
+  const monitor::WaveformTables before = dialog_->Preview().Monitors().Waveform();
+  bool opened = false;
   QTimer::singleShot(0, [&] {
-    if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-      shown = box->text();
-      box->accept();
-    }
+    QWidget* w = QApplication::activeModalWidget();
+    ASSERT_NE(w, nullptr);
+    opened = w->objectName() == "TPrefer";
+    auto* white = w->findChild<QLineEdit*>("VwhiteEdit");
+    ASSERT_NE(white, nullptr);
+    QTest::mouseClick(white, Qt::LeftButton);
+    white->selectAll();
+    QTest::keyClicks(white, "200");
+    QTest::keyClick(white, Qt::Key_Return);
+    auto* hints = w->findChild<QCheckBox*>("ShowHintsBox");
+    QTest::mouseClick(hints, Qt::LeftButton, {}, QPoint(6, hints->height() / 2));
+    QTest::mouseClick(w->findChild<QPushButton*>("OKBtn"), Qt::LeftButton);
   });
   Click("PreferButton");
-  EXPECT_TRUE(shown.contains("preferences", Qt::CaseInsensitive)) << shown.toStdString();
+  EXPECT_TRUE(opened);
   EXPECT_TRUE(dialog_->isVisible());
+  // The new white level is the built-in default's and, at once, the clip's.
+  EXPECT_EQ(defaults_.Vwhite, 200);
+  EXPECT_EQ(live_.Vwhite, 200);
+  EXPECT_TRUE(changed_);
+  int32_t stored = 0;
+  EXPECT_EQ(store_.ReadInteger(kKeyLevels, "Vwhite", stored), ValueStatus::Present);
+  EXPECT_EQ(stored, 200);
+  EXPECT_EQ(store_.ReadInteger(kKeyOptions, "ShowHints", stored), ValueStatus::Present);
+  EXPECT_EQ(stored, 0);
+  // The waveform scale was built again over the new span.
+  const monitor::WaveformTables& after = dialog_->Preview().Monitors().Waveform();
+  EXPECT_NE(std::memcmp(before.row, after.row, sizeof before.row), 0);
+  // Hints went off in the setup dialog too.
+  EXPECT_TRUE(Find("KneeBar")->toolTip().isEmpty());
+  // OK stores the controls once more: the record keeps the new level.
+  Click("OkButton");
+  EXPECT_EQ(live_.Vwhite, 200);
 }
 
 // ---- The setup call's frame bar and placement ----

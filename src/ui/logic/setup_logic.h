@@ -161,6 +161,8 @@ class SetupLogic {
   bool TimerRunning() const { return timerRunning_; }
   bool RenderPending() const { return renderPending_; }
   bool ShowHints() const { return showHints_; }
+  // The preferences switched the hints on or off while the dialog is open.
+  void SetShowHints(bool show) { showHints_ = show; }
   const TDerived& Derived() const { return derived_; }
   const SetupContext& Context() const { return ctx_; }
 

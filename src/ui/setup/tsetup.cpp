@@ -45,6 +45,8 @@
 #include "ui/controls/kiv_bar.h"
 #include "ui/controls/kiv_button.h"
 #include "ui/logic/balance_click.h"
+#include "ui/logic/prefer_setup.h"
+#include "ui/prefer/tprefer.h"
 #include "ui/logic/revert_reset.h"
 #include "ui/logic/scene_page.h"
 
@@ -762,7 +764,7 @@ void TSetup::Click(std::string_view control, Sender sender) {
   } else if (control == "HelpButton") {
     OpenHelp(kHelpContents);
   } else if (control == "PreferButton") {
-    QMessageBox::information(this, "Tarvo", "The preferences dialog is not available in this version.");
+    OpenPreferences();
   } else if (control == "BypassButton") {
     preview_->BypassClicked();
   } else if (control == "PreviewBox") {
@@ -774,6 +776,21 @@ void TSetup::Click(std::string_view control, Sender sender) {
     logic_->SetPosition("FrameBar", control == "FirstButton" ? bar.min : bar.max);
     FrameBarChange(sender);
   }
+}
+
+// The preferences dialog over the options, the built-in defaults and the
+// floating preview's options; what it changes reaches this dialog at once
+// (levels into the record, graticules and scales, hints, lift captions).
+void TSetup::OpenPreferences() {
+  if (!call_.options || !call_.defaults) return;
+  PreviewOptions* previewOptions = preview_->Preview() ? &preview_->Preview()->Options() : nullptr;
+  if (!previewOptions) return;
+  PreferContext context{call_.defaults, call_.options, previewOptions, call_.store};
+  SetupPreferHooks hooks(*logic_, *this, [this](bool show) {
+    logic_->SetShowHints(show);
+    ApplyHints();
+  });
+  RunPreferences(this, context, &hooks, call_.options->HelpFile);
 }
 
 // ---- Help ----

@@ -128,6 +128,7 @@ class TSetup : public QDialog, private SetupHooks {
   void SyncTabs();
   void ApplyHints();
   void OpenHelp(int context);
+  void OpenPreferences();
   void TimerFired();
   void FocusMoved(QWidget* now);
   // The Scenes page, revert and reset, and the balance keys (tsetup_commands.cpp).
