@@ -7,11 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include <gtest/gtest.h>
 
@@ -477,6 +480,79 @@ TEST_F(SetupCommandTest, TheRealDialogShowsTheClipsFramesAndOkOrCancelDecideWhat
   ASSERT_EQ(frames.size(), 2 * last.size());
   EXPECT_TRUE(std::equal(last.begin(), last.end(), frames.begin() + static_cast<std::ptrdiff_t>(last.size())));
   EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"clip.mkv", "frame.bgra", "look.tvr"}));
+}
+
+// The real dialog on a real clip, walked through its commands by the driver:
+// each step's record shows what the step changed, and only that.
+TEST_F(SetupCommandTest, TheRealDialogsBalanceScenesRevertAndPreferencesWorkOnARealClip) {
+  if (kDriver.empty()) GTEST_SKIP() << "the dialog library tarvo-ui.so is not built";
+  const std::string clip = MakeClip();
+  const std::string record = dir / "look.tvr", walk = dir / "walk.bin", scenes = dir / "scenes.kvs";
+  const std::string reg = dir / "registry.reg";
+  const std::string text = "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Options]\n"
+                           "\"SceneFile\"=\"" + scenes + "\"\n";
+  WriteBytes(reg, std::vector<uint8_t>(text.begin(), text.end()));
+  std::string error;
+  ASSERT_TRUE(WriteSpecsFile(record, BuiltInDefaultSpecs(), &error)) << error;
+  auto env = DialogEnv("OkButton", 0, dir / "frame.bgra");
+  env.push_back("TARVO_REGISTRY=" + reg);
+  env.push_back("TARVO_DRIVE_WALK=" + walk);
+  const auto r = RunTarvo({"setup", clip, "--record", record, "--plugin", kReal}, env);
+  ASSERT_EQ(r.code, 0) << r.err;
+
+  std::map<std::string, TSpecs> steps;
+  std::vector<std::string> order;
+  const std::vector<uint8_t> bytes = ReadBytes(walk);
+  constexpr size_t kStep = 32 + sizeof(TSpecs);
+  ASSERT_EQ(bytes.size() % kStep, 0u);
+  for (size_t at = 0; at < bytes.size(); at += kStep) {
+    const std::string name(reinterpret_cast<const char*>(&bytes[at]));
+    std::memcpy(&steps[name], &bytes[at + 32], sizeof(TSpecs));
+    order.push_back(name);
+  }
+  ASSERT_EQ(order, (std::vector<std::string>{"start", "black", "white", "colour", "saved", "none", "chosen", "master",
+                                             "independent", "knee", "revert", "reset", "preferences"}));
+  // Which fields differ between two steps.
+  auto changed = [&](const char* from, const char* to) {
+    std::vector<std::string> names;
+    for (const SpecsField& f : SpecsFields()) {
+      const auto* a = reinterpret_cast<const uint8_t*>(&steps[from]) + f.offset;
+      const auto* b = reinterpret_cast<const uint8_t*>(&steps[to]) + f.offset;
+      if (std::memcmp(a, b, sizeof(int16_t)) != 0) names.push_back(std::string(f.name));
+    }
+    if (SceneNameOf(steps[from]) != SceneNameOf(steps[to])) names.push_back("SceneName");
+    return names;
+  };
+  auto within = [](const std::vector<std::string>& names, std::initializer_list<const char*> allowed) {
+    for (const std::string& n : names)
+      if (std::find_if(allowed.begin(), allowed.end(), [&](const char* a) { return n == a; }) == allowed.end())
+        return false;
+    return !names.empty();
+  };
+  EXPECT_TRUE(within(changed("start", "black"), {"Lift", "RLift", "GLift", "BLift"}));
+  EXPECT_TRUE(within(changed("black", "white"), {"Gain", "RGain", "GGain", "BGain"}));
+  EXPECT_TRUE(within(changed("white", "colour"), {"Gain", "RGain", "GGain", "BGain"}));
+  EXPECT_EQ(changed("colour", "saved"), (std::vector<std::string>{"SceneName"}));
+  EXPECT_EQ(SceneNameOf(steps["saved"]), "Evening");
+  // "<none>" loads nothing; the scene just saved holds the clip's settings.
+  EXPECT_TRUE(changed("saved", "none").empty());
+  EXPECT_TRUE(changed("none", "chosen").empty());
+  EXPECT_EQ(steps["master"].UseMaster, 1);
+  EXPECT_EQ(steps["independent"].UseMaster, 0);
+  EXPECT_EQ(steps["knee"].Knee, steps["independent"].Knee - 5);
+  EXPECT_EQ(steps["revert"].Knee, steps["independent"].Knee);
+  EXPECT_EQ(steps["reset"].Knee, BuiltInDefaultSpecs().Knee);
+  EXPECT_EQ(steps["preferences"].Vwhite, 200);
+
+  // OK wrote the last state, and the scene file holds the saved scene.
+  TSpecs saved{};
+  ASSERT_TRUE(ReadSpecsFile(record, saved, &error)) << error;
+  EXPECT_EQ(saved.Vwhite, 200);
+  EXPECT_EQ(saved.Lift, steps["black"].Lift);
+  EXPECT_EQ(SceneNameOf(saved), "Evening");
+  const std::vector<uint8_t> kvs = ReadBytes(scenes);
+  ASSERT_EQ(kvs.size(), 256u);
+  EXPECT_EQ(std::memcmp(&kvs[0] + offsetof(TSpecs, SceneName) + 1, "Evening", 7), 0);
 }
 
 }  // namespace
