@@ -518,8 +518,11 @@ class ProjectHost : public MeltHost {
 
 // Shotcut's panel (hosts/frei0r/shotcut/ui.qml) writes the record, the
 // scene, the field order and its settings, at the built-in defaults when the
-// filter is added; a setting given keyframes is written in the time form.
-// The record chosen there and the keyframed setting must both take effect.
+// filter is added; a setting given keyframes is written in the time form,
+// and so is the record (a keyframe at 0, which Shotcut saves with the whole
+// path even when the record lies in the project's folder). The project here
+// is what Shotcut 22.12 saves. The record chosen there and the keyframed
+// setting must both take effect.
 TEST_F(ProjectHost, ShotcutProjectMatchesTheCommand) {
   REQUIRE_PROGRAM(TARVO_MELT);
   REQUIRE_PROGRAM(TARVO_CLI);
@@ -529,7 +532,8 @@ TEST_F(ProjectHost, ShotcutProjectMatchesTheCommand) {
   expected.TempYThreshold = 25;  // keyframed in the project, over the record's 40
   const TSpecs defaults = BuiltInDefaultSpecs();
   std::vector<std::pair<std::string, std::string>> properties = {
-      {"mlt_service", "frei0r.tarvo"}, {"shotcut:filter", "tarvo"}, {"record", WriteRecord("clip.rec", record)},
+      {"mlt_service", "frei0r.tarvo"}, {"shotcut:filter", "tarvo"},
+      {"record", "00:00:00.000=" + WriteRecord("clip.rec", record)},
       {"scene", ""}, {"fields", "progressive"}};
   char buf[40];
   for (const char* name : {"Lift", "Gain", "Gamma", "Sat", "YDespeckle", "CDespeckle", "YSharpness", "TempCThreshold"}) {

@@ -61,6 +61,10 @@ TEST(ShotcutFiles, PanelSettingsMatchTheParameters) {
                                           "TempYThreshold", "TempCThreshold"}));
   for (const char* s : {"'record'", "'scene'", "'fields'"}) EXPECT_NE(ui.find(s), std::string::npos) << s;
   EXPECT_NE(ui.find("['progressive', 'tff', 'bff']"), std::string::npos);
+  // The record goes in as a keyframe at 0, so that Shotcut keeps its whole
+  // path when it saves the project.
+  EXPECT_NE(ui.find("return path === '' ? '' : '0=' + path;"), std::string::npos);
+  EXPECT_EQ(ui.find("filter.set('record', recordField.text)"), std::string::npos);
 }
 
 TEST(ShotcutFiles, MetadataNamesTheServiceAndKeyframesThePanelSettings) {

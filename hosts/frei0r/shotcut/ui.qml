@@ -19,11 +19,11 @@ Item {
         { property: 'Gain', title: qsTr('Gain'), minimum: 0, maximum: 800, defaultValue: 100, suffix: ' %' },
         { property: 'Gamma', title: qsTr('Gamma'), minimum: -100, maximum: 100, defaultValue: 0, suffix: '' },
         { property: 'Sat', title: qsTr('Saturation'), minimum: 0, maximum: 200, defaultValue: 100, suffix: ' %' },
-        { property: 'YDespeckle', title: qsTr('Luminance despeckle'), minimum: 0, maximum: 4, defaultValue: 0, suffix: '' },
+        { property: 'YDespeckle', title: qsTr('Luma despeckle'), minimum: 0, maximum: 4, defaultValue: 0, suffix: '' },
         { property: 'CDespeckle', title: qsTr('Colour despeckle'), minimum: 0, maximum: 4, defaultValue: 0, suffix: '' },
-        { property: 'YSharpness', title: qsTr('Luminance sharpness'), minimum: -100, maximum: 100, defaultValue: 0, suffix: '' },
-        { property: 'TempYThreshold', title: qsTr('Temporal luminance threshold'), minimum: 0, maximum: 100, defaultValue: 0, suffix: '' },
-        { property: 'TempCThreshold', title: qsTr('Temporal colour threshold'), minimum: 0, maximum: 100, defaultValue: 0, suffix: '' }
+        { property: 'YSharpness', title: qsTr('Luma sharpness'), minimum: -100, maximum: 100, defaultValue: 0, suffix: '' },
+        { property: 'TempYThreshold', title: qsTr('Temporal luma'), minimum: 0, maximum: 100, defaultValue: 0, suffix: '' },
+        { property: 'TempCThreshold', title: qsTr('Temporal colour'), minimum: 0, maximum: 100, defaultValue: 0, suffix: '' }
     ]
     readonly property var fieldOrders: ['progressive', 'tff', 'bff']
     property bool blockUpdate: true
@@ -45,12 +45,26 @@ Item {
 
     function setControls() {
         blockUpdate = true;
-        recordField.text = filter.get('record');
+        recordField.text = recordPath(filter.get('record'));
         sceneField.text = filter.get('scene');
         var order = fieldOrders.indexOf(filter.get('fields'));
         fieldsCombo.currentIndex = order < 0 ? 0 : order;
         refresh();
         blockUpdate = false;
+    }
+
+    // The record is stored as a keyframe at 0 ("0=/path/clean.rec", saved by
+    // Shotcut as "00:00:00.000=/path/clean.rec"): Shotcut saves a value that
+    // starts with the project's folder relative to it, which the plug-in
+    // would then look for in the working folder; the keyframe form keeps the
+    // whole path (and one holding '=').
+    function recordValue(path) {
+        return path === '' ? '' : '0=' + path;
+    }
+
+    function recordPath(value) {
+        var time = value.match(/^[0-9:.]+=/);
+        return time ? value.substring(time[0].length) : value;
     }
 
     // A file URL from the dialog as a local path.
@@ -61,7 +75,7 @@ Item {
         return decodeURIComponent(text);
     }
 
-    width: 400
+    width: 350
     height: 140 + settings.length * 34
     Component.onCompleted: {
         if (filter.isNew) {
@@ -85,7 +99,7 @@ Item {
         nameFilters: [qsTr('Tarvo records (*.rec *.REC)'), qsTr('All files (*)')]
         onAccepted: {
             recordField.text = localPath(recordDialog.fileUrl);
-            filter.set('record', recordField.text);
+            filter.set('record', recordValue(recordField.text));
         }
     }
 
@@ -109,8 +123,8 @@ Item {
                 placeholderText: qsTr('none: the settings below')
                 selectByMouse: true
                 onEditingFinished: {
-                    if (!blockUpdate && text !== filter.get('record'))
-                        filter.set('record', text);
+                    if (!blockUpdate && text !== recordPath(filter.get('record')))
+                        filter.set('record', recordValue(text));
                 }
             }
 
@@ -157,7 +171,7 @@ Item {
                 Layout.alignment: Qt.AlignRight
             }
 
-            ComboBox {
+            Shotcut.ComboBox {
                 id: fieldsCombo
 
                 Layout.fillWidth: true
@@ -185,7 +199,11 @@ Item {
                 readonly property var setting: modelData
 
                 function show() {
-                    slider.value = fromParam(setting, filter.getDouble(setting.property, getPosition()));
+                    // A setting the project does not hold is at the plug-in's default.
+                    if (filter.get(setting.property) === '')
+                        slider.value = setting.defaultValue;
+                    else
+                        slider.value = fromParam(setting, filter.getDouble(setting.property, getPosition()));
                     keyframesButton.checked = filter.keyframeCount(setting.property) > 0;
                 }
 
@@ -201,8 +219,9 @@ Item {
 
                 Label {
                     text: setting.title
-                    Layout.minimumWidth: 180
+                    Layout.preferredWidth: 110
                     horizontalAlignment: Text.AlignRight
+                    elide: Text.ElideRight
                 }
 
                 Shotcut.SliderSpinner {
