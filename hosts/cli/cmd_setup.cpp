@@ -224,6 +224,10 @@ int CmdSetup(const std::vector<std::string>& args) {
   {
     SetupMessages messages(*lib);
     DefaultSignalsWhileOpen();
+    // A clip without a record gets one from the filter's first call, which
+    // starts it at frame 0; a preparing call first lets the setup call move
+    // it to the chosen frame, as an editing host's earlier calls would.
+    if (!record) clip.Prepare(static_cast<int32_t>(frame));
     result = clip.Setup(static_cast<int32_t>(frame));
     InstallInterruptHandler();
     failure = messages.failure();

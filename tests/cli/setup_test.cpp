@@ -480,6 +480,16 @@ TEST_F(SetupCommandTest, TheRealDialogShowsTheClipsFramesAndOkOrCancelDecideWhat
   ASSERT_EQ(frames.size(), 2 * last.size());
   EXPECT_TRUE(std::equal(last.begin(), last.end(), frames.begin() + static_cast<std::ptrdiff_t>(last.size())));
   EXPECT_EQ(dir.Entries(), (std::vector<std::string>{"clip.mkv", "frame.bgra", "look.tvr"}));
+
+  // A clip without a record yet opens at the chosen frame as well.
+  const std::string fresh = dir / "new.tvr";
+  r = RunTarvo({"setup", clip, "--record", fresh, "--frame", "6", "--plugin", kReal}, DialogEnv("OkButton", 6, dump));
+  ASSERT_EQ(r.code, 0) << r.err;
+  TSpecs saved;
+  ASSERT_TRUE(ReadSpecsFile(fresh, saved, &error)) << error;
+  const int framePos = saved.FramePos, lastPart = saved.LastPart;
+  EXPECT_EQ(framePos, 6);
+  EXPECT_EQ(lastPart, 6);
 }
 
 // The real dialog on a real clip, walked through its commands by the driver:
