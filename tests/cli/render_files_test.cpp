@@ -11,8 +11,12 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/cpu.h>
 #include <libavutil/pixdesc.h>
 }
+
+#include "video_reader.h"
+#include "video_writer.h"
 
 namespace tarvo::cli::test {
 namespace {
@@ -188,6 +192,62 @@ TEST_F(RenderFilesTest, YuvInputIsReadWithItsTagsOrTheUsualMatrixForItsHeight) {
   EXPECT_EQ(r.code, 2);
   EXPECT_FALSE(Exists(dir / "x.mkv"));
 }
+
+#if defined(__x86_64__)
+// Every x86-64 processor has SSE2; newer ones add SSE4, AVX2 and AVX-512,
+// and swscale picks its code by what the processor has. Both directions of
+// the conversion, in both qualities, must give the same bytes whichever of
+// those it picks. swscale's plain C code (0: no vector code at all, as on
+// processors it has no vector code for) gives the same bytes too, except
+// for the fast conversion from YUV, which rounds differently there.
+TEST_F(RenderFilesTest, ConversionsGiveTheSameBytesOnEveryX86Processor) {
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc2=size=352x288:rate=25 -frames:v 3 -vf noise=alls=12:allf=t "
+                     "-pix_fmt yuv420p -c:v rawvideo " + (dir / "in.nut")));
+  const int baseline = AV_CPU_FLAG_MMX | AV_CPU_FLAG_MMXEXT | AV_CPU_FLAG_SSE | AV_CPU_FLAG_SSE2 | AV_CPU_FLAG_CMOV;
+  const int sse4 = baseline | AV_CPU_FLAG_SSE3 | AV_CPU_FLAG_SSSE3 | AV_CPU_FLAG_SSE4 | AV_CPU_FLAG_SSE42;
+  const int avx2 = sse4 | AV_CPU_FLAG_AVX | AV_CPU_FLAG_AVX2 | AV_CPU_FLAG_FMA3;
+  for (const ScaleQuality quality : {ScaleQuality::Fast, ScaleQuality::Accurate}) {
+    SCOPED_TRACE(quality == ScaleQuality::Fast ? "fast" : "accurate");
+    std::vector<uint8_t> firstIn, firstOut;
+    std::vector<Frame> firstFrames;  // the writer converts the same pictures at every level
+    for (const int flags : {baseline, sse4, avx2, -1, 0}) {
+      SCOPED_TRACE(flags);
+      // Only what this processor has can be asked for.
+      av_force_cpu_flags(-1);
+      if (flags > 0 && (av_get_cpu_flags() & flags) != flags) continue;
+      av_force_cpu_flags(flags);
+      std::string error;
+      VideoReader reader;
+      ASSERT_TRUE(reader.Open(dir / "in.nut", &error)) << error;
+      InputConversion conversion;
+      conversion.quality = quality;
+      reader.SetConversion(conversion);
+      std::vector<Frame> frames;
+      for (Frame f; reader.Next(f, &error) == 1;) frames.push_back(f);
+      ASSERT_EQ(frames.size(), 3u) << error;
+      if (firstFrames.empty()) firstFrames = frames;
+      VideoWriter writer;
+      WriterSettings ws;
+      ws.codec = "rawvideo";
+      ws.pixFmt = "yuv420p";
+      ws.quality = quality;
+      ASSERT_TRUE(writer.Open(dir / "out.nut", dir / "out.nut", reader.info(), nullptr, ws, &error)) << error;
+      for (const Frame& f : firstFrames) ASSERT_TRUE(writer.WriteVideo(f, &error)) << error;
+      ASSERT_TRUE(writer.Finish(&error)) << error;
+      const auto in = Concat(frames), out = ReadBytes(dir / "out.nut");
+      if (firstIn.empty()) {
+        firstIn = in;
+        firstOut = out;
+      } else {
+        if (flags != 0 || quality == ScaleQuality::Accurate) EXPECT_TRUE(in == firstIn) << "YUV to BGRA";
+        else EXPECT_FALSE(in == firstIn) << "the plain code now rounds as the vector code: say so in the README";
+        EXPECT_TRUE(out == firstOut) << "BGRA to YUV";
+      }
+    }
+  }
+  av_force_cpu_flags(-1);
+}
+#endif
 
 }  // namespace
 }  // namespace tarvo::cli::test
