@@ -13,3 +13,18 @@ foreach(_file IN LISTS _files)
     file(REMOVE "${_path}")
   endif()
 endforeach()
+
+# Folders of our own that are empty now (the Shotcut filter folder, the
+# plug-in's private folder) go too; shared folders still holding other
+# programs' files stay.
+foreach(_file IN LISTS _files)
+  get_filename_component(_dir "$ENV{DESTDIR}${_file}" DIRECTORY)
+  get_filename_component(_name "${_dir}" NAME)
+  if(_name STREQUAL "tarvo" AND IS_DIRECTORY "${_dir}")
+    file(GLOB _left "${_dir}/*")
+    if(NOT _left)
+      message(STATUS "Removing ${_dir}")
+      file(REMOVE_RECURSE "${_dir}")
+    endif()
+  endif()
+endforeach()

@@ -9,6 +9,7 @@ packages=(
   libicu-dev
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
   frei0r-plugins-dev melt
+  gstreamer1.0-plugins-bad gstreamer1.0-tools qtdeclarative5-dev-tools
   qt6-base-dev xvfb xauth
   clang libclang-rt-14-dev
 )

@@ -78,8 +78,8 @@ std::string MetadataYaml() {
        "\n";
   y += "notes: " +
        Quote("Temporal smoothing works on a run of consecutive frames of one clip and needs the frames in order: "
-             "render with one render thread (real_time=-1) unless the filter is registered as not thread-safe "
-             "with MLT (the install step does this), and without slice threads. A jump, a seek or a restarted "
+             "render with one render thread (real_time=-1; in the editors: parallel processing off) and without "
+             "slice threads, or frames differ from run to run. A jump, a seek or a restarted "
              "preview starts a new run. Interlaced clips need their field order (parameter fields: tff or bff). "
              "Numeric settings take keyframes; every number is the record value scaled so that 0..1 spans the "
              "setting's range (see each description).") +

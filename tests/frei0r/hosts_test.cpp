@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -247,6 +249,8 @@ TEST_F(Frei0rHosts, InstallIntoAFreshPrefixServesTheHosts) {
   ASSERT_TRUE(fs::exists(plugins / "tarvo.so")) << Log();
   EXPECT_TRUE(fs::exists(prefix / "share" / "mlt-7" / "frei0r" / "filter_frei0r.tarvo.yml")) << Log();
   EXPECT_TRUE(fs::exists(prefix / "share" / "kdenlive" / "effects" / "frei0r_tarvo.xml")) << Log();
+  for (const char* qml : {"meta.qml", "ui.qml"})
+    EXPECT_TRUE(fs::exists(prefix / "share" / "shotcut" / "qml" / "filters" / "tarvo" / qml)) << qml << Log();
   setenv("FREI0R_PATH", plugins.c_str(), 1);
   const Clip clip = test::MakeClip(160, 64, 6, 38);
   TSpecs specs = test::TemporalRecord();
@@ -262,6 +266,57 @@ TEST_F(Frei0rHosts, InstallIntoAFreshPrefixServesTheHosts) {
   const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
   ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
   EXPECT_EQ(test::FirstDifference(got, test::ReferenceRender(clip, specs)), "");
+}
+
+// GStreamer's frei0r wrapper (gst-plugins-bad) offers the plug-in as the
+// element frei0r-filter-tarvo, its parameters as lower-case properties.
+TEST_F(Frei0rHosts, GstreamerMatchesTheCommand) {
+  REQUIRE_PROGRAM(TARVO_GST_LAUNCH);
+  REQUIRE_PROGRAM(TARVO_CLI);
+  // A private plug-in registry: the scan finds the plug-in through
+  // FREI0R_PATH and leaves the user's cache alone.
+  setenv("GST_REGISTRY", Path("gst-registry.bin").c_str(), 1);
+  const TSpecs specs = test::TemporalRecord();
+  const std::string rec = WriteRecord("clip.rec", specs);
+  // GStreamer passes exact rows at any width, 721 included.
+  for (int width : {160, 721}) {
+    SCOPED_TRACE("width " + std::to_string(width));
+    const Clip clip = test::MakeClip(width, 48, 8, 50);
+    ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
+    const int rc = Run(std::string(TARVO_GST_LAUNCH) + " -q filesrc location='" + Path("in.raw") + "' blocksize=" +
+                       std::to_string(width * clip.height * 4) + " ! rawvideoparse format=bgra width=" +
+                       std::to_string(width) + " height=" + std::to_string(clip.height) +
+                       " framerate=25/1 ! frei0r-filter-tarvo record='" + rec + "' ! filesink location='" +
+                       Path("out.raw") + "' </dev/null");
+    ASSERT_EQ(rc, 0) << Log();
+    const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
+    ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
+    ExpectReference(got, clip, specs, Path("in.raw"));
+  }
+  // Field order and a single setting by property, as the README shows.
+  const Clip clip = test::MakeClip(160, 64, 8, 51);
+  ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
+  ASSERT_EQ(Run(std::string(TARVO_GST_LAUNCH) + " -q filesrc location='" + Path("in.raw") + "' blocksize=" +
+                std::to_string(160 * 64 * 4) +
+                " ! rawvideoparse format=bgra width=160 height=64 framerate=25/1 ! frei0r-filter-tarvo record='" +
+                rec + "' fields=tff ! filesink location='" + Path("out.raw") + "' </dev/null"),
+            0)
+      << Log();
+  const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
+  ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
+  const Clip cli = CliFields(Path("in.raw"), clip, specs);
+  ASSERT_EQ(cli.frames.size(), clip.frames.size()) << Log();
+  EXPECT_EQ(test::FirstDifference(got, cli), "");
+}
+
+// Shotcut's filter files are QML that Shotcut loads as they are; a syntax
+// error would hide the filter.
+TEST_F(Frei0rHosts, ShotcutFilesAreValidQml) {
+  REQUIRE_PROGRAM(TARVO_QMLLINT);
+  for (const char* name : {"meta.qml", "ui.qml"}) {
+    EXPECT_EQ(Run(std::string(TARVO_QMLLINT) + " '" + TARVO_SOURCE_DIR + "/hosts/frei0r/shotcut/" + name + "'"), 0)
+        << name << "\n" << Log();
+  }
 }
 
 class MeltHost : public Frei0rHosts {
@@ -402,6 +457,139 @@ TEST_F(MeltHost, KdenliveDefaultsForEveryParameterKeepTheRecord) {
   }
   RenderWithMelt(melt + " -filter frei0r.tarvo" + properties + Consumer(Path("out.raw")), clip);
   ExpectMatches(clip, specs);
+}
+
+// An editor's project file (MLT XML) with the filter on the clip, as the
+// editor saves it, rendered by melt in place of the editor's own render.
+class ProjectHost : public MeltHost {
+ protected:
+  // Escapes text for an XML element.
+  static std::string Xml(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+      if (c == '&') out += "&amp;";
+      else if (c == '<') out += "&lt;";
+      else if (c == '>') out += "&gt;";
+      else out += c;
+    }
+    return out;
+  }
+  // A keyframe string at the clip's start and at its fourth frame, both with
+  // the same value, in the time form the editors write ("00:00:00.000=0.4").
+  static std::string Keyframed(double v) {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "00:00:00.000=%.9g;00:00:00.120=%.9g", v, v);
+    return buf;
+  }
+  // Writes project.mlt: the clip as `element` ("chain" as Shotcut writes it,
+  // "producer" as Kdenlive does) with one filter holding `properties`, on
+  // one track; returns the melt command that renders it.
+  std::string Project(const Clip& clip, const std::string& element,
+                      const std::vector<std::pair<std::string, std::string>>& properties) {
+    Prepare(clip);
+    const std::string last = std::to_string(clip.frames.size() - 1);
+    std::ofstream x(Path("project.mlt"));
+    x << "<?xml version=\"1.0\" standalone=\"no\"?>\n<mlt LC_NUMERIC=\"C\" version=\"7.12.0\" producer=\"main_bin\">\n"
+      << "  <profile description=\"test\" width=\"" << clip.width << "\" height=\"" << clip.height
+      << "\" progressive=\"1\" sample_aspect_num=\"1\" sample_aspect_den=\"1\" display_aspect_num=\"" << clip.width
+      << "\" display_aspect_den=\"" << clip.height
+      << "\" frame_rate_num=\"25\" frame_rate_den=\"1\" colorspace=\"709\"/>\n"
+      << "  <" << element << " id=\"clip0\" in=\"0\" out=\"" << last << "\">\n"
+      << "    <property name=\"length\">" << clip.frames.size() << "</property>\n"
+      << "    <property name=\"resource\">" << Xml(Path("in.nut")) << "</property>\n"
+      << "    <property name=\"mlt_service\">avformat</property>\n"
+      << "    <filter id=\"filter0\" in=\"0\" out=\"" << last << "\">\n";
+    for (const auto& [name, value] : properties)
+      x << "      <property name=\"" << name << "\">" << Xml(value) << "</property>\n";
+    x << "    </filter>\n  </" << element << ">\n"
+      << "  <playlist id=\"playlist0\">\n    <entry producer=\"clip0\" in=\"0\" out=\"" << last << "\"/>\n"
+      << "  </playlist>\n  <tractor id=\"tractor0\" in=\"0\" out=\"" << last << "\">\n"
+      << "    <track producer=\"playlist0\"/>\n  </tractor>\n</mlt>\n";
+    return std::string(TARVO_MELT) + " -silent -profile '" + Path("profile") + "' '" + Path("project.mlt") + "'";
+  }
+  // The frei0r value of a setting in the record's units.
+  static double Value(const char* name, int16_t v) {
+    for (const Param& p : Params())
+      if (p.name == name && p.field) return ToParamValue(*p.field, v);
+    ADD_FAILURE() << name;
+    return 0;
+  }
+};
+
+// Shotcut's panel (hosts/frei0r/shotcut/ui.qml) writes the record, the
+// scene, the field order and its settings, at the built-in defaults when the
+// filter is added; a setting given keyframes is written in the time form,
+// and so is the record (a keyframe at 0, which Shotcut saves with the whole
+// path even when the record lies in the project's folder). The project here
+// is what Shotcut 22.12 saves. The record chosen there and the keyframed
+// setting must both take effect.
+TEST_F(ProjectHost, ShotcutProjectMatchesTheCommand) {
+  REQUIRE_PROGRAM(TARVO_MELT);
+  REQUIRE_PROGRAM(TARVO_CLI);
+  const Clip clip = test::MakeClip(160, 64, 8, 48);
+  const TSpecs record = test::TemporalRecord();
+  TSpecs expected = record;
+  expected.TempYThreshold = 25;  // keyframed in the project, over the record's 40
+  const TSpecs defaults = BuiltInDefaultSpecs();
+  std::vector<std::pair<std::string, std::string>> properties = {
+      {"mlt_service", "frei0r.tarvo"}, {"shotcut:filter", "tarvo"},
+      {"record", "00:00:00.000=" + WriteRecord("clip.rec", record)},
+      {"scene", ""}, {"fields", "progressive"}};
+  char buf[40];
+  for (const char* name : {"Lift", "Gain", "Gamma", "Sat", "YDespeckle", "CDespeckle", "YSharpness", "TempCThreshold"}) {
+    const SpecsField* f = FindSpecsField(name);
+    ASSERT_NE(f, nullptr) << name;
+    std::snprintf(buf, sizeof buf, "%.9g", Value(name, GetField(defaults, *f)));
+    properties.emplace_back(name, buf);
+  }
+  properties.emplace_back("TempYThreshold", Keyframed(Value("TempYThreshold", 25)));
+  RenderWithMelt(Project(clip, "chain", properties) + Consumer(Path("out.raw")), clip);
+  ExpectMatches(clip, expected);
+  // The keyframed setting took effect: the record alone gives other frames.
+  EXPECT_NE(test::FirstDifference(test::ReadRaw(Path("out.raw"), clip.width, clip.height),
+                                  test::ReferenceRender(clip, record)),
+            "");
+}
+
+// Kdenlive writes every parameter of its effect file (frei0r_tarvo.xml) into
+// the project: lists and check boxes as plain values, numbers as keyframe
+// strings. kdenlive_render is not installed here; melt renders the project
+// file as Kdenlive's render job would.
+TEST_F(ProjectHost, KdenliveProjectMatchesTheCommand) {
+  REQUIRE_PROGRAM(TARVO_MELT);
+  REQUIRE_PROGRAM(TARVO_CLI);
+  std::ifstream f(TARVO_KDENLIVE_XML);
+  ASSERT_TRUE(f) << TARVO_KDENLIVE_XML;
+  std::stringstream xml;
+  xml << f.rdbuf();
+  const std::string text = xml.str();
+  const Clip clip = test::MakeClip(160, 64, 8, 49);
+  const TSpecs record = test::TemporalRecord();
+  TSpecs expected = record;
+  expected.YDespeckle = 3;  // keyframed in the project, over the record's 2
+  std::vector<std::pair<std::string, std::string>> properties = {
+      {"mlt_service", "frei0r.tarvo"}, {"kdenlive_id", "frei0r.tarvo"}, {"tag", "frei0r.tarvo"},
+      {"kdenlive:collapsed", "0"}, {"record", WriteRecord("clip.rec", record)}};
+  for (const Param& p : Params()) {
+    if (p.name == "record") continue;
+    const size_t at = text.find("name=\"" + p.name + "\" default=\"");
+    ASSERT_NE(at, std::string::npos) << p.name;
+    const size_t from = text.find("default=\"", at) + 9;
+    std::string value = text.substr(from, text.find('"', from) - from);
+    const bool animated = text.rfind("<parameter type=\"animated\"", at) == text.rfind("<parameter ", at);
+    if (p.name == "YDespeckle") {
+      ASSERT_TRUE(animated);
+      value = Keyframed(Value("YDespeckle", 3));
+    } else if (animated) {
+      value = "00:00:00.000=" + value;
+    }
+    properties.emplace_back(p.name, value);
+  }
+  RenderWithMelt(Project(clip, "producer", properties) + Consumer(Path("out.raw")), clip);
+  ExpectMatches(clip, expected);
+  EXPECT_NE(test::FirstDifference(test::ReadRaw(Path("out.raw"), clip.width, clip.height),
+                                  test::ReferenceRender(clip, record)),
+            "");
 }
 
 TEST_F(MeltHost, SceneFromTheSceneFileMatchesTheEngine) {
