@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # Frame rate of the typical record against FFmpeg's nearest filter chain, both
 # on one core (taskset -c 0), over the same raw BGRA frames at 1920x1080 and
-# 720x576.
+# 720x576; then file to file: a 1920x1080 4:2:0 clip (raw video in NUT)
+# rendered by `tarvo render --codec rawvideo --pix-fmt yuv420p` and by FFmpeg
+# (-threads 1 -filter_threads 1) into the same kind of file.
 #   scripts/bench-vs-ffmpeg.sh [build-dir]
 # Environment: FRAMES (default 50), RECORD (light|typical|heavy, default
-# typical), CORE (default 0).
+# typical), CORE (default 0; for example CORE=0,1 lets tarvo's decoding,
+# filtering and encoding threads use two cores in the file-to-file run).
 # The input is FFmpeg's testsrc2 with temporal grain, written once per size to
 # a temporary folder that is removed at the end. Both programs read the file
 # frame by frame. Frame rates are frames per second of processor time (user +
@@ -19,11 +22,15 @@ FRAMES=${FRAMES:-50}
 RECORD=${RECORD:-typical}
 CORE=${CORE:-0}
 RUN="$BUILD_DIR/bench/pipeline_run"
+TARVO="$BUILD_DIR/hosts/cli/tarvo"
 [[ -x $RUN ]] || { echo "build $RUN first (cmake --build $BUILD_DIR --target pipeline_run)" >&2; exit 1; }
+[[ -x $TARVO ]] || { echo "build $TARVO first (cmake --build $BUILD_DIR --target tarvo tarvo_plugin)" >&2; exit 1; }
 command -v ffmpeg >/dev/null || { echo "ffmpeg is not installed" >&2; exit 1; }
 
 TMP=$(mktemp -d)
 trap 'rm -rf "$TMP"' EXIT
+# The filter's options stay out of the user's own.
+export TARVO_REGISTRY="$TMP/options"
 
 CHAIN="format=yuv444p,lutyuv=y=gammaval(0.9):u=(val-128)*1.2+128:v=(val-128)*1.2+128,removegrain=4:4:4,hqdn3d=4:3:6:4.5,unsharp=3:3:0.8:3:3:0,format=bgra"
 
@@ -53,3 +60,37 @@ for SIZE in 1920x1080 720x576; do
   printf '%-10s tarvo (%s): %8.2f fps   ffmpeg: %8.2f fps   ratio %sx   (wall: %s vs %s fps)\n' \
     "$SIZE" "$RECORD" "$OURS_FPS" "$FF_FPS" "$RATIO" "$OURS_WALL" "$FF_WALL"
 done
+
+# File to file: decoding, the conversions to and from BGRA and encoding count.
+SIZE=1920x1080
+IN="$TMP/in-420.nut"
+ffmpeg -v error -f lavfi -i "testsrc2=size=$SIZE:rate=25" -frames:v "$FRAMES" \
+  -vf "noise=alls=12:allf=t" -pix_fmt yuv420p -c:v rawvideo -f nut -y "$IN"
+cat "$IN" > /dev/null
+SETS=()
+if [[ $RECORD == typical ]]; then
+  while IFS= read -r line; do
+    [[ -z $line || $line == \#* ]] && continue
+    SETS+=(--set "$line")
+  done < bench/typical-record.txt
+else
+  echo "file to file: only the typical record is set up here; skipped for $RECORD" >&2
+  exit 0
+fi
+T0=$(now)
+CPU=$( { time taskset -c "$CORE" "$TARVO" render "$IN" "$TMP/ours.nut" --codec rawvideo --pix-fmt yuv420p \
+  --op-mode final "${SETS[@]}" -q ; } 2>&1 | tail -n 1 )
+T1=$(now)
+OURS_FPS=$(awk -v n="$FRAMES" -v t="$CPU" 'BEGIN { split(t, a, " "); printf "%.2f", n / (a[1] + a[2]) }')
+OURS_WALL=$(awk -v n="$FRAMES" -v a="$T0" -v b="$T1" 'BEGIN { printf "%.2f", n / (b - a) }')
+CHAIN420="${CHAIN%,format=bgra},format=yuv420p"
+T0=$(now)
+CPU=$( { time taskset -c "$CORE" ffmpeg -v error -nostdin -threads 1 -filter_threads 1 \
+  -i "$IN" -vf "$CHAIN420" -c:v rawvideo -pix_fmt yuv420p -f nut -y "$TMP/theirs.nut" ; } 2>&1 )
+T1=$(now)
+FF_FPS=$(awk -v n="$FRAMES" -v t="$CPU" 'BEGIN { split(t, a, " "); printf "%.2f", n / (a[1] + a[2]) }')
+FF_WALL=$(awk -v n="$FRAMES" -v a="$T0" -v b="$T1" 'BEGIN { printf "%.2f", n / (b - a) }')
+RATIO=$(awk -v a="$OURS_FPS" -v b="$FF_FPS" 'BEGIN { printf "%.2f", a / b }')
+RATIO_WALL=$(awk -v a="$OURS_WALL" -v b="$FF_WALL" 'BEGIN { printf "%.2f", a / b }')
+printf '%-10s file to file, 4:2:0 NUT in and out, cores %s: tarvo (%s): %8.2f fps   ffmpeg: %8.2f fps   ratio %sx   (wall: %s vs %s fps, ratio %sx)\n' \
+  "$SIZE" "$CORE" "$RECORD" "$OURS_FPS" "$FF_FPS" "$RATIO" "$OURS_WALL" "$FF_WALL" "$RATIO_WALL"

@@ -6,9 +6,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <atomic>
 #include <memory>
+#include <thread>
+#include <type_traits>
 #include <vector>
 
+#include "bounded_queue.h"
 #include "clip_frames.h"
 #include "clip_host.h"
 #include "commands.h"
@@ -117,6 +121,64 @@ void ReportFrameCount(const std::string& input, int64_t announced, int64_t seen,
     Complain(name + " holds more than the " + std::to_string(announced) + " frames its container announced");
 }
 
+// Copies of the audio packets read while one frame was decoded, written
+// just before that frame, in the order a one-thread render writes them.
+class AudioPackets {
+ public:
+  AudioPackets() = default;
+  AudioPackets(AudioPackets&& other) noexcept { packets_.swap(other.packets_); }
+  AudioPackets& operator=(AudioPackets&& other) noexcept {
+    if (this != &other) {
+      Clear();
+      packets_.swap(other.packets_);
+    }
+    return *this;
+  }
+  AudioPackets(const AudioPackets&) = delete;
+  AudioPackets& operator=(const AudioPackets&) = delete;
+  ~AudioPackets() { Clear(); }
+
+  bool Add(const AVPacket* packet) {
+    AVPacket* copy = av_packet_clone(packet);
+    if (!copy) return false;
+    packets_.push_back(copy);
+    return true;
+  }
+  void Clear() {
+    for (AVPacket*& p : packets_) av_packet_free(&p);
+    packets_.clear();
+  }
+  const std::vector<AVPacket*>& packets() const { return packets_; }
+
+ private:
+  std::vector<AVPacket*> packets_;
+};
+
+// A frame on its way from the decoding thread to the filter.
+struct DecodedFrame {
+  Frame frame;
+  int result = 0;  // as VideoReader::Next: 1 a frame, 0 the end, -1 an error
+  bool damaged = false;
+  std::string error;
+  AudioPackets audio;
+};
+
+// A frame on its way from the filter to the encoding thread; `last` carries
+// only the audio read at the end of the input.
+struct FilteredFrame {
+  Frame frame;
+  AudioPackets audio;
+  bool last = false;
+  bool first = false;  // its time stamp becomes the output's zero
+};
+
+// Frames in flight between two stages: a few, fewer for very large pictures
+// so that memory stays bounded.
+size_t QueueDepthFor(int width, int height) {
+  const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4;
+  return bytes > (64u << 20) ? 2 : 4;
+}
+
 }  // namespace
 
 int RunRender(const RenderOptions& o, RenderStats* statsOut) {
@@ -149,6 +211,23 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
   if (!o.overwrite && o.output != "-" && std::filesystem::exists(o.output))
     return fail("'" + o.output + "' exists (and -n was given)");
   if (!raw && o.codec.empty() && DefaultEncoderFor(o.output, &error).empty()) return fail(error);
+  InputConversion conversion;
+  if (!o.scaleQuality.empty() && !ParseScaleQuality(o.scaleQuality, &conversion.quality))
+    return fail("--scale-quality must be fast or accurate, got '" + o.scaleQuality + "'", kExitUsage);
+  if (!o.inMatrix.empty() && !ParseMatrixName(o.inMatrix, &conversion.matrix))
+    return fail("--in-matrix must be bt601, bt709 or bt2020, got '" + o.inMatrix + "'", kExitUsage);
+  if (!o.inRange.empty() && !ParseRangeName(o.inRange, &conversion.range))
+    return fail("--in-range must be tv or pc, got '" + o.inRange + "'", kExitUsage);
+  if (raw && (!o.pixFmt.empty() || !o.scaleQuality.empty() || !o.inMatrix.empty() || !o.inRange.empty()))
+    return fail("--pix-fmt, --scale-quality, --in-matrix and --in-range apply to video files, not to --raw frames",
+                kExitUsage);
+  if (!raw && !o.pixFmt.empty()) {
+    const std::string encoderName = o.codec.empty() ? DefaultEncoderFor(o.output, &error) : o.codec;
+    const AVCodec* codec = avcodec_find_encoder_by_name(encoderName.c_str());
+    if (!codec || codec->type != AVMEDIA_TYPE_VIDEO)
+      return fail("unknown video codec '" + encoderName + "' (see `ffmpeg -encoders`)", kExitUsage);
+    if (PixelFormatFor(codec, o.pixFmt, &error) == AV_PIX_FMT_NONE) return fail("--pix-fmt: " + error, kExitUsage);
+  }
 
   // The operating mode override is read by the filter at its start-up.
   if (!o.opMode.empty()) setenv("TARVO_OPMODE", o.opMode.c_str(), 1);
@@ -168,7 +247,11 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
   } else {
     video = std::make_unique<VideoReader>();
     if (!video->Open(o.input, &error)) return fail(error);
+    video->SetConversion(conversion);
     info = video->info();
+    // The output describes its colour as the input was read.
+    if (conversion.matrix != AVCOL_SPC_UNSPECIFIED && info.matrix != AVCOL_SPC_RGB) info.matrix = conversion.matrix;
+    if (conversion.range != AVCOL_RANGE_UNSPECIFIED && info.matrix != AVCOL_SPC_RGB) info.range = conversion.range;
   }
   if (info.width > kMaxFrameWidth)
     return fail("'" + o.input + "' is " + std::to_string(info.width) + " pixels wide; the filter takes frames up to " +
@@ -236,13 +319,14 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
     } else {
       WriterSettings ws;
       ws.codec = o.codec;
+      ws.pixFmt = o.pixFmt;
+      ws.quality = conversion.quality;
       ws.fieldMode = fieldMode;
       if (!writer.Open(o.output, pending->tempPath(), info, video->audioStream(), ws, &error)) {
         pending->Discard();
         return fail(error);
       }
       if (!writer.audioNote().empty() && !o.quiet) Complain(writer.audioNote());
-      video->SetAudioSink([&writer](AVPacket* p) { return writer.WriteAudio(p, nullptr); });
     }
   }
   auto closeRaw = [&] {
@@ -267,54 +351,219 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
   st.width = info.width;
   st.height = info.height;
   const auto t0 = Clock::now();
-  Frame in, out;
   int64_t part = from;
   bool ok = true;
   bool atEnd = false;
   std::string loopError;
-  while (part <= to) {
-    if (Interrupted()) break;
-    auto t = Clock::now();
-    const int r = video ? video->Next(in, &loopError) : rawIn->Next(in, &loopError);
-    st.decode += Since(t);
-    if (r == 0) {
-      atEnd = true;
-      break;
+  // The raw path and --serial run in turn on this thread.
+  const bool overlap = video && !o.serial;
+  if (!overlap) {
+    Frame in, out;
+    if (video) video->SetAudioSink([&writer](AVPacket* p) { return writer.WriteAudio(p, nullptr); });
+    while (part <= to) {
+      if (Interrupted()) break;
+      auto t = Clock::now();
+      const int r = video ? video->Next(in, &loopError) : rawIn->Next(in, &loopError);
+      st.decode += Since(t);
+      if (r == 0) {
+        atEnd = true;
+        break;
+      }
+      if (r < 0) {
+        // Damage stops the render: an output with frames left out would not
+        // match its source frame for frame. What came before can be had.
+        if (video && video->damaged() && part > from)
+          loopError += "; frames " + std::to_string(from) + " to " + std::to_string(part - 1) +
+                       " can be rendered with --frames " + std::to_string(from) + "-" + std::to_string(part - 1);
+        ok = false;
+        break;
+      }
+      // A frame range starts its time stamps at zero.
+      if (in.pts != kNoTimestamp && from > 0 && st.frames == 0 && video) writer.SetFirstPts(in.pts);
+      out.Resize(in.width, in.height);
+      out.pts = in.pts;
+      t = Clock::now();
+      clip.Execute(static_cast<int32_t>(part), in.pixels.data(), out.pixels.data(), in.width, in.height);
+      st.filter += Since(t);
+      if (!filterMessages.failure().empty()) {
+        loopError = "the filter did not render frame " + std::to_string(part) + ": " + filterMessages.failure();
+        ok = false;
+        break;
+      }
+      t = Clock::now();
+      const bool written = rawOut ? WriteRawFrame(rawOut, out, o.output == "-" ? "standard output" : "'" + o.output + "'", &loopError)
+                                  : writer.WriteVideo(out, &loopError);
+      st.encode += Since(t);
+      if (!written) {
+        ok = false;
+        break;
+      }
+      ++part;
+      ++st.frames;
+      // Longer than announced: the total is unknown until the end.
+      if (progress.total() >= 0 && st.frames > progress.total()) progress.SetTotal(-1);
+      progress.Frame(st.frames);
     }
-    if (r < 0) {
-      // Damage stops the render: an output with frames left out would not
-      // match its source frame for frame. What came before can be had.
-      if (video && video->damaged() && part > from)
-        loopError += "; frames " + std::to_string(from) + " to " + std::to_string(part - 1) +
-                     " can be rendered with --frames " + std::to_string(from) + "-" + std::to_string(part - 1);
+  } else {
+    // Decoding, filtering and encoding overlap on three threads; frames go
+    // through two small queues in order, and their buffers come back through
+    // two more, so the bytes written are those of the one-thread loop above.
+    const size_t depth = QueueDepthFor(info.width, info.height);
+    BoundedQueue<DecodedFrame> decoded(depth), decodedFree(depth);
+    BoundedQueue<FilteredFrame> filtered(depth), filteredFree(depth);
+    for (size_t i = 0; i < depth; ++i) {
+      DecodedFrame d;
+      decodedFree.Push(d);
+      FilteredFrame f;
+      filteredFree.Push(f);
+    }
+    auto cancelAll = [&] {
+      decoded.Cancel();
+      decodedFree.Cancel();
+      filtered.Cancel();
+      filteredFree.Cancel();
+    };
+    std::atomic<bool> encodeFailed{false};
+    std::string encodeError;  // written by the encoding thread before it sets encodeFailed
+    double decodeSeconds = 0, encodeSeconds = 0;
+    int64_t written = 0;
+    AudioPackets* collecting = nullptr;  // used by the decoding thread only
+    video->SetAudioSink([&collecting](AVPacket* p) { return collecting && collecting->Add(p); });
+
+    std::thread decoder([&] {
+      for (int64_t n = from; n <= to; ++n) {
+        DecodedFrame item;
+        if (decodedFree.Pop(item) != BoundedQueue<DecodedFrame>::PopResult::Item) return;
+        item.audio.Clear();
+        item.error.clear();
+        collecting = &item.audio;
+        const auto t = Clock::now();
+        item.result = video->Next(item.frame, &item.error);
+        decodeSeconds += Since(t);
+        collecting = nullptr;
+        item.damaged = video->damaged();
+        const int r = item.result;
+        if (!decoded.Push(item) || r <= 0) return;
+      }
+    });
+    std::thread encoder([&] {
+      for (;;) {
+        FilteredFrame item;
+        if (filtered.Pop(item) != BoundedQueue<FilteredFrame>::PopResult::Item) return;
+        std::string why;
+        bool good = true;
+        for (AVPacket* p : item.audio.packets()) {
+          if (!writer.WriteAudio(p, nullptr)) {
+            why = "cannot copy the audio stream";
+            good = false;
+            break;
+          }
+        }
+        item.audio.Clear();
+        if (good && !item.last) {
+          if (item.first) writer.SetFirstPts(item.frame.pts);
+          const auto t = Clock::now();
+          good = writer.WriteVideo(item.frame, &why);
+          encodeSeconds += Since(t);
+          if (good) ++written;
+        }
+        filteredFree.Push(item);
+        if (!good) {
+          encodeError = why.empty() ? "cannot write '" + o.output + "'" : why;
+          encodeFailed = true;
+          cancelAll();
+          return;
+        }
+      }
+    });
+
+    // Waits for an item while watching for a signal; false when stopped.
+    auto take = [&](auto& queue, auto& item) {
+      using Q = std::remove_reference_t<decltype(queue)>;
+      for (;;) {
+        if (Interrupted()) return false;
+        const auto got = queue.PopFor(item, std::chrono::milliseconds(100));
+        if (got == Q::PopResult::Item) return true;
+        if (got == Q::PopResult::Closed) return false;
+      }
+    };
+    int64_t filteredCount = 0;
+    while (part <= to) {
+      DecodedFrame item;
+      if (!take(decoded, item)) {
+        ok = false;
+        break;
+      }
+      if (item.result == 0) {
+        atEnd = true;
+        // The audio read at the end still goes out, after the last frame.
+        FilteredFrame end;
+        if (!take(filteredFree, end)) {
+          ok = false;
+          break;
+        }
+        end.audio = std::move(item.audio);
+        end.last = true;
+        if (!filtered.Push(end)) ok = false;
+        break;
+      }
+      if (item.result < 0) {
+        loopError = item.error;
+        if (item.damaged && part > from)
+          loopError += "; frames " + std::to_string(from) + " to " + std::to_string(part - 1) +
+                       " can be rendered with --frames " + std::to_string(from) + "-" + std::to_string(part - 1);
+        ok = false;
+        break;
+      }
+      FilteredFrame outItem;
+      if (!take(filteredFree, outItem)) {
+        ok = false;
+        break;
+      }
+      Frame& in = item.frame;
+      Frame& out = outItem.frame;
+      out.Resize(in.width, in.height);
+      out.pts = in.pts;
+      auto t = Clock::now();
+      clip.Execute(static_cast<int32_t>(part), in.pixels.data(), out.pixels.data(), in.width, in.height);
+      st.filter += Since(t);
+      if (!filterMessages.failure().empty()) {
+        loopError = "the filter did not render frame " + std::to_string(part) + ": " + filterMessages.failure();
+        ok = false;
+        break;
+      }
+      outItem.audio = std::move(item.audio);
+      outItem.first = in.pts != kNoTimestamp && from > 0 && filteredCount == 0;
+      outItem.last = false;
+      decodedFree.Push(item);
+      if (!filtered.Push(outItem)) {
+        ok = false;
+        break;
+      }
+      ++part;
+      ++filteredCount;
+      if (progress.total() >= 0 && filteredCount > progress.total()) progress.SetTotal(-1);
+      progress.Frame(filteredCount);
+    }
+    if (ok) {
+      // Everything is queued: the encoder writes it out and stops.
+      decoded.Cancel();
+      filtered.Close();
+    } else {
+      cancelAll();
+    }
+    encoder.join();
+    decoder.join();
+    video->SetAudioSink(nullptr);
+    st.decode += decodeSeconds;
+    st.encode += encodeSeconds;
+    st.frames = written;
+    if (encodeFailed) {
       ok = false;
-      break;
+      loopError = encodeError;
+    } else if (!ok && loopError.empty() && !Interrupted()) {
+      loopError = "the render stopped";
     }
-    // A frame range starts its time stamps at zero.
-    if (in.pts != kNoTimestamp && from > 0 && st.frames == 0 && video) writer.SetFirstPts(in.pts);
-    out.Resize(in.width, in.height);
-    out.pts = in.pts;
-    t = Clock::now();
-    clip.Execute(static_cast<int32_t>(part), in.pixels.data(), out.pixels.data(), in.width, in.height);
-    st.filter += Since(t);
-    if (!filterMessages.failure().empty()) {
-      loopError = "the filter did not render frame " + std::to_string(part) + ": " + filterMessages.failure();
-      ok = false;
-      break;
-    }
-    t = Clock::now();
-    const bool written = rawOut ? WriteRawFrame(rawOut, out, o.output == "-" ? "standard output" : "'" + o.output + "'", &loopError)
-                                : writer.WriteVideo(out, &loopError);
-    st.encode += Since(t);
-    if (!written) {
-      ok = false;
-      break;
-    }
-    ++part;
-    ++st.frames;
-    // Longer than announced: the total is unknown until the end.
-    if (progress.total() >= 0 && st.frames > progress.total()) progress.SetTotal(-1);
-    progress.Frame(st.frames);
   }
   if (Interrupted()) {
     progress.Finish(st.frames, false);
@@ -379,6 +628,8 @@ int CmdRender(const std::vector<std::string>& args) {
         a.Option("--scene", &o.scene, &error) || a.Option("--op-mode", &o.opMode, &error) ||
         a.Option("--fields", &o.fields, &error) || a.Option("--frames", &o.frames, &error) ||
         a.Option("--raw", &o.raw, &error) || a.Option("--codec", &o.codec, &error) ||
+        a.Option("--pix-fmt", &o.pixFmt, &error) || a.Option("--scale-quality", &o.scaleQuality, &error) ||
+        a.Option("--in-matrix", &o.inMatrix, &error) || a.Option("--in-range", &o.inRange, &error) ||
         a.Option("--progress", &o.progress, &error) || a.Option("--plugin", &o.plugin, &error))
       continue;
     if (a.Option("--set", &v, &error)) {
@@ -387,6 +638,10 @@ int CmdRender(const std::vector<std::string>& args) {
     }
     if (a.Flag("-q") || a.Flag("--quiet")) {
       o.quiet = true;
+      continue;
+    }
+    if (a.Flag("--serial")) {
+      o.serial = true;
       continue;
     }
     if (a.Flag("--stats")) {

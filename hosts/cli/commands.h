@@ -26,6 +26,11 @@ struct RenderOptions {
   std::string frames;        // --frames FROM-TO
   std::string raw;           // --raw WxH
   std::string codec;         // --codec NAME
+  std::string pixFmt;        // --pix-fmt NAME
+  std::string scaleQuality;  // --scale-quality fast|accurate
+  std::string inMatrix;      // --in-matrix bt601|bt709|bt2020
+  std::string inRange;       // --in-range tv|pc
+  bool serial = false;       // --serial: decode, filter and encode in turn on one thread
   std::string progress;      // --progress TARGET
   std::string plugin;        // --plugin PATH
   bool quiet = false;

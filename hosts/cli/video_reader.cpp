@@ -19,6 +19,35 @@ std::string AvError(int code) {
   return buf;
 }
 
+int ScaleFlags(ScaleQuality quality) {
+  const int common = SWS_BICUBIC | SWS_BITEXACT | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP;
+  return quality == ScaleQuality::Accurate ? common | SWS_ACCURATE_RND : common;
+}
+
+AVColorSpace DefaultMatrixFor(int height) { return height >= 720 ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG; }
+
+bool ParseScaleQuality(const std::string& text, ScaleQuality* out) {
+  if (text == "fast") *out = ScaleQuality::Fast;
+  else if (text == "accurate") *out = ScaleQuality::Accurate;
+  else return false;
+  return true;
+}
+
+bool ParseMatrixName(const std::string& text, AVColorSpace* out) {
+  if (text == "bt601") *out = AVCOL_SPC_BT470BG;
+  else if (text == "bt709") *out = AVCOL_SPC_BT709;
+  else if (text == "bt2020") *out = AVCOL_SPC_BT2020_NCL;
+  else return false;
+  return true;
+}
+
+bool ParseRangeName(const std::string& text, AVColorRange* out) {
+  if (text == "tv") *out = AVCOL_RANGE_MPEG;
+  else if (text == "pc") *out = AVCOL_RANGE_JPEG;
+  else return false;
+  return true;
+}
+
 VideoReader::~VideoReader() {
   sws_freeContext(sws_);
   av_frame_free(&frame_);
@@ -151,20 +180,32 @@ bool VideoReader::Convert(const AVFrame* in, Frame& out, std::string* error) {
     return true;
   }
   sws_ = sws_getCachedContext(sws_, in->width, in->height, fmt, in->width, in->height, AV_PIX_FMT_BGRA,
-                              SWS_BICUBIC | SWS_ACCURATE_RND | SWS_BITEXACT | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP,
-                              nullptr, nullptr, nullptr);
+                              ScaleFlags(conversion_.quality), nullptr, nullptr, nullptr);
   if (!sws_) {
     if (error) *error = "cannot convert pictures of format " + std::string(av_get_pix_fmt_name(fmt) ? av_get_pix_fmt_name(fmt) : "?");
     return false;
   }
+  if (fmt != swsFormat_) {
+    // A new converter starts with the default details.
+    swsFormat_ = fmt;
+    swsSpace_ = swsFullRange_ = -1;
+  }
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
   if (desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB)) {
-    int space = in->colorspace;
-    if (space == AVCOL_SPC_UNSPECIFIED) space = in->height > 576 ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
-    const int fullRange = in->color_range == AVCOL_RANGE_JPEG || fmt == AV_PIX_FMT_YUVJ420P ||
-                          fmt == AV_PIX_FMT_YUVJ422P || fmt == AV_PIX_FMT_YUVJ444P;
-    sws_setColorspaceDetails(sws_, sws_getCoefficients(space), fullRange, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0,
-                             1 << 16, 1 << 16);
+    // The user's choice first, then the picture's tags, then the usual
+    // matrix for the picture's height in limited range.
+    int space = conversion_.matrix != AVCOL_SPC_UNSPECIFIED ? conversion_.matrix : in->colorspace;
+    if (space == AVCOL_SPC_UNSPECIFIED || space == AVCOL_SPC_RGB) space = DefaultMatrixFor(in->height);
+    int fullRange = in->color_range == AVCOL_RANGE_JPEG || fmt == AV_PIX_FMT_YUVJ420P ||
+                    fmt == AV_PIX_FMT_YUVJ422P || fmt == AV_PIX_FMT_YUVJ444P;
+    if (conversion_.range != AVCOL_RANGE_UNSPECIFIED) fullRange = conversion_.range == AVCOL_RANGE_JPEG;
+    // Setting the details rebuilds the converter's tables: only on a change.
+    if (space != swsSpace_ || fullRange != swsFullRange_) {
+      sws_setColorspaceDetails(sws_, sws_getCoefficients(space), fullRange, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0,
+                               1 << 16, 1 << 16);
+      swsSpace_ = space;
+      swsFullRange_ = fullRange;
+    }
   }
   uint8_t* dst[4] = {out.pixels.data(), nullptr, nullptr, nullptr};
   int dstStride[4] = {in->width * 4, 0, 0, 0};

@@ -78,6 +78,31 @@ std::vector<std::vector<std::pair<const char*, const char*>>> FfvSlicingFor(int 
   return choices;
 }
 
+AVPixelFormat PixelFormatFor(const AVCodec* codec, const std::string& name, std::string* error) {
+  const AVPixelFormat f = av_get_pix_fmt(name.c_str());
+  if (f == AV_PIX_FMT_NONE) {
+    if (error) *error = "unknown pixel format '" + name + "' (see `ffmpeg -pix_fmts`)";
+    return AV_PIX_FMT_NONE;
+  }
+  if (const AVPixelFormat* fmts = codec->pix_fmts) {
+    std::string list;
+    bool found = false;
+    for (const AVPixelFormat* p = fmts; *p != AV_PIX_FMT_NONE; ++p) {
+      if (*p == f) found = true;
+      if (const char* n = av_get_pix_fmt_name(*p)) list += std::string(list.empty() ? "" : ", ") + n;
+    }
+    if (!found) {
+      if (error) *error = "the " + std::string(codec->name) + " encoder cannot take pixel format '" + name + "'; it takes " + list;
+      return AV_PIX_FMT_NONE;
+    }
+  }
+  if (f != AV_PIX_FMT_BGRA && !sws_isSupportedOutput(f)) {
+    if (error) *error = "pictures cannot be converted to pixel format '" + name + "'";
+    return AV_PIX_FMT_NONE;
+  }
+  return f;
+}
+
 std::string DefaultEncoderFor(const std::string& outputName, std::string* error) {
   const std::string ext = LowerExtension(outputName);
   if (ext == ".mkv" || ext == ".nut") return "ffv1";
@@ -146,7 +171,11 @@ bool VideoWriter::Open(const std::string& displayName, const std::string& writeP
     if (error) *error = "out of memory";
     return false;
   }
-  const AVPixelFormat pixfmt = ChoosePixelFormat(codec, source.width, source.height);
+  AVPixelFormat pixfmt = ChoosePixelFormat(codec, source.width, source.height);
+  if (!settings.pixFmt.empty()) {
+    pixfmt = PixelFormatFor(codec, settings.pixFmt, error);
+    if (pixfmt == AV_PIX_FMT_NONE) return false;
+  }
   AVColorSpace matrix = source.matrix;
   AVColorRange range = source.range;
   if (IsRgb(pixfmt)) {
@@ -159,7 +188,7 @@ bool VideoWriter::Open(const std::string& displayName, const std::string& writeP
       if (source.primaries == AVCOL_PRI_BT709) matrix = AVCOL_SPC_BT709;
       else if (source.primaries == AVCOL_PRI_BT470BG) matrix = AVCOL_SPC_BT470BG;
       else if (source.primaries == AVCOL_PRI_SMPTE170M) matrix = AVCOL_SPC_SMPTE170M;
-      else matrix = source.height > 576 ? AVCOL_SPC_BT709 : AVCOL_SPC_BT470BG;
+      else matrix = DefaultMatrixFor(source.height);
       range = AVCOL_RANGE_MPEG;
     }
     if (range == AVCOL_RANGE_UNSPECIFIED) range = AVCOL_RANGE_MPEG;
@@ -293,8 +322,7 @@ bool VideoWriter::Open(const std::string& displayName, const std::string& writeP
   }
   if (pixfmt != AV_PIX_FMT_BGRA) {
     sws_ = sws_getContext(source.width, source.height, AV_PIX_FMT_BGRA, source.width, source.height, pixfmt,
-                          SWS_BICUBIC | SWS_ACCURATE_RND | SWS_BITEXACT | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP,
-                          nullptr, nullptr, nullptr);
+                          ScaleFlags(settings.quality), nullptr, nullptr, nullptr);
     if (!sws_) {
       if (error) *error = "cannot convert to " + std::string(av_get_pix_fmt_name(pixfmt));
       return false;

@@ -20,6 +20,8 @@ namespace tarvo::cli {
 
 struct WriterSettings {
   std::string codec;  // encoder name; empty: the container's default
+  std::string pixFmt;  // pixel format by FFmpeg's name; empty: chosen for the encoder
+  ScaleQuality quality = ScaleQuality::Fast;  // conversion from BGRA
   FieldMode fieldMode = FieldMode::Progressive;
   int64_t firstPts = kNoTimestamp;  // source time stamp that becomes 0 (frame range renders)
 };
@@ -31,6 +33,10 @@ std::string DefaultEncoderFor(const std::string& outputName, std::string* error)
 // The FFV1 options tried for a picture size, in order: the encoder takes the
 // first it accepts. Each choice decodes bit for bit.
 std::vector<std::vector<std::pair<const char*, const char*>>> FfvSlicingFor(int width, int height);
+
+// The pixel format named `name` if the encoder can take it and it can be
+// converted to from BGRA; AV_PIX_FMT_NONE with a message otherwise.
+AVPixelFormat PixelFormatFor(const AVCodec* codec, const std::string& name, std::string* error);
 
 class VideoWriter {
  public:
