@@ -37,11 +37,11 @@
 #include "ui/setup/tpreview.h"
 #include "ui/setup/tsetup.h"
 #include "ui_test_app.h"
+#include "dialog_fixture.h"
 
 namespace tarvo::ui {
 namespace {
 
-using test::TempDir;
 
 struct FetchCall {
   int32_t frame;
@@ -80,22 +80,21 @@ std::string Text(QWidget* w) {
   return {};
 }
 
-class PreviewTest : public ::testing::Test {
+class PreviewTest : public DialogFixture {
  protected:
   void SetUp() override {
-    test::TestApp();
-    ::setenv("TARVO_REGISTRY", (dir_.path() + "/registry.reg").c_str(), 1);
+    DialogFixture::SetUp();
     gFetches.clear();
-    defaults_ = BuiltInDefaultSpecs();
-    record_.Total = 250;
     record_.Part = 10;
     record_.FrameCallback = &FakeFrameCallback;
     record_.PrivateData = privateData_.get();
+    call_.render = &FakeRender;
+    call_.renderContext = this;
   }
   void TearDown() override {
     dialog_.reset();
     buffers_.reset();
-    ::unsetenv("TARVO_REGISTRY");
+    DialogFixture::TearDown();
   }
 
   static void FakeRender(void* context, PixBufferHandle source, PixBufferHandle destination, bool dialog,
@@ -114,38 +113,26 @@ class PreviewTest : public ::testing::Test {
     if (self->duringRender_) self->duringRender_();
   }
 
+  // Opens at the record's frame.
   TSetup& Open(TSpecs specs = BuiltInDefaultSpecs()) {
     specs.FramePos = record_.Part;
-    live_ = specs;
-    previous_ = specs;
-    call_.specs = &live_;
-    call_.previous = &previous_;
-    call_.defaults = &defaults_;
-    call_.call = &record_;
-    call_.host = &InProcessHost();
-    call_.store = &store_;
-    call_.options = &options_;
-    call_.changed = &changed_;
-    call_.render = &FakeRender;
-    call_.renderContext = this;
     buffers_ = std::make_unique<PreviewBuffers>(InProcessHost(), &record_);
-    dialog_ = std::make_unique<TSetup>(call_);
+    return DialogFixture::Open(specs);
+  }
+  void BeforeShow() override {
     dialog_->AttachBuffers(buffers_.get());
     timer_ = dialog_->findChild<QTimer*>("Timer1");
     EXPECT_NE(timer_, nullptr);
     EXPECT_EQ(timer_->interval(), 60);
     EXPECT_TRUE(timer_->isSingleShot());
     timer_->setInterval(24 * 3600 * 1000);
-    dialog_->show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
-    dialog_->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
+  }
+  void Opened() override {
     // The activation's own render.
     EXPECT_TRUE(Fire());
     openFetches_ = gFetches;
     gFetches.clear();
     renders_.clear();
-    return *dialog_;
   }
 
   // Runs the render cycle as Timer1 would; false when the timer is stopped.
@@ -156,12 +143,6 @@ class PreviewTest : public ::testing::Test {
     return true;
   }
 
-  template <typename W = QWidget>
-  W* Find(const char* name) {
-    W* w = dialog_->findChild<W*>(name);
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-  }
   PanelCanvas* Canvas(const char* name) { return Find<PanelCanvas>(name); }
   void Press(const char* key) {
     QWidget* w = Find(key);
@@ -175,20 +156,9 @@ class PreviewTest : public ::testing::Test {
     w->setFocus(Qt::TabFocusReason);
     for (int i = 0; i < times; ++i) QTest::keyClick(w, key);
   }
-  void ShowPage(const char* page) {
-    QTest::mouseClick(Find<QAbstractButton>((std::string(page) + "Tab").c_str()), Qt::LeftButton);
-  }
 
-  TempDir dir_;
   OwnedHandle privateData_{InProcessHost().NewHandle(16)};
-  TSpecs live_{}, previous_{}, defaults_{};
-  TFilterCallRecord record_{};
-  MemoryOptionStore store_;
-  Options options_;
-  bool changed_ = false;
-  SetupCall call_;
   std::unique_ptr<PreviewBuffers> buffers_;
-  std::unique_ptr<TSetup> dialog_;
   QTimer* timer_ = nullptr;
   std::vector<RenderCall> renders_;
   std::vector<FetchCall> openFetches_;  // made by the activation's render

@@ -31,11 +31,11 @@
 #include "ui/logic/control_table.h"
 #include "ui/setup/tsetup.h"
 #include "ui_test_app.h"
+#include "dialog_fixture.h"
 
 namespace tarvo::ui {
 namespace {
 
-using test::TempDir;
 
 // Runs `answer` on the next message box once it is up and modal, and keeps
 // its text.
@@ -54,19 +54,15 @@ void AnswerOk(std::string* text = nullptr) {
   WhenBoxShows([](QMessageBox& b) { b.accept(); }, text);
 }
 
-class SetupCommandsTest : public ::testing::Test {
+class SetupCommandsTest : public DialogFixture {
  protected:
   void SetUp() override {
-    test::TestApp();
-    ::setenv("TARVO_REGISTRY", (dir_.path() + "/registry.reg").c_str(), 1);
-    defaults_ = BuiltInDefaultSpecs();
-    record_.Total = 250;
+    DialogFixture::SetUp();
     record_.Part = 0;
     scenes_ = std::make_unique<TSceneList>(collator_);
-  }
-  void TearDown() override {
-    dialog_.reset();
-    ::unsetenv("TARVO_REGISTRY");
+    call_.scenes = scenes_.get();
+    call_.sceneIndex = &sceneIndex_;
+    call_.scenesDirty = &scenesDirty_;
   }
 
   void AddScene(const std::string& name, int16_t knee) {
@@ -77,74 +73,16 @@ class SetupCommandsTest : public ::testing::Test {
     scenes_->Add(name, std::move(scene));
   }
 
-  TSetup& Open(const TSpecs& specs) {
-    live_ = specs;
-    previous_ = specs;
-    call_.specs = &live_;
-    call_.previous = &previous_;
-    call_.defaults = &defaults_;
-    call_.call = &record_;
-    call_.host = &InProcessHost();
-    call_.store = &store_;
-    call_.options = &options_;
-    call_.changed = &changed_;
-    call_.scenes = scenes_.get();
-    call_.sceneIndex = &sceneIndex_;
-    call_.scenesDirty = &scenesDirty_;
-    dialog_ = std::make_unique<TSetup>(call_);
-    dialog_->show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
-    dialog_->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
-    changed_ = false;
-    return *dialog_;
-  }
-
-  template <typename W = QWidget>
-  W* Find(const char* name) {
-    W* w = dialog_->findChild<W*>(name);
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-  }
-  void ShowPageOf(const char* name) {
-    for (const ControlSpec* c = FindControlSpec(name); c; c = FindControlSpec(c->parent)) {
-      if (c->kind == ControlKind::Page) {
-        QTest::mouseClick(Find<QAbstractButton>((std::string(c->name) + "Tab").c_str()), Qt::LeftButton);
-        return;
-      }
-      if (c->parent.empty()) return;
-    }
-  }
-  void Click(const char* name, Qt::MouseButton button = Qt::LeftButton) {
-    ShowPageOf(name);
-    QWidget* w = Find(name);
-    ASSERT_NE(w, nullptr);
-    ASSERT_TRUE(w->isVisible()) << name;
-    QTest::mouseClick(w, button, {}, QPoint(6, w->height() / 2));
-  }
   void Menu(const char* item) {
     QAction* a = dialog_->PopupMenu()->findChild<QAction*>(item);
     ASSERT_NE(a, nullptr) << item;
     a->trigger();
   }
-  void Render() {
-    auto* timer = Find<QTimer>("Timer1");
-    ASSERT_NE(timer, nullptr);
-    QTRY_VERIFY_WITH_TIMEOUT(!timer->isActive(), 2000);
-  }
 
-  TempDir dir_;
-  TSpecs live_{}, previous_{}, defaults_{};
-  TFilterCallRecord record_{};
-  MemoryOptionStore store_;
-  Options options_;
-  bool changed_ = false;
   SimpleCollator collator_;
   std::unique_ptr<TSceneList> scenes_;
   int32_t sceneIndex_ = 0;
   bool scenesDirty_ = false;
-  SetupCall call_;
-  std::unique_ptr<TSetup> dialog_;
 };
 
 TEST_F(SetupCommandsTest, ThePopupMenuHasItsSixCommandsInOrder) {

@@ -41,77 +41,24 @@
 #include "ui/setup/preview_cycle.h"
 #include "ui/setup/tsetup.h"
 #include "ui_test_app.h"
+#include "dialog_fixture.h"
 
 namespace tarvo::ui {
 namespace {
 
-using test::TempDir;
 
 std::string Bytes(const TSpecs& s) { return std::string(reinterpret_cast<const char*>(&s), sizeof s); }
 
 // One dialog over one clip record, as a setup call makes it.
-class SetupFormTest : public ::testing::Test {
+class SetupFormTest : public DialogFixture {
  protected:
   void SetUp() override {
-    test::TestApp();
-    ::setenv("TARVO_REGISTRY", (dir_.path() + "/registry.reg").c_str(), 1);
+    DialogFixture::SetUp();
     live_ = BuiltInDefaultSpecs();
-    defaults_ = BuiltInDefaultSpecs();
-    record_.Total = 250;
     options_.HelpFile = TARVO_HELP_FILE;
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
   }
-  void TearDown() override {
-    dialog_.reset();
-    ::unsetenv("TARVO_REGISTRY");
-  }
 
-  // Opens the dialog over `specs` (the previous specs are the same bytes).
-  TSetup& Open(const TSpecs& specs) {
-    live_ = specs;
-    previous_ = specs;
-    call_.specs = &live_;
-    call_.previous = &previous_;
-    call_.defaults = &defaults_;
-    call_.call = &record_;
-    call_.host = &InProcessHost();
-    call_.store = &store_;
-    call_.options = &options_;
-    call_.changed = &changed_;
-    dialog_ = std::make_unique<TSetup>(call_);
-    dialog_->show();
-    EXPECT_TRUE(QTest::qWaitForWindowExposed(dialog_.get()));
-    // Focus (F1, leaving an edit box) needs the active window.
-    dialog_->activateWindow();
-    EXPECT_TRUE(QTest::qWaitForWindowActive(dialog_.get()));
-    changed_ = false;
-    return *dialog_;
-  }
-  TSetup& Open() { return Open(BuiltInDefaultSpecs()); }
-
-  template <typename W = QWidget>
-  W* Find(const char* name) {
-    W* w = dialog_->findChild<W*>(name);
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-  }
-  // Brings the control's page to the front, as the user would first.
-  void ShowPageOf(const char* name) {
-    for (const ControlSpec* c = FindControlSpec(name); c; c = FindControlSpec(c->parent)) {
-      if (c->kind == ControlKind::Page) {
-        QTest::mouseClick(Find<QAbstractButton>((std::string(c->name) + "Tab").c_str()), Qt::LeftButton);
-        return;
-      }
-      if (c->parent.empty()) return;
-    }
-  }
-  void Click(const char* name) {
-    ShowPageOf(name);
-    QWidget* w = Find(name);
-    ASSERT_NE(w, nullptr);
-    ASSERT_TRUE(w->isVisible()) << name;
-    QTest::mouseClick(w, Qt::LeftButton, {}, QPoint(6, w->height() / 2));
-  }
   // Focuses a slider with the mouse-free keyboard path and presses keys on it.
   void Keys(const char* bar, Qt::Key key, int times = 1) {
     ShowPageOf(bar);
@@ -128,22 +75,7 @@ class SetupFormTest : public ::testing::Test {
     e->selectAll();
     QTest::keyClicks(e, text);
   }
-  // Lets the 60 ms preview timer run, which stores the controls.
-  void Render() {
-    auto* timer = Find<QTimer>("Timer1");
-    ASSERT_NE(timer, nullptr);
-    QTRY_VERIFY_WITH_TIMEOUT(!timer->isActive(), 2000);
-  }
   QString LabelText(const char* name) { return Find<QLabel>(name)->text(); }
-
-  TempDir dir_;
-  TSpecs live_{}, previous_{}, defaults_{};
-  TFilterCallRecord record_{};
-  MemoryOptionStore store_;
-  Options options_;
-  bool changed_ = false;
-  SetupCall call_;
-  std::unique_ptr<TSetup> dialog_;
 };
 
 // ---- Layout ----
@@ -634,14 +566,7 @@ TEST_F(SetupFormTest, TheDialogOpensWhereTheStoreSaysAndRemembersAMove) {
   const QRect screen = QGuiApplication::primaryScreen()->geometry();
   store_.WriteInteger(kKeyOptions, "Left", -20);
   store_.WriteInteger(kKeyOptions, "Top", screen.height());
-  call_.specs = &live_;
-  call_.previous = &previous_;
-  call_.defaults = &defaults_;
-  call_.call = &record_;
-  call_.host = &InProcessHost();
-  call_.store = &store_;
-  call_.options = &options_;
-  call_.changed = &changed_;
+  FillCall();
   {
     TSetup d(call_);
     d.PlaceFromStore();
