@@ -23,6 +23,8 @@
 #include "ui/logic/revert_reset.h"
 #include "ui/logic/scene_page.h"
 #include "ui/logic/setup_logic.h"
+#include "logic_fixture.h"
+#include "support/temp_dir.h"
 
 namespace tarvo::ui {
 namespace {
@@ -47,25 +49,7 @@ struct Answer : Confirmer {
   }
 };
 
-class FailingStore : public MemoryOptionStore {
- public:
-  bool WriteInteger(const std::string&, const std::string&, int32_t) override { return false; }
-};
-
-// A private folder removed at the end of the test.
-struct TempDir {
-  fs::path path;
-  TempDir() {
-    std::string tmpl = (fs::temp_directory_path() / "tarvo-dialog-XXXXXX").string();
-    path = ::mkdtemp(tmpl.data());
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path, ec);
-  }
-};
-
-class DialogCommandsTest : public ::testing::Test {
+class DialogCommandsTest : public SetupLogicFixture<Recorder> {
  protected:
   DialogCommandsTest() {
     defaults_ = BuiltInDefaultSpecs();
@@ -94,25 +78,10 @@ class DialogCommandsTest : public ::testing::Test {
     scenes_->Add(name, std::move(scene));
   }
 
-  SetupContext Context() {
-    SetupContext c;
-    c.live = &live_;
-    c.previous = &previous_;
-    c.defaults = &defaults_;
-    c.changed = &changed_;
-    c.options = &options_;
-    c.store = store_;
-    c.scenes = scenes_.get();
-    c.sceneIndex = &sceneIndex_;
-    c.scenesDirty = &scenesDirty_;
-    return c;
-  }
-
+  // Opens as the setup call does, makes the page and command objects, lets
+  // the first render run and clears what opening did.
   SetupLogic& Open() {
-    previous_ = live_;
-    logic_ = std::make_unique<SetupLogic>(Context(), &hooks_);
-    logic_->SetFrameRange(250);
-    logic_->Activate();
+    SetupLogicFixture::Open(250);
     page_ = std::make_unique<ScenePage>(*logic_, hooks_, answer_, [this](const std::string& prefill) {
       prefills_.push_back(prefill);
       return typed_;
@@ -140,21 +109,10 @@ class DialogCommandsTest : public ::testing::Test {
     if (radio == "UseIndividualButton") page_->UseIndividualClick();
   }
 
-  TSpecs live_{}, previous_{}, defaults_{};
-  bool changed_ = false;
-  Options options_;
-  MemoryOptionStore memoryStore_;
-  OptionStore* store_ = &memoryStore_;
-  SimpleCollator collator_;
-  std::unique_ptr<TSceneList> scenes_;
-  int32_t sceneIndex_ = 0;
-  bool scenesDirty_ = false;
-  Recorder hooks_;
   Answer answer_;
   std::optional<std::string> typed_;
   std::vector<std::string> prefills_;
   int cursor_ = 87;
-  std::unique_ptr<SetupLogic> logic_;
   std::unique_ptr<ScenePage> page_;
   std::unique_ptr<RevertReset> commands_;
   std::unique_ptr<BalanceClicks> balance_;
@@ -363,8 +321,8 @@ TEST_F(DialogCommandsTest, AChangeThenAPageSwitchUnlinksAndNoChangeKeepsTheLink)
 }
 
 TEST_F(DialogCommandsTest, AFailedSceneFileWriteIsReportedAndLosesNothing) {
-  TempDir dir;
-  const fs::path folder = dir.path / "scenes";
+  test::TempDir dir;
+  const fs::path folder = fs::path(dir.path()) / "scenes";
   const std::string file = (folder / "SCENES.KVS").string();
   ASSERT_TRUE(scenes_->SetFileName(file));  // missing: nothing read
   AddScene("Evening", [](TSpecs& s) { s.Knee = 40; });

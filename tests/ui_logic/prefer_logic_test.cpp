@@ -10,6 +10,7 @@
 #include "options/options.h"
 #include "types/specs.h"
 #include "ui/logic/prefer_logic.h"
+#include "logic_fixture.h"
 
 namespace tarvo::ui {
 namespace {
@@ -39,11 +40,6 @@ struct Recorder : PreferHooks {
   void TerminologyChanged(int32_t us) override { terminology.push_back(us); }
   void RefreshPreview() override { ++refreshes; }
   void Notice(std::string_view t) override { notices.emplace_back(t); }
-};
-
-class FailingStore : public MemoryOptionStore {
- public:
-  bool WriteInteger(const std::string&, const std::string&, int32_t) override { return false; }
 };
 
 class PreferLogicTest : public ::testing::Test {

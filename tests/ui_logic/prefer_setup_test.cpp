@@ -9,6 +9,7 @@
 #include "options/options.h"
 #include "types/specs.h"
 #include "ui/logic/prefer_setup.h"
+#include "logic_fixture.h"
 
 namespace tarvo::ui {
 namespace {
@@ -20,30 +21,20 @@ struct SetupRecorder : SetupHooks {
   void Click(std::string_view c, Sender) override { clicks.emplace_back(c); }
 };
 
-class PreferSetupTest : public ::testing::Test {
+class PreferSetupTest : public SetupLogicFixture<SetupRecorder> {
  protected:
   PreferSetupTest() {
     defaults_ = BuiltInDefaultSpecs();
     defaults_.Vblank = defaults_.Vblack = 16;
     defaults_.Vwhite = 235;
     live_ = defaults_;
-    previous_ = live_;
-    SetupContext c;
-    c.live = &live_;
-    c.previous = &previous_;
-    c.defaults = &defaults_;
-    c.changed = &changed_;
-    c.options = &options_;
-    c.store = &store_;
-    setup_ = std::make_unique<SetupLogic>(c, &setupHooks_);
-    setup_->SetFrameRange(100);
-    setup_->Activate();
+    Open(100);
     // Let the first render run, so that the timer is idle.
-    if (setup_->RenderBegin()) setup_->RenderPipelineDone();
-    setup_->RenderEnd();
+    if (logic_->RenderBegin()) logic_->RenderPipelineDone();
+    logic_->RenderEnd();
     changed_ = false;
-    bridge_ = std::make_unique<SetupPreferHooks>(*setup_, setupHooks_, [this](bool s) { hints_.push_back(s); });
-    PreferContext p{&defaults_, &options_, &preview_, &store_};
+    bridge_ = std::make_unique<SetupPreferHooks>(*logic_, hooks_, [this](bool s) { hints_.push_back(s); });
+    PreferContext p{&defaults_, &options_, &preview_, store_};
     prefs_ = std::make_unique<PreferLogic>(p, bridge_.get());
     prefs_->Create();
   }
@@ -53,46 +44,40 @@ class PreferSetupTest : public ::testing::Test {
     prefs_->EditExit(edit);
   }
 
-  TSpecs defaults_{}, live_{}, previous_{};
-  bool changed_ = false;
-  Options options_;
-  MemoryOptionStore store_;
   PreviewOptions preview_;
-  SetupRecorder setupHooks_;
-  std::unique_ptr<SetupLogic> setup_;
   std::unique_ptr<SetupPreferHooks> bridge_;
   std::unique_ptr<PreferLogic> prefs_;
   std::vector<bool> hints_;
 };
 
 TEST_F(PreferSetupTest, NewLevelsReachTheClipAndRefreshThePreview) {
-  ASSERT_FALSE(setup_->TimerRunning());
+  ASSERT_FALSE(logic_->TimerRunning());
   Type("VwhiteEdit", "200");
   EXPECT_EQ(live_.Vwhite, 200);
   EXPECT_TRUE(changed_);
-  EXPECT_EQ(setupHooks_.clipLevels, 1);
-  EXPECT_TRUE(setup_->TimerRunning());
+  EXPECT_EQ(hooks_.clipLevels, 1);
+  EXPECT_TRUE(logic_->TimerRunning());
 
   changed_ = false;
   prefs_->UserClicked("NTSCBlacksBox");
   EXPECT_TRUE(changed_);
-  EXPECT_EQ(setupHooks_.clipLevels, 2);
+  EXPECT_EQ(hooks_.clipLevels, 2);
 }
 
 TEST_F(PreferSetupTest, CaptionsHintsAndThePreviewBoxFollow) {
-  ASSERT_EQ(setup_->Text("LiftGroupBox"), " Pedestal ");
+  ASSERT_EQ(logic_->Text("LiftGroupBox"), " Pedestal ");
   prefs_->UserClicked("PedBox");
-  EXPECT_EQ(setup_->Text("LiftGroupBox"), " Lift ");
-  EXPECT_EQ(setup_->Text("ColourLiftGroupBox"), " Lift ");
+  EXPECT_EQ(logic_->Text("LiftGroupBox"), " Lift ");
+  EXPECT_EQ(logic_->Text("ColourLiftGroupBox"), " Lift ");
   prefs_->UserClicked("ShowHintsBox");
   EXPECT_EQ(hints_, (std::vector<bool>{false}));
 
-  setup_->SetCheckBox("PreviewBox", true);
-  setupHooks_.clicks.clear();
+  logic_->SetCheckBox("PreviewBox", true);
+  hooks_.clicks.clear();
   Type("PrevHeightEdit", "480");
   // Hidden and shown again through the box's own click handling.
-  EXPECT_EQ(setupHooks_.clicks, (std::vector<std::string>{"PreviewBox", "PreviewBox"}));
-  EXPECT_TRUE(setup_->Checked("PreviewBox"));
+  EXPECT_EQ(hooks_.clicks, (std::vector<std::string>{"PreviewBox", "PreviewBox"}));
+  EXPECT_TRUE(logic_->Checked("PreviewBox"));
   EXPECT_EQ(preview_.Height, 480);
 }
 

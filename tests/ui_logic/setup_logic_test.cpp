@@ -17,6 +17,7 @@
 #include "types/specs.h"
 #include "types/specs_fields.h"
 #include "ui/logic/setup_logic.h"
+#include "logic_fixture.h"
 
 namespace tarvo::ui {
 namespace {
@@ -62,12 +63,7 @@ struct Recorder : SetupHooks {
   void Click(std::string_view c, Sender) override { clicks.emplace_back(c); }
 };
 
-class FailingStore : public MemoryOptionStore {
- public:
-  bool WriteInteger(const std::string&, const std::string&, int32_t) override { return false; }
-};
-
-class SetupLogicTest : public ::testing::Test {
+class SetupLogicTest : public SetupLogicFixture<Recorder> {
  protected:
   SetupLogicTest() {
     defaults_ = BuiltInDefaultSpecs();
@@ -79,31 +75,6 @@ class SetupLogicTest : public ::testing::Test {
     live_.Vblank = 16;
     live_.Vwhite = 235;
     live_.PageIndex = 1;
-  }
-
-  SetupContext Context() {
-    SetupContext c;
-    c.live = &live_;
-    c.previous = &previous_;
-    c.defaults = &defaults_;
-    c.changed = &changed_;
-    c.options = &options_;
-    c.store = store_;
-    c.scenes = scenes_.get();
-    c.sceneIndex = &sceneIndex_;
-    c.scenesDirty = &scenesDirty_;
-    c.decimalSeparator = separator_;
-    return c;
-  }
-
-  // Opens the dialog on the live record as the setup call does: previous
-  // specs taken, frame range set, first activation.
-  SetupLogic& Open(int32_t total = 250) {
-    previous_ = live_;
-    logic_ = std::make_unique<SetupLogic>(Context(), &hooks_);
-    logic_->SetFrameRange(total);
-    logic_->Activate();
-    return *logic_;
   }
 
   // The timer fires and the render runs to its end.
@@ -121,19 +92,6 @@ class SetupLogicTest : public ::testing::Test {
     hooks_ = Recorder{};
     return *logic_;
   }
-
-  TSpecs live_{}, previous_{}, defaults_{};
-  bool changed_ = false;
-  Options options_;
-  MemoryOptionStore memoryStore_;
-  OptionStore* store_ = &memoryStore_;
-  SimpleCollator collator_;
-  std::unique_ptr<TSceneList> scenes_;
-  int32_t sceneIndex_ = 0;
-  bool scenesDirty_ = false;
-  std::string separator_ = ".";
-  Recorder hooks_;
-  std::unique_ptr<SetupLogic> logic_;
 };
 
 // ---- The gain multiplier ----
