@@ -85,7 +85,7 @@ class DialogFixture : public ::testing::Test {
   }
   // Brings the control's page to the front, as the user would first.
   void ShowPageOf(const char* name) {
-    for (const ControlSpec* c = FindControlSpec(name); c; c = FindControlSpec(c->parent)) {
+    for (const ControlEntry* c = FindControlEntry(name); c; c = FindControlEntry(c->parent)) {
       if (c->kind == ControlKind::Page) {
         ShowPage(std::string(c->name).c_str());
         return;

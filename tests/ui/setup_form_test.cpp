@@ -85,7 +85,7 @@ TEST_F(SetupFormTest, EveryControlOfTheTableIsAWidgetOfItsKindAtItsPlace) {
   EXPECT_EQ(d.objectName(), "TSetup");
   EXPECT_EQ(d.size(), QSize(614, 443));
   EXPECT_EQ(d.windowTitle(), "Tarvo");
-  for (const ControlSpec& c : ControlSpecs()) {
+  for (const ControlEntry& c : ControlEntries()) {
     if (c.kind == ControlKind::PopupMenu) continue;  // the revert and reset menu comes with its commands
     QObject* o = c.kind == ControlKind::Form ? static_cast<QObject*>(&d) : d.findChild<QObject*>(QString::fromUtf8(c.name.data(), static_cast<int>(c.name.size())));
     ASSERT_NE(o, nullptr) << c.name;
@@ -128,7 +128,7 @@ TEST_F(SetupFormTest, EveryControlOfTheTableIsAWidgetOfItsKindAtItsPlace) {
   EXPECT_EQ(Find<QTabWidget>("PageControl1")->count(), 8);
   EXPECT_EQ(Find<QLabel>("StatusBar1Panel1")->text(), "Press F1 key for context sensitive help");
   // Every slider with its range, page and default from the control table.
-  for (const ControlSpec& c : ControlSpecs()) {
+  for (const ControlEntry& c : ControlEntries()) {
     if (c.kind != ControlKind::Bar || c.name == "FrameBar") continue;
     auto* bar = d.findChild<TKivBar*>(QString::fromUtf8(c.name.data(), static_cast<int>(c.name.size())));
     const BarRange r = BarRangeOf(c);

@@ -59,11 +59,11 @@ constexpr BarRow kBars[] = {
 
 TEST(ControlTable, EverySliderHasItsRangePageDefaultAndReadout) {
   int bars = 0;
-  for (const ControlSpec& c : ControlSpecs()) bars += c.kind == ControlKind::Bar && c.name != "FrameBar";
+  for (const ControlEntry& c : ControlEntries()) bars += c.kind == ControlKind::Bar && c.name != "FrameBar";
   EXPECT_EQ(bars, static_cast<int>(std::size(kBars)));
   for (const BarRow& row : kBars) {
     SCOPED_TRACE(std::string(row.name));
-    const ControlSpec* c = FindControlSpec(row.name);
+    const ControlEntry* c = FindControlEntry(row.name);
     ASSERT_NE(c, nullptr);
     ASSERT_EQ(c->kind, ControlKind::Bar);
     const BarRange r = BarRangeOf(*c);
@@ -74,7 +74,7 @@ TEST(ControlTable, EverySliderHasItsRangePageDefaultAndReadout) {
     EXPECT_EQ(static_cast<char>(c->readout), row.readout);
     EXPECT_EQ(c->readoutLabel, row.label);
     EXPECT_EQ(c->levelControl, row.level);
-    EXPECT_NE(FindControlSpec(row.label), nullptr);
+    EXPECT_NE(FindControlEntry(row.label), nullptr);
   }
 }
 
@@ -103,7 +103,7 @@ TEST(ControlTable, HelpContextsComeFromTheControlOrItsNearestParent) {
 // can hold; every setting a user edits has a control.
 TEST(ControlTable, FieldsExistAndEveryUserSettingHasAControl) {
   std::set<std::string_view> mapped;
-  for (const ControlSpec& c : ControlSpecs()) {
+  for (const ControlEntry& c : ControlEntries()) {
     if (c.field.empty()) continue;
     const SpecsField* f = FieldOf(c);
     ASSERT_NE(f, nullptr) << c.name << " names " << c.field;
@@ -127,11 +127,11 @@ TEST(ControlTable, PagesAndGroupsInTabOrder) {
   ASSERT_EQ(PageNames().size(), std::size(pages));
   for (size_t i = 0; i < std::size(pages); ++i) {
     EXPECT_EQ(PageNames()[i], pages[i]);
-    EXPECT_EQ(FindControlSpec(pages[i])->parent, "PageControl1");
+    EXPECT_EQ(FindControlEntry(pages[i])->parent, "PageControl1");
   }
-  EXPECT_EQ(FindControlSpec("LiftGroupBox")->caption, " Lift ");
-  EXPECT_EQ(FindControlSpec("NoiseMaskYUVButton")->caption, "Y && C");
-  EXPECT_EQ(FindControlSpec(PatternButtons()[4])->caption, "Sawtooth");
+  EXPECT_EQ(FindControlEntry("LiftGroupBox")->caption, " Lift ");
+  EXPECT_EQ(FindControlEntry("NoiseMaskYUVButton")->caption, "Y && C");
+  EXPECT_EQ(FindControlEntry(PatternButtons()[4])->caption, "Sawtooth");
   EXPECT_EQ(ControlIndex("NoSuchControl"), -1);
 }
 

@@ -172,7 +172,7 @@ TEST_F(SetupLogicTest, LoadingFillsEveryReadout) {
   EXPECT_EQ(d.Text("MaskRadiusLabel"), "3");
   EXPECT_EQ(d.Text("TempLimitLabel"), "50");
   for (std::string_view bar : BarChangeOrder()) {
-    const ControlSpec* c = FindControlSpec(bar);
+    const ControlEntry* c = FindControlEntry(bar);
     if (!c->readoutLabel.empty()) {
       EXPECT_FALSE(d.Text(c->readoutLabel).empty()) << bar;
     }
@@ -739,11 +739,11 @@ TEST_F(SetupLogicTest, LiftGroupsArePedestalsWhenTheOptionAsks) {
 // table says the slider stands for it.
 TEST_F(SetupLogicTest, TheControlTableDescribesTheBinding) {
   SetupLogic& d = Open();
-  for (const ControlSpec& c : ControlSpecs()) {
+  for (const ControlEntry& c : ControlEntries()) {
     if (c.kind != ControlKind::Bar || c.name == "FrameBar") continue;
     EXPECT_EQ(d.Position(c.name), d.State(c.name).defaultPosition) << c.name;
   }
-  for (const ControlSpec& c : ControlSpecs()) {
+  for (const ControlEntry& c : ControlEntries()) {
     if (c.kind != ControlKind::Bar || (c.map != FieldMap::Position && c.map != FieldMap::NegatedPosition) ||
         c.name == "FrameBar")
       continue;

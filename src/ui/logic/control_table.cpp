@@ -12,27 +12,27 @@ using M = FieldMap;
 using R = ReadoutCode;
 
 // Any control that is not a slider.
-constexpr ControlSpec Item(std::string_view name, ControlKind kind, std::string_view parent,
+constexpr ControlEntry Item(std::string_view name, ControlKind kind, std::string_view parent,
                            std::string_view caption = {}, std::string_view hint = {}, int32_t help = 0,
                            std::string_view field = {}, FieldMap map = M::None, int16_t value = 0) {
-  return ControlSpec{name, kind, parent, caption, hint, help, field, map, value,
+  return ControlEntry{name, kind, parent, caption, hint, help, field, map, value,
                      false, 0, 0, 0, 0, R::None, {}, false};
 }
 
 // A slider whose range and default are its field's (negated for the gamma
 // sliders).
-constexpr ControlSpec Bar(std::string_view name, std::string_view parent, std::string_view rowCaption,
+constexpr ControlEntry Bar(std::string_view name, std::string_view parent, std::string_view rowCaption,
                           std::string_view field, FieldMap map, int16_t pageSize, ReadoutCode readout,
                           std::string_view label, bool level, std::string_view hint) {
-  return ControlSpec{name, K::Bar, parent, rowCaption, hint, 0, field, map, 0,
+  return ControlEntry{name, K::Bar, parent, rowCaption, hint, 0, field, map, 0,
                      false, 0, 0, 0, pageSize, readout, label, level};
 }
 
 // A slider with a range of its own.
-constexpr ControlSpec OwnBar(std::string_view name, std::string_view parent, std::string_view field, FieldMap map,
+constexpr ControlEntry OwnBar(std::string_view name, std::string_view parent, std::string_view field, FieldMap map,
                              int16_t min, int16_t max, int16_t def, int16_t pageSize, ReadoutCode readout,
                              std::string_view label, bool level, std::string_view hint) {
-  return ControlSpec{name, K::Bar, parent, {}, hint, 0, field, map, 0,
+  return ControlEntry{name, K::Bar, parent, {}, hint, 0, field, map, 0,
                      true, min, max, def, pageSize, readout, label, level};
 }
 
@@ -340,7 +340,7 @@ constexpr int IndexIn(std::string_view name) {
 // slider's readout label exists and every slider is in the change order once.
 constexpr bool TableIsConsistent() {
   for (size_t i = 0; i < kControls.size(); ++i) {
-    const ControlSpec& c = kControls[i];
+    const ControlEntry& c = kControls[i];
     if (IndexIn(c.name) != static_cast<int>(i)) return false;
     if (i > 0 && !(IndexIn(c.parent) >= 0 && IndexIn(c.parent) < static_cast<int>(i))) return false;
     if (c.kind == K::Bar) {
@@ -369,7 +369,7 @@ const std::unordered_map<std::string_view, int>& NameIndex() {
 
 }  // namespace
 
-std::span<const ControlSpec> ControlSpecs() { return kControls; }
+std::span<const ControlEntry> ControlEntries() { return kControls; }
 
 int ControlIndex(std::string_view name) {
   const auto& index = NameIndex();
@@ -377,16 +377,16 @@ int ControlIndex(std::string_view name) {
   return it == index.end() ? -1 : it->second;
 }
 
-const ControlSpec* FindControlSpec(std::string_view name) {
+const ControlEntry* FindControlEntry(std::string_view name) {
   const int i = ControlIndex(name);
   return i < 0 ? nullptr : &kControls[static_cast<size_t>(i)];
 }
 
-const SpecsField* FieldOf(const ControlSpec& c) {
+const SpecsField* FieldOf(const ControlEntry& c) {
   return c.field.empty() ? nullptr : FindSpecsField(c.field);
 }
 
-BarRange BarRangeOf(const ControlSpec& c) {
+BarRange BarRangeOf(const ControlEntry& c) {
   BarRange r;
   r.pageSize = c.pageSize;
   if (c.kind != K::Bar) return r;
@@ -411,7 +411,7 @@ BarRange BarRangeOf(const ControlSpec& c) {
 }
 
 int32_t DesignHelpContextOf(std::string_view name) {
-  for (const ControlSpec* c = FindControlSpec(name); c; c = FindControlSpec(c->parent)) {
+  for (const ControlEntry* c = FindControlEntry(name); c; c = FindControlEntry(c->parent)) {
     if (c->helpContext != 0) return c->helpContext;
     if (c->parent.empty()) break;
   }

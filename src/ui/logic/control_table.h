@@ -62,7 +62,7 @@ enum class FieldMap : uint8_t {
   PageName,         // page control: the field is the active page's index
 };
 
-struct ControlSpec {
+struct ControlEntry {
   std::string_view name;     // objectName
   ControlKind kind;
   std::string_view parent;   // objectName of the parent; "" for the form
@@ -83,19 +83,19 @@ struct ControlSpec {
 
 // Every control in a fixed order: the form, its areas and their controls,
 // then the pages in tab order with their controls (groups top to bottom).
-std::span<const ControlSpec> ControlSpecs();
-const ControlSpec* FindControlSpec(std::string_view name);
-// Position of a control in ControlSpecs(), or -1.
+std::span<const ControlEntry> ControlEntries();
+const ControlEntry* FindControlEntry(std::string_view name);
+// Position of a control in ControlEntries(), or -1.
 int ControlIndex(std::string_view name);
 
 // The record field a control stands for, or nullptr.
-const SpecsField* FieldOf(const ControlSpec& c);
+const SpecsField* FieldOf(const ControlEntry& c);
 
 // A slider's range, page size and default (factory) position.
 struct BarRange {
   int32_t min = 0, max = 0, def = 0, pageSize = 0;
 };
-BarRange BarRangeOf(const ControlSpec& c);
+BarRange BarRangeOf(const ControlEntry& c);
 
 // The design-time help context of a control: its own, else its nearest
 // parent's (the form's, 10000, at the top).

@@ -40,13 +40,13 @@ bool In(std::string_view name, const std::string_view (&list)[N]) {
 
 bool InTestModeGroup(std::string_view control) {
   if (control == "TestModeGroupBox") return true;
-  const ControlSpec* spec = FindControlSpec(control);
-  return spec && spec->parent == "TestModeGroupBox";
+  const ControlEntry* ctrl = FindControlEntry(control);
+  return ctrl && ctrl->parent == "TestModeGroupBox";
 }
 
 // The page a control sits on, or "".
 std::string_view PageOf(std::string_view control) {
-  for (const ControlSpec* c = FindControlSpec(control); c; c = FindControlSpec(c->parent)) {
+  for (const ControlEntry* c = FindControlEntry(control); c; c = FindControlEntry(c->parent)) {
     if (c->kind == ControlKind::Page) return c->name;
     if (c->parent.empty()) break;
   }
@@ -63,11 +63,11 @@ std::span<const PopupItem> PopupMenuItems() { return kPopupItems; }
 bool RightClickChoosesControl(std::string_view control) {
   if (control == "PageControl1" || control == "UseMasterButton" || control == "UseIndividualButton") return true;
   if (control == "VminEdit" || control == "VmaxEdit" || control == "TestModeBox") return true;
-  const ControlSpec* spec = FindControlSpec(control);
-  if (!spec) return false;
-  if (spec->kind == ControlKind::Bar) return true;
+  const ControlEntry* ctrl = FindControlEntry(control);
+  if (!ctrl) return false;
+  if (ctrl->kind == ControlKind::Bar) return true;
   if (control == "GainX1" || control == "GainX2" || control == "GainX4") return true;
-  if (spec->kind != ControlKind::CheckBox && spec->kind != ControlKind::RadioButton) return false;
+  if (ctrl->kind != ControlKind::CheckBox && ctrl->kind != ControlKind::RadioButton) return false;
   const auto patterns = PatternButtons();
   if (std::find(patterns.begin(), patterns.end(), control) != patterns.end()) return false;
   return In(PageOf(control), kRightClickPages);
@@ -178,7 +178,7 @@ void RevertReset::RevertControl(Sender sender) {
     logic_.KickTimer(sender);
   } else if (c == "TestModeBox" || InTestModeGroup(c)) {
     RevertTestMode();
-  } else if (const ControlSpec* spec = FindControlSpec(c); spec && spec->kind == ControlKind::Bar) {
+  } else if (const ControlEntry* ctrl = FindControlEntry(c); ctrl && ctrl->kind == ControlKind::Bar) {
     RevertBar(c, sender);
   }
 }
@@ -203,7 +203,7 @@ void RevertReset::ResetControl(Sender sender) {
     ResetTestMode();
   } else if (c == "FrameBar") {
     ResetFrameBar(sender);
-  } else if (const ControlSpec* spec = FindControlSpec(c); spec && spec->kind == ControlKind::Bar) {
+  } else if (const ControlEntry* ctrl = FindControlEntry(c); ctrl && ctrl->kind == ControlKind::Bar) {
     ResetBar(c, sender);
   }
 }

@@ -46,10 +46,10 @@ int PageIndexOf(std::string_view page) {
 
 SetupLogic::SetupLogic(const SetupContext& context, SetupHooks* hooks)
     : ctx_(context), hooks_(hooks ? hooks : &noHooks_) {
-  const auto specs = ControlSpecs();
+  const auto specs = ControlEntries();
   states_.resize(specs.size());
   for (size_t i = 0; i < specs.size(); ++i) {
-    const ControlSpec& c = specs[i];
+    const ControlEntry& c = specs[i];
     ControlState& st = states_[i];
     st.helpContext = c.helpContext;
     st.text = std::string(c.caption);
@@ -88,7 +88,7 @@ const ControlState& SetupLogic::State(std::string_view control) const {
 }
 
 int32_t SetupLogic::HelpContextOf(std::string_view control) const {
-  for (const ControlSpec* c = FindControlSpec(control); c; c = FindControlSpec(c->parent)) {
+  for (const ControlEntry* c = FindControlEntry(control); c; c = FindControlEntry(c->parent)) {
     const int32_t ctx = State(c->name).helpContext;
     if (ctx != 0) return ctx;
     if (c->parent.empty()) break;
@@ -127,9 +127,9 @@ void SetupLogic::CheckRadio(std::string_view radio) { CheckRadioImpl(radio, fals
 void SetupLogic::CheckRadioImpl(std::string_view radio, bool /*byUser*/) {
   ControlState& st = S(radio);
   if (st.checked) return;
-  const ControlSpec* spec = FindControlSpec(radio);
-  for (const ControlSpec& other : ControlSpecs()) {
-    if (other.kind != ControlKind::RadioButton || other.parent != spec->parent || other.name == radio) continue;
+  const ControlEntry* ctrl = FindControlEntry(radio);
+  for (const ControlEntry& other : ControlEntries()) {
+    if (other.kind != ControlKind::RadioButton || other.parent != ctrl->parent || other.name == radio) continue;
     ControlState& o = S(other.name);
     if (o.checked) {
       o.checked = false;
@@ -138,7 +138,7 @@ void SetupLogic::CheckRadioImpl(std::string_view radio, bool /*byUser*/) {
   }
   st.checked = true;
   Changed(radio);
-  RunClick(radio, By(spec->name));
+  RunClick(radio, By(ctrl->name));
 }
 
 void SetupLogic::SetCheckBox(std::string_view box, bool checked) { ApplyCheckBox(box, checked, false); }
@@ -148,7 +148,7 @@ void SetupLogic::ApplyCheckBox(std::string_view box, bool checked, bool /*byUser
   if (st.checked == checked) return;
   st.checked = checked;
   Changed(box);
-  RunClick(box, By(FindControlSpec(box)->name));
+  RunClick(box, By(FindControlEntry(box)->name));
 }
 
 void SetupLogic::SetKeyDown(std::string_view key, bool down) {
@@ -208,13 +208,13 @@ void SetupLogic::ApplyTerminology(int32_t usTerminology) {
 void SetupLogic::UserMovedBar(std::string_view bar, int32_t position) {
   SetFocusedControl(bar);
   SetPosition(bar, position);
-  BarChange(bar, By(FindControlSpec(bar)->name));
+  BarChange(bar, By(FindControlEntry(bar)->name));
 }
 
 void SetupLogic::UserClicked(std::string_view control) {
-  const ControlSpec* spec = FindControlSpec(control);
-  if (!spec) throw std::out_of_range("no control named " + std::string(control));
-  switch (spec->kind) {
+  const ControlEntry* ctrl = FindControlEntry(control);
+  if (!ctrl) throw std::out_of_range("no control named " + std::string(control));
+  switch (ctrl->kind) {
     case ControlKind::RadioButton:
       SetFocusedControl(control);
       CheckRadioImpl(control, true);
@@ -225,7 +225,7 @@ void SetupLogic::UserClicked(std::string_view control) {
       break;
     case ControlKind::Button:
       SetFocusedControl(control);
-      RunClick(control, By(spec->name));
+      RunClick(control, By(ctrl->name));
       break;
     case ControlKind::KeyButton:
       UserPressedKey(control, !S(control).checked);
@@ -241,24 +241,24 @@ void SetupLogic::UserPressedKey(std::string_view key, bool down) {
     st.checked = down;
     Changed(key);
   }
-  KeyClick(key, By(FindControlSpec(key)->name));
+  KeyClick(key, By(FindControlEntry(key)->name));
 }
 
 void SetupLogic::UserEditedText(std::string_view edit, std::string text) { SetText(edit, std::move(text)); }
 
-void SetupLogic::EditExit(std::string_view edit) { ApplyClipLevel(edit, By(FindControlSpec(edit)->name)); }
+void SetupLogic::EditExit(std::string_view edit) { ApplyClipLevel(edit, By(FindControlEntry(edit)->name)); }
 
 bool SetupLogic::EditKeyDown(std::string_view edit, int key) {
   if (key != 13) return false;
-  ApplyClipLevel(edit, By(FindControlSpec(edit)->name));
+  ApplyClipLevel(edit, By(FindControlEntry(edit)->name));
   return true;
 }
 
 bool SetupLogic::EditKeyPress(std::string_view /*edit*/, char ch) { return ch == '\r'; }
 
 void SetupLogic::SetFocusedControl(std::string_view control) {
-  const ControlSpec* spec = FindControlSpec(control);
-  focused_ = spec ? std::string(spec->name) : std::string();
+  const ControlEntry* ctrl = FindControlEntry(control);
+  focused_ = ctrl ? std::string(ctrl->name) : std::string();
 }
 
 void SetupLogic::PageChanging() {
@@ -269,7 +269,7 @@ void SetupLogic::PageChanged(std::string_view page) {
   const int index = PageIndexOf(page);
   if (index < 0) return;
   SetActivePage(index);
-  S("PageControl1").helpContext = FindControlSpec(page)->helpContext;
+  S("PageControl1").helpContext = FindControlEntry(page)->helpContext;
   Changed("PageControl1");
   if (page == "AboutSheet") SetText("VersionLabel", std::string(kVersionText));
   KickTimer(By("PageControl1"));
@@ -351,11 +351,11 @@ void SetupLogic::BarChange(std::string_view bar, Sender sender) {
     hooks_->FrameBarChange(sender);
     return;
   }
-  const ControlSpec* spec = FindControlSpec(bar);
-  if (!spec || spec->kind != ControlKind::Bar) return;
-  if (!spec->readoutLabel.empty())
-    SetText(spec->readoutLabel, ReadoutText(spec->readout, Position(bar), ctx_.decimalSeparator));
-  if (spec->levelControl) SetChangedFlag();
+  const ControlEntry* ctrl = FindControlEntry(bar);
+  if (!ctrl || ctrl->kind != ControlKind::Bar) return;
+  if (!ctrl->readoutLabel.empty())
+    SetText(ctrl->readoutLabel, ReadoutText(ctrl->readout, Position(bar), ctx_.decimalSeparator));
+  if (ctrl->levelControl) SetChangedFlag();
   KickTimer(sender);
 }
 

@@ -218,7 +218,7 @@ TSetup::TSetup(SetupCall& call, QWidget* parent) : QDialog(parent), call_(call) 
   }
   built_ = true;
   preview_->Wire();
-  for (const ControlSpec& c : ControlSpecs()) Sync(c.name);
+  for (const ControlEntry& c : ControlEntries()) Sync(c.name);
   SyncTabs();
   ApplyHints();
 
@@ -254,9 +254,9 @@ QWidget* TSetup::Control(std::string_view name) const {
 HelpWindow* TSetup::Help() const { return help_; }
 
 void TSetup::Register(QWidget* w, std::string_view name) {
-  const ControlSpec* spec = FindControlSpec(name);
+  const ControlEntry* ctrl = FindControlEntry(name);
   // The key is the table's own string, which lives as long as the program.
-  const std::string_view key = spec ? spec->name : name;
+  const std::string_view key = ctrl ? ctrl->name : name;
   w->setObjectName(Q(key));
   widgets_[key] = w;
 }
@@ -403,12 +403,12 @@ void TSetup::BuildPages() {
   // out top to bottom in table order.
   std::function<void(QWidget*, QVBoxLayout*, std::string_view)> fill;
   fill = [&](QWidget* container, QVBoxLayout* lines, std::string_view parentName) {
-    std::vector<const ControlSpec*> kids;
-    for (const ControlSpec& c : ControlSpecs())
+    std::vector<const ControlEntry*> kids;
+    for (const ControlEntry& c : ControlEntries())
       if (c.parent == parentName) kids.push_back(&c);
     // Readout labels are made with their sliders.
-    auto isReadout = [&](const ControlSpec& c) {
-      for (const ControlSpec* k : kids)
+    auto isReadout = [&](const ControlEntry& c) {
+      for (const ControlEntry* k : kids)
         if (k->kind == ControlKind::Bar && k->readoutLabel == c.name) return true;
       return false;
     };
@@ -432,7 +432,7 @@ void TSetup::BuildPages() {
     };
 
     for (size_t i = 0; i < kids.size(); ++i) {
-      const ControlSpec& c = *kids[i];
+      const ControlEntry& c = *kids[i];
       switch (c.kind) {
         case ControlKind::Group: {
           endRun();
@@ -468,7 +468,7 @@ void TSetup::BuildPages() {
             auto* pl = new QHBoxLayout(p);
             pl->setContentsMargins(0, 0, 0, 0);
             pl->setSpacing(4);
-            for (const ControlSpec& k : ControlSpecs()) {
+            for (const ControlEntry& k : ControlEntries()) {
               if (k.parent != c.name || k.kind != ControlKind::KeyButton) continue;
               const std::string_view n = k.name;
               TKivButton* b = MakeDialogKey(Q(n), p);
@@ -484,8 +484,8 @@ void TSetup::BuildPages() {
         }
         case ControlKind::Bar: {
           endRun();
-          const ControlSpec* readout = nullptr;
-          for (const ControlSpec* k : kids)
+          const ControlEntry* readout = nullptr;
+          for (const ControlEntry* k : kids)
             if (k->name == c.readoutLabel) readout = k;
           auto* bar = new TKivBar(container);
           bar->setFixedSize(kBarSize);
@@ -534,7 +534,7 @@ void TSetup::BuildPages() {
           }
           // A caption followed by its edit box shares the edit box's line.
           if (i + 1 < kids.size() && kids[i + 1]->kind == ControlKind::Edit) {
-            const ControlSpec& e = *kids[++i];
+            const ControlEntry& e = *kids[++i];
             auto* edit = new QLineEdit(container);
             edit->setFixedWidth(60);
             edit->installEventFilter(this);
@@ -608,18 +608,18 @@ void TSetup::BuildPages() {
 
   int index = 0;
   for (std::string_view pageName : PageNames()) {
-    const ControlSpec* spec = FindControlSpec(pageName);
+    const ControlEntry* ctrl = FindControlEntry(pageName);
     auto* page = new QWidget;
     Register(page, pageName);
     auto* lines = new QVBoxLayout(page);
     lines->setContentsMargins(kPageMargin, kPageMargin, kPageMargin, kPageMargin);
     lines->setSpacing(kSpacing);
     fill(page, lines, pageName);
-    pages_->addTab(page, Q(spec->caption));
+    pages_->addTab(page, Q(ctrl->caption));
 
     auto* tab = new QToolButton(pages_);
     tab->setObjectName(Q(pageName) + "Tab");
-    tab->setText(Q(spec->caption));
+    tab->setText(Q(ctrl->caption));
     tab->setCheckable(true);
     tab->setAutoRaise(false);
     tab->setFocusPolicy(Qt::TabFocus);
@@ -636,7 +636,7 @@ void TSetup::BuildPages() {
   });
 
   // Every widget made from the table forwards what the user does.
-  for (const ControlSpec& c : ControlSpecs()) {
+  for (const ControlEntry& c : ControlEntries()) {
     QWidget* w = Control(c.name);
     if (!w) continue;
     const std::string_view name = c.name;
@@ -662,8 +662,8 @@ void TSetup::StateChanged(std::string_view control) {
 
 void TSetup::Sync(std::string_view name) {
   QWidget* w = Control(name);
-  const ControlSpec* spec = FindControlSpec(name);
-  if (!spec) return;
+  const ControlEntry* ctrl = FindControlEntry(name);
+  if (!ctrl) return;
   const ControlState& st = logic_->State(name);
   if (name == "TSetup") {
     ApplyHints();
@@ -706,7 +706,7 @@ void TSetup::Sync(std::string_view name) {
   } else if (auto* group = qobject_cast<QGroupBox*>(w)) {
     group->setTitle(QString::fromStdString(st.text));
   } else if (auto* label = qobject_cast<QLabel*>(w)) {
-    if (spec->kind == ControlKind::Label) label->setText(QString::fromStdString(st.text));
+    if (ctrl->kind == ControlKind::Label) label->setText(QString::fromStdString(st.text));
   }
 }
 
@@ -721,7 +721,7 @@ void TSetup::SyncTabs() {
 
 void TSetup::ApplyHints() {
   const bool show = logic_->ShowHints();
-  for (const ControlSpec& c : ControlSpecs()) {
+  for (const ControlEntry& c : ControlEntries()) {
     if (QWidget* w = Control(c.name)) w->setToolTip(show && !c.hint.empty() ? Q(c.hint) : QString());
   }
 }
@@ -801,7 +801,7 @@ int TSetup::FocusedHelpContext() const {
   for (QWidget* w = QApplication::focusWidget(); w; w = w->parentWidget()) {
     if (w == this) break;
     const std::string name = S(w->objectName());
-    if (FindControlSpec(name)) return logic_->HelpContextOf(name);
+    if (FindControlEntry(name)) return logic_->HelpContextOf(name);
   }
   // A tab button: the page control's context.
   return logic_->HelpContextOf("TSetup");
@@ -815,7 +815,7 @@ void TSetup::FocusMoved(QWidget* now) {
   if (!now || now->window() != this) return;
   for (QWidget* w = now; w && w != this; w = w->parentWidget()) {
     const std::string name = S(w->objectName());
-    if (FindControlSpec(name)) {
+    if (FindControlEntry(name)) {
       logic_->SetFocusedControl(name);
       return;
     }
@@ -829,20 +829,20 @@ bool TSetup::eventFilter(QObject* watched, QEvent* e) {
   auto* edit = qobject_cast<QLineEdit*>(watched);
   if (!edit) return QDialog::eventFilter(watched, e);
   const std::string name = S(edit->objectName());
-  const ControlSpec* spec = FindControlSpec(name);
-  if (!spec) return QDialog::eventFilter(watched, e);
+  const ControlEntry* ctrl = FindControlEntry(name);
+  if (!ctrl) return QDialog::eventFilter(watched, e);
   if (e->type() == QEvent::KeyPress) {
     auto* k = static_cast<QKeyEvent*>(e);
     if (k->key() == Qt::Key_Return || k->key() == Qt::Key_Enter) {
       // Consumed here, so Enter applies the level and does not press OK.
-      logic_->EditKeyDown(spec->name, 13);
+      logic_->EditKeyDown(ctrl->name, 13);
       return true;
     }
   } else if (e->type() == QEvent::FocusOut && !closing_ && !logic_->Cancelled()) {
     // Leaving the box applies the level, but not while the dialog closes:
     // after Cancel has put the record back, a level still in the box must
     // not be written into it again.
-    logic_->EditExit(spec->name);
+    logic_->EditExit(ctrl->name);
   }
   return QDialog::eventFilter(watched, e);
 }

@@ -29,8 +29,8 @@ QString Q(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<q
 std::string_view ControlOf(QObject* o, QObject* form) {
   for (; o && o != form; o = o->parent()) {
     const QByteArray name = o->objectName().toUtf8();
-    if (const ControlSpec* spec = FindControlSpec(std::string_view(name.constData(), static_cast<size_t>(name.size()))))
-      return spec->name;
+    if (const ControlEntry* ctrl = FindControlEntry(std::string_view(name.constData(), static_cast<size_t>(name.size()))))
+      return ctrl->name;
   }
   return {};
 }
