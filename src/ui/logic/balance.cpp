@@ -95,6 +95,12 @@ void BlackBalance(const BalanceInput& in, const Spot& spot, BalanceResult& r) {
 // Sets the overall gain (multiplier and GainBar) and the channel gains from
 // the channel factors k and the overall gain in percent.
 void ApplyGains(const long double k[3], int64_t overall, BalanceResult& r) {
+  // An overall gain past the slider's top is held there, and the balance
+  // counts as failed.
+  if (overall > kOverallGainMax) {
+    overall = kOverallGainMax;
+    r.failure = true;
+  }
   if (overall <= 200) {
     r.gainMultiplier = 1;
     r.positions[0] = static_cast<int32_t>(overall);
@@ -145,10 +151,6 @@ void WhiteBalance(const BalanceInput& in, const Spot& spot, BalanceResult& r) {
       return;
     }
   }
-  if (overall > kOverallGainMax) {
-    overall = kOverallGainMax;
-    r.failure = true;
-  }
   ApplyGains(k, overall, r);
 }
 
@@ -176,10 +178,6 @@ void ColourBalance(const BalanceInput& in, const Spot& spot, BalanceResult& r) {
   if (overall == 0) {
     r.failure = true;
     return;
-  }
-  if (overall > kOverallGainMax) {
-    overall = kOverallGainMax;
-    r.failure = true;
   }
   ApplyGains(k, overall, r);
 }
