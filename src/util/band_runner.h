@@ -1,0 +1,72 @@
+// Splitting work on a plane into row bands and running the bands, perhaps in
+// parallel. Kernels stay row or band functions; the caller chooses how many
+// bands to cut and hands them to a runner. A band always reads complete input
+// planes and writes only its own rows, so the result never depends on the
+// number of bands or threads.
+#pragma once
+
+#include <cstdint>
+
+namespace tarvo {
+
+// Rows [begin, end) of a plane.
+struct RowRange {
+  int32_t begin = 0;
+  int32_t end = 0;
+};
+
+// Band `index` of `count` nearly equal bands over `rows` rows: the first
+// rows % count bands are one row taller. count >= 1, 0 <= index < count.
+inline RowRange BandRows(int32_t rows, int32_t count, int32_t index) {
+  const int32_t base = rows / count, extra = rows % count;
+  const int32_t begin = index * base + (index < extra ? index : extra);
+  return RowRange{begin, begin + base + (index < extra ? 1 : 0)};
+}
+
+// Runs jobs 0..count-1 of one function and returns when every job is done.
+// Jobs of one call may run at once on different threads, in any order; a job
+// must not call Run on the same runner. A job that throws makes Run throw
+// (the first exception) after every job of the call has ended.
+class BandRunner {
+ public:
+  using Job = void (*)(void* context, int32_t index);
+  virtual ~BandRunner() = default;
+  // How many jobs may run at once (>= 1): the useful number of bands.
+  virtual int32_t Parallelism() const = 0;
+  virtual void Run(int32_t count, Job job, void* context) const = 0;
+};
+
+// Runs every job in turn on the calling thread.
+class SerialRunner final : public BandRunner {
+ public:
+  int32_t Parallelism() const override { return 1; }
+  void Run(int32_t count, Job job, void* context) const override {
+    for (int32_t i = 0; i < count; ++i) job(context, i);
+  }
+};
+
+// Runs fn(range) for each of `bands` bands of `rows` rows on the runner. fn is
+// any callable taking a RowRange; it is called by reference, so nothing is
+// allocated.
+template <class Fn>
+void ForEachBand(const BandRunner& runner, int32_t rows, int32_t bands, Fn&& fn) {
+  if (bands > rows) bands = rows;
+  if (bands <= 1) {
+    if (rows > 0) fn(RowRange{0, rows});
+    return;
+  }
+  struct Context {
+    Fn* fn;
+    int32_t rows;
+    int32_t bands;
+  } context{&fn, rows, bands};
+  runner.Run(
+      bands,
+      [](void* c, int32_t index) {
+        auto* ctx = static_cast<Context*>(c);
+        (*ctx->fn)(BandRows(ctx->rows, ctx->bands, index));
+      },
+      &context);
+}
+
+}  // namespace tarvo
