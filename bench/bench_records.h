@@ -102,6 +102,7 @@ class Renderer {
     pipe_.SetThreads(threads);
     specsPtr_ = reinterpret_cast<uint8_t*>(&specs_);
     call_.total = 1 << 30;
+    call_.frames = FrameRules::kOwnHosts;  // packed rows of any width up to 8192
   }
   void Render(uint8_t* source, uint8_t* destination, int width, int height) {
     source_.Describe(source, width, height);

@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const int w = std::atoi(argv[1]), h = std::atoi(argv[2]);
-  if (w <= 0 || h <= 0 || w > kMaxFrameWidth) {
+  if (w <= 0 || h <= 0 || w > kMaxOwnFrameWidth || h > kMaxOwnFrameHeight) {
     std::fprintf(stderr, "bad frame size %s x %s\n", argv[1], argv[2]);
     return 2;
   }

@@ -7,6 +7,7 @@
 #include "raw_io.h"
 #include "synthetic_clip.h"
 #include "typical_record.h"
+#include "types/frame_view.h"
 #include "video_reader.h"
 #include "video_writer.h"
 
@@ -77,8 +78,9 @@ int CmdDemo(const std::vector<std::string>& args) {
     dirGiven = true;
   }
   if (error.empty() && !sizeText.empty() && ParseFrameSize(sizeText, size.width, size.height, &error) &&
-      size.width > kMaxFrameWidth)
-    error = "--size: the filter takes frames up to " + std::to_string(kMaxFrameWidth) + " pixels wide";
+      (size.width > kMaxOwnFrameWidth || size.height > kMaxOwnFrameHeight))
+    error = "--size: the filter takes frames up to " + std::to_string(kMaxOwnFrameWidth) + " pixels wide and " +
+            std::to_string(kMaxOwnFrameHeight) + " rows high";
   if (error.empty() && !framesText.empty()) {
     size.frames = std::atoi(framesText.c_str());
     if (size.frames < 1 || size.frames > 100000) error = "--frames needs a count from 1 to 100000";

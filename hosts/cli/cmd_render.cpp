@@ -253,9 +253,6 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
     if (conversion.matrix != AVCOL_SPC_UNSPECIFIED && info.matrix != AVCOL_SPC_RGB) info.matrix = conversion.matrix;
     if (conversion.range != AVCOL_RANGE_UNSPECIFIED && info.matrix != AVCOL_SPC_RGB) info.range = conversion.range;
   }
-  if (info.width > kMaxFrameWidth)
-    return fail("'" + o.input + "' is " + std::to_string(info.width) + " pixels wide; the filter takes frames up to " +
-                std::to_string(kMaxFrameWidth) + " pixels wide");
   if (!fieldsGiven) fieldMode = info.fieldMode;
   // A raw file's count is exact; a container's may be an estimate, so there
   // the seek finds out.
@@ -265,11 +262,20 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
 
   PluginLibrary* plugin = LoadPlugin(o.plugin, &error);
   if (!plugin) return fail(error);
+  // Frames go through the plug-in's full-width entry point whatever their
+  // size, so that a 720-pixel clip and an 8K clip take the same path; a
+  // plug-in without one takes frames as wide as a video host's.
+  if (info.width > plugin->maxFrameWidth())
+    return fail("'" + o.input + "' is " + std::to_string(info.width) + " pixels wide; the filter takes frames up to " +
+                std::to_string(plugin->maxFrameWidth()) + " pixels wide");
+  if (info.height > plugin->maxFrameHeight())
+    return fail("'" + o.input + "' is " + std::to_string(info.height) + " rows high; the filter takes frames up to " +
+                std::to_string(plugin->maxFrameHeight()) + " rows high");
   FilterMessages filterMessages(*plugin);
 
   // The clip and its record.
   const std::string clipKey = o.input == "-" ? std::string("standard input") : ProjectFile::ClipKey(o.input);
-  ClipHost clip(plugin->entry(), clipKey);
+  ClipHost clip(plugin->frameEntry(), clipKey);
   clip.SetFieldMode(fieldMode);
   // Total stays the same for the whole render (the filter's run detection
   // compares it from frame to frame); a stream of unknown length gets the

@@ -28,6 +28,7 @@ bool PluginLibrary::Load(const std::string& path, std::string* error) {
   entry_ = reinterpret_cast<XFilterFn>(dlsym(lib_, "xFilter"));
   describe_ = reinterpret_cast<XFilterDescriptionFn>(dlsym(lib_, "xFilterDescription"));
   setSink_ = reinterpret_cast<XFilterSetMessageSinkFn>(dlsym(lib_, "xFilterSetMessageSink"));
+  wide_ = reinterpret_cast<XFilterWideFn>(dlsym(lib_, "xFilterWide"));
   if (!entry_) {
     if (error) *error = "'" + path + "' is not a filter plug-in: it does not export xFilter";
     return false;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "types/call_record.h"
+#include "types/frame_view.h"
 
 namespace tarvo::cli {
 
@@ -21,6 +22,13 @@ class PluginLibrary {
   bool Load(const std::string& path, std::string* error);
 
   XFilterFn entry() const { return entry_; }
+  // The entry point that renders our own frames: the library's "xFilterWide"
+  // (frames described with their full row stride, up to kMaxOwnFrameWidth
+  // wide), or its "xFilter" when it has none (up to kMaxFrameWidth).
+  XFilterFn frameEntry() const { return wide_ ? wide_ : entry_; }
+  // The largest frame frameEntry() takes.
+  int32_t maxFrameWidth() const { return wide_ ? kMaxOwnFrameWidth : kMaxFrameWidth; }
+  int32_t maxFrameHeight() const { return wide_ ? kMaxOwnFrameHeight : kMaxFrameHeight; }
   // The library's "xFilterSetMessageSink", or nullptr when it has none (the
   // filter then writes its messages to standard error itself).
   XFilterSetMessageSinkFn setMessageSink() const { return setSink_; }
@@ -30,6 +38,7 @@ class PluginLibrary {
  private:
   void* lib_ = nullptr;
   XFilterFn entry_ = nullptr;
+  XFilterWideFn wide_ = nullptr;
   XFilterDescriptionFn describe_ = nullptr;
   XFilterSetMessageSinkFn setSink_ = nullptr;
   std::string name_;

@@ -66,7 +66,9 @@ Instance::~Instance() {
 }
 
 int32_t Instance::CallEngine(void* self, int16_t selector, CallRecordHandle record) {
-  return static_cast<Instance*>(self)->engine_->Filter(selector, record);
+  // The frames are ours, described with their full row stride: frames wider
+  // than a video host's descriptor can describe are processed as any other.
+  return static_cast<Instance*>(self)->engine_->Filter(selector, record, FrameRules::kOwnHosts);
 }
 
 void Instance::Report(const std::string& message) noexcept {
@@ -227,10 +229,11 @@ void Instance::Update(double time, const uint32_t* in, uint32_t* out) {
 }
 
 void Instance::UpdateLocked(double time, const uint32_t* in, uint32_t* out, bool& sourceHoldsInput) {
-  if (width_ > kMaxFrameWidth || !clip_.HasRecord() || !clip_.PrivateData()) {
-    if (width_ > kMaxFrameWidth)
-      Report("frames wider than " + std::to_string(kMaxFrameWidth) + " pixels (" + std::to_string(width_) +
-             ") cannot be processed; passing them through unchanged");
+  if (width_ > kMaxOwnFrameWidth || height_ > kMaxOwnFrameHeight || !clip_.HasRecord() || !clip_.PrivateData()) {
+    if (width_ > kMaxOwnFrameWidth || height_ > kMaxOwnFrameHeight)
+      Report("frames of " + std::to_string(width_) + "x" + std::to_string(height_) +
+             " cannot be processed (at most " + std::to_string(kMaxOwnFrameWidth) + " pixels wide and " +
+             std::to_string(kMaxOwnFrameHeight) + " rows high); passing them through unchanged");
     else
       Report("out of memory; passing frames through unchanged");
     PassThrough(in, out);

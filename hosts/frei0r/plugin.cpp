@@ -9,7 +9,7 @@ extern "C" {
 #include <cstdio>
 
 #include "instance.h"
-#include "types/pix_buffer.h"
+#include "types/frame_view.h"
 #include "params.h"
 
 using tarvo::frei0r::Instance;
@@ -78,13 +78,14 @@ TARVO_F0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int h
   // report that the filter could not be made, rather than frame by frame
   // where frei0r has no way to report anything.
   // Some hosts try again with every frame: said once.
-  if (width == 0 || height == 0 || width > static_cast<unsigned>(tarvo::kMaxFrameWidth) ||
-      height > static_cast<unsigned>(tarvo::kMaxFrameHeight)) {
+  if (width == 0 || height == 0 || width > static_cast<unsigned>(tarvo::kMaxOwnFrameWidth) ||
+      height > static_cast<unsigned>(tarvo::kMaxOwnFrameHeight)) {
     if (!g_saidSize.exchange(true))
       std::fprintf(stderr,
                    "tarvo: frames of %ux%u cannot be processed (at most %d pixels wide and %d rows high); the filter "
                    "is not made\n",
-                   width, height, static_cast<int>(tarvo::kMaxFrameWidth), static_cast<int>(tarvo::kMaxFrameHeight));
+                   width, height, static_cast<int>(tarvo::kMaxOwnFrameWidth),
+                   static_cast<int>(tarvo::kMaxOwnFrameHeight));
     return nullptr;
   }
   try {

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "types/frame_view.h"
+
 namespace tarvo {
 
 struct CallState {
@@ -13,6 +15,9 @@ struct CallState {
   bool inSetup = false;         // the setup selector is running (dialog mode)
   bool changed = false;         // the record differs from the previous call's
   uint8_t privateBlock[64] = {};  // first bytes of the host's private data
+  // How the call's source and destination descriptors are read: a video
+  // host's 14-bit rows, or our own hosts' full-width rows.
+  FrameRules frames = FrameRules::kHostProtocol;
 
   uint8_t FieldFlags() const { return static_cast<uint8_t>(fieldWord >> 8); }
 };

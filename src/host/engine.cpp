@@ -214,11 +214,12 @@ class RecordGuard {
 
 }  // namespace
 
-int32_t Engine::Filter(int16_t selector, CallRecordHandle record) {
+int32_t Engine::Filter(int16_t selector, CallRecordHandle record, FrameRules frames) {
   // Nothing may leave the entry point. A failed call puts the record back as
   // it was, leaves the frame as the failed stage left it (the pipeline sizes
   // its planes before it writes) and is reported once.
   RecordGuard guard(host_, record);
+  call_.frames = frames;
   Notice kind = Notice::Failure;
   std::string why;
   try {

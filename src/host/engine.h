@@ -43,7 +43,12 @@ class Engine {
   // the notifier, leaves the clip's record as it was and returns as a call
   // that did nothing would (kSetupCancel for setup). Not thread-safe: one
   // call at a time per engine.
-  int32_t Filter(int16_t selector, CallRecordHandle record);
+  //
+  // `frames` says how the record's source and destination descriptors are
+  // read: as a video host's (the default; frames up to kMaxFrameWidth wide)
+  // or as our own hosts' (RowBytes in full, up to kMaxOwnFrameWidth wide).
+  // The setup dialog's own pictures are always read as a video host's.
+  int32_t Filter(int16_t selector, CallRecordHandle record, FrameRules frames = FrameRules::kHostProtocol);
 
   // Installs the setup dialog. Without one the setup selector reports that
   // setup is not available and returns as Cancel does.

@@ -52,7 +52,7 @@ void Pipeline::OnOutOfMemory() {
   notifier_.Show(Notice::OutOfMemory, kOutOfMemoryText);
 }
 
-bool Pipeline::FramesAreSafe(const TPixBuffer& s, const TPixBuffer& d, bool bypassCopy) {
+bool Pipeline::FramesAreSafe(const FrameView& s, const FrameView& d, bool bypassCopy) {
   bool ok = FrameIsUsable(s) && FrameIsUsable(d) && FrameWidth(s) >= FrameWidth(d) &&
             FrameHeight(s) >= FrameHeight(d);
   if (ok) {
@@ -69,7 +69,7 @@ bool Pipeline::FramesAreSafe(const TPixBuffer& s, const TPixBuffer& d, bool bypa
   return ok;
 }
 
-void Pipeline::CopyFrame(const TPixBuffer& s, TPixBuffer& d) {
+void Pipeline::CopyFrame(const FrameView& s, const FrameView& d) {
   const int32_t stride = FrameStride(s);
   const size_t rowBytes = static_cast<size_t>(FrameWidth(s)) * 4;
   const uint8_t* from = s.Pixels;
@@ -85,8 +85,10 @@ void Pipeline::Render(PixBufferHandle source, PixBufferHandle destination, Handl
     return;
   }
   ChooseKernels();
-  TPixBuffer& s = **source;
-  TPixBuffer& d = **destination;
+  // Our own hosts' frames may be wider than a video host's row field can
+  // describe; past this point every frame is a view with its full stride.
+  const FrameView s = ViewOf(**source, call.frames);
+  const FrameView d = ViewOf(**destination, call.frames);
   TSpecs specs;
   std::memcpy(&specs, *specsHandle, sizeof specs);
 
@@ -113,7 +115,8 @@ void Pipeline::ChooseKernels() {
   kernelsChosen_ = true;
 }
 
-void Pipeline::ConvertOnly(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, bool dialog, CallState& call) {
+void Pipeline::ConvertOnly(const FrameView& s, const FrameView& d, const TSpecs& specs, bool dialog,
+                           CallState& call) {
   TChannel& y = planes_.y;
   TChannel& u = planes_.u;
   TChannel& v = planes_.v;
@@ -145,7 +148,7 @@ void Pipeline::ConvertOnly(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, bo
     notifier_.Show(Notice::BadFrame, kBadFrameText);
 }
 
-void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const TDerived& dv, bool dialog,
+void Pipeline::Process(const FrameView& s, const FrameView& d, const TSpecs& specs, const TDerived& dv, bool dialog,
                        CallState& call) {
   // The dialog's test pictures never continue a run.
   if (call.inSetup && specs.TestSignal > 1) call.part = -1;
@@ -168,7 +171,7 @@ void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const 
   }
 }
 
-bool Pipeline::PrepareFrame(const FramePlan& plan, TPixBuffer& s, const TSpecs& specs, const CallState& call) {
+bool Pipeline::PrepareFrame(const FramePlan& plan, const FrameView& s, const TSpecs& specs, const CallState& call) {
   try {
     // Every plane this frame needs gets its buffer before anything is written:
     // when memory runs out, the destination is still untouched.
@@ -200,7 +203,7 @@ void Pipeline::ReservePlanes(const FramePlan& p) {
   history_.Reserve(kChainV, p.cHistory, cw, ch, 2);
 }
 
-bool Pipeline::ConvertIn(const TPixBuffer& s, const TPixBuffer& d, const ColourSettings& colour, CallState& call) {
+bool Pipeline::ConvertIn(const FrameView& s, const FrameView& d, const ColourSettings& colour, CallState& call) {
   // The frame checks make both conversions succeed; should either refuse the
   // frame, the history no longer follows the clip.
   if (converter_.Input(s, d, colour, call.changed, planes_.y, planes_.u, planes_.v)) return true;
@@ -209,7 +212,7 @@ bool Pipeline::ConvertIn(const TPixBuffer& s, const TPixBuffer& d, const ColourS
   return false;
 }
 
-bool Pipeline::ConvertOut(const TPixBuffer& s, TPixBuffer& d, const ColourSettings& colour, bool dialog) {
+bool Pipeline::ConvertOut(const FrameView& s, const FrameView& d, const ColourSettings& colour, bool dialog) {
   // The output takes each pixel's fourth byte from the source, so the
   // destination is written here and nowhere before.
   if (converter_.Output(planes_.y, planes_.u, planes_.v, d, colour, dialog ? monitor_ : nullptr, &s)) return true;

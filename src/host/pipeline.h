@@ -51,7 +51,8 @@ class Pipeline {
 
   // Renders one frame. `dialog` is true when the dialog's main monitor is
   // rendered. Missing handles give "Processing Error" and leave the
-  // destination untouched. Reads and updates call.changed.
+  // destination untouched. The descriptors are read by call.frames. Reads and
+  // updates call.changed.
   void Render(PixBufferHandle source, PixBufferHandle destination, Handle specs, bool dialog, CallState& call);
 
   // State visible to tests.
@@ -72,22 +73,22 @@ class Pipeline {
   // Takes the kernel tables of the current level when none are held yet or
   // the level cap has changed since they were taken.
   void ChooseKernels();
-  bool FramesAreSafe(const TPixBuffer& source, const TPixBuffer& destination, bool bypassCopy);
-  void CopyFrame(const TPixBuffer& source, TPixBuffer& destination);
-  void ConvertOnly(TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, bool dialog,
+  bool FramesAreSafe(const FrameView& source, const FrameView& destination, bool bypassCopy);
+  void CopyFrame(const FrameView& source, const FrameView& destination);
+  void ConvertOnly(const FrameView& source, const FrameView& destination, const TSpecs& specs, bool dialog,
                    CallState& call);
   // Full processing: the stages of one frame, in order.
-  void Process(TPixBuffer& source, TPixBuffer& destination, const TSpecs& specs, const TDerived& derived,
+  void Process(const FrameView& source, const FrameView& destination, const TSpecs& specs, const TDerived& derived,
                bool dialog, CallState& call);
   // Sizes every plane the frame needs and draws the test signal. False (after
   // reporting) when memory ran out; the destination is then untouched.
-  bool PrepareFrame(const FramePlan& plan, TPixBuffer& source, const TSpecs& specs, const CallState& call);
+  bool PrepareFrame(const FramePlan& plan, const FrameView& source, const TSpecs& specs, const CallState& call);
   void ReservePlanes(const FramePlan& plan);
   // The conversions; false (after reporting, with the run broken) when one
   // refuses the frame.
-  bool ConvertIn(const TPixBuffer& source, const TPixBuffer& destination, const ColourSettings& colour,
+  bool ConvertIn(const FrameView& source, const FrameView& destination, const ColourSettings& colour,
                  CallState& call);
-  bool ConvertOut(const TPixBuffer& source, TPixBuffer& destination, const ColourSettings& colour, bool dialog);
+  bool ConvertOut(const FrameView& source, const FrameView& destination, const ColourSettings& colour, bool dialog);
   // The normal chains or a mask view, as planned; sets historyValid_.
   void RunPlaneStages(const ChainContext& context);
   // The history saves of chains that do not sharpen (those save before

@@ -70,6 +70,9 @@ void RenderForDialog(void* context, PixBufferHandle source, PixBufferHandle dest
       r->rendered = true;
     }
   }
+  // The dialog's pictures are described as a video host describes frames,
+  // whichever entry point opened the dialog.
+  engine.Call().frames = FrameRules::kHostProtocol;
   Pipeline& pipeline = engine.GetPipeline();
   pipeline.SetMonitorSink(dialog ? sink : nullptr);
   try {

@@ -1,6 +1,6 @@
 // The plug-in library's exports: the entry point a video host calls, the
-// description blocks it reads to list the filter, and the message sink our
-// own hosts register. Loading the library does nothing else; the process-wide
+// description blocks it reads to list the filter, and the message sink and
+// the full-width entry point our own hosts use. Loading the library does nothing else; the process-wide
 // engine is made by the first xFilter call and freed when the library is
 // unloaded, writing nothing.
 #include <atomic>
@@ -52,7 +52,7 @@ std::recursive_mutex& EntryMutex() {
 std::atomic<uint64_t> gSinkGeneration{0};
 uint64_t gSinkSeen = 0;  // guarded by EntryMutex
 
-int32_t FilterLocked(int16_t selector, tarvo::CallRecordHandle record) {
+int32_t FilterLocked(int16_t selector, tarvo::CallRecordHandle record, tarvo::FrameRules frames) {
   tarvo::Engine* engine = nullptr;
   try {
     engine = &tarvo::ProcessEngine();
@@ -61,7 +61,7 @@ int32_t FilterLocked(int16_t selector, tarvo::CallRecordHandle record) {
       engine->GetNotifier().ClearAll();
       gSinkSeen = generation;
     }
-    return engine->Filter(selector, record);  // catches everything itself
+    return engine->Filter(selector, record, frames);  // catches everything itself
   } catch (...) {
     // The engine could not even be made (no memory, no options file).
     try {
@@ -85,7 +85,20 @@ extern "C" {
 __attribute__((visibility("default"))) int32_t xFilter(int16_t selector, tarvo::CallRecordHandle record) {
   try {
     std::lock_guard<std::recursive_mutex> lock(EntryMutex());
-    return FilterLocked(selector, record);
+    return FilterLocked(selector, record, tarvo::FrameRules::kHostProtocol);
+  } catch (...) {
+    // Only the lock itself can fail here.
+  }
+  return selector == tarvo::kSelectorSetup ? tarvo::kSetupCancel : 0;
+}
+
+// xFilter for our own hosts; see XFilterWideFn. The same engine, lock and
+// messages as xFilter: only the reading of the call's two frame descriptors
+// differs (RowBytes in full, frames up to 8192 pixels wide).
+__attribute__((visibility("default"))) int32_t xFilterWide(int16_t selector, tarvo::CallRecordHandle record) {
+  try {
+    std::lock_guard<std::recursive_mutex> lock(EntryMutex());
+    return FilterLocked(selector, record, tarvo::FrameRules::kOwnHosts);
   } catch (...) {
     // Only the lock itself can fail here.
   }
@@ -136,5 +149,6 @@ __attribute__((visibility("default"))) int32_t xFilterDescription(const char* ty
 
 // The exports must keep the types hosts look them up with.
 static_assert(std::is_same_v<decltype(&xFilter), XFilterFn>);
+static_assert(std::is_same_v<decltype(&xFilterWide), XFilterWideFn>);
 static_assert(std::is_same_v<decltype(&xFilterDescription), XFilterDescriptionFn>);
 static_assert(std::is_same_v<decltype(&xFilterSetMessageSink), XFilterSetMessageSinkFn>);

@@ -12,7 +12,10 @@ class FrameSlot {
  public:
   FrameSlot() = default;
   // Describes `width` x `height` pixels at `pixels`, rows `rowBytes` apart
-  // (0: width * 4, rows packed).
+  // (0: width * 4, rows packed). RowBytes holds the stride in full: an entry
+  // point that reads it as a video host's descriptor takes its low 14 bits,
+  // so rows of more than kMaxFrameWidth pixels are for xFilterWide and
+  // Engine::Filter with FrameRules::kOwnHosts.
   FrameSlot(uint8_t* pixels, int32_t width, int32_t height, int32_t rowBytes = 0) {
     Describe(pixels, width, height, rowBytes);
   }

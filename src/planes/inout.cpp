@@ -182,7 +182,7 @@ void ColourConverter::BuildTables(const ColourSettings& s, bool neutral) {
   builtNeutral_ = neutral;
 }
 
-bool ColourConverter::Input(const TPixBuffer& source, const TPixBuffer& destination, const ColourSettings& settings,
+bool ColourConverter::Input(const FrameView& source, const FrameView& destination, const ColourSettings& settings,
                             bool& changed, TChannel& y, TChannel& u, TChannel& v) {
   const bool neutral = settings.neutral;
   if (neutral || changed || !built_ || builtNeutral_) BuildTables(settings, neutral);
@@ -209,8 +209,8 @@ bool ColourConverter::Input(const TPixBuffer& source, const TPixBuffer& destinat
   return true;
 }
 
-bool ColourConverter::Output(const TChannel& y, const TChannel& u, const TChannel& v, TPixBuffer& destination,
-                             const ColourSettings& settings, MonitorSink* sink, const TPixBuffer* fourthFrom) {
+bool ColourConverter::Output(const TChannel& y, const TChannel& u, const TChannel& v, const FrameView& destination,
+                             const ColourSettings& settings, MonitorSink* sink, const FrameView* fourthFrom) {
   if (!FrameIsUsable(destination)) return false;
   const int32_t w = FrameWidth(destination), h = FrameHeight(destination);
   const int32_t stride = FrameStride(destination);

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "planes/channel.h"
-#include "types/pix_buffer.h"
+#include "types/frame_view.h"
 
 namespace tarvo {
 namespace inout_kernels {
@@ -76,8 +76,13 @@ class ColourConverter {
   // as the destination's Bounds and its row stride at least the
   // destination's. Otherwise nothing but the tables and the flag is touched
   // and the result is false.
-  bool Input(const TPixBuffer& source, const TPixBuffer& destination, const ColourSettings& settings, bool& changed,
+  bool Input(const FrameView& source, const FrameView& destination, const ColourSettings& settings, bool& changed,
              TChannel& y, TChannel& u, TChannel& v);
+  // The same on a video host's descriptors.
+  bool Input(const TPixBuffer& source, const TPixBuffer& destination, const ColourSettings& settings, bool& changed,
+             TChannel& y, TChannel& u, TChannel& v) {
+    return Input(HostFrame(source), HostFrame(destination), settings, changed, y, u, v);
+  }
 
   // Writes the blue, green and red bytes of every destination pixel from the
   // planes. The fourth byte is copied from the same pixel of `fourthFrom`
@@ -87,8 +92,14 @@ class ColourConverter {
   // destination is unusable, the planes do not have the sizes the input
   // conversion gives them for this destination and ProcMode, or fourthFrom
   // would not pass the input conversion's checks as its source.
-  bool Output(const TChannel& y, const TChannel& u, const TChannel& v, TPixBuffer& destination,
-              const ColourSettings& settings, MonitorSink* sink, const TPixBuffer* fourthFrom = nullptr);
+  bool Output(const TChannel& y, const TChannel& u, const TChannel& v, const FrameView& destination,
+              const ColourSettings& settings, MonitorSink* sink, const FrameView* fourthFrom = nullptr);
+  // The same on a video host's descriptors.
+  bool Output(const TChannel& y, const TChannel& u, const TChannel& v, const TPixBuffer& destination,
+              const ColourSettings& settings, MonitorSink* sink, const TPixBuffer* fourthFrom = nullptr) {
+    const FrameView fourth = fourthFrom ? HostFrame(*fourthFrom) : FrameView{};
+    return Output(y, u, v, HostFrame(destination), settings, sink, fourthFrom ? &fourth : nullptr);
+  }
 
   // Table access for tests and the monitors.
   const uint8_t* RedTable() const { return red_; }

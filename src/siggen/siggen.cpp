@@ -81,7 +81,7 @@ class Line {
   }
 
   // Copies the line into rows [from, to) of the frame (clipped to its height).
-  void CopyTo(TPixBuffer& frame, int32_t from, int32_t to) const {
+  void CopyTo(const FrameView& frame, int32_t from, int32_t to) const {
     const int32_t h = FrameHeight(frame);
     from = std::clamp(from, 0, h);
     to = std::clamp(to, 0, h);
@@ -169,7 +169,7 @@ void BandLimitLineReference(uint8_t* line, int32_t n) {
   }
 }
 
-void DrawColourBars(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit) {
+void DrawColourBars(const FrameView& frame, const TestSignalSettings& settings, bool bandLimit) {
   if (!FrameIsUsable(frame)) return;
   const int32_t w = FrameWidth(frame);
   const Levels lv = LevelsOf(settings);
@@ -183,7 +183,7 @@ void DrawColourBars(TPixBuffer& frame, const TestSignalSettings& settings, bool 
   line.CopyTo(frame, 0, FrameHeight(frame));
 }
 
-void DrawSmpteBars(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit) {
+void DrawSmpteBars(const FrameView& frame, const TestSignalSettings& settings, bool bandLimit) {
   if (!FrameIsUsable(frame)) return;
   const int32_t w = FrameWidth(frame), h = FrameHeight(frame);
   const Levels lv = LevelsOf(settings);
@@ -223,7 +223,7 @@ void DrawSmpteBars(TPixBuffer& frame, const TestSignalSettings& settings, bool b
   line.CopyTo(frame, endB, h);
 }
 
-void DrawGreyscale(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit) {
+void DrawGreyscale(const FrameView& frame, const TestSignalSettings& settings, bool bandLimit) {
   if (!FrameIsUsable(frame)) return;
   const int32_t w = FrameWidth(frame);
   const Levels lv = LevelsOf(settings);
@@ -237,7 +237,7 @@ void DrawGreyscale(TPixBuffer& frame, const TestSignalSettings& settings, bool b
   line.CopyTo(frame, 0, FrameHeight(frame));
 }
 
-void DrawSawtooth(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit) {
+void DrawSawtooth(const FrameView& frame, const TestSignalSettings& settings, bool bandLimit) {
   if (!FrameIsUsable(frame)) return;
   const int32_t w = FrameWidth(frame);
   const Levels lv = LevelsOf(settings);
@@ -254,7 +254,7 @@ void DrawSawtooth(TPixBuffer& frame, const TestSignalSettings& settings, bool ba
   line.CopyTo(frame, 0, FrameHeight(frame));
 }
 
-void DrawPluge(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit) {
+void DrawPluge(const FrameView& frame, const TestSignalSettings& settings, bool bandLimit) {
   if (!FrameIsUsable(frame)) return;
   const int32_t w = FrameWidth(frame), h = FrameHeight(frame);
   const Levels lv = LevelsOf(settings);
@@ -303,7 +303,7 @@ void DrawPluge(TPixBuffer& frame, const TestSignalSettings& settings, bool bandL
   line.CopyTo(frame, band[4], band[5]);
 }
 
-void DrawTestSignal(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit) {
+void DrawTestSignal(const FrameView& frame, const TestSignalSettings& settings, bool bandLimit) {
   switch (settings.signal) {
     case 2:
       DrawColourBars(frame, settings, bandLimit);

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "types/pix_buffer.h"
+#include "types/frame_view.h"
 
 namespace tarvo {
 
@@ -19,19 +19,23 @@ struct TestSignalSettings {
 // frame (fourth byte 255); 0 and 1 leave it alone. bandLimit is true when
 // rendering for the host and false in the setup dialog.
 //
-// A descriptor that is not usable (FrameIsUsable: no pixels, empty bounds or a
-// masked row stride shorter than a row) is left alone as well, since its rows
-// cannot be written without overlapping.
-void DrawTestSignal(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit);
+// A frame that is not usable (FrameIsUsable: no pixels, empty size or a row
+// stride shorter than a row) is left alone as well, since its rows cannot be
+// written without overlapping.
+void DrawTestSignal(const FrameView& frame, const TestSignalSettings& settings, bool bandLimit);
+// The same on a video host's descriptor (the low 14 bits of its RowBytes).
+inline void DrawTestSignal(const TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit) {
+  DrawTestSignal(HostFrame(frame), settings, bandLimit);
+}
 
 // The single patterns, each writing every pixel of a usable frame. Levels come
 // from settings.black, white and floor.
-void DrawColourBars(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit);  // TestSignal 2
-void DrawSmpteBars(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit);   // TestSignal 3
-void DrawGreyscale(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit);   // TestSignal 4
-void DrawSawtooth(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit);    // TestSignal 5
+void DrawColourBars(const FrameView& frame, const TestSignalSettings& settings, bool bandLimit);  // TestSignal 2
+void DrawSmpteBars(const FrameView& frame, const TestSignalSettings& settings, bool bandLimit);   // TestSignal 3
+void DrawGreyscale(const FrameView& frame, const TestSignalSettings& settings, bool bandLimit);   // TestSignal 4
+void DrawSawtooth(const FrameView& frame, const TestSignalSettings& settings, bool bandLimit);    // TestSignal 5
 // PLUGE type 1 when settings.signal is 6, type 2 otherwise.
-void DrawPluge(TPixBuffer& frame, const TestSignalSettings& settings, bool bandLimit);       // TestSignal 6, 7
+void DrawPluge(const FrameView& frame, const TestSignalSettings& settings, bool bandLimit);       // TestSignal 6, 7
 
 // The quarter-half-quarter line filter on n pixels (4 bytes each); the first
 // and last pixel and every fourth byte stay unchanged. Any n is accepted; it

@@ -69,14 +69,28 @@ using CallRecordHandle = TFilterCallRecord**;
 }  // namespace tarvo
 
 // The plug-in library's exports, with C linkage so that hosts find them with
-// dlsym under the names "xFilter", "xFilterDescription" and
-// "xFilterSetMessageSink".
+// dlsym under the names "xFilter", "xFilterDescription",
+// "xFilterSetMessageSink" and "xFilterWide".
 extern "C" {
 // Selector 0 renders one frame, 1 runs setup, anything else only prepares the
 // clip's record. Execute returns 0; setup returns -1 for Cancel, else 0.
 // Calls from several threads are served one at a time. A frame that could not
 // be rendered is reported through the message sink.
 typedef int32_t (*XFilterFn)(int16_t selector, tarvo::CallRecordHandle record);
+
+// xFilter for this project's own hosts (the command line, the frei0r
+// adapter), whose frames may be wider than a video host's descriptor can
+// describe. The same call, record and results as xFilter, with one
+// difference: the call record's Source and Destination descriptors are read
+// with RowBytes in full (all 32 bits: the byte distance from one row to the
+// next) instead of its low 14 bits, so frames may be up to 8192 pixels wide
+// (and, as with xFilter, up to 16383 rows high). A larger frame is refused as
+// xFilter refuses an unusable one: reported as a frame that cannot be
+// processed, the destination left untouched. The pictures the setup dialog
+// asks the frame callback for are described as xFilter describes them.
+// Calls through both entry points share the one working state and are served
+// one at a time.
+typedef int32_t (*XFilterWideFn)(int16_t selector, tarvo::CallRecordHandle record);
 
 // Looks up one plug-in description block by type ("FLTD", "FLVS", "TEXT",
 // "TYPE") and id. Returns the block's size and stores a pointer to its bytes,

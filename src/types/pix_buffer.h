@@ -34,7 +34,9 @@ static_assert(offsetof(TPixBuffer, Pixels) == 28);
 using PixBufferHandle = TPixBuffer**;
 
 constexpr int32_t kRowBytesMask = 0x3FFF;
-// The widest row a frame descriptor can describe: RowBytes keeps 14 bits.
+// The widest row a video host's frame descriptor can describe: RowBytes keeps
+// 14 bits. Our own hosts' frames are read with RowBytes in full and may be
+// wider (types/frame_view.h).
 constexpr int32_t kMaxFrameWidth = kRowBytesMask / 4;  // 4095 pixels
 // The tallest frame the filter takes: 16383 rows, the same 14 bits. The
 // largest frame (4095 x 16383) keeps every sample count, byte offset and

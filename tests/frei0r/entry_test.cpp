@@ -20,7 +20,7 @@ extern "C" {
 
 #include "instance.h"
 #include "reference.h"
-#include "types/pix_buffer.h"
+#include "types/frame_view.h"
 #include "util/specs_file.h"
 
 // Allocation with one planned failure: the allocation numbered by
@@ -133,15 +133,16 @@ TEST_F(Frei0rEntryPoints, ConstructionEitherSucceedsOrReturnsNull) {
 // A size the engine cannot take fails construction, which hosts report (FFmpeg
 // stops with an error), instead of frames passing through unprocessed.
 TEST_F(Frei0rEntryPoints, SizesTheEngineCannotTakeAreRefusedAtConstruction) {
-  EXPECT_EQ(f0r_construct(kMaxFrameWidth + 1, 2), nullptr);
+  EXPECT_EQ(f0r_construct(kMaxOwnFrameWidth + 1, 2), nullptr);
   EXPECT_EQ(f0r_construct(0, 2), nullptr);
   EXPECT_EQ(f0r_construct(2, 0), nullptr);
-  EXPECT_EQ(f0r_construct(2, kMaxFrameHeight + 1), nullptr);
+  EXPECT_EQ(f0r_construct(2, kMaxOwnFrameHeight + 1), nullptr);
   // Standard error is captured from SetUp to TearDown.
   const std::string said = testing::internal::GetCapturedStderr();
   testing::internal::CaptureStderr();
-  EXPECT_NE(said.find("at most " + std::to_string(kMaxFrameWidth) + " pixels wide"), std::string::npos) << said;
-  f0r_instance_t widest = f0r_construct(kMaxFrameWidth, 2);
+  EXPECT_NE(said.find("at most " + std::to_string(kMaxOwnFrameWidth) + " pixels wide"), std::string::npos) << said;
+  // Wider than a video host's descriptor can describe, but ours: made.
+  f0r_instance_t widest = f0r_construct(kMaxOwnFrameWidth, 2);
   EXPECT_NE(widest, nullptr);
   if (widest) f0r_destruct(widest);
 }

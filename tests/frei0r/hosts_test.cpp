@@ -16,7 +16,7 @@
 #include "metadata.h"
 #include "params.h"
 #include "reference.h"
-#include "types/pix_buffer.h"
+#include "types/frame_view.h"
 #include "util/specs_file.h"
 
 namespace tarvo::frei0r {
@@ -190,15 +190,36 @@ TEST_F(Frei0rHosts, FfmpegWithTopFieldFirstMatchesTheCommand) {
   EXPECT_EQ(test::FirstDifference(got, cli), "");
 }
 
+// Frames wider than a video host's descriptor can describe (DCI 4K, 8K UHD):
+// processed, bit for bit as the engine and `tarvo render --raw` process them.
+TEST_F(Frei0rHosts, FfmpegAtWidths4096And7680MatchesTheCommand) {
+  REQUIRE_PROGRAM(TARVO_FFMPEG);
+  const TSpecs specs = test::TemporalRecord();
+  const std::string rec = WriteRecord("clip.rec", specs);
+  for (int width : {4096, 7680}) {
+    SCOPED_TRACE("width " + std::to_string(width));
+    const Clip clip = test::MakeClip(width, 32, 3, 38);
+    ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
+    ASSERT_EQ(Run(FfmpegInput(Path("in.raw"), clip) + " -vf 'frei0r=filter_name=tarvo:filter_params=" + rec +
+                  "'" + RawOut(Path("out.raw"))),
+              0)
+        << Log();
+    const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
+    ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
+    ExpectReference(got, clip, specs, Path("in.raw"));
+    EXPECT_NE(test::FirstDifference(got, clip), "") << "passed through unprocessed";
+  }
+}
+
 TEST_F(Frei0rHosts, FfmpegReportsFramesTooWideAsAnError) {
   REQUIRE_PROGRAM(TARVO_FFMPEG);
   // Frames the engine cannot take must fail the command, not pass through
   // unprocessed with success.
-  const Clip clip = test::MakeClip(kMaxFrameWidth + 1, 8, 2, 37);
+  const Clip clip = test::MakeClip(kMaxOwnFrameWidth + 1, 8, 2, 37);
   ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
   EXPECT_NE(Run(FfmpegInput(Path("in.raw"), clip) + " -vf frei0r=filter_name=tarvo" + RawOut(Path("out.raw"))), 0)
       << Log();
-  EXPECT_NE(Log().find("at most " + std::to_string(kMaxFrameWidth) + " pixels wide"), std::string::npos) << Log();
+  EXPECT_NE(Log().find("at most " + std::to_string(kMaxOwnFrameWidth) + " pixels wide"), std::string::npos) << Log();
 }
 
 TEST_F(Frei0rHosts, FfmpegTwoInstancesInOneGraphKeepTheirOwnHistory) {

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include "reference.h"
+#include "types/frame_view.h"
 #include "util/specs_file.h"
 
 namespace tarvo::frei0r {
@@ -255,7 +256,7 @@ TEST(Frei0rInstance, TheMemoryOfReportedMessagesStaysBounded) {
 }
 
 TEST(Frei0rInstance, FramesTallerThanTheFilterTakesPassThroughWithOneMessage) {
-  const int w = 2, h = kMaxFrameHeight + 1;
+  const int w = 2, h = kMaxOwnFrameHeight + 1;
   std::vector<uint32_t> src(static_cast<size_t>(w) * h), dst(src.size());
   for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint32_t>(i * 2654435761u);
   Instance in(w, h);
@@ -283,8 +284,8 @@ TEST(Frei0rInstance, SceneIsFollowedUntilASettingIsChanged) {
   EXPECT_EQ(in.Record().UseMaster, 0);
 }
 
-TEST(Frei0rInstance, FramesWiderThanTheRecordCanDescribePassThrough) {
-  const int w = kMaxFrameWidth + 1, h = 2;
+TEST(Frei0rInstance, FramesWiderThanTheEngineTakesPassThroughWithOneMessage) {
+  const int w = kMaxOwnFrameWidth + 1, h = 2;
   std::vector<uint32_t> src(static_cast<size_t>(w) * h), dst(src.size());
   for (size_t i = 0; i < src.size(); ++i) src[i] = static_cast<uint32_t>(i * 2654435761u);
   Instance in(w, h);

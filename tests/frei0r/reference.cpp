@@ -42,7 +42,7 @@ Clip ReferenceRender(const Clip& clip, const TSpecs& specs, uint8_t fieldFlags) 
   Engine engine;
   hostkit::ClipCall call(
       [](void* e, int16_t selector, CallRecordHandle record) {
-        return static_cast<Engine*>(e)->Filter(selector, record);
+        return static_cast<Engine*>(e)->Filter(selector, record, FrameRules::kOwnHosts);
       },
       &engine);
   call.SetRecord(specs);

@@ -17,6 +17,7 @@
 
 #include "host/notify.h"
 #include "types/call_record.h"
+#include "types/frame_view.h"
 #include "platform/os_registry_file.h"
 #include "options/options.h"
 #include "support/call_records.h"
@@ -153,7 +154,48 @@ TEST_F(HostEntry, TheDescriptionBlocksHaveTheirExactBytes) {
 
 TEST_F(HostEntry, TheLibraryExportsItsEntryPointsAndNothingElse) {
   EXPECT_EQ(ExportedNames(TARVO_PLUGIN_FILE),
-            (std::vector<std::string>{"xFilter", "xFilterDescription", "xFilterSetMessageSink"}));
+            (std::vector<std::string>{"xFilter", "xFilterDescription", "xFilterSetMessageSink", "xFilterWide"}));
+}
+
+// xFilterWide reads RowBytes in full: frames wider than xFilter can take are
+// rendered, narrower ones exactly as xFilter renders them, and frames wider
+// than 8192 are refused like any unusable frame.
+TEST_F(HostEntry, TheWideEntryTakesFramesUpTo8192WideThatXFilterRefuses) {
+  Configure([&](OptionStore& s) { s.WriteString(kKeyOptions, "SceneFile", sceneFile_); });
+  Load();
+  auto wide = reinterpret_cast<XFilterWideFn>(::dlsym(lib_, "xFilterWide"));
+  ASSERT_NE(wide, nullptr);
+  SinkLog log;
+  ASSERT_EQ(setSink_(&SinkLog::Receive, &log), 0);
+  std::mt19937 rng(test::TestSeed());
+  auto render = [&](auto entry, int width, std::vector<uint8_t>* out) {
+    TestFrame source(width, 4), destination(width, 4);
+    source.FillRandom(rng);
+    const size_t bytes = static_cast<size_t>(width) * 4 * 4;
+    std::memset(destination.desc().Pixels, 0, bytes);
+    TestClip clip;
+    clip.rec().Source = source.handle();
+    clip.rec().Destination = destination.handle();
+    EXPECT_EQ(entry(kSelectorExecute, clip.handle()), 0);
+    EXPECT_TRUE(destination.GuardsIntact());
+    out->assign(destination.desc().Pixels, destination.desc().Pixels + bytes);
+    return std::all_of(out->begin(), out->end(), [](uint8_t b) { return b == 0; });  // untouched
+  };
+  std::vector<uint8_t> a, b;
+  rng.seed(7);
+  EXPECT_FALSE(render(xFilter_, 640, &a));
+  rng.seed(7);
+  EXPECT_FALSE(render(wide, 640, &b));
+  EXPECT_EQ(a, b);
+  EXPECT_EQ(log.Count(Notice::BadFrame), 0);
+  for (int width : {4096, kMaxOwnFrameWidth}) {
+    SCOPED_TRACE(width);
+    EXPECT_TRUE(render(xFilter_, width, &a));
+    EXPECT_FALSE(render(wide, width, &b));
+  }
+  EXPECT_GE(log.Count(Notice::BadFrame), 1);  // xFilter's refusals were reported
+  EXPECT_TRUE(render(wide, kMaxOwnFrameWidth + 1, &b));
+  ASSERT_EQ(setSink_(nullptr, nullptr), 0);
 }
 
 TEST_F(HostEntry, TheFirstCallWritesTheOptionsAndGivesTheDefaultRecord) {
