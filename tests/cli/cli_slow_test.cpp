@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -283,8 +284,8 @@ std::vector<uint8_t> DriveDirectly(const std::vector<Frame>& frames, const std::
   PluginLibrary lib;
   std::string error;
   EXPECT_TRUE(lib.Load(TARVO_REAL_PLUGIN, &error)) << error;
-  if (!lib.entry()) return {};
-  hostkit::ClipCall call(lib.entry());
+  if (!lib.frameEntry()) return {};
+  hostkit::ClipCall call(lib.frameEntry());
   char privateData[64] = "direct-drive-clip";
   call.SetPrivateData(privateData, sizeof privateData);
   call.SetTotal(static_cast<int32_t>(frames.size()));
@@ -329,6 +330,42 @@ TEST_F(CliVideoTest, RawPathIsExactlyTheFilterDrivenDirectlyAndLosslessFilesMatc
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(Concat(DecodeAll(dir / "out.mkv")), expected);
 }
+// Frames wider than a video host's descriptor can describe (8K UHD here) go
+// through the command, raw and through lossless files, exactly as through the
+// filter driven directly; wider than 8192 is refused before anything is
+// written.
+TEST_F(CliVideoTest, FramesUpTo8192WideRenderAndWiderOnesAreRefused) {
+  setenv("TARVO_OPMODE", "final", 1);
+  const auto frames = MakeFrames(3, 7680, 16);
+  std::vector<std::string> sets(kTypicalCleanup.begin(), kTypicalCleanup.end());
+  const auto expected = DriveDirectly(frames, sets);
+  ASSERT_EQ(expected.size(), Concat(frames).size());
+  EXPECT_NE(expected, Concat(frames)) << "the record must change the picture";
+
+  WriteBytes(dir / "in.raw", Concat(frames));
+  std::vector<std::string> args = {"render", "--raw", "7680x16", dir / "in.raw", dir / "out.raw", "--plugin",
+                                   TARVO_REAL_PLUGIN, "-q"};
+  for (const auto& s : sets) args.insert(args.end(), {"--set", s});
+  auto r = RunTarvo(args);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dir / "out.raw"), expected);
+
+  std::string error;
+  ASSERT_TRUE(EncodeClip(dir / "in.mkv", frames, AVRational{25, 1}, &error)) << error;
+  args = {"render", dir / "in.mkv", dir / "out.mkv", "--plugin", TARVO_REAL_PLUGIN, "-q"};
+  for (const auto& s : sets) args.insert(args.end(), {"--set", s});
+  r = RunTarvo(args);
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(Concat(DecodeAll(dir / "out.mkv")), expected);
+
+  WriteBytes(dir / "wide.raw", Concat(MakeFrames(1, 8193, 2)));
+  r = RunTarvo({"render", "--raw", "8193x2", dir / "wide.raw", dir / "wide-out.raw", "--plugin", TARVO_REAL_PLUGIN});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("8193 pixels wide; the filter takes frames up to 8192 pixels wide"), std::string::npos)
+      << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "wide-out.raw"));
+}
+
 TEST_F(CliVideoTest, RealFilterRecordRoundTripAndOperatingModes) {
   const auto frames = MakeFrames(4, 40, 30);
   WriteBytes(dir / "in.raw", Concat(frames));
