@@ -387,6 +387,14 @@ bool VideoWriter::Drain(bool flush, std::string* error) {
 
 bool VideoWriter::WriteVideo(const Frame& frame, std::string* error) {
   if (!open_) return false;
+  // The conversions read a whole picture of the size the file was opened with.
+  if (frame.width != frame_->width || frame.height != frame_->height ||
+      frame.bytes() < static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height) * 4) {
+    if (error)
+      *error = "cannot encode '" + name_ + "': a " + std::to_string(frame.width) + "x" + std::to_string(frame.height) +
+               " picture in a " + std::to_string(frame_->width) + "x" + std::to_string(frame_->height) + " video";
+    return false;
+  }
   int r = av_frame_make_writable(frame_);
   if (r < 0) {
     if (error) *error = "out of memory";
