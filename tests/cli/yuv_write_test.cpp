@@ -213,7 +213,7 @@ TEST(YuvWrite, VectorKernelsMatchThePlainOnes) {
   widths.push_back(1920);
   widths.push_back(4096);
   const std::vector<KernelLevel> levels = VectorLevels();
-  if (levels.empty()) GTEST_SKIP() << "no vector kernels on this processor";
+  if (levels.empty()) GTEST_SKIP() << "no vector kernels under this cap (processor or TARVO_KERNELS)";
   const YuvRowKernels& plain = PlainYuvRowKernels();
   constexpr int kGuard = 32;
   for (KernelLevel level : levels) {
@@ -249,7 +249,7 @@ TEST(YuvWrite, SameBytesAtEveryLevel) {
   SCOPED_TRACE("seed " + std::to_string(seed));
   std::mt19937 rng(seed);
   const std::vector<KernelLevel> levels = VectorLevels();
-  if (levels.empty()) GTEST_SKIP() << "no vector kernels on this processor";
+  if (levels.empty()) GTEST_SKIP() << "no vector kernels under this cap (processor or TARVO_KERNELS)";
   const int w = 131, h = 37;
   const std::vector<uint8_t> src = RandomPixels(rng, static_cast<size_t>(w) * h);
   for (const Case& cs : kCases) {
