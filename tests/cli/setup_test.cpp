@@ -492,6 +492,21 @@ TEST_F(SetupCommandTest, TheRealDialogShowsTheClipsFramesAndOkOrCancelDecideWhat
   EXPECT_EQ(lastPart, 6);
 }
 
+// A clip wider than a video host's frame descriptor can describe (8192
+// pixels): the dialog opens on it and its preview shows the frame scaled down.
+TEST_F(SetupCommandTest, TheRealDialogPreviewsAClip8192PixelsWide) {
+  if (kDriver.empty()) GTEST_SKIP() << "the dialog library tarvo-ui.so is not built";
+  made = MakeFrames(3, 8192, 64);
+  const std::string clip = dir / "wide.mkv", record = dir / "look.tvr", dump = dir / "frame.bgra";
+  std::string error;
+  ASSERT_TRUE(EncodeClip(clip, made, AVRational{25, 1}, &error)) << error;
+  ASSERT_TRUE(WriteSpecsFile(record, StartRecord(), &error)) << error;
+  const auto r = RunTarvo({"setup", clip, "--record", record, "--frame", "1", "--plugin", kReal},
+                          DialogEnv("OkButton", 2, dump));
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_EQ(ReadBytes(dump), Sampled(made[2], 240, 180));
+}
+
 // The real dialog on a real clip, walked through its commands by the driver:
 // each step's record shows what the step changed, and only that.
 TEST_F(SetupCommandTest, TheRealDialogsBalanceScenesRevertAndPreferencesWorkOnARealClip) {
