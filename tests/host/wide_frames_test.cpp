@@ -163,9 +163,8 @@ TEST(WideFrames, BypassCopiesAndTestSignalsCoverTheWholeWidth) {
   DrawTestSignal(ViewOf(f.desc(), FrameRules::kOwnHosts), TestSignalSettings{3, 0, 16, 235}, true);
   for (int y = 0; y < h; ++y) {
     for (int x = 0; x < w; ++x) ASSERT_EQ(f.pixel(x, y)[3], 255) << x << ", " << y;
-    const size_t pad = static_cast<size_t>(y) * f.desc().RowBytes + static_cast<size_t>(w) * 4;
-    EXPECT_TRUE(std::equal(before.begin() + static_cast<ptrdiff_t>(pad), before.begin() + static_cast<ptrdiff_t>(pad + 40),
-                           f.desc().Pixels + pad));
+    const ptrdiff_t pad = static_cast<ptrdiff_t>(y) * f.desc().RowBytes + static_cast<ptrdiff_t>(w) * 4;
+    EXPECT_TRUE(std::equal(before.begin() + pad, before.begin() + pad + 40, f.desc().Pixels + pad)) << "row " << y;
   }
   // The SMPTE bars' right-hand bar reaches the last column.
   EXPECT_EQ(std::memcmp(f.pixel(w - 1, 0), f.pixel(w - 2, 0), 4), 0);
