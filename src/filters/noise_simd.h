@@ -162,16 +162,11 @@ void DespeckleVector(const typename O::T* in, typename O::T* out, int width, int
   int n = 0;
   for (int c = 0; c < cycles; ++c)
     for (const TPassDir& d : kPasses) stages[n++] = TStage{d.dy * width + d.dx, steps[c] * scale, d.raise};
-  // Passes run in groups small enough that the rows live in one group (about
-  // 2 * kLag rows per pass in the plane and in the ring) stay in the level-1
-  // data cache; each group is one streaming sweep over the plane. A group has
-  // an even number of passes so that its last pass writes the plane.
-  const size_t rowBytes = static_cast<size_t>(width) * sizeof(T);
-  constexpr size_t kCacheBudget = 48 * 1024;
-  const int64_t rowsInBudget = static_cast<int64_t>(kCacheBudget / rowBytes);
-  int64_t groupRows = (rowsInBudget - 8) / (2 * kLag);
-  groupRows = groupRows < 2 ? 2 : groupRows > 48 ? 48 : groupRows;
-  const int group = static_cast<int>(groupRows) & ~1;
+  // Passes run in groups small enough that the rows live in one group stay in
+  // the level-1 data cache; each group is one streaming sweep over the plane.
+  // A group has an even number of passes so that its last pass writes the
+  // plane.
+  const int group = DespeckleGroupPasses(static_cast<size_t>(width) * sizeof(T));
   for (int s0 = 0; s0 < n; s0 += group)
     RunDespecklePipeline<O>(s0 == 0 ? in : out, out, width, height, stages + s0, MinInt(group, n - s0));
 }
