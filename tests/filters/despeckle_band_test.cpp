@@ -55,7 +55,7 @@ TEST(DespeckleBands, MatchTheReferenceWithAnyRunnerLevelDepthAndStrength) {
   test::KernelLevelGuard guard;
   for (const auto& size : sizes)
     for (int depth : {1, 2})
-      for (int strength = 1; strength <= 4; ++strength) {
+      for (int strength : {1, 2, 4}) {
         TChannel src, want;
         src.SetSize(size[0], size[1], depth);
         FillSpeckled(src, rng);
