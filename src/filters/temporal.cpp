@@ -7,6 +7,7 @@
 #include "filters/median3x3.h"
 #include "filters/temporal_kernels.h"
 #include "filters/temporal_tables.h"
+#include "util/band_runner.h"
 
 namespace tarvo {
 
@@ -296,7 +297,7 @@ void TemporalSmoothReference(TChannel& work, TChannel& history, const TemporalSe
 }
 
 void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& settings, bool historyValid,
-                    const temporal_detail::Kernels& kernels) {
+                    const temporal_detail::Kernels& kernels, const BandRunner& runner) {
   if (!historyValid || !PlanesUsable(work, history)) return;
   const TemporalSettings st = ClampSettings(settings);
   const TemporalLevels lv = BuildTemporalLevels(st);
@@ -307,10 +308,41 @@ void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& s
     return;
   }
   const ptrdiff_t w = work.Width(), h = work.Height();
-  if (work.Depth() == 1)
-    RunRows(work.Data(), history.Data(), w, h, tables, kernels.diff8, kernels.main8);
-  else
-    RunRows(work.Data16(), history.Data16(), w, h, tables, kernels.diff16, kernels.main16);
+  const int32_t bands = runner.Parallelism();
+  if (bands <= 1) {
+    if (work.Depth() == 1)
+      RunRows(work.Data(), history.Data(), w, h, tables, kernels.diff8, kernels.main8);
+    else
+      RunRows(work.Data16(), history.Data16(), w, h, tables, kernels.diff16, kernels.main16);
+    return;
+  }
+  // In bands: every difference first (a band's blocks reach two rows into
+  // its neighbours), then the smoothing. Neither pass reads what the other
+  // band of the same pass writes, and the smoothing writes only the current
+  // plane, which the differences no longer read.
+  const ptrdiff_t first = w + 1, end = w * (h - 1) - 1;
+  ForEachBand(runner, static_cast<int32_t>(h), bands, [&](RowRange band) {
+    const LinearSpan s = SpanInBand(band, w, first, end);
+    if (s.Empty()) return;
+    if (work.Depth() == 1)
+      kernels.diff8(work.Data(), history.Data(), s.a, s.b - 1);
+    else
+      kernels.diff16(work.Data16(), history.Data16(), s.a, s.b - 1);
+  });
+  if (tables.T <= 0) return;
+  ForEachBand(runner, static_cast<int32_t>(h), bands, [&](RowRange band) {
+    const LinearSpan s = SpanInBand(band, w, first, end);
+    if (s.Empty()) return;
+    if (work.Depth() == 1)
+      kernels.main8(work.Data(), history.Data(), w, s.a, s.b - 1, tables);
+    else
+      kernels.main16(work.Data16(), history.Data16(), w, s.a, s.b - 1, tables);
+  });
+}
+
+void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& settings, bool historyValid,
+                    const temporal_detail::Kernels& kernels) {
+  TemporalSmooth(work, history, settings, historyValid, kernels, SerialRunner());
 }
 
 void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& settings, bool historyValid) {

@@ -1,8 +1,12 @@
 #include "host/chains.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "filters/despeckle.h"
 #include "filters/mask.h"
 #include "filters/median.h"
+#include "filters/noise_kernels.h"
 #include "filters/sharpen.h"
 #include "filters/temporal.h"
 
@@ -27,12 +31,28 @@ void Median(const ChainContext& c, TChannel& plane, TChannel& scratch) {
   const TSpecs& s = c.specs;
   const TDerived& dv = c.derived;
   c.reserver.Reserve(scratch, plane.Width(), plane.Height(), plane.Depth());
+  const int32_t bands = std::min(c.runner.Parallelism(), plane.Height());
+  if (bands > 1) {
+    // One size for every plane of the frame (the luminance width, 16-bit
+    // samples), so that the planes of both chains share one buffer.
+    const int32_t w = c.planes.y.Width();
+    c.reserver.Reserve(c.planes.medianRows, w, static_cast<int32_t>(noise::MedianRingBytes(1, 2)) * bands, 1);
+  }
   const int threshold = MedianStepThreshold(s, dv);
   if (s.MedianWeighted < 1)
-    PlainMedian(plane, scratch, dv.MedianMaxStep, threshold, *c.kernels.noise);
+    PlainMedian(plane, scratch, dv.MedianMaxStep, threshold, *c.kernels.noise, c.runner, c.planes.medianRows);
   else
-    WeightedMedian(plane, scratch, dv.MedianMaxStep, threshold, *c.kernels.noise);
+    WeightedMedian(plane, scratch, dv.MedianMaxStep, threshold, *c.kernels.noise, c.runner, c.planes.medianRows);
   plane.Exchange(scratch);
+}
+
+// plane = source, in row bands.
+void CopyPlane(const ChainContext& c, TChannel& plane, const TChannel& source) {
+  const size_t row = static_cast<size_t>(plane.Width()) * static_cast<size_t>(plane.Depth());
+  ForEachBand(c.runner, plane.Height(), c.runner.Parallelism(), [&](RowRange band) {
+    std::memcpy(plane.Data() + row * band.begin, source.Data() + row * band.begin,
+                row * static_cast<size_t>(band.end - band.begin));
+  });
 }
 
 // Saves the chain's history with the plan's mode, puts the saved picture back
@@ -41,13 +61,13 @@ void SaveAndSharpen(const ChainContext& c, int chain, TChannel& plane, int histo
                     int32_t gain, TChannel& blur) {
   const TSpecs& s = c.specs;
   c.history.Save(chain, plane, historyMode);
-  if (historyMode >= 1) plane.CopyFrom(c.history.Previous(chain));
+  if (historyMode >= 1) CopyPlane(c, plane, c.history.Previous(chain));
   if (c.plan.showEdges)
     SharpenShowEdges(plane, mask, s.SharpRadius, s.SharpSmooth, s.SharpMask, c.derived.LevelDependLevel, gain,
-                     blur, *c.kernels.masksharp);
+                     blur, *c.kernels.masksharp, c.runner);
   else
     Sharpen(plane, mask, s.SharpRadius, s.SharpSmooth, s.SharpMask, c.derived.LevelDependLevel, gain, blur,
-            *c.kernels.masksharp);
+            *c.kernels.masksharp, c.runner);
 }
 
 }  // namespace
@@ -72,12 +92,12 @@ int RunLuminanceChain(const ChainContext& c) {
     valid = c.history.RunCovers(mode) && c.history.Usable(kChainY, mode);
     if (valid)
       TemporalSmooth(y, c.history.Reference(kChainY, mode), TemporalOf(s, s.TempYThreshold), true,
-                     *c.kernels.temporal);
+                     *c.kernels.temporal, c.runner);
   }
 
   if (plan.lumaMask) {
     c.reserver.Reserve(wp.mask, w, h, 1);
-    CreateMask(y, wp.mask, s.MaskRadius, wp.lumaEdge, *c.kernels.masksharp);
+    CreateMask(y, wp.mask, s.MaskRadius, wp.lumaEdge, *c.kernels.masksharp, c.runner);
   }
 
   if (s.YDespeckle > 0) {
@@ -86,7 +106,7 @@ int RunLuminanceChain(const ChainContext& c) {
     } else {
       c.reserver.Reserve(wp.scratch, w, h, 1);
       Despeckle(y, wp.scratch, s.YDespeckle, *c.kernels.noise);
-      ApplyMask(wp.scratch, y, wp.mask, s.NoiseSmooth, s.NoiseMask, *c.kernels.masksharp);
+      ApplyMask(wp.scratch, y, wp.mask, s.NoiseSmooth, s.NoiseMask, *c.kernels.masksharp, c.runner);
     }
   }
 
@@ -130,8 +150,10 @@ int RunColourChain(const ChainContext& c) {
     const bool uUsable = c.history.Usable(kChainU, mode), vUsable = c.history.Usable(kChainV, mode);
     valid = run && uUsable && vUsable;
     const TemporalSettings settings = TemporalOf(s, s.TempCThreshold);
-    if (run && uUsable) TemporalSmooth(u, c.history.Reference(kChainU, mode), settings, true, *c.kernels.temporal);
-    if (run && vUsable) TemporalSmooth(v, c.history.Reference(kChainV, mode), settings, true, *c.kernels.temporal);
+    if (run && uUsable)
+      TemporalSmooth(u, c.history.Reference(kChainU, mode), settings, true, *c.kernels.temporal, c.runner);
+    if (run && vUsable)
+      TemporalSmooth(v, c.history.Reference(kChainV, mode), settings, true, *c.kernels.temporal, c.runner);
   }
 
   if (plan.chromaMask) c.reserver.Reserve(wp.chromaMask, cw, ch, 1);
@@ -139,9 +161,10 @@ int RunColourChain(const ChainContext& c) {
   if (s.CDespeckle >= 1 && s.NoiseMask >= 1 && s.NoiseMaskYOnly == 0) {
     c.reserver.Reserve(wp.chromaScratch, cw, ch, 2);
     for (const auto& p : planes) {
-      CreateMask(p.plane, wp.chromaMask, s.MaskRadius, wp.chromaEdge, *c.kernels.masksharp);
+      CreateMask(p.plane, wp.chromaMask, s.MaskRadius, wp.chromaEdge, *c.kernels.masksharp, c.runner);
       Despeckle(p.plane, wp.chromaScratch, s.CDespeckle, *c.kernels.noise);
-      ApplyMask(wp.chromaScratch, p.plane, wp.chromaMask, s.NoiseSmooth, s.NoiseMask, *c.kernels.masksharp);
+      ApplyMask(wp.chromaScratch, p.plane, wp.chromaMask, s.NoiseSmooth, s.NoiseMask, *c.kernels.masksharp,
+                c.runner);
       if (cSharp) SaveAndSharpen(c, p.chain, p.plane, plan.cHistory, sharpMask, dv.CSharpGain, wp.chromaBlur);
     }
   } else {
@@ -151,7 +174,7 @@ int RunColourChain(const ChainContext& c) {
     }
     if (cSharp) {
       for (const auto& p : planes) {
-        if (s.SharpMask > 0) CreateMask(p.plane, wp.chromaMask, s.MaskRadius, wp.chromaEdge, *c.kernels.masksharp);
+        if (s.SharpMask > 0) CreateMask(p.plane, wp.chromaMask, s.MaskRadius, wp.chromaEdge, *c.kernels.masksharp, c.runner);
         SaveAndSharpen(c, p.chain, p.plane, plan.cHistory, sharpMask, dv.CSharpGain, wp.chromaBlur);
       }
     }

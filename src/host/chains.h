@@ -1,7 +1,8 @@
 // The stages that work on the planes between the input and the output
 // conversion: the luminance chain, the colour chain and the dialog's mask
-// views. The two chains touch disjoint planes and scratch, so they may run on
-// two threads at once.
+// views. The chains run in turn; each stage cuts its plane into row bands and
+// runs them on the engine's runner, so the result is the same for any number
+// of threads.
 #pragma once
 
 #include "filters/kernel_set.h"
@@ -9,6 +10,7 @@
 #include "host/plane_reserve.h"
 #include "host/run_history.h"
 #include "types/specs.h"
+#include "util/band_runner.h"
 
 namespace tarvo {
 
@@ -21,6 +23,7 @@ struct ChainContext {
   RunHistory& history;
   PlaneReserver& reserver;
   const KernelSet& kernels;  // the engine's kernel tables
+  const BandRunner& runner;  // where the stages run their row bands
 };
 
 // Median before, temporal smoothing, mask, despeckle, sharpening (with the

@@ -10,8 +10,8 @@ void RunMaskView(const ChainContext& c) {
   const FramePlan& plan = c.plan;
   WorkPlanes& wp = c.planes;
   if (plan.viewY) {
-    CreateMask(wp.y, wp.y, s.MaskRadius, wp.lumaEdge, *c.kernels.masksharp);
-    ShowMask(wp.y, wp.y, plan.viewAmount, plan.viewOffset, *c.kernels.masksharp);
+    CreateMask(wp.y, wp.y, s.MaskRadius, wp.lumaEdge, *c.kernels.masksharp, c.runner);
+    ShowMask(wp.y, wp.y, plan.viewAmount, plan.viewOffset, *c.kernels.masksharp, c.runner);
   } else {
     wp.y.Fill(128);
   }
@@ -22,8 +22,8 @@ void RunMaskView(const ChainContext& c) {
   }
   c.reserver.Reserve(wp.chromaMask, wp.u.Width(), wp.u.Height(), 1);
   for (TChannel* p : {&wp.u, &wp.v}) {
-    CreateMask(*p, wp.chromaMask, s.MaskRadius, wp.chromaEdge, *c.kernels.masksharp);
-    ShowMask(wp.chromaMask, *p, plan.viewAmount, plan.viewOffset, *c.kernels.masksharp);
+    CreateMask(*p, wp.chromaMask, s.MaskRadius, wp.chromaEdge, *c.kernels.masksharp, c.runner);
+    ShowMask(wp.chromaMask, *p, plan.viewAmount, plan.viewOffset, *c.kernels.masksharp, c.runner);
   }
 }
 

@@ -4,7 +4,6 @@
 #include <new>
 
 #include "host/colour_settings.h"
-#include "host/worker_thread.h"
 #include "siggen/siggen.h"
 
 namespace tarvo {
@@ -22,17 +21,11 @@ int64_t Extent(int32_t rows, int32_t width, int32_t stride) {
 
 }  // namespace
 
-Pipeline::Pipeline(Notifier& notifier) : notifier_(notifier) {}
+Pipeline::Pipeline(Notifier& notifier) : notifier_(notifier) { converter_.SetRunner(&runner_); }
 
 Pipeline::~Pipeline() = default;
 
-void Pipeline::SetThreads(int threads) {
-  if (threads >= 2 && !worker_) {
-    worker_ = std::make_unique<WorkerThread>();
-  } else if (threads < 2) {
-    worker_.reset();
-  }
-}
+void Pipeline::SetThreads(int threads) { runner_.SetThreads(threads); }
 
 const TChannel& Pipeline::Plane(int index) const {
   switch (index) {
@@ -158,7 +151,7 @@ void Pipeline::Process(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, const 
   try {
     const ColourSettings colour = ColourSettingsOf(specs, call.inSetup);
     if (!ConvertIn(s, d, colour, call)) return;
-    RunPlaneStages(ChainContext{specs, dv, plan, planes_, history_, reserver_, kernels_});
+    RunPlaneStages(ChainContext{specs, dv, plan, planes_, history_, reserver_, kernels_, runner_});
     if (!ConvertOut(s, d, colour, dialog)) return;
     SaveHistoryAfterOutput(plan, dv);
   } catch (const std::bad_alloc&) {
@@ -223,26 +216,8 @@ void Pipeline::RunPlaneStages(const ChainContext& c) {
     RunMaskView(c);
     return;
   }
-  int lumaValid = -1, colourValid = -1;
-  if (worker_) {
-    struct Job {
-      const ChainContext* context;
-      int* valid;
-    } colour{&c, &colourValid}, luma{&c, &lumaValid};
-    worker_->RunBeside([](void* arg) {
-                         auto* j = static_cast<Job*>(arg);
-                         *j->valid = RunColourChain(*j->context);
-                       },
-                       &colour,
-                       [](void* arg) {
-                         auto* j = static_cast<Job*>(arg);
-                         *j->valid = RunLuminanceChain(*j->context);
-                       },
-                       &luma);
-  } else {
-    lumaValid = RunLuminanceChain(c);
-    colourValid = RunColourChain(c);
-  }
+  const int lumaValid = RunLuminanceChain(c);
+  const int colourValid = RunColourChain(c);
   // As if run in order: the colour chain's value is the last one set.
   historyValid_ = colourValid >= 0 ? colourValid == 1 : lumaValid == 1;
 }

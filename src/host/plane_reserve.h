@@ -38,6 +38,8 @@ struct WorkPlanes {
   TChannel chromaMask, chromaScratch;
   // Caller-kept scratch of CreateMask (edges) and Sharpen (blur), per size.
   TChannel lumaEdge, chromaEdge, lumaBlur, chromaBlur;
+  // Working rows of the medians' bands (one slice per band).
+  TChannel medianRows;
 };
 
 }  // namespace tarvo

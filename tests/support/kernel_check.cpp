@@ -144,9 +144,9 @@ void CheckNoise(const KernelCase& c, int depth, const std::vector<Level>& levels
   };
   auto median = [&](const noise::Kernels& k, const Guarded& in, Guarded& out, int weighted, int step, int th) {
     if (depth == 1)
-      k.median8[weighted](in.Data(), out.Data(), w, h, step, th);
+      k.median8[weighted](in.Data(), out.Data(), w, h, 0, h, step, th, nullptr);
     else
-      k.median16[weighted](reinterpret_cast<const int16_t*>(in.Data()), out.Data16(), w, h, step, th);
+      k.median16[weighted](reinterpret_cast<const int16_t*>(in.Data()), out.Data16(), w, h, 0, h, step, th, nullptr);
   };
   const int strength = Draw(rng, 1, 4);
   const int top = depth == 1 ? 255 : 65536;
@@ -481,8 +481,8 @@ void BenchKernels(std::mt19937& rng) {
   };
   const Job jobs[] = {
       {"despeckle 4", [&](const KernelSet& k) { k.noise->despeckle8(a.Data(), b.Data(), w, h, 4); }},
-      {"plain median", [&](const KernelSet& k) { k.noise->median8[0](a.Data(), b.Data(), w, h, 20, 2); }},
-      {"weighted median", [&](const KernelSet& k) { k.noise->median8[1](a.Data(), b.Data(), w, h, 20, 2); }},
+      {"plain median", [&](const KernelSet& k) { k.noise->median8[0](a.Data(), b.Data(), w, h, 0, h, 20, 2, nullptr); }},
+      {"weighted median", [&](const KernelSet& k) { k.noise->median8[1](a.Data(), b.Data(), w, h, 0, h, 20, 2, nullptr); }},
       {"temporal flags 3",
        [&](const KernelSet& k) { k.temporal->main8(b.Data(), hist.Data(), w, w + 1, w * (h - 1) - 2, *t); }},
       {"blur radius 2", [&](const KernelSet& k) { k.masksharp->blur8[1](a.Data(), b.Data(), w, w + 1, n - w - 1); }},
