@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "filters/sharpen.h"
@@ -342,6 +343,32 @@ TEST(Pipeline, AnyThreadCountGivesTheFramesOfOneThread) {
       for (int threads : {2, 3, 7, 64}) EXPECT_EQ(render(threads), one) << threads << " threads";
     }
   }
+}
+
+// Two engines rendering at once share the process-wide pool: both complete
+// with the frames each gives alone (run under ThreadSanitizer in CI).
+TEST(Pipeline, TwoPipelinesRenderAtOnceOnTheSharedPool) {
+  auto render = [](int threads, uint32_t seed, std::vector<uint8_t>& out) {
+    Clip clip;
+    clip.pipe.SetThreads(threads);
+    AllFilters(clip.Specs());
+    clip.Specs().ProcMode = 2;
+    TestFrame src(96, 40), dst(96, 40);
+    for (int32_t part = 0; part < 6; ++part) {
+      Paint(src, seed + static_cast<uint32_t>(part));
+      clip.Render(src, dst, part);
+      const std::vector<uint8_t> b = Bytes(dst);
+      out.insert(out.end(), b.begin(), b.end());
+    }
+  };
+  std::vector<uint8_t> aAlone, bAlone, a, b;
+  render(1, 7, aAlone);
+  render(1, 99, bAlone);
+  std::thread other([&] { render(3, 99, b); });
+  render(2, 7, a);
+  other.join();
+  EXPECT_EQ(a, aAlone);
+  EXPECT_EQ(b, bAlone);
 }
 
 TEST(Pipeline, ThreadsZeroMeansOnePerCore) {
