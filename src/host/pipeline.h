@@ -41,8 +41,8 @@ class Pipeline {
   // per core. Every stage but despeckling cuts its plane into that many row
   // bands and runs them on the process-wide thread pool; a band reads whole
   // input planes and writes only its own rows, so the output never depends
-  // on this setting. Throws std::system_error when no thread could be
-  // started (the count is then unchanged).
+  // on this setting. Throws nothing: when the system refuses threads, the
+  // bands run on those the pool has.
   void SetThreads(int threads);
   int Threads() const { return runner_.Threads(); }
 

@@ -43,8 +43,13 @@ void ThreadPool::Reserve(int32_t threads) {
   const int32_t want = std::min(threads, HardwareThreads()) - 1;
   std::lock_guard<std::mutex> lock(mutex_);
   if (quit_) return;
-  workers_.reserve(static_cast<size_t>(std::max(want, 0)));
-  while (static_cast<int32_t>(workers_.size()) < want) workers_.emplace_back([this] { WorkerLoop(); });
+  try {
+    workers_.reserve(static_cast<size_t>(std::max(want, 0)));
+    while (static_cast<int32_t>(workers_.size()) < want) workers_.emplace_back([this] { WorkerLoop(); });
+  } catch (const std::exception&) {
+    // Out of threads or memory: the workers started so far serve every
+    // call; the results do not depend on how many there are.
+  }
 }
 
 int32_t ThreadPool::Workers() const {

@@ -47,8 +47,8 @@ class ThreadPool {
 
   // Makes sure that `threads` jobs can run at once (the calling thread counts
   // as one): starts workers up to min(threads, HardwareThreads()) - 1. Never
-  // stops any. Throws std::system_error (or std::bad_alloc) when a thread
-  // cannot be started; the workers started so far stay.
+  // stops any. When the system refuses a thread, the workers started so far
+  // stay and serve every call (nothing is thrown).
   void Reserve(int32_t threads);
   int32_t Workers() const;
 
@@ -87,7 +87,7 @@ class PoolRunner final : public BandRunner {
  public:
   explicit PoolRunner(ThreadPool& pool = ThreadPool::Shared()) : pool_(&pool) {}
   // threads >= 1; 0 (or less) means one per core. Starts pool workers as
-  // needed (see ThreadPool::Reserve).
+  // needed (see ThreadPool::Reserve). Throws nothing.
   void SetThreads(int32_t threads);
   int32_t Threads() const { return threads_; }
 
