@@ -37,11 +37,13 @@ namespace {
 
 using namespace tarvo;
 
-// Best wall time of `fn` in milliseconds over a few runs.
-template <class Fn>
-double BestMs(Fn&& fn) {
+// Best wall time of `fn` in milliseconds over a few runs, each after `setup`
+// (not timed).
+template <class Setup, class Fn>
+double BestMs(Setup&& setup, Fn&& fn) {
   double best = 1e30;
   for (int i = 0; i < 7; ++i) {
+    setup();
     const auto start = std::chrono::steady_clock::now();
     fn();
     best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
@@ -76,11 +78,12 @@ int Stages(int w, int h, const TSpecs& s, int threads) {
   std::vector<Row> rows;
   // Times fn(runner) with one thread and in bands; `scales` false for a stage
   // that runs on one thread whatever the count.
-  auto time = [&](const std::string& name, bool scales, auto&& fn) {
-    const double one = BestMs([&] { fn(static_cast<const BandRunner&>(serial)); });
-    const double many = BestMs([&] { fn(static_cast<const BandRunner&>(banded)); });
+  auto timeAfter = [&](const std::string& name, bool scales, auto&& setup, auto&& fn) {
+    const double one = BestMs(setup, [&] { fn(static_cast<const BandRunner&>(serial)); });
+    const double many = BestMs(setup, [&] { fn(static_cast<const BandRunner&>(banded)); });
     rows.push_back({name, one, many, scales});
   };
+  auto time = [&](const std::string& name, bool scales, auto&& fn) { timeAfter(name, scales, [] {}, fn); };
   // The conversions.
   std::vector<uint8_t> frame = bench::SyntheticFrame(w, h, 0), out(frame.size());
   TPixBuffer in{}, dst{};
@@ -138,10 +141,10 @@ int Stages(int w, int h, const TSpecs& s, int threads) {
       t.limit = s.TempLimit;
       t.response = s.TempResponse;
       t.flags = s.TempFlags;
-      time("temporal " + n, true, [&](const BandRunner& r) {
-        FillPlane(other, p.w, p.h, p.depth, 2);  // the pass leaves differences here
-        TemporalSmooth(plane, other, t, true, *k.temporal, r);
-      });
+      // The pass leaves differences in the history: a new one each run.
+      timeAfter(
+          "temporal " + n, true, [&] { FillPlane(other, p.w, p.h, p.depth, 2); },
+          [&](const BandRunner& r) { TemporalSmooth(plane, other, t, true, *k.temporal, r); });
     }
     const bool masked = (s.NoiseMask > 0 && p.despeckle > 0 && (p.depth == 1 || s.NoiseMaskYOnly == 0)) ||
                         (p.gain != 0 && s.SharpMask > 0);

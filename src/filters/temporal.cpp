@@ -183,6 +183,43 @@ void RunRows(Cell* cur, Cell* hist, ptrdiff_t w, ptrdiff_t h, const TemporalTabl
   }
 }
 
+// RunRows in row bands. A row's blocks reach the differences of the two rows
+// above and below it, so a band's first two and last two rows are shared
+// with its neighbours: their differences are stored for every band first.
+// Then each band runs like RunRows, storing the differences of its inner rows
+// just ahead of the smoothing, while they are in cache. A band writes only
+// its own rows of both planes, and reads the current plane only in its own
+// rows, before smoothing them.
+template <typename Cell, typename DiffFn, typename MainFn>
+void RunBands(Cell* cur, Cell* hist, ptrdiff_t w, ptrdiff_t h, const TemporalTables& t, DiffFn diff, MainFn main,
+              const BandRunner& runner) {
+  const ptrdiff_t first = w + 1, end = w * (h - 1) - 1;  // processed range, one past
+  auto diffRows = [&](ptrdiff_t from, ptrdiff_t to) {
+    const LinearSpan s = SpanInBand(RowRange{static_cast<int32_t>(from), static_cast<int32_t>(to)}, w, first, end);
+    if (!s.Empty()) diff(cur, hist, s.a, s.b - 1);
+  };
+  const int32_t rows = static_cast<int32_t>(h), bands = runner.Parallelism();
+  ForEachBand(runner, rows, bands, [&](RowRange b) {
+    diffRows(b.begin, std::min(b.begin + 2, b.end));
+    diffRows(std::max(b.end - 2, b.begin + 2), b.end);
+  });
+  if (t.T <= 0) return;
+  ForEachBand(runner, rows, bands, [&](RowRange b) {
+    const ptrdiff_t innerEnd = b.end - 2;  // inner rows: begin + 2 .. end - 3
+    ptrdiff_t stored = b.begin + 2;        // inner rows below this are stored
+    for (ptrdiff_t y = b.begin; y < b.end; ++y) {
+      // Row y reads differences up to the first sample of row y + 2.
+      const ptrdiff_t want = std::min(y + 3, innerEnd);
+      if (want > stored) {
+        diffRows(stored, want);
+        stored = want;
+      }
+      const LinearSpan s = SpanInBand(RowRange{static_cast<int32_t>(y), static_cast<int32_t>(y + 1)}, w, first, end);
+      if (!s.Empty()) main(cur, hist, w, s.a, s.b - 1, t);
+    }
+  });
+}
+
 }  // namespace
 
 void Diff8Scalar(const uint8_t* cur, uint8_t* hist, ptrdiff_t a, ptrdiff_t b) { DiffScalar<1>(cur, hist, a, b); }
@@ -316,28 +353,10 @@ void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& s
       RunRows(work.Data16(), history.Data16(), w, h, tables, kernels.diff16, kernels.main16);
     return;
   }
-  // In bands: every difference first (a band's blocks reach two rows into
-  // its neighbours), then the smoothing. Neither pass reads what the other
-  // band of the same pass writes, and the smoothing writes only the current
-  // plane, which the differences no longer read.
-  const ptrdiff_t first = w + 1, end = w * (h - 1) - 1;
-  ForEachBand(runner, static_cast<int32_t>(h), bands, [&](RowRange band) {
-    const LinearSpan s = SpanInBand(band, w, first, end);
-    if (s.Empty()) return;
-    if (work.Depth() == 1)
-      kernels.diff8(work.Data(), history.Data(), s.a, s.b - 1);
-    else
-      kernels.diff16(work.Data16(), history.Data16(), s.a, s.b - 1);
-  });
-  if (tables.T <= 0) return;
-  ForEachBand(runner, static_cast<int32_t>(h), bands, [&](RowRange band) {
-    const LinearSpan s = SpanInBand(band, w, first, end);
-    if (s.Empty()) return;
-    if (work.Depth() == 1)
-      kernels.main8(work.Data(), history.Data(), w, s.a, s.b - 1, tables);
-    else
-      kernels.main16(work.Data16(), history.Data16(), w, s.a, s.b - 1, tables);
-  });
+  if (work.Depth() == 1)
+    RunBands(work.Data(), history.Data(), w, h, tables, kernels.diff8, kernels.main8, runner);
+  else
+    RunBands(work.Data16(), history.Data16(), w, h, tables, kernels.diff16, kernels.main16, runner);
 }
 
 void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& settings, bool historyValid,

@@ -15,6 +15,7 @@
 // bands its stages cut and the most jobs of one call that run at once.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -76,6 +77,8 @@ class ThreadPool {
   std::condition_variable done_;  // callers: a batch ended
   Batch* head_ = nullptr;         // batches with jobs not yet started, oldest first
   Batch* tail_ = nullptr;
+  std::atomic<int32_t> linked_{0};  // batches in the list, watched by spinning workers
+  int32_t sleepers_ = 0;            // workers waiting on wake_
   bool quit_ = false;
   std::vector<std::thread> workers_;
 };
