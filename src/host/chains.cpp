@@ -46,14 +46,7 @@ void Median(const ChainContext& c, TChannel& plane, TChannel& scratch) {
   plane.Exchange(scratch);
 }
 
-// plane = source, in row bands.
-void CopyPlane(const ChainContext& c, TChannel& plane, const TChannel& source) {
-  const size_t row = static_cast<size_t>(plane.Width()) * static_cast<size_t>(plane.Depth());
-  ForEachBand(c.runner, plane.Height(), c.runner.Parallelism(), [&](RowRange band) {
-    std::memcpy(plane.Data() + row * band.begin, source.Data() + row * band.begin,
-                row * static_cast<size_t>(band.end - band.begin));
-  });
-}
+
 
 // Saves the chain's history with the plan's mode, puts the saved picture back
 // when the save took it, then sharpens.
@@ -61,7 +54,7 @@ void SaveAndSharpen(const ChainContext& c, int chain, TChannel& plane, int histo
                     int32_t gain, TChannel& blur) {
   const TSpecs& s = c.specs;
   c.history.Save(chain, plane, historyMode);
-  if (historyMode >= 1) CopyPlane(c, plane, c.history.Previous(chain));
+  if (historyMode >= 1) CopyPlane(c.runner, plane, c.history.Previous(chain));
   if (c.plan.showEdges)
     SharpenShowEdges(plane, mask, s.SharpRadius, s.SharpSmooth, s.SharpMask, c.derived.LevelDependLevel, gain,
                      blur, *c.kernels.masksharp, c.runner);
@@ -72,6 +65,23 @@ void SaveAndSharpen(const ChainContext& c, int chain, TChannel& plane, int histo
 
 }  // namespace
 
+void FillPlane(const BandRunner& runner, TChannel& plane, uint8_t value) {
+  if (!plane.HasBuffer()) return;
+  const size_t row = static_cast<size_t>(plane.Width()) * static_cast<size_t>(plane.Depth());
+  ForEachBand(runner, plane.Height(), runner.Parallelism(), [&](RowRange band) {
+    std::memset(plane.Data() + row * band.begin, value, row * static_cast<size_t>(band.end - band.begin));
+  });
+}
+
+void CopyPlane(const BandRunner& runner, TChannel& plane, const TChannel& source) {
+  if (!plane.HasBuffer() || !source.HasBuffer()) return;
+  const size_t row = static_cast<size_t>(plane.Width()) * static_cast<size_t>(plane.Depth());
+  ForEachBand(runner, plane.Height(), runner.Parallelism(), [&](RowRange band) {
+    std::memcpy(plane.Data() + row * band.begin, source.Data() + row * band.begin,
+                row * static_cast<size_t>(band.end - band.begin));
+  });
+}
+
 int RunLuminanceChain(const ChainContext& c) {
   const TSpecs& s = c.specs;
   const TDerived& dv = c.derived;
@@ -80,7 +90,7 @@ int RunLuminanceChain(const ChainContext& c) {
   TChannel& y = wp.y;
   int valid = -1;
   if (!plan.lumaChain) {
-    y.Fill(128);
+    FillPlane(c.runner, y, 128);
     return valid;
   }
   const int32_t w = y.Width(), h = y.Height();
@@ -127,8 +137,8 @@ int RunColourChain(const ChainContext& c) {
   TChannel& v = wp.v;
   int valid = -1;
   if (!plan.colourChain) {
-    u.Fill(0);
-    v.Fill(0);
+    FillPlane(c.runner, u, 0);
+    FillPlane(c.runner, v, 0);
     return valid;
   }
   const int32_t cw = u.Width(), ch = u.Height();

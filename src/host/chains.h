@@ -33,6 +33,11 @@ struct ChainContext {
 int RunLuminanceChain(const ChainContext& c);
 // The same on U and V; or both filled with 0. Same result as above.
 int RunColourChain(const ChainContext& c);
+// Plane fills and copies in row bands on the runner.
+void FillPlane(const BandRunner& runner, TChannel& plane, uint8_t value);
+// plane = source (same size).
+void CopyPlane(const BandRunner& runner, TChannel& plane, const TChannel& source);
+
 // The noise-mask or sharpen-mask view of the dialog (mask_views.cpp): each
 // plane shows its own mask, or is filled with its neutral value.
 void RunMaskView(const ChainContext& c);

@@ -13,11 +13,11 @@ void RunMaskView(const ChainContext& c) {
     CreateMask(wp.y, wp.y, s.MaskRadius, wp.lumaEdge, *c.kernels.masksharp, c.runner);
     ShowMask(wp.y, wp.y, plan.viewAmount, plan.viewOffset, *c.kernels.masksharp, c.runner);
   } else {
-    wp.y.Fill(128);
+    FillPlane(c.runner, wp.y, 128);
   }
   if (!plan.viewC) {
-    wp.u.Fill(0);
-    wp.v.Fill(0);
+    FillPlane(c.runner, wp.u, 0);
+    FillPlane(c.runner, wp.v, 0);
     return;
   }
   c.reserver.Reserve(wp.chromaMask, wp.u.Width(), wp.u.Height(), 1);

@@ -63,12 +63,12 @@ bool Pipeline::FramesAreSafe(const TPixBuffer& s, const TPixBuffer& d, bool bypa
 }
 
 void Pipeline::CopyFrame(const TPixBuffer& s, TPixBuffer& d) {
-  const int32_t stride = FrameStride(s);
+  const size_t stride = static_cast<size_t>(FrameStride(s));
   const size_t rowBytes = static_cast<size_t>(FrameWidth(s)) * 4;
-  const uint8_t* from = s.Pixels;
-  uint8_t* to = d.Pixels;
-  for (int32_t row = 0; row < FrameHeight(s); ++row, from += stride, to += stride)
-    std::memcpy(to, from, rowBytes);
+  ForEachBand(runner_, FrameHeight(s), runner_.Parallelism(), [&](RowRange band) {
+    for (int32_t row = band.begin; row < band.end; ++row)
+      std::memcpy(d.Pixels + stride * row, s.Pixels + stride * row, rowBytes);
+  });
 }
 
 void Pipeline::Render(PixBufferHandle source, PixBufferHandle destination, Handle specsHandle, bool dialog,
@@ -128,10 +128,10 @@ void Pipeline::ConvertOnly(TPixBuffer& s, TPixBuffer& d, const TSpecs& specs, bo
   }
   if (call.inSetup) {
     if (specs.ChannelView == 1) {
-      u.Fill(0);
-      v.Fill(0);
+      FillPlane(runner_, u, 0);
+      FillPlane(runner_, v, 0);
     } else if (specs.ChannelView == 2) {
-      y.Fill(128);
+      FillPlane(runner_, y, 128);
     }
   }
   if (!converter_.Output(y, u, v, d, colour, dialog ? monitor_ : nullptr, &s))
