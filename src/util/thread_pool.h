@@ -7,10 +7,14 @@
 // cut into bands, so the output never depends on the number or timing of the
 // threads.
 //
-// One pool serves the whole process (ThreadPool::Shared()): every engine
-// draws on the same workers, so two engines (two frei0r instances, say)
-// cannot start more threads between them than the largest count either asked
-// for, and never more than the machine's cores. Each engine runs through its
+// One pool serves every engine of the library (ThreadPool::Shared(); a
+// process that loads two libraries built with this code has one pool in
+// each): the engines draw on the same workers, so two engines (two frei0r
+// instances, say) cannot start more threads between them than the largest
+// count either asked for, and never more than the machine's cores. Each
+// engine's calls still run with that engine's own thread on top, so the
+// threads working at once are at most the cores plus the engines rendering
+// at that moment. Each engine runs through its
 // own PoolRunner, which carries that engine's thread count: the number of
 // bands its stages cut and the most jobs of one call that run at once.
 #pragma once
