@@ -37,12 +37,13 @@ namespace {
 
 using namespace tarvo;
 
-// Best wall time of `fn` in milliseconds over a few runs, each after `setup`
-// (not timed).
+// Best wall time of `fn` in milliseconds over kRuns runs, each after `setup`
+// (not timed). The best run is the one least disturbed by other processes.
+constexpr int kRuns = 15;
 template <class Setup, class Fn>
 double BestMs(Setup&& setup, Fn&& fn) {
   double best = 1e30;
-  for (int i = 0; i < 7; ++i) {
+  for (int i = 0; i < kRuns; ++i) {
     setup();
     const auto start = std::chrono::steady_clock::now();
     fn();
@@ -172,7 +173,7 @@ int Stages(int w, int h, const TSpecs& s, int threads) {
   }
   const double n = threads;
   auto serialFraction = [n](double t1, double tn) { return (tn / t1 - 1.0 / n) / (1.0 - 1.0 / n); };
-  std::printf("%dx%d, %d threads (wall ms, best of 7)\n", w, h, threads);
+  std::printf("%dx%d, %d threads (wall ms, best of %d)\n", w, h, threads, kRuns);
   std::printf("%-20s %9s %9s %7s %8s\n", "stage", "1 thread", "banded", "share", "serial f");
   for (const Row& r : rows)
     std::printf("%-20s %9.2f %9.2f %6.1f%% %8.2f%s\n", r.name.c_str(), r.one, r.many, 100.0 * r.one / one,
