@@ -205,17 +205,20 @@ void RunBands(Cell* cur, Cell* hist, ptrdiff_t w, ptrdiff_t h, const TemporalTab
   });
   if (t.T <= 0) return;
   ForEachBand(runner, rows, bands, [&](RowRange b) {
-    const ptrdiff_t innerEnd = b.end - 2;  // inner rows: begin + 2 .. end - 3
-    ptrdiff_t stored = b.begin + 2;        // inner rows below this are stored
+    // The inner rows begin + 2 .. end - 3, as a linear range; differences are
+    // stored up to index `stored`.
+    const LinearSpan inner = SpanInBand(RowRange{b.begin + 2, b.end - 2}, w, first, end);
+    ptrdiff_t stored = inner.a - 1;
     for (ptrdiff_t y = b.begin; y < b.end; ++y) {
-      // Row y reads differences up to the first sample of row y + 2.
-      const ptrdiff_t want = std::min(y + 3, innerEnd);
-      if (want > stored) {
-        diffRows(stored, want);
-        stored = want;
-      }
       const LinearSpan s = SpanInBand(RowRange{static_cast<int32_t>(y), static_cast<int32_t>(y + 1)}, w, first, end);
-      if (!s.Empty()) main(cur, hist, w, s.a, s.b - 1, t);
+      if (s.Empty()) continue;
+      // Row y reads differences up to the first sample of row y + 2.
+      const ptrdiff_t need = std::min(s.b + w, inner.b - 1);
+      if (need > stored) {
+        diff(cur, hist, stored + 1, need);
+        stored = need;
+      }
+      main(cur, hist, w, s.a, s.b - 1, t);
     }
   });
 }
