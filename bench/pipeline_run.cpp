@@ -2,12 +2,21 @@
 // prints the frame rate, for comparison with other programs on the same input.
 //
 //   pipeline_run WIDTH HEIGHT INPUT.bgra [light|typical|heavy] [OUTPUT.bgra]
+//   pipeline_run --stages WIDTH HEIGHT [light|typical|heavy] [THREADS]
 //
-// TARVO_THREADS=2 runs the luminance and colour chains on two threads.
+// TARVO_THREADS=N runs the stages in row bands on N threads (0: one per core;
+// default 1); the output is the same for any N.
 //
 // Frames are read one at a time, as a streaming program would; the time
 // counted covers reading and processing (and writing, when an output is
 // given), as processor time of the process and as wall time.
+//
+// --stages times each stage the record runs, on synthetic planes of the
+// frame's size, on one thread and in row bands on THREADS threads (default
+// 2), and prints each stage's share of the frame and its serial fraction f
+// (Amdahl: time on n threads = time on one x (f + (1 - f) / n)), from which
+// the rate on more cores can be read. Wall time, the best of several runs.
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -16,9 +25,176 @@
 #include <vector>
 
 #include "bench_records.h"
+#include "filters/despeckle.h"
+#include "filters/kernel_set.h"
+#include "filters/mask.h"
+#include "filters/median.h"
+#include "filters/sharpen.h"
+#include "filters/temporal.h"
+#include "util/thread_pool.h"
+
+namespace {
+
+using namespace tarvo;
+
+// Best wall time of `fn` in milliseconds over kRuns runs, each after `setup`
+// (not timed). The best run is the one least disturbed by other processes.
+constexpr int kRuns = 15;
+template <class Setup, class Fn>
+double BestMs(Setup&& setup, Fn&& fn) {
+  double best = 1e30;
+  for (int i = 0; i < kRuns; ++i) {
+    setup();
+    const auto start = std::chrono::steady_clock::now();
+    fn();
+    best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+  }
+  return best;
+}
+
+void FillPlane(TChannel& c, int w, int h, int depth, uint32_t seed) {
+  c.SetSize(w, h, depth);
+  uint32_t r = seed * 2654435761u + 1;
+  for (size_t i = 0; i < c.ByteSize(); ++i) {
+    r ^= r << 13;
+    r ^= r >> 17;
+    r ^= r << 5;
+    c.Data()[i] = static_cast<uint8_t>(depth == 1 ? 100 + (r & 31) : ((i & 1) ? (r & 1 ? 0xFF : 0) : r & 63));
+  }
+}
+
+int Stages(int w, int h, const TSpecs& s, int threads) {
+  const TDerived dv = ComputeDerived(s);
+  const KernelSet k = ActiveKernelSet();
+  PoolRunner banded;
+  banded.SetThreads(threads);
+  const SerialRunner serial;
+  const int32_t mode = EffectiveProcMode(s.ProcMode, w, h);
+  const int hs = mode == 0 ? 0 : mode == 3 ? 2 : 1, vs = mode == 2 ? 1 : 0;
+  struct Row {
+    std::string name;
+    double one, many;
+    bool scales;
+  };
+  std::vector<Row> rows;
+  // Times fn(runner) with one thread and in bands; `scales` false for a stage
+  // that runs on one thread whatever the count.
+  auto timeAfter = [&](const std::string& name, bool scales, auto&& setup, auto&& fn) {
+    const double one = BestMs(setup, [&] { fn(static_cast<const BandRunner&>(serial)); });
+    const double many = BestMs(setup, [&] { fn(static_cast<const BandRunner&>(banded)); });
+    rows.push_back({name, one, many, scales});
+  };
+  auto time = [&](const std::string& name, bool scales, auto&& fn) { timeAfter(name, scales, [] {}, fn); };
+  // The conversions.
+  std::vector<uint8_t> frame = bench::SyntheticFrame(w, h, 0), out(frame.size());
+  TPixBuffer in{}, dst{};
+  in.Bounds = dst.Bounds = TRect{0, 0, w, h};
+  in.RowBytes = dst.RowBytes = w * 4;
+  in.Pixels = frame.data();
+  dst.Pixels = out.data();
+  ColourSettings colour{};
+  colour.vmax = 255;
+  colour.vwhite = 255;
+  colour.gain = 100;
+  colour.sat = s.Sat;
+  colour.gamma = s.Gamma;
+  colour.procMode = s.ProcMode;
+  TChannel y, u, v;
+  // One converter per runner, so the tables are built before the timing.
+  ColourConverter convOne, convMany;
+  convOne.SetKernels(k.colour);
+  convMany.SetKernels(k.colour);
+  convOne.SetRunner(&serial);
+  convMany.SetRunner(&banded);
+  auto converter = [&](const BandRunner& r) -> ColourConverter& { return &r == &serial ? convOne : convMany; };
+  time("input conversion", true, [&](const BandRunner& r) {
+    bool changed = false;
+    converter(r).Input(in, dst, colour, changed, y, u, v);
+  });
+  const int cw = w >> hs, ch = h >> vs;
+  struct Plane {
+    const char* name;
+    int w, h, depth;
+    int threshold, despeckle;
+    int32_t gain;
+  } planes[] = {{"Y", w, h, 1, s.TempYThreshold, s.YDespeckle, dv.YSharpGain},
+                {"U", cw, ch, 2, s.TempCThreshold, s.CDespeckle, dv.CSharpGain},
+                {"V", cw, ch, 2, s.TempCThreshold, s.CDespeckle, dv.CSharpGain}};
+  for (const Plane& p : planes) {
+    TChannel plane, other, mask, edge, scratch, spare, blur;
+    FillPlane(plane, p.w, p.h, p.depth, 1);
+    FillPlane(other, p.w, p.h, p.depth, 2);
+    mask.SetSize(p.w, p.h, 1);
+    scratch.SetSize(p.w, p.h, p.depth);
+    const std::string n = p.name;
+    if (dv.MedianMaxStep > 0 && s.MedianWhen != 0)
+      time("median " + n, true, [&](const BandRunner& r) {
+        if (s.MedianWeighted)
+          WeightedMedian(plane, scratch, dv.MedianMaxStep, MedianStepThreshold(s, dv), *k.noise, r, spare);
+        else
+          PlainMedian(plane, scratch, dv.MedianMaxStep, MedianStepThreshold(s, dv), *k.noise, r, spare);
+      });
+    if (p.threshold > 0) {
+      TemporalSettings t;
+      t.threshold = p.threshold;
+      t.recursion = s.TempRecursion;
+      t.onset = s.TempOnset;
+      t.limit = s.TempLimit;
+      t.response = s.TempResponse;
+      t.flags = s.TempFlags;
+      // The pass leaves differences in the history: a new one each run.
+      timeAfter(
+          "temporal " + n, true, [&] { FillPlane(other, p.w, p.h, p.depth, 2); },
+          [&](const BandRunner& r) { TemporalSmooth(plane, other, t, true, *k.temporal, r); });
+    }
+    const bool masked = (s.NoiseMask > 0 && p.despeckle > 0 && (p.depth == 1 || s.NoiseMaskYOnly == 0)) ||
+                        (p.gain != 0 && s.SharpMask > 0);
+    if (masked)
+      time("mask " + n, true, [&](const BandRunner& r) { CreateMask(plane, mask, s.MaskRadius, edge, *k.masksharp, r); });
+    if (p.despeckle > 0) {
+      time("despeckle " + n, false, [&](const BandRunner&) { Despeckle(plane, scratch, p.despeckle, *k.noise); });
+      if (s.NoiseMask > 0 && (p.depth == 1 || s.NoiseMaskYOnly == 0))
+        time("apply mask " + n, true, [&](const BandRunner& r) {
+          ApplyMask(scratch, plane, mask, s.NoiseSmooth, s.NoiseMask, *k.masksharp, r);
+        });
+    }
+    if (p.gain != 0)
+      time("sharpen " + n, true, [&](const BandRunner& r) {
+        Sharpen(plane, s.SharpMask > 0 ? &mask : nullptr, s.SharpRadius, s.SharpSmooth, s.SharpMask,
+                dv.LevelDependLevel, p.gain, blur, *k.masksharp, r);
+      });
+  }
+  time("output conversion", true,
+       [&](const BandRunner& r) { converter(r).Output(y, u, v, dst, colour, nullptr, &in); });
+  double one = 0, many = 0;
+  for (const Row& r : rows) {
+    one += r.one;
+    many += r.many;
+  }
+  const double n = threads;
+  auto serialFraction = [n](double t1, double tn) { return (tn / t1 - 1.0 / n) / (1.0 - 1.0 / n); };
+  std::printf("%dx%d, %d threads (wall ms, best of %d)\n", w, h, threads, kRuns);
+  std::printf("%-20s %9s %9s %7s %8s\n", "stage", "1 thread", "banded", "share", "serial f");
+  for (const Row& r : rows)
+    std::printf("%-20s %9.2f %9.2f %6.1f%% %8.2f%s\n", r.name.c_str(), r.one, r.many, 100.0 * r.one / one,
+                serialFraction(r.one, r.many), r.scales ? "" : "  (one thread)");
+  std::printf("%-20s %9.2f %9.2f %6.1f%% %8.2f\n", "all stages", one, many, 100.0, serialFraction(one, many));
+  return 0;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   using namespace tarvo;
+  if (argc >= 4 && std::string(argv[1]) == "--stages") {
+    const int w = std::atoi(argv[2]), h = std::atoi(argv[3]);
+    TSpecs specs;
+    if (w < 8 || h < 8 || !bench::RecordByName(argc > 4 ? argv[4] : "typical", specs)) {
+      std::fprintf(stderr, "usage: %s --stages WIDTH HEIGHT [light|typical|heavy] [THREADS]\n", argv[0]);
+      return 2;
+    }
+    return Stages(w, h, specs, argc > 5 ? std::max(2, std::atoi(argv[5])) : 2);
+  }
   if (argc < 4) {
     std::fprintf(stderr, "usage: %s WIDTH HEIGHT INPUT.bgra [light|typical|heavy] [OUTPUT.bgra]\n", argv[0]);
     return 2;
@@ -73,8 +249,9 @@ int main(int argc, char** argv) {
   }
   // Processor time is what counts on a shared machine; wall time for
   // reference.
+  const int used = renderer.pipeline().Threads();
   std::printf("%d frames, %.3f s processor time: %.2f fps; %.3f s wall: %.2f fps (record %s, %dx%d, %d thread%s)\n",
-              frames, cpuSeconds, frames / cpuSeconds, seconds, frames / seconds, recordName.c_str(), w, h,
-              threads >= 2 ? 2 : 1, threads >= 2 ? "s" : "");
+              frames, cpuSeconds, frames / cpuSeconds, seconds, frames / seconds, recordName.c_str(), w, h, used,
+              used >= 2 ? "s" : "");
   return 0;
 }

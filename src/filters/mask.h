@@ -10,6 +10,7 @@ namespace tarvo {
 namespace masksharp {
 struct Kernels;
 }
+class BandRunner;
 
 // clamp(((m - (offset + 128)) * 2^(amount - 1)) + 128, 0, 255)
 // Amounts below 1 act as 1; any amount and offset give a defined result.
@@ -33,13 +34,20 @@ int32_t MaskWeight(int32_t m, int32_t amount, int32_t offset);
 // 1..3.
 void CreateMask(const TChannel& source, TChannel& mask, int radius, TChannel& edge);
 void CreateMask(const TChannel& source, TChannel& mask, int radius, TChannel& edge, const masksharp::Kernels& kernels);
+// The same in row bands on `runner` (same bits for any runner).
+void CreateMask(const TChannel& source, TChannel& mask, int radius, TChannel& edge, const masksharp::Kernels& kernels,
+                const BandRunner& runner);
 // `target` holds the unfiltered samples on entry and the blend on exit.
 void ApplyMask(const TChannel& filtered, TChannel& target, const TChannel& mask, int offset, int amount);
 void ApplyMask(const TChannel& filtered, TChannel& target, const TChannel& mask, int offset, int amount,
                const masksharp::Kernels& kernels);
+void ApplyMask(const TChannel& filtered, TChannel& target, const TChannel& mask, int offset, int amount,
+               const masksharp::Kernels& kernels, const BandRunner& runner);
 // Writes the mask weight of every sample into `output` (may be `mask`).
 void ShowMask(const TChannel& mask, TChannel& output, int amount, int offset);
 void ShowMask(const TChannel& mask, TChannel& output, int amount, int offset, const masksharp::Kernels& kernels);
+void ShowMask(const TChannel& mask, TChannel& output, int amount, int offset, const masksharp::Kernels& kernels,
+              const BandRunner& runner);
 
 void CreateMaskReference(const TChannel& source, TChannel& mask, int radius, TChannel& edge);
 void ApplyMaskReference(const TChannel& filtered, TChannel& target, const TChannel& mask, int offset, int amount);

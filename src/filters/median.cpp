@@ -1,10 +1,12 @@
 #include "filters/median.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "filters/kernel_set.h"
 #include "filters/noise_internal.h"
 #include "filters/noise_kernels.h"
+#include "util/band_runner.h"
 
 namespace tarvo {
 namespace {
@@ -37,13 +39,20 @@ int WeightedReference(int v[12]) {
   return (v[5] + v[6]) >> 1;  // arithmetic shift: floor also for negative sums
 }
 
+// Writes the rows y0 .. y1 - 1 of dst.
 template <typename T>
-void MedianReference(bool weighted, const T* src, T* dst, int width, int height, int maxStep, int threshold) {
+void MedianReference(bool weighted, const T* src, T* dst, int width, int height, int y0, int y1, int maxStep,
+                     int threshold) {
   const int first = width + 1;
   const int end = width * (height - 1) - 1;
-  std::memcpy(dst, src, static_cast<size_t>(first) * sizeof(T));
-  std::memcpy(dst + end, src + end, static_cast<size_t>(width + 1) * sizeof(T));
-  for (int i = first; i < end; ++i) {
+  const int lo = y0 * width, hi = y1 * width;
+  if (lo < first) std::memcpy(dst + lo, src + lo, static_cast<size_t>(std::min(first, hi) - lo) * sizeof(T));
+  if (hi > end) {
+    const int a = std::max(end, lo);
+    std::memcpy(dst + a, src + a, static_cast<size_t>(hi - a) * sizeof(T));
+  }
+  const int stop = std::min(end, hi);
+  for (int i = std::max(first, lo); i < stop; ++i) {
     const int v = src[i];
     const int l = src[i - 1], r = src[i + 1];
     const int u = src[i - width], d = src[i + width];
@@ -70,64 +79,90 @@ void MedianReference(bool weighted, const T* src, T* dst, int width, int height,
 // The plain entry: in place the filter would read samples it has already
 // written, so it then works from a copy.
 template <typename T>
-void MedianScalar(const T* src, T* dst, int w, int h, int maxStep, int threshold, bool weighted) {
+void MedianScalar(const T* src, T* dst, int w, int h, int y0, int y1, int maxStep, int threshold, bool weighted) {
   if (src == dst) {
     const size_t bytes = static_cast<size_t>(w) * h * sizeof(T);
     T* copy = reinterpret_cast<T*>(noise::Scratch(bytes));
     std::memcpy(copy, src, bytes);
     src = copy;
   }
-  MedianReference(weighted, src, dst, w, h, maxStep, threshold);
+  MedianReference(weighted, src, dst, w, h, y0, y1, maxStep, threshold);
 }
 
 void Run(bool weighted, const TChannel& source, TChannel& destination, int maxStep, int threshold,
-         const noise::Kernels& kernels) {
+         const noise::Kernels& kernels, const BandRunner& runner, TChannel* spare) {
   if (!noise::CheckPlanes(weighted ? "WeightedMedian" : "PlainMedian", source, destination)) return;
   if (noise::TooSmall(source)) {
     if (source.Data() != destination.Data()) std::memcpy(destination.Data(), source.Data(), source.ByteSize());
     return;
   }
   noise::NormaliseMedianLimits(source.Depth(), maxStep, threshold);
-  const int scale = source.Depth();
+  const int depth = source.Depth();
   const int w = source.Width(), h = source.Height();
-  if (scale == 1)
-    kernels.median8[weighted](source.Data(), destination.Data(), w, h, maxStep, threshold);
-  else
-    kernels.median16[weighted](source.Data16(), destination.Data16(), w, h, maxStep * 2, threshold * 2);
+  int32_t bands = source.Data() == destination.Data() ? 1 : std::min(runner.Parallelism(), h);
+  // Each band's scratch rows: a slice of the spare plane when there is one,
+  // else the scratch of the thread that runs the band.
+  const size_t ringBytes = noise::MedianRingBytes(w, depth);
+  uint8_t* rings = nullptr;
+  if (spare != nullptr && bands > 1) {
+    const size_t need = ringBytes * static_cast<size_t>(bands);
+    if (!spare->HasBuffer() || spare->ByteSize() < need)
+      spare->SetSize(w, static_cast<int32_t>((need + w - 1) / w), 1);
+    rings = spare->Data();
+  }
+  ForEachIndexedBand(runner, h, bands, [&](RowRange band, int32_t index) {
+    uint8_t* ring = rings != nullptr ? rings + ringBytes * static_cast<size_t>(index) : nullptr;
+    if (depth == 1)
+      kernels.median8[weighted](source.Data(), destination.Data(), w, h, band.begin, band.end, maxStep, threshold,
+                                ring);
+    else
+      kernels.median16[weighted](source.Data16(), destination.Data16(), w, h, band.begin, band.end, maxStep * 2,
+                                 threshold * 2, ring);
+  });
 }
 
 }  // namespace
 
 namespace noise {
 
-void MedianScalar8(const uint8_t* src, uint8_t* dst, int w, int h, int maxStep, int threshold, bool weighted) {
-  MedianScalar(src, dst, w, h, maxStep, threshold, weighted);
+void MedianScalar8(const uint8_t* src, uint8_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold,
+                   bool weighted) {
+  MedianScalar(src, dst, w, h, y0, y1, maxStep, threshold, weighted);
 }
-void MedianScalar16(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int threshold, bool weighted) {
-  MedianScalar(src, dst, w, h, maxStep, threshold, weighted);
+void MedianScalar16(const int16_t* src, int16_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold,
+                    bool weighted) {
+  MedianScalar(src, dst, w, h, y0, y1, maxStep, threshold, weighted);
 }
 
 }  // namespace noise
 
 void PlainMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold,
+                 const noise::Kernels& kernels, const BandRunner& runner, TChannel& spare) {
+  Run(false, source, destination, maxStep, threshold, kernels, runner, &spare);
+}
+void WeightedMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold,
+                    const noise::Kernels& kernels, const BandRunner& runner, TChannel& spare) {
+  Run(true, source, destination, maxStep, threshold, kernels, runner, &spare);
+}
+void PlainMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold,
                  const noise::Kernels& kernels) {
-  Run(false, source, destination, maxStep, threshold, kernels);
+  Run(false, source, destination, maxStep, threshold, kernels, SerialRunner(), nullptr);
 }
 void WeightedMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold,
                     const noise::Kernels& kernels) {
-  Run(true, source, destination, maxStep, threshold, kernels);
+  Run(true, source, destination, maxStep, threshold, kernels, SerialRunner(), nullptr);
 }
 void PlainMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold) {
-  Run(false, source, destination, maxStep, threshold, *ActiveKernelSet().noise);
+  PlainMedian(source, destination, maxStep, threshold, *ActiveKernelSet().noise);
 }
 void WeightedMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold) {
-  Run(true, source, destination, maxStep, threshold, *ActiveKernelSet().noise);
+  WeightedMedian(source, destination, maxStep, threshold, *ActiveKernelSet().noise);
 }
 void PlainMedianReference(const TChannel& source, TChannel& destination, int maxStep, int threshold) {
-  Run(false, source, destination, maxStep, threshold, noise::ScalarKernels());
+  PlainMedian(source, destination, maxStep, threshold, noise::ScalarKernels());
 }
 void WeightedMedianReference(const TChannel& source, TChannel& destination, int maxStep, int threshold) {
-  Run(true, source, destination, maxStep, threshold, noise::ScalarKernels());
+  WeightedMedian(source, destination, maxStep, threshold, noise::ScalarKernels());
 }
 
 }  // namespace tarvo

@@ -8,6 +8,7 @@ namespace tarvo {
 namespace noise {
 struct Kernels;
 }
+class BandRunner;
 
 // Read source, write destination (same size). Samples outside the filtered
 // range are copied unchanged. maxStep and threshold are in 8-bit units and
@@ -20,6 +21,14 @@ void PlainMedian(const TChannel& source, TChannel& destination, int maxStep, int
                  const noise::Kernels& kernels);
 void WeightedMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold,
                     const noise::Kernels& kernels);
+
+// The same in row bands on `runner` (same bits for any runner); source and
+// destination must be different planes. `spare` is a scratch plane the
+// caller keeps between calls for the bands' working rows (resized here).
+void PlainMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold,
+                 const noise::Kernels& kernels, const BandRunner& runner, TChannel& spare);
+void WeightedMedian(const TChannel& source, TChannel& destination, int maxStep, int threshold,
+                    const noise::Kernels& kernels, const BandRunner& runner, TChannel& spare);
 
 void PlainMedianReference(const TChannel& source, TChannel& destination, int maxStep, int threshold);
 void WeightedMedianReference(const TChannel& source, TChannel& destination, int maxStep, int threshold);

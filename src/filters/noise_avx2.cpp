@@ -87,12 +87,14 @@ void DespeckleBand16(const int16_t* in, int16_t* out, int w, int h, const Despec
   DespeckleBandVector<Avx2S16>(in, out, w, h, band);
 }
 template <bool kWeighted>
-void Median8(const uint8_t* src, uint8_t* dst, int w, int h, int maxStep, int threshold) {
-  MedianVector<Avx2U8>(kWeighted, src, dst, w, h, maxStep, threshold);
+void Median8(const uint8_t* src, uint8_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold,
+             uint8_t* ring) {
+  MedianVector<Avx2U8>(kWeighted, src, dst, w, h, y0, y1, maxStep, threshold, ring);
 }
 template <bool kWeighted>
-void Median16(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int threshold) {
-  MedianVector<Avx2S16>(kWeighted, src, dst, w, h, maxStep, threshold);
+void Median16(const int16_t* src, int16_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold,
+              uint8_t* ring) {
+  MedianVector<Avx2S16>(kWeighted, src, dst, w, h, y0, y1, maxStep, threshold, ring);
 }
 
 constexpr Kernels kTable = {Despeckle8,

@@ -31,12 +31,12 @@ void NormaliseMedianLimits(int depth, int& maxStep, int& threshold) {
 namespace {
 
 template <bool kWeighted>
-void Median8(const uint8_t* src, uint8_t* dst, int w, int h, int maxStep, int threshold) {
-  MedianScalar8(src, dst, w, h, maxStep, threshold, kWeighted);
+void Median8(const uint8_t* src, uint8_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold, uint8_t*) {
+  MedianScalar8(src, dst, w, h, y0, y1, maxStep, threshold, kWeighted);
 }
 template <bool kWeighted>
-void Median16(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int threshold) {
-  MedianScalar16(src, dst, w, h, maxStep, threshold, kWeighted);
+void Median16(const int16_t* src, int16_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold, uint8_t*) {
+  MedianScalar16(src, dst, w, h, y0, y1, maxStep, threshold, kWeighted);
 }
 
 constexpr Kernels kScalar = {DespeckleScalar8,

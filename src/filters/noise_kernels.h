@@ -35,9 +35,15 @@ struct Kernels {
   void (*despeckleBand16)(const int16_t* in, int16_t* out, int w, int h, const DespeckleBand& band);
   // Limited 3 x 3 medians, index 0 plain and 1 weighted. maxStep and
   // threshold are in sample units, each 0..255 on Depth 1 and 0..65536 on
-  // Depth 2. Samples outside the filtered range are copied.
-  void (*median8[2])(const uint8_t* src, uint8_t* dst, int w, int h, int maxStep, int threshold);
-  void (*median16[2])(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int threshold);
+  // Depth 2. Samples outside the filtered range are copied. Only rows
+  // y0 .. y1 - 1 of dst are written (0 <= y0 < y1 <= h); src is read around
+  // them and must then be another buffer unless the rows are the whole plane.
+  // ring: MedianRingBytes(w, depth) bytes of scratch for the call, or null to
+  // take the calling thread's Scratch.
+  void (*median8[2])(const uint8_t* src, uint8_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold,
+                     uint8_t* ring);
+  void (*median16[2])(const int16_t* src, int16_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold,
+                      uint8_t* ring);
 };
 
 const Kernels& ScalarKernels();
@@ -49,8 +55,13 @@ void DespeckleScalar8(const uint8_t* src, uint8_t* dst, int w, int h, int streng
 void DespeckleScalar16(const int16_t* src, int16_t* dst, int w, int h, int strength);
 void DespeckleBandScalar8(const uint8_t* in, uint8_t* out, int w, int h, const DespeckleBand& band);
 void DespeckleBandScalar16(const int16_t* in, int16_t* out, int w, int h, const DespeckleBand& band);
-void MedianScalar8(const uint8_t* src, uint8_t* dst, int w, int h, int maxStep, int threshold, bool weighted);
-void MedianScalar16(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int threshold, bool weighted);
+void MedianScalar8(const uint8_t* src, uint8_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold,
+                   bool weighted);
+void MedianScalar16(const int16_t* src, int16_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold,
+                    bool weighted);
+
+// Scratch a median call of a plane w samples wide needs at most (nine rows).
+inline size_t MedianRingBytes(int w, int depth) { return static_cast<size_t>(9) * w * depth; }
 
 // Reusable scratch memory of the calling thread; grows, never shrinks.
 uint8_t* Scratch(size_t bytes);

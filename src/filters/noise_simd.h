@@ -24,11 +24,13 @@ inline int MinInt(int a, int b) { return a < b ? a : b; }
 inline int MaxInt(int a, int b) { return a > b ? a : b; }
 
 // The plain entries for what a vector entry leaves to them.
-inline void MedianFallback(const uint8_t* src, uint8_t* dst, int w, int h, int maxStep, int threshold, bool weighted) {
-  MedianScalar8(src, dst, w, h, maxStep, threshold, weighted);
+inline void MedianFallback(const uint8_t* src, uint8_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold,
+                           bool weighted) {
+  MedianScalar8(src, dst, w, h, y0, y1, maxStep, threshold, weighted);
 }
-inline void MedianFallback(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int threshold, bool weighted) {
-  MedianScalar16(src, dst, w, h, maxStep, threshold, weighted);
+inline void MedianFallback(const int16_t* src, int16_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold,
+                           bool weighted) {
+  MedianScalar16(src, dst, w, h, y0, y1, maxStep, threshold, weighted);
 }
 
 // ---------------------------------------------------------------- despeckle
@@ -383,8 +385,8 @@ void SortTriples(const typename O::T* src, const TTriples<O>& t, int base, int a
 }
 
 template <class O, bool kWeighted>
-void MedianRows(const typename O::T* src, typename O::T* dst, int width, int height, TTriples<O> ring[3], int maxStep,
-                int threshold) {
+void MedianRows(const typename O::T* src, typename O::T* dst, int width, int height, int y0, int y1,
+                TTriples<O> ring[3], int maxStep, int threshold) {
   using V = typename O::V;
   const int total = width * height;
   const int end = width * (height - 1) - 1;
@@ -392,9 +394,11 @@ void MedianRows(const typename O::T* src, typename O::T* dst, int width, int hei
     SortTriples<O>(src, ring[y % 3], y * width, MaxInt(y * width, 1), MinInt(y * width + width, total - 1));
   };
   const V ms = O::Set1(maxStep), th = O::Set1(threshold);
-  sortRow(0);
-  sortRow(1);
-  for (int y = 1; y < height - 1; ++y) {
+  const int from = MaxInt(y0, 1), to = MinInt(y1, height - 1);
+  if (from >= to) return;
+  sortRow(from - 1);
+  sortRow(from);
+  for (int y = from; y < to; ++y) {
     sortRow(y + 1);
     const TTriples<O>& u = ring[(y - 1) % 3];
     const TTriples<O>& c = ring[y % 3];
@@ -431,38 +435,45 @@ void MedianRows(const typename O::T* src, typename O::T* dst, int width, int hei
 }
 
 // Ranges shorter than a vector and limits too large for the lanes (never
-// produced by the pipeline) go to the plain entry.
+// produced by the pipeline) go to the plain entry, and so do bands of planes
+// too narrow to go row by row (a vector there could reach into another band).
 template <class O>
-void MedianVector(bool weighted, const typename O::T* src, typename O::T* dst, int width, int height, int maxStep,
-                  int threshold) {
+void MedianVector(bool weighted, const typename O::T* src, typename O::T* dst, int width, int height, int y0, int y1,
+                  int maxStep, int threshold, uint8_t* ringScratch) {
   using T = typename O::T;
   const int first = width + 1, end = width * (height - 1) - 1;
-  if (end - first < O::kLanes || maxStep > 32767 || threshold > 32767) {
-    MedianFallback(src, dst, width, height, maxStep, threshold, weighted);
-    return;
-  }
   // Rows of at least a vector plus the two unfiltered samples go row by row.
   const bool rows = width >= O::kLanes + 2;
+  const bool whole = y0 == 0 && y1 == height;
+  if (end - first < O::kLanes || maxStep > 32767 || threshold > 32767 || (!rows && !whole)) {
+    MedianFallback(src, dst, width, height, y0, y1, maxStep, threshold, weighted);
+    return;
+  }
   const size_t rowBytes = static_cast<size_t>(width) * sizeof(T);
   const size_t copyBytes = src == dst ? static_cast<size_t>(height) * rowBytes : 0;
-  uint8_t* scratch = Scratch(copyBytes + (rows ? 9 * rowBytes : 0));
+  uint8_t* scratch = ringScratch != nullptr && copyBytes == 0 ? ringScratch
+                                                                : Scratch(copyBytes + (rows ? 9 * rowBytes : 0));
   if (src == dst) {
     // Filtering in place would read samples already written: work from a copy.
     __builtin_memcpy(scratch, src, copyBytes);
     src = reinterpret_cast<const T*>(scratch);
   }
-  const size_t edge = static_cast<size_t>(width + 1) * sizeof(T);
-  __builtin_memcpy(dst, src, edge);
-  __builtin_memcpy(dst + end, src + end, edge);
+  // The unfiltered samples of the band keep their values.
+  const int lo = y0 * width, hi = y1 * width;
+  if (lo < first) __builtin_memcpy(dst + lo, src + lo, static_cast<size_t>(MinInt(first, hi) - lo) * sizeof(T));
+  if (hi > end) {
+    const int a = MaxInt(end, lo);
+    __builtin_memcpy(dst + a, src + a, static_cast<size_t>(hi - a) * sizeof(T));
+  }
   if (rows) {
     T* t = reinterpret_cast<T*>(scratch + copyBytes);
     TTriples<O> ring[3];
     for (int k = 0; k < 3; ++k)
       ring[k] = TTriples<O>{t + (3 * k) * width, t + (3 * k + 1) * width, t + (3 * k + 2) * width};
     if (weighted)
-      MedianRows<O, true>(src, dst, width, height, ring, maxStep, threshold);
+      MedianRows<O, true>(src, dst, width, height, y0, y1, ring, maxStep, threshold);
     else
-      MedianRows<O, false>(src, dst, width, height, ring, maxStep, threshold);
+      MedianRows<O, false>(src, dst, width, height, y0, y1, ring, maxStep, threshold);
   } else if (weighted) {
     MedianRange<O, true>(src, dst, width, first, end, maxStep, threshold);
   } else {

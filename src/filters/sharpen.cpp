@@ -13,6 +13,7 @@
 #include "filters/kernel_set.h"
 #include "filters/mask.h"
 #include "filters/masksharp_kernels.h"
+#include "util/band_runner.h"
 
 namespace tarvo {
 namespace {
@@ -165,7 +166,7 @@ void MaskShowEdgesReference(TChannel& plane, const TChannel& blur, const TChanne
 
 // ---- Optimised versions --------------------------------------------------------
 
-void Blur(const TChannel& source, TChannel& blur, int radius, const masksharp::Kernels& k) {
+void Blur(const TChannel& source, TChannel& blur, int radius, const masksharp::Kernels& k, const BandRunner& runner) {
   if (Empty(source)) return;
   PrepareBlur(source, blur);
   const ptrdiff_t w = source.Width(), h = source.Height();
@@ -175,82 +176,144 @@ void Blur(const TChannel& source, TChannel& blur, int radius, const masksharp::K
     std::memcpy(blur.Data(), source.Data(), bytes);
     return;
   }
-  const ptrdiff_t band = r == 3 ? 2 * w + 2 : w + 1;  // copied samples at either end
-  const ptrdiff_t end = w * h - band;
-  const size_t bandBytes = static_cast<size_t>(band) * static_cast<size_t>(source.Depth());
-  std::memcpy(blur.Data(), source.Data(), bandBytes);
-  std::memcpy(blur.Data() + bytes - bandBytes, source.Data() + bytes - bandBytes, bandBytes);
-  if (source.Depth() == 1)
-    k.blur8[r - 1](source.Data(), blur.Data(), w, band, end);
-  else
-    k.blur16[r - 1](source.Data16(), blur.Data16(), w, band, end);
+  const ptrdiff_t border = r == 3 ? 2 * w + 2 : w + 1;  // copied samples at either end
+  const ptrdiff_t n = w * h, end = n - border;
+  const size_t depth = static_cast<size_t>(source.Depth());
+  ForEachBand(runner, static_cast<int32_t>(h), runner.Parallelism(), [&](RowRange band) {
+    for (const LinearSpan copy : {SpanInBand(band, w, 0, border), SpanInBand(band, w, end, n)})
+      if (!copy.Empty())
+        std::memcpy(blur.Data() + copy.a * depth, source.Data() + copy.a * depth,
+                    static_cast<size_t>(copy.b - copy.a) * depth);
+    const LinearSpan inner = SpanInBand(band, w, border, end);
+    if (inner.Empty()) return;
+    if (depth == 1)
+      k.blur8[r - 1](source.Data(), blur.Data(), w, inner.a, inner.b);
+    else
+      k.blur16[r - 1](source.Data16(), blur.Data16(), w, inner.a, inner.b);
+  });
 }
 
-void PlainSharpen(TChannel& plane, const TChannel& blur, int gain, int levelValue, const masksharp::Kernels& k) {
+void Blur(const TChannel& source, TChannel& blur, int radius, const masksharp::Kernels& k) {
+  Blur(source, blur, radius, k, SerialRunner());
+}
+
+namespace {
+
+// Runs fn(first sample, sample count) over the plane's rows in bands.
+template <class Fn>
+void SampleBands(const TChannel& plane, const BandRunner& runner, Fn&& fn) {
+  const ptrdiff_t w = plane.Width();
+  ForEachBand(runner, plane.Height(), runner.Parallelism(),
+              [&](RowRange band) { fn(band.begin * w, (band.end - band.begin) * w); });
+}
+
+void PlainSharpen(TChannel& plane, const TChannel& blur, int gain, int levelValue, const masksharp::Kernels& k,
+                  const BandRunner& runner) {
   if (gain == 0 || Empty(plane)) return;
   CheckBlur(plane, blur);
   const int32_t k0 = masksharp::GainLimit(gain), g = masksharp::LevelFactor(levelValue);
-  if (plane.Depth() == 1)
-    k.plainSharpen8(plane.Data(), blur.Data(), plane.Samples(), k0, g);
-  else
-    k.plainSharpen16(plane.Data16(), blur.Data16(), plane.Samples(), k0, g);
+  SampleBands(plane, runner, [&](ptrdiff_t at, ptrdiff_t count) {
+    if (plane.Depth() == 1)
+      k.plainSharpen8(plane.Data() + at, blur.Data() + at, count, k0, g);
+    else
+      k.plainSharpen16(plane.Data16() + at, blur.Data16() + at, count, k0, g);
+  });
 }
 
 void MaskSharpen(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount, int gain,
-                 const masksharp::Kernels& k) {
+                 const masksharp::Kernels& k, const BandRunner& runner) {
   if (gain == 0 || Empty(plane)) return;
   CheckBlur(plane, blur);
   CheckMask(plane, mask);
   const int32_t k0 = masksharp::GainLimit(gain);
   const WeightParams wp = masksharp::MakeWeightParams(amount, offset);
-  if (plane.Depth() == 1)
-    k.maskSharpen8(plane.Data(), blur.Data(), mask.Data(), plane.Samples(), k0, wp);
-  else
-    k.maskSharpen16(plane.Data16(), blur.Data16(), mask.Data(), plane.Samples(), k0, wp);
+  SampleBands(plane, runner, [&](ptrdiff_t at, ptrdiff_t count) {
+    if (plane.Depth() == 1)
+      k.maskSharpen8(plane.Data() + at, blur.Data() + at, mask.Data() + at, count, k0, wp);
+    else
+      k.maskSharpen16(plane.Data16() + at, blur.Data16() + at, mask.Data() + at, count, k0, wp);
+  });
 }
 
-void PlainShowEdges(TChannel& plane, const TChannel& blur, int levelValue, const masksharp::Kernels& k) {
+void PlainShowEdges(TChannel& plane, const TChannel& blur, int levelValue, const masksharp::Kernels& k,
+                    const BandRunner& runner) {
   if (Empty(plane)) return;
   CheckBlur(plane, blur);
   const int32_t g = masksharp::LevelFactor(levelValue);
-  if (plane.Depth() == 1)
-    k.plainEdges8(plane.Data(), blur.Data(), plane.Samples(), g);
-  else
-    k.plainEdges16(plane.Data16(), blur.Data16(), plane.Samples(), g);
+  SampleBands(plane, runner, [&](ptrdiff_t at, ptrdiff_t count) {
+    if (plane.Depth() == 1)
+      k.plainEdges8(plane.Data() + at, blur.Data() + at, count, g);
+    else
+      k.plainEdges16(plane.Data16() + at, blur.Data16() + at, count, g);
+  });
 }
 
 void MaskShowEdges(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount,
-                   const masksharp::Kernels& k) {
+                   const masksharp::Kernels& k, const BandRunner& runner) {
   if (Empty(plane)) return;
   CheckBlur(plane, blur);
   CheckMask(plane, mask);
   const WeightParams wp = masksharp::MakeWeightParams(amount, offset);
-  if (plane.Depth() == 1)
-    k.maskEdges8(plane.Data(), blur.Data(), mask.Data(), plane.Samples(), wp);
+  SampleBands(plane, runner, [&](ptrdiff_t at, ptrdiff_t count) {
+    if (plane.Depth() == 1)
+      k.maskEdges8(plane.Data() + at, blur.Data() + at, mask.Data() + at, count, wp);
+    else
+      k.maskEdges16(plane.Data16() + at, blur.Data16() + at, mask.Data() + at, count, wp);
+  });
+}
+
+}  // namespace
+
+void PlainSharpen(TChannel& plane, const TChannel& blur, int gain, int levelValue, const masksharp::Kernels& k) {
+  PlainSharpen(plane, blur, gain, levelValue, k, SerialRunner());
+}
+
+void MaskSharpen(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount, int gain,
+                 const masksharp::Kernels& k) {
+  MaskSharpen(plane, blur, mask, offset, amount, gain, k, SerialRunner());
+}
+
+void PlainShowEdges(TChannel& plane, const TChannel& blur, int levelValue, const masksharp::Kernels& k) {
+  PlainShowEdges(plane, blur, levelValue, k, SerialRunner());
+}
+
+void MaskShowEdges(TChannel& plane, const TChannel& blur, const TChannel& mask, int offset, int amount,
+                   const masksharp::Kernels& k) {
+  MaskShowEdges(plane, blur, mask, offset, amount, k, SerialRunner());
+}
+
+void Sharpen(TChannel& plane, const TChannel* mask, int radius, int offset, int amount, int levelValue, int gain,
+             TChannel& blur, const masksharp::Kernels& k, const BandRunner& runner) {
+  if (gain == 0 || Empty(plane)) return;
+  // The whole blur first: a band's blur reads the rows around it, which the
+  // sharpening of the neighbouring bands rewrites.
+  Blur(plane, blur, radius, k, runner);
+  const int a = ClampAmount(amount, mask);
+  if (a != 0)
+    MaskSharpen(plane, blur, *mask, offset, a, gain, k, runner);
   else
-    k.maskEdges16(plane.Data16(), blur.Data16(), mask.Data(), plane.Samples(), wp);
+    PlainSharpen(plane, blur, gain, levelValue, k, runner);
+}
+
+void SharpenShowEdges(TChannel& plane, const TChannel* mask, int radius, int offset, int amount, int levelValue,
+                      int gain, TChannel& blur, const masksharp::Kernels& k, const BandRunner& runner) {
+  if (Empty(plane)) return;
+  Blur(plane, blur, radius, k, runner);
+  const int a = ClampAmount(amount, mask);
+  if (a != 0)
+    MaskShowEdges(plane, blur, *mask, offset, a, k, runner);
+  else
+    PlainShowEdges(plane, blur, levelValue, k, runner);
 }
 
 void Sharpen(TChannel& plane, const TChannel* mask, int radius, int offset, int amount, int levelValue, int gain,
              TChannel& blur, const masksharp::Kernels& k) {
-  if (gain == 0 || Empty(plane)) return;
-  Blur(plane, blur, radius, k);
-  const int a = ClampAmount(amount, mask);
-  if (a != 0)
-    MaskSharpen(plane, blur, *mask, offset, a, gain, k);
-  else
-    PlainSharpen(plane, blur, gain, levelValue, k);
+  Sharpen(plane, mask, radius, offset, amount, levelValue, gain, blur, k, SerialRunner());
 }
 
 void SharpenShowEdges(TChannel& plane, const TChannel* mask, int radius, int offset, int amount, int levelValue,
                       int gain, TChannel& blur, const masksharp::Kernels& k) {
-  if (Empty(plane)) return;
-  Blur(plane, blur, radius, k);
-  const int a = ClampAmount(amount, mask);
-  if (a != 0)
-    MaskShowEdges(plane, blur, *mask, offset, a, k);
-  else
-    PlainShowEdges(plane, blur, levelValue, k);
+  SharpenShowEdges(plane, mask, radius, offset, amount, levelValue, gain, blur, k, SerialRunner());
 }
 
 // The forms that choose the kernels of ActiveKernelLevel() on every call.

@@ -9,6 +9,7 @@ namespace tarvo {
 namespace masksharp {
 struct Kernels;
 }
+class BandRunner;
 
 // Each operation comes in two forms: with the kernel table to run (an engine
 // passes the table it chose once), and without, taking the kernels of
@@ -23,6 +24,9 @@ struct Kernels;
 // Blurs `source` into `blur` (resized like the source). Radius clamped to 1..3.
 void Blur(const TChannel& source, TChannel& blur, int radius);
 void Blur(const TChannel& source, TChannel& blur, int radius, const masksharp::Kernels& kernels);
+// The same in row bands on `runner` (same bits for any runner).
+void Blur(const TChannel& source, TChannel& blur, int radius, const masksharp::Kernels& kernels,
+          const BandRunner& runner);
 
 // In place on `plane`. `mask` may be nullptr (plain sharpening). `blur` is a
 // scratch plane the caller keeps between calls. Sharpen does nothing when
@@ -35,6 +39,12 @@ void SharpenShowEdges(TChannel& plane, const TChannel* mask, int radius, int off
                       int levelValue, int gain, TChannel& blur);
 void SharpenShowEdges(TChannel& plane, const TChannel* mask, int radius, int offset, int amount, int levelValue,
                       int gain, TChannel& blur, const masksharp::Kernels& kernels);
+// Sharpen and SharpenShowEdges in row bands on `runner`: the whole blur
+// first, then the per-sample pass (same bits for any runner).
+void Sharpen(TChannel& plane, const TChannel* mask, int radius, int offset, int amount, int levelValue, int gain,
+             TChannel& blur, const masksharp::Kernels& kernels, const BandRunner& runner);
+void SharpenShowEdges(TChannel& plane, const TChannel* mask, int radius, int offset, int amount, int levelValue,
+                      int gain, TChannel& blur, const masksharp::Kernels& kernels, const BandRunner& runner);
 
 void PlainSharpen(TChannel& plane, const TChannel& blur, int gain, int levelValue);
 void PlainSharpen(TChannel& plane, const TChannel& blur, int gain, int levelValue, const masksharp::Kernels& kernels);

@@ -7,6 +7,7 @@
 #include "filters/median3x3.h"
 #include "filters/temporal_kernels.h"
 #include "filters/temporal_tables.h"
+#include "util/band_runner.h"
 
 namespace tarvo {
 
@@ -182,6 +183,46 @@ void RunRows(Cell* cur, Cell* hist, ptrdiff_t w, ptrdiff_t h, const TemporalTabl
   }
 }
 
+// RunRows in row bands. A row's blocks reach the differences of the two rows
+// above and below it, so a band's first two and last two rows are shared
+// with its neighbours: their differences are stored for every band first.
+// Then each band runs like RunRows, storing the differences of its inner rows
+// just ahead of the smoothing, while they are in cache. A band writes only
+// its own rows of both planes, and reads the current plane only in its own
+// rows, before smoothing them.
+template <typename Cell, typename DiffFn, typename MainFn>
+void RunBands(Cell* cur, Cell* hist, ptrdiff_t w, ptrdiff_t h, const TemporalTables& t, DiffFn diff, MainFn main,
+              const BandRunner& runner) {
+  const ptrdiff_t first = w + 1, end = w * (h - 1) - 1;  // processed range, one past
+  auto diffRows = [&](ptrdiff_t from, ptrdiff_t to) {
+    const LinearSpan s = SpanInBand(RowRange{static_cast<int32_t>(from), static_cast<int32_t>(to)}, w, first, end);
+    if (!s.Empty()) diff(cur, hist, s.a, s.b - 1);
+  };
+  const int32_t rows = static_cast<int32_t>(h), bands = runner.Parallelism();
+  ForEachBand(runner, rows, bands, [&](RowRange b) {
+    diffRows(b.begin, std::min(b.begin + 2, b.end));
+    diffRows(std::max(b.end - 2, b.begin + 2), b.end);
+  });
+  if (t.T <= 0) return;
+  ForEachBand(runner, rows, bands, [&](RowRange b) {
+    // The inner rows begin + 2 .. end - 3, as a linear range; differences are
+    // stored up to index `stored`.
+    const LinearSpan inner = SpanInBand(RowRange{b.begin + 2, b.end - 2}, w, first, end);
+    ptrdiff_t stored = inner.a - 1;
+    for (ptrdiff_t y = b.begin; y < b.end; ++y) {
+      const LinearSpan s = SpanInBand(RowRange{static_cast<int32_t>(y), static_cast<int32_t>(y + 1)}, w, first, end);
+      if (s.Empty()) continue;
+      // Row y reads differences up to the first sample of row y + 2.
+      const ptrdiff_t need = std::min(s.b + w, inner.b - 1);
+      if (need > stored) {
+        diff(cur, hist, stored + 1, need);
+        stored = need;
+      }
+      main(cur, hist, w, s.a, s.b - 1, t);
+    }
+  });
+}
+
 }  // namespace
 
 void Diff8Scalar(const uint8_t* cur, uint8_t* hist, ptrdiff_t a, ptrdiff_t b) { DiffScalar<1>(cur, hist, a, b); }
@@ -296,7 +337,7 @@ void TemporalSmoothReference(TChannel& work, TChannel& history, const TemporalSe
 }
 
 void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& settings, bool historyValid,
-                    const temporal_detail::Kernels& kernels) {
+                    const temporal_detail::Kernels& kernels, const BandRunner& runner) {
   if (!historyValid || !PlanesUsable(work, history)) return;
   const TemporalSettings st = ClampSettings(settings);
   const TemporalLevels lv = BuildTemporalLevels(st);
@@ -307,10 +348,23 @@ void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& s
     return;
   }
   const ptrdiff_t w = work.Width(), h = work.Height();
+  const int32_t bands = runner.Parallelism();
+  if (bands <= 1) {
+    if (work.Depth() == 1)
+      RunRows(work.Data(), history.Data(), w, h, tables, kernels.diff8, kernels.main8);
+    else
+      RunRows(work.Data16(), history.Data16(), w, h, tables, kernels.diff16, kernels.main16);
+    return;
+  }
   if (work.Depth() == 1)
-    RunRows(work.Data(), history.Data(), w, h, tables, kernels.diff8, kernels.main8);
+    RunBands(work.Data(), history.Data(), w, h, tables, kernels.diff8, kernels.main8, runner);
   else
-    RunRows(work.Data16(), history.Data16(), w, h, tables, kernels.diff16, kernels.main16);
+    RunBands(work.Data16(), history.Data16(), w, h, tables, kernels.diff16, kernels.main16, runner);
+}
+
+void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& settings, bool historyValid,
+                    const temporal_detail::Kernels& kernels) {
+  TemporalSmooth(work, history, settings, historyValid, kernels, SerialRunner());
 }
 
 void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& settings, bool historyValid) {

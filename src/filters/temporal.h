@@ -9,6 +9,7 @@ namespace tarvo {
 namespace temporal_detail {
 struct Kernels;
 }
+class BandRunner;
 
 struct TemporalSettings {
   int32_t threshold = 0;  // TempYThreshold or TempCThreshold, 0..100
@@ -40,6 +41,9 @@ TemporalLevels BuildTemporalLevels(const TemporalSettings& settings);
 // of ActiveKernelLevel(), chosen on every call.
 void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& settings, bool historyValid,
                     const temporal_detail::Kernels& kernels);
+// The same in row bands on `runner` (same bits for any runner).
+void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& settings, bool historyValid,
+                    const temporal_detail::Kernels& kernels, const BandRunner& runner);
 void TemporalSmooth(TChannel& work, TChannel& history, const TemporalSettings& settings, bool historyValid);
 void TemporalSmoothReference(TChannel& work, TChannel& history, const TemporalSettings& settings,
                              bool historyValid);

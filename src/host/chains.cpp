@@ -1,8 +1,12 @@
 #include "host/chains.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include "filters/despeckle.h"
 #include "filters/mask.h"
 #include "filters/median.h"
+#include "filters/noise_kernels.h"
 #include "filters/sharpen.h"
 #include "filters/temporal.h"
 
@@ -27,13 +31,22 @@ void Median(const ChainContext& c, TChannel& plane, TChannel& scratch) {
   const TSpecs& s = c.specs;
   const TDerived& dv = c.derived;
   c.reserver.Reserve(scratch, plane.Width(), plane.Height(), plane.Depth());
+  const int32_t bands = std::min(c.runner.Parallelism(), plane.Height());
+  if (bands > 1) {
+    // One size for every plane of the frame (the luminance width, 16-bit
+    // samples), so that the planes of both chains share one buffer.
+    const int32_t w = c.planes.y.Width();
+    c.reserver.Reserve(c.planes.medianRows, w, static_cast<int32_t>(noise::MedianRingBytes(1, 2)) * bands, 1);
+  }
   const int threshold = MedianStepThreshold(s, dv);
   if (s.MedianWeighted < 1)
-    PlainMedian(plane, scratch, dv.MedianMaxStep, threshold, *c.kernels.noise);
+    PlainMedian(plane, scratch, dv.MedianMaxStep, threshold, *c.kernels.noise, c.runner, c.planes.medianRows);
   else
-    WeightedMedian(plane, scratch, dv.MedianMaxStep, threshold, *c.kernels.noise);
+    WeightedMedian(plane, scratch, dv.MedianMaxStep, threshold, *c.kernels.noise, c.runner, c.planes.medianRows);
   plane.Exchange(scratch);
 }
+
+
 
 // Saves the chain's history with the plan's mode, puts the saved picture back
 // when the save took it, then sharpens.
@@ -41,16 +54,33 @@ void SaveAndSharpen(const ChainContext& c, int chain, TChannel& plane, int histo
                     int32_t gain, TChannel& blur) {
   const TSpecs& s = c.specs;
   c.history.Save(chain, plane, historyMode);
-  if (historyMode >= 1) plane.CopyFrom(c.history.Previous(chain));
+  if (historyMode >= 1) CopyPlane(c.runner, plane, c.history.Previous(chain));
   if (c.plan.showEdges)
     SharpenShowEdges(plane, mask, s.SharpRadius, s.SharpSmooth, s.SharpMask, c.derived.LevelDependLevel, gain,
-                     blur, *c.kernels.masksharp);
+                     blur, *c.kernels.masksharp, c.runner);
   else
     Sharpen(plane, mask, s.SharpRadius, s.SharpSmooth, s.SharpMask, c.derived.LevelDependLevel, gain, blur,
-            *c.kernels.masksharp);
+            *c.kernels.masksharp, c.runner);
 }
 
 }  // namespace
+
+void FillPlane(const BandRunner& runner, TChannel& plane, uint8_t value) {
+  if (!plane.HasBuffer()) return;
+  const size_t row = static_cast<size_t>(plane.Width()) * static_cast<size_t>(plane.Depth());
+  ForEachBand(runner, plane.Height(), runner.Parallelism(), [&](RowRange band) {
+    std::memset(plane.Data() + row * band.begin, value, row * static_cast<size_t>(band.end - band.begin));
+  });
+}
+
+void CopyPlane(const BandRunner& runner, TChannel& plane, const TChannel& source) {
+  if (!plane.HasBuffer() || !source.HasBuffer()) return;
+  const size_t row = static_cast<size_t>(plane.Width()) * static_cast<size_t>(plane.Depth());
+  ForEachBand(runner, plane.Height(), runner.Parallelism(), [&](RowRange band) {
+    std::memcpy(plane.Data() + row * band.begin, source.Data() + row * band.begin,
+                row * static_cast<size_t>(band.end - band.begin));
+  });
+}
 
 int RunLuminanceChain(const ChainContext& c) {
   const TSpecs& s = c.specs;
@@ -60,7 +90,7 @@ int RunLuminanceChain(const ChainContext& c) {
   TChannel& y = wp.y;
   int valid = -1;
   if (!plan.lumaChain) {
-    y.Fill(128);
+    FillPlane(c.runner, y, 128);
     return valid;
   }
   const int32_t w = y.Width(), h = y.Height();
@@ -72,21 +102,21 @@ int RunLuminanceChain(const ChainContext& c) {
     valid = c.history.RunCovers(mode) && c.history.Usable(kChainY, mode);
     if (valid)
       TemporalSmooth(y, c.history.Reference(kChainY, mode), TemporalOf(s, s.TempYThreshold), true,
-                     *c.kernels.temporal);
+                     *c.kernels.temporal, c.runner);
   }
 
   if (plan.lumaMask) {
     c.reserver.Reserve(wp.mask, w, h, 1);
-    CreateMask(y, wp.mask, s.MaskRadius, wp.lumaEdge, *c.kernels.masksharp);
+    CreateMask(y, wp.mask, s.MaskRadius, wp.lumaEdge, *c.kernels.masksharp, c.runner);
   }
 
   if (s.YDespeckle > 0) {
     if (s.NoiseMask < 1) {
-      Despeckle(y, y, s.YDespeckle, *c.kernels.noise);
+      Despeckle(y, y, s.YDespeckle, *c.kernels.noise, c.runner, wp.lumaSpare);
     } else {
       c.reserver.Reserve(wp.scratch, w, h, 1);
-      Despeckle(y, wp.scratch, s.YDespeckle, *c.kernels.noise);
-      ApplyMask(wp.scratch, y, wp.mask, s.NoiseSmooth, s.NoiseMask, *c.kernels.masksharp);
+      Despeckle(y, wp.scratch, s.YDespeckle, *c.kernels.noise, c.runner, wp.lumaSpare);
+      ApplyMask(wp.scratch, y, wp.mask, s.NoiseSmooth, s.NoiseMask, *c.kernels.masksharp, c.runner);
     }
   }
 
@@ -107,8 +137,8 @@ int RunColourChain(const ChainContext& c) {
   TChannel& v = wp.v;
   int valid = -1;
   if (!plan.colourChain) {
-    u.Fill(0);
-    v.Fill(0);
+    FillPlane(c.runner, u, 0);
+    FillPlane(c.runner, v, 0);
     return valid;
   }
   const int32_t cw = u.Width(), ch = u.Height();
@@ -130,28 +160,31 @@ int RunColourChain(const ChainContext& c) {
     const bool uUsable = c.history.Usable(kChainU, mode), vUsable = c.history.Usable(kChainV, mode);
     valid = run && uUsable && vUsable;
     const TemporalSettings settings = TemporalOf(s, s.TempCThreshold);
-    if (run && uUsable) TemporalSmooth(u, c.history.Reference(kChainU, mode), settings, true, *c.kernels.temporal);
-    if (run && vUsable) TemporalSmooth(v, c.history.Reference(kChainV, mode), settings, true, *c.kernels.temporal);
+    if (run && uUsable)
+      TemporalSmooth(u, c.history.Reference(kChainU, mode), settings, true, *c.kernels.temporal, c.runner);
+    if (run && vUsable)
+      TemporalSmooth(v, c.history.Reference(kChainV, mode), settings, true, *c.kernels.temporal, c.runner);
   }
 
   if (plan.chromaMask) c.reserver.Reserve(wp.chromaMask, cw, ch, 1);
 
-  if (s.CDespeckle >= 1 && s.NoiseMask >= 1 && s.NoiseMaskYOnly == 0) {
+  if (s.CDespeckle >= 1 && ChromaDespeckleIsMasked(s)) {
     c.reserver.Reserve(wp.chromaScratch, cw, ch, 2);
     for (const auto& p : planes) {
-      CreateMask(p.plane, wp.chromaMask, s.MaskRadius, wp.chromaEdge, *c.kernels.masksharp);
-      Despeckle(p.plane, wp.chromaScratch, s.CDespeckle, *c.kernels.noise);
-      ApplyMask(wp.chromaScratch, p.plane, wp.chromaMask, s.NoiseSmooth, s.NoiseMask, *c.kernels.masksharp);
+      CreateMask(p.plane, wp.chromaMask, s.MaskRadius, wp.chromaEdge, *c.kernels.masksharp, c.runner);
+      Despeckle(p.plane, wp.chromaScratch, s.CDespeckle, *c.kernels.noise, c.runner, wp.chromaSpare);
+      ApplyMask(wp.chromaScratch, p.plane, wp.chromaMask, s.NoiseSmooth, s.NoiseMask, *c.kernels.masksharp,
+                c.runner);
       if (cSharp) SaveAndSharpen(c, p.chain, p.plane, plan.cHistory, sharpMask, dv.CSharpGain, wp.chromaBlur);
     }
   } else {
     if (s.CDespeckle >= 1) {
-      Despeckle(u, u, s.CDespeckle, *c.kernels.noise);
-      Despeckle(v, v, s.CDespeckle, *c.kernels.noise);
+      Despeckle(u, u, s.CDespeckle, *c.kernels.noise, c.runner, wp.chromaSpare);
+      Despeckle(v, v, s.CDespeckle, *c.kernels.noise, c.runner, wp.chromaSpare);
     }
     if (cSharp) {
       for (const auto& p : planes) {
-        if (s.SharpMask > 0) CreateMask(p.plane, wp.chromaMask, s.MaskRadius, wp.chromaEdge, *c.kernels.masksharp);
+        if (s.SharpMask > 0) CreateMask(p.plane, wp.chromaMask, s.MaskRadius, wp.chromaEdge, *c.kernels.masksharp, c.runner);
         SaveAndSharpen(c, p.chain, p.plane, plan.cHistory, sharpMask, dv.CSharpGain, wp.chromaBlur);
       }
     }

@@ -1,7 +1,8 @@
 // The stages that work on the planes between the input and the output
 // conversion: the luminance chain, the colour chain and the dialog's mask
-// views. The two chains touch disjoint planes and scratch, so they may run on
-// two threads at once.
+// views. The chains run in turn; each stage cuts its plane into row bands and
+// runs them on the engine's runner, so the result is the same for any number
+// of threads.
 #pragma once
 
 #include "filters/kernel_set.h"
@@ -9,6 +10,7 @@
 #include "host/plane_reserve.h"
 #include "host/run_history.h"
 #include "types/specs.h"
+#include "util/band_runner.h"
 
 namespace tarvo {
 
@@ -21,7 +23,12 @@ struct ChainContext {
   RunHistory& history;
   PlaneReserver& reserver;
   const KernelSet& kernels;  // the engine's kernel tables
+  const BandRunner& runner;  // where the stages run their row bands
 };
+
+// Whether U and V are despeckled into scratch and blended back through their
+// own masks (rather than despeckled in place).
+inline bool ChromaDespeckleIsMasked(const TSpecs& s) { return s.NoiseMask >= 1 && s.NoiseMaskYOnly == 0; }
 
 // Median before, temporal smoothing, mask, despeckle, sharpening (with the
 // history save before it) and median after, on Y; or Y filled with 128 when
@@ -30,6 +37,11 @@ struct ChainContext {
 int RunLuminanceChain(const ChainContext& c);
 // The same on U and V; or both filled with 0. Same result as above.
 int RunColourChain(const ChainContext& c);
+// Plane fills and copies in row bands on the runner.
+void FillPlane(const BandRunner& runner, TChannel& plane, uint8_t value);
+// plane = source (same size).
+void CopyPlane(const BandRunner& runner, TChannel& plane, const TChannel& source);
+
 // The noise-mask or sharpen-mask view of the dialog (mask_views.cpp): each
 // plane shows its own mask, or is filled with its neutral value.
 void RunMaskView(const ChainContext& c);

@@ -10,20 +10,20 @@ void RunMaskView(const ChainContext& c) {
   const FramePlan& plan = c.plan;
   WorkPlanes& wp = c.planes;
   if (plan.viewY) {
-    CreateMask(wp.y, wp.y, s.MaskRadius, wp.lumaEdge, *c.kernels.masksharp);
-    ShowMask(wp.y, wp.y, plan.viewAmount, plan.viewOffset, *c.kernels.masksharp);
+    CreateMask(wp.y, wp.y, s.MaskRadius, wp.lumaEdge, *c.kernels.masksharp, c.runner);
+    ShowMask(wp.y, wp.y, plan.viewAmount, plan.viewOffset, *c.kernels.masksharp, c.runner);
   } else {
-    wp.y.Fill(128);
+    FillPlane(c.runner, wp.y, 128);
   }
   if (!plan.viewC) {
-    wp.u.Fill(0);
-    wp.v.Fill(0);
+    FillPlane(c.runner, wp.u, 0);
+    FillPlane(c.runner, wp.v, 0);
     return;
   }
   c.reserver.Reserve(wp.chromaMask, wp.u.Width(), wp.u.Height(), 1);
   for (TChannel* p : {&wp.u, &wp.v}) {
-    CreateMask(*p, wp.chromaMask, s.MaskRadius, wp.chromaEdge, *c.kernels.masksharp);
-    ShowMask(wp.chromaMask, *p, plan.viewAmount, plan.viewOffset, *c.kernels.masksharp);
+    CreateMask(*p, wp.chromaMask, s.MaskRadius, wp.chromaEdge, *c.kernels.masksharp, c.runner);
+    ShowMask(wp.chromaMask, *p, plan.viewAmount, plan.viewOffset, *c.kernels.masksharp, c.runner);
   }
 }
 

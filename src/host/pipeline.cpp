@@ -3,8 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "filters/despeckle.h"
 #include "host/colour_settings.h"
-#include "host/worker_thread.h"
 #include "siggen/siggen.h"
 
 namespace tarvo {
@@ -22,17 +22,11 @@ int64_t Extent(int32_t rows, int32_t width, int32_t stride) {
 
 }  // namespace
 
-Pipeline::Pipeline(Notifier& notifier) : notifier_(notifier) {}
+Pipeline::Pipeline(Notifier& notifier) : notifier_(notifier) { converter_.SetRunner(&runner_); }
 
 Pipeline::~Pipeline() = default;
 
-void Pipeline::SetThreads(int threads) {
-  if (threads >= 2 && !worker_) {
-    worker_ = std::make_unique<WorkerThread>();
-  } else if (threads < 2) {
-    worker_.reset();
-  }
-}
+void Pipeline::SetThreads(int threads) { runner_.SetThreads(threads); }
 
 const TChannel& Pipeline::Plane(int index) const {
   switch (index) {
@@ -70,12 +64,12 @@ bool Pipeline::FramesAreSafe(const FrameView& s, const FrameView& d, bool bypass
 }
 
 void Pipeline::CopyFrame(const FrameView& s, const FrameView& d) {
-  const int32_t stride = FrameStride(s);
+  const size_t stride = static_cast<size_t>(FrameStride(s));
   const size_t rowBytes = static_cast<size_t>(FrameWidth(s)) * 4;
-  const uint8_t* from = s.Pixels;
-  uint8_t* to = d.Pixels;
-  for (int32_t row = 0; row < FrameHeight(s); ++row, from += stride, to += stride)
-    std::memcpy(to, from, rowBytes);
+  ForEachBand(runner_, FrameHeight(s), runner_.Parallelism(), [&](RowRange band) {
+    for (int32_t row = band.begin; row < band.end; ++row)
+      std::memcpy(d.Pixels + stride * row, s.Pixels + stride * row, rowBytes);
+  });
 }
 
 void Pipeline::Render(PixBufferHandle source, PixBufferHandle destination, Handle specsHandle, bool dialog,
@@ -138,10 +132,10 @@ void Pipeline::ConvertOnly(const FrameView& s, const FrameView& d, const TSpecs&
   }
   if (call.inSetup) {
     if (specs.ChannelView == 1) {
-      u.Fill(0);
-      v.Fill(0);
+      FillPlane(runner_, u, 0);
+      FillPlane(runner_, v, 0);
     } else if (specs.ChannelView == 2) {
-      y.Fill(128);
+      FillPlane(runner_, y, 128);
     }
   }
   if (!converter_.Output(y, u, v, d, colour, dialog ? monitor_ : nullptr, &s))
@@ -161,7 +155,7 @@ void Pipeline::Process(const FrameView& s, const FrameView& d, const TSpecs& spe
   try {
     const ColourSettings colour = ColourSettingsOf(specs, call.inSetup);
     if (!ConvertIn(s, d, colour, call)) return;
-    RunPlaneStages(ChainContext{specs, dv, plan, planes_, history_, reserver_, kernels_});
+    RunPlaneStages(ChainContext{specs, dv, plan, planes_, history_, reserver_, kernels_, runner_});
     if (!ConvertOut(s, d, colour, dialog)) return;
     SaveHistoryAfterOutput(plan, dv);
   } catch (const std::bad_alloc&) {
@@ -175,7 +169,7 @@ bool Pipeline::PrepareFrame(const FramePlan& plan, const FrameView& s, const TSp
   try {
     // Every plane this frame needs gets its buffer before anything is written:
     // when memory runs out, the destination is still untouched.
-    ReservePlanes(plan);
+    ReservePlanes(plan, specs);
     if (specs.TestSignal > 1) DrawTestSignal(s, {specs.TestSignal, specs.Vblack, specs.Vwhite, specs.Vmin}, !call.inSetup);
   } catch (const std::bad_alloc&) {
     OnOutOfMemory();
@@ -184,7 +178,7 @@ bool Pipeline::PrepareFrame(const FramePlan& plan, const FrameView& s, const TSp
   return true;
 }
 
-void Pipeline::ReservePlanes(const FramePlan& p) {
+void Pipeline::ReservePlanes(const FramePlan& p, const TSpecs& specs) {
   const int32_t w = p.width, h = p.height, cw = p.cWidth, ch = p.cHeight;
   WorkPlanes& wp = planes_;
   reserver_.Reserve(wp.y, w, h, 1);
@@ -198,6 +192,17 @@ void Pipeline::ReservePlanes(const FramePlan& p) {
   if (p.chromaMask) reserver_.Reserve(wp.chromaMask, cw, ch, 1);
   if (p.chromaEdge) reserver_.Reserve(wp.chromaEdge, cw, ch, 1);
   if (p.chromaBlur) reserver_.Reserve(wp.chromaBlur, cw, ch, 2);
+  // Despeckling on several threads alternates between its destination and a
+  // second plane; it needs one only when it will cut the plane into bands.
+  if (p.branch == FramePlan::kNormal) {
+    const int32_t threads = runner_.Parallelism();
+    if (p.lumaChain && specs.YDespeckle > 0 &&
+        PlanDespeckle(w, h, 1, specs.YDespeckle, threads, specs.NoiseMask < 1).groups > 0)
+      reserver_.Reserve(wp.lumaSpare, w, h, 1);
+    if (p.colourChain && specs.CDespeckle > 0 &&
+        PlanDespeckle(cw, ch, 2, specs.CDespeckle, threads, !ChromaDespeckleIsMasked(specs)).groups > 0)
+      reserver_.Reserve(wp.chromaSpare, cw, ch, 2);
+  }
   history_.Reserve(kChainY, p.yHistory, w, h, 1);
   history_.Reserve(kChainU, p.cHistory, cw, ch, 2);
   history_.Reserve(kChainV, p.cHistory, cw, ch, 2);
@@ -226,26 +231,8 @@ void Pipeline::RunPlaneStages(const ChainContext& c) {
     RunMaskView(c);
     return;
   }
-  int lumaValid = -1, colourValid = -1;
-  if (worker_) {
-    struct Job {
-      const ChainContext* context;
-      int* valid;
-    } colour{&c, &colourValid}, luma{&c, &lumaValid};
-    worker_->RunBeside([](void* arg) {
-                         auto* j = static_cast<Job*>(arg);
-                         *j->valid = RunColourChain(*j->context);
-                       },
-                       &colour,
-                       [](void* arg) {
-                         auto* j = static_cast<Job*>(arg);
-                         *j->valid = RunLuminanceChain(*j->context);
-                       },
-                       &luma);
-  } else {
-    lumaValid = RunLuminanceChain(c);
-    colourValid = RunColourChain(c);
-  }
+  const int lumaValid = RunLuminanceChain(c);
+  const int colourValid = RunColourChain(c);
   // As if run in order: the colour chain's value is the last one set.
   historyValid_ = colourValid >= 0 ? colourValid == 1 : lumaValid == 1;
 }

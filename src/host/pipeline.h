@@ -2,9 +2,10 @@
 // conversion, luminance and colour chains, display views, output conversion
 // and the history saves. The pieces live in their own units: the frame plan
 // (frame_plan), plane sizing (plane_reserve), the run history (run_history),
-// the chains (chains), the mask views (mask_views), the second thread
-// (worker_thread). The engine's kernel tables are chosen here and handed to
-// the chains; the destination is written once, by the output conversion.
+// the chains (chains), the mask views (mask_views). The engine's kernel
+// tables and its band runner (the process-wide thread pool, with this
+// engine's thread count) are chosen here and handed to the stages; the
+// destination is written once, by the output conversion.
 #pragma once
 
 #include <cstdint>
@@ -21,10 +22,9 @@
 #include "planes/inout.h"
 #include "platform/host_services.h"
 #include "types/specs.h"
+#include "util/thread_pool.h"
 
 namespace tarvo {
-
-class WorkerThread;
 
 enum OpModeValue : int32_t { kOpBypass = 0, kOpDraft = 1, kOpFinal = 2 };
 
@@ -37,12 +37,14 @@ class Pipeline {
   Pipeline(const Pipeline&) = delete;
   Pipeline& operator=(const Pipeline&) = delete;
 
-  // Threads used inside one frame: 1 (the default) or 2, with which the
-  // luminance chain and the colour chain run side by side. The two chains
-  // work on disjoint planes and scratch, so the output never depends on this
-  // setting.
+  // Threads used inside one frame: n >= 1 (1 is the default), or 0 for one
+  // per core. Every stage but despeckling cuts its plane into that many row
+  // bands and runs them on the process-wide thread pool; a band reads whole
+  // input planes and writes only its own rows, so the output never depends
+  // on this setting. Throws nothing: when the system refuses threads, the
+  // bands run on those the pool has.
   void SetThreads(int threads);
-  int Threads() const { return worker_ ? 2 : 1; }
+  int Threads() const { return runner_.Threads(); }
 
   void SetOpMode(int32_t mode) { opMode_ = mode; }
   int32_t OpMode() const { return opMode_; }
@@ -83,7 +85,7 @@ class Pipeline {
   // Sizes every plane the frame needs and draws the test signal. False (after
   // reporting) when memory ran out; the destination is then untouched.
   bool PrepareFrame(const FramePlan& plan, const FrameView& source, const TSpecs& specs, const CallState& call);
-  void ReservePlanes(const FramePlan& plan);
+  void ReservePlanes(const FramePlan& plan, const TSpecs& specs);
   // The conversions; false (after reporting, with the run broken) when one
   // refuses the frame.
   bool ConvertIn(const FrameView& source, const FrameView& destination, const ColourSettings& colour,
@@ -108,7 +110,8 @@ class Pipeline {
   PlaneReserver reserver_;
   WorkPlanes planes_;
   RunHistory history_{reserver_};
-  std::unique_ptr<WorkerThread> worker_;  // the second thread, when SetThreads(2)
+  // Made with the pipeline, so the shared pool it refers to outlives it.
+  PoolRunner runner_;
 };
 
 }  // namespace tarvo

@@ -38,6 +38,10 @@ struct WorkPlanes {
   TChannel chromaMask, chromaScratch;
   // Caller-kept scratch of CreateMask (edges) and Sharpen (blur), per size.
   TChannel lumaEdge, chromaEdge, lumaBlur, chromaBlur;
+  // Working rows of the medians' bands (one slice per band).
+  TChannel medianRows;
+  // The second plane the banded despeckle alternates with, per size.
+  TChannel lumaSpare, chromaSpare;
 };
 
 }  // namespace tarvo

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "planes/inout_kernels.h"
+#include "util/band_runner.h"
 #include "util/cpu_features.h"
 #include "types/rounding.h"
 
@@ -205,7 +206,23 @@ bool ColourConverter::Input(const FrameView& source, const FrameView& destinatio
                                           chroma_, packedR_, packedB_, chromaByFormula_, satFactor_,
                                           red_,    green_,  blue_};
   const inout_kernels::InputJob job{source.Pixels, stride, w, h, mode, y.Data(), u.Data16(), v.Data16()};
-  KernelTable().input(tables, job);
+  const inout_kernels::Kernels& kernels = KernelTable();
+  if (runner_ == nullptr || runner_->Parallelism() <= 1) {
+    kernels.input(tables, job);
+    return true;
+  }
+  // Bands of whole chroma rows: each converts its own rows of the frame into
+  // its own rows of the three planes.
+  ForEachBand(*runner_, chh, runner_->Parallelism(), [&](RowRange band) {
+    const int32_t row = band.begin << sub.vs;
+    inout_kernels::InputJob part = job;
+    part.src += static_cast<size_t>(row) * stride;
+    part.h = (band.end - band.begin) << sub.vs;
+    part.y += static_cast<size_t>(row) * w;
+    part.u += static_cast<size_t>(band.begin) * cw;
+    part.v += static_cast<size_t>(band.begin) * cw;
+    kernels.input(tables, part);
+  });
   return true;
 }
 
@@ -235,11 +252,29 @@ bool ColourConverter::Output(const TChannel& y, const TChannel& u, const TChanne
 
   if (sink == nullptr) {
     const inout_kernels::OutputJob job{y.Data(), u.Data16(), v.Data16(), dst, stride, w, h, mode, range, vmin, fourth};
-    KernelTable().output(job);
+    const inout_kernels::Kernels& kernels = KernelTable();
+    if (runner_ == nullptr || runner_->Parallelism() <= 1) {
+      kernels.output(job);
+      return true;
+    }
+    ForEachBand(*runner_, chh, runner_->Parallelism(), [&](RowRange band) {
+      const int32_t row = band.begin << sub.vs;
+      inout_kernels::OutputJob part = job;
+      part.y += static_cast<size_t>(row) * w;
+      part.u += static_cast<size_t>(band.begin) * cw;
+      part.v += static_cast<size_t>(band.begin) * cw;
+      part.dst += static_cast<size_t>(row) * stride;
+      if (part.fourth != nullptr) part.fourth += static_cast<size_t>(row) * stride;
+      part.h = (band.end - band.begin) << sub.vs;
+      kernels.output(part);
+    });
     return true;
   }
 
-  // With a monitor sink the pixels sharing a chroma sample are converted and
+  // With a monitor sink the pixels are converted on the calling thread: the
+  // sink accumulates them in order.
+  //
+  // The pixels sharing a chroma sample are converted and
   // handed over in their block order: (x, y), (x, y+1), (x+1, y+1), (x+1, y)
   // for 4:2:0, left to right otherwise.
   static constexpr int32_t kBlock420[4][2] = {{0, 0}, {0, 1}, {1, 1}, {1, 0}};

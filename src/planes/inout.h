@@ -11,6 +11,7 @@ namespace tarvo {
 namespace inout_kernels {
 struct Kernels;
 }
+class BandRunner;
 
 // What the colour conversion needs of a clip's settings, built by the caller
 // (the pipeline builds it from the record). Values are taken as the record
@@ -65,6 +66,10 @@ class ColourConverter {
   // The kernel table the conversions run with; null (the default) takes the
   // table of ActiveKernelLevel() on every call.
   void SetKernels(const inout_kernels::Kernels* kernels) { kernels_ = kernels; }
+  // Where the conversions run their row bands; null (the default) converts
+  // on the calling thread. A conversion with a monitor sink always does.
+  // The result is the same with any runner.
+  void SetRunner(const BandRunner* runner) { runner_ = runner; }
 
   // Sizes Y, U and V for the destination's size and the effective ProcMode,
   // rebuilds the tables when `changed` is set or the neutral case holds, and
@@ -115,6 +120,7 @@ class ColourConverter {
   const inout_kernels::Kernels& KernelTable() const;
 
   const inout_kernels::Kernels* kernels_ = nullptr;
+  const BandRunner* runner_ = nullptr;
   // Per-pixel tables merged from the ones above at build time, so that the
   // input conversion needs one look-up per weight and per colour difference:
   // lumR_[r] = 77 * red[r], lumG_[g] = 150 * green[g],

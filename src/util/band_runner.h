@@ -5,6 +5,7 @@
 // number of bands or threads.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace tarvo {
@@ -45,14 +46,15 @@ class SerialRunner final : public BandRunner {
   }
 };
 
-// Runs fn(range) for each of `bands` bands of `rows` rows on the runner. fn is
-// any callable taking a RowRange; it is called by reference, so nothing is
-// allocated.
+// Runs fn(range, index) for each of `bands` bands of `rows` rows on the
+// runner (fewer when there are fewer rows: every band has at least one row;
+// index counts the bands actually cut). fn is any callable; it is called by
+// reference, so nothing is allocated.
 template <class Fn>
-void ForEachBand(const BandRunner& runner, int32_t rows, int32_t bands, Fn&& fn) {
+void ForEachIndexedBand(const BandRunner& runner, int32_t rows, int32_t bands, Fn&& fn) {
   if (bands > rows) bands = rows;
   if (bands <= 1) {
-    if (rows > 0) fn(RowRange{0, rows});
+    if (rows > 0) fn(RowRange{0, rows}, int32_t{0});
     return;
   }
   struct Context {
@@ -64,9 +66,28 @@ void ForEachBand(const BandRunner& runner, int32_t rows, int32_t bands, Fn&& fn)
       bands,
       [](void* c, int32_t index) {
         auto* ctx = static_cast<Context*>(c);
-        (*ctx->fn)(BandRows(ctx->rows, ctx->bands, index));
+        (*ctx->fn)(BandRows(ctx->rows, ctx->bands, index), index);
       },
       &context);
+}
+
+// Runs fn(range) for each of `bands` bands of `rows` rows on the runner. fn is
+// any callable taking a RowRange; it is called by reference, so nothing is
+// allocated.
+template <class Fn>
+void ForEachBand(const BandRunner& runner, int32_t rows, int32_t bands, Fn&& fn) {
+  ForEachIndexedBand(runner, rows, bands, [&fn](RowRange r, int32_t) { fn(r); });
+}
+
+// The part [a, b) of the linear index range [begin, end) of a plane `width`
+// samples wide that lies in the rows of `band`; empty (a >= b) when none does.
+struct LinearSpan {
+  ptrdiff_t a, b;
+  bool Empty() const { return a >= b; }
+};
+inline LinearSpan SpanInBand(RowRange band, ptrdiff_t width, ptrdiff_t begin, ptrdiff_t end) {
+  const ptrdiff_t lo = band.begin * width, hi = band.end * width;
+  return LinearSpan{begin > lo ? begin : lo, end < hi ? end : hi};
 }
 
 }  // namespace tarvo

@@ -57,7 +57,7 @@ namespace tarvo {
 namespace {
 
 TEST(PipelineAllocation, SteadyFramesOfOneSizeAllocateNothing) {
-  for (int threads : {1, 2})
+  for (int threads : {1, 2, 3})
   for (int procMode : {0, 2}) {
     for (uint16_t fieldWord : {0x0000, 0x0100}) {
       SCOPED_TRACE("ProcMode " + std::to_string(procMode) + " field word " + std::to_string(fieldWord) + " threads " +
@@ -98,6 +98,22 @@ TEST(PipelineAllocation, SteadyFramesOfOneSizeAllocateNothing) {
       EXPECT_TRUE(pipe.LastHistoryValid());
     }
   }
+}
+
+// Handing jobs to the pool's threads allocates nothing, whether the calling
+// thread or the workers run them.
+TEST(PipelineAllocation, ThePoolRunsJobsWithoutAllocating) {
+  ThreadPool pool;
+  pool.Reserve(4);
+  PoolRunner runner(pool);
+  runner.SetThreads(4);
+  std::atomic<int> sum{0};
+  g_counting = true;
+  for (int round = 0; round < 200; ++round)
+    ForEachBand(runner, 100, runner.Parallelism(), [&](RowRange r) { sum.fetch_add(r.end - r.begin); });
+  g_counting = false;
+  EXPECT_EQ(g_allocations.exchange(0), 0);
+  EXPECT_EQ(sum.load(), 200 * 100);
 }
 
 void EveryStage(TSpecs& s) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "filters/sharpen.h"
@@ -272,6 +273,111 @@ TEST(Pipeline, KernelsFollowTheLevelCapAndGiveTheSameBits) {
   // A pipeline that chose its kernels before the cap moved chooses again.
   fast.Render(src, a, 2);
   EXPECT_EQ(fast.pipe.KernelLevelInUse(), KernelLevel::Scalar);
+}
+
+// Row bands never change a bit: every thread count gives the frames of one
+// thread, at every kernel level, in every chroma mode, with and without the
+// mask views and edge view, and on frames with fewer rows than threads.
+TEST(Pipeline, AnyThreadCountGivesTheFramesOfOneThread) {
+  test::KernelLevelGuard guard;
+  struct Setup {
+    const char* name;
+    int w, h;
+    int mode;
+    void (*extra)(TSpecs&);
+  };
+  const Setup setups[] = {
+      {"every stage 4:2:0", 70, 21, 2, [](TSpecs&) {}},
+      {"every stage 4:2:2 radius 3", 72, 17, 1,
+       [](TSpecs& s) {
+         s.SharpRadius = 3;
+         s.MaskRadius = 3;
+         s.MedianWeighted = 1;
+       }},
+      {"every stage 4:1:1 radius 1", 68, 9, 3,
+       [](TSpecs& s) {
+         s.SharpRadius = 1;
+         s.MaskRadius = 1;
+       }},
+      {"fewer rows than threads", 40, 5, 0, [](TSpecs&) {}},
+      {"two rows", 33, 2, 2, [](TSpecs&) {}},
+      {"noise mask view", 50, 13, 0,
+       [](TSpecs& s) {
+         s.TestSignal = 1;
+         s.PageIndex = 5;
+         s.NoiseShowMask = 1;
+         s.MaskRadius = 3;
+       }},
+      {"edge view", 50, 13, 2,
+       [](TSpecs& s) {
+         s.TestSignal = 1;
+         s.PageIndex = 3;
+         s.SharpShowEdges = 1;
+       }},
+  };
+  for (KernelLevel level : {ActiveKernelLevel(), KernelLevel::Scalar}) {
+    guard.Cap(level);
+    for (const Setup& setup : setups) {
+      SCOPED_TRACE(std::string(setup.name) + " at level " + std::to_string(static_cast<int>(level)));
+      auto render = [&](int threads) {
+        Clip clip;
+        clip.pipe.SetThreads(threads);
+        EXPECT_EQ(clip.pipe.Threads(), threads);
+        AllFilters(clip.Specs());
+        clip.Specs().ProcMode = static_cast<int16_t>(setup.mode);
+        setup.extra(clip.Specs());
+        clip.call.fieldWord = 0x0100;  // field mode: both temporal histories
+        std::vector<uint8_t> frames;
+        TestFrame src(setup.w, setup.h, 8), dst(setup.w, setup.h, 8);
+        for (int32_t part = 0; part < 4; ++part) {
+          Paint(src, 40 + static_cast<uint32_t>(part));
+          clip.Render(src, dst, part);
+          EXPECT_TRUE(dst.GuardsIntact());
+          const std::vector<uint8_t> b = Bytes(dst);
+          frames.insert(frames.end(), b.begin(), b.end());
+        }
+        EXPECT_TRUE(clip.notices.empty());
+        return frames;
+      };
+      const std::vector<uint8_t> one = render(1);
+      for (int threads : {2, 3, 7, 64}) EXPECT_EQ(render(threads), one) << threads << " threads";
+    }
+  }
+}
+
+// Two engines rendering at once share the process-wide pool: both complete
+// with the frames each gives alone (run under ThreadSanitizer in CI).
+TEST(Pipeline, TwoPipelinesRenderAtOnceOnTheSharedPool) {
+  auto render = [](int threads, uint32_t seed, std::vector<uint8_t>& out) {
+    Clip clip;
+    clip.pipe.SetThreads(threads);
+    AllFilters(clip.Specs());
+    clip.Specs().ProcMode = 2;
+    TestFrame src(96, 40), dst(96, 40);
+    for (int32_t part = 0; part < 6; ++part) {
+      Paint(src, seed + static_cast<uint32_t>(part));
+      clip.Render(src, dst, part);
+      const std::vector<uint8_t> b = Bytes(dst);
+      out.insert(out.end(), b.begin(), b.end());
+    }
+  };
+  std::vector<uint8_t> aAlone, bAlone, a, b;
+  render(1, 7, aAlone);
+  render(1, 99, bAlone);
+  std::thread other([&] { render(3, 99, b); });
+  render(2, 7, a);
+  other.join();
+  EXPECT_EQ(a, aAlone);
+  EXPECT_EQ(b, bAlone);
+}
+
+TEST(Pipeline, ThreadsZeroMeansOnePerCore) {
+  Clip clip;
+  EXPECT_EQ(clip.pipe.Threads(), 1);
+  clip.pipe.SetThreads(0);
+  EXPECT_EQ(clip.pipe.Threads(), ThreadPool::HardwareThreads());
+  clip.pipe.SetThreads(1);
+  EXPECT_EQ(clip.pipe.Threads(), 1);
 }
 
 // Every mode that converts writes each destination pixel whole, its fourth

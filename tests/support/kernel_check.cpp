@@ -11,6 +11,7 @@
 
 #include "filters/kernel_set.h"
 #include "filters/mask.h"
+#include "filters/median.h"
 #include "filters/masksharp_kernels.h"
 #include "filters/noise_kernels.h"
 #include "filters/temporal_kernels.h"
@@ -18,6 +19,9 @@
 #include "planes/channel.h"
 #include "planes/inout.h"
 #include "planes/inout_kernels.h"
+#include "filters/sharpen.h"
+#include "filters/temporal.h"
+#include "util/band_runner.h"
 
 namespace tarvo::test {
 namespace {
@@ -145,9 +149,9 @@ void CheckNoise(const KernelCase& c, int depth, const std::vector<Level>& levels
   };
   auto median = [&](const noise::Kernels& k, const Guarded& in, Guarded& out, int weighted, int step, int th) {
     if (depth == 1)
-      k.median8[weighted](in.Data(), out.Data(), w, h, step, th);
+      k.median8[weighted](in.Data(), out.Data(), w, h, 0, h, step, th, nullptr);
     else
-      k.median16[weighted](reinterpret_cast<const int16_t*>(in.Data()), out.Data16(), w, h, step, th);
+      k.median16[weighted](reinterpret_cast<const int16_t*>(in.Data()), out.Data16(), w, h, 0, h, step, th, nullptr);
   };
   const int strength = Draw(rng, 1, 4);
   const int top = depth == 1 ? 255 : 65536;
@@ -503,6 +507,193 @@ void CheckColour(const KernelCase& c, const std::vector<Level>& levels, std::mt1
   }
 }
 
+// ------------------------------------------------------------------ bands
+
+// Cuts `bands` bands and runs them on the calling thread in reverse order, so
+// that a band reading what a later band of the same pass writes (or writing
+// outside its rows) shows as a difference from the whole-plane result.
+class ReverseRunner final : public BandRunner {
+ public:
+  explicit ReverseRunner(int32_t bands) : bands_(bands) {}
+  int32_t Parallelism() const override { return bands_; }
+  void Run(int32_t count, Job job, void* context) const override {
+    for (int32_t i = count - 1; i >= 0; --i) job(context, i);
+  }
+
+ private:
+  int32_t bands_;
+};
+
+void Load(TChannel& c, const Guarded& g, int w, int h, int depth) {
+  c.SetSize(w, h, depth);
+  std::memcpy(c.Data(), g.Data(), c.ByteSize());
+}
+
+Guarded GuardedOf(const TChannel& c) {
+  Guarded g(c.ByteSize());
+  std::memcpy(g.Data(), c.Data(), c.ByteSize());
+  return g;
+}
+
+// Every band form against the whole-plane form at the same level: 2, 3 and 7
+// bands and bands of one row, so band edges fall on the first and last rows,
+// on the rows next to them and inside the plane.
+void CheckBands(const KernelCase& c, int depth, const std::vector<Level>& levels, std::mt19937& rng, Checker& ck) {
+  const int w = c.width, h = c.height;
+  const size_t bytes = static_cast<size_t>(w) * h * depth;
+  Guarded src(bytes), other(bytes), maskBytes(static_cast<size_t>(w) * h);
+  Fill(src, depth, c.fill, rng);
+  Fill(other, depth, Draw(rng, 0, 3), rng);
+  Fill(maskBytes, 1, Draw(rng, 0, 3), rng);
+  const int step = Draw(rng, 0, 60), threshold = Draw(rng, 0, 10), weighted = Draw(rng, 0, 1);
+  TemporalSettings ts;
+  ts.threshold = Draw(rng, 1, 100);
+  ts.recursion = Draw(rng, 0, 100);
+  ts.onset = Draw(rng, 0, 100);
+  ts.limit = Draw(rng, 0, 100);
+  ts.response = Draw(rng, 0, 100);
+  ts.flags = Draw(rng, 0, 3);
+  const int radius = Draw(rng, 1, 3), amount = Draw(rng, 0, 4), offset = Draw(rng, -100, 100);
+  const int gain = Draw(rng, -256, 1792), levelValue = Draw(rng, 0, 255);
+  const ColourSettings colour = RandomColour(rng);
+  for (const Level& level : levels) {
+    const KernelSet& k = level.set;
+    for (int32_t bands : {2, 3, 7, h}) {
+      if (bands < 2) continue;
+      const ReverseRunner runner(bands);
+      const std::string tag = std::to_string(bands) + " bands";
+      auto same = [&](const std::string& entry, const TChannel& want, const TChannel& got) {
+        ck.Same("bands", (entry + ", " + tag).c_str(), level.name, GuardedOf(want), GuardedOf(got));
+      };
+      TChannel plane;
+      Load(plane, src, w, h, depth);
+      // Medians, at the kernel level (guard bands around every buffer, the
+      // working rows included) and through the filter.
+      if (w >= 3 && h >= 3) {
+        Guarded want(bytes), got(bytes);
+        std::memset(want.Data(), 0x5A, bytes);
+        std::memset(got.Data(), 0xC3, bytes);
+        const int top = depth == 1 ? 1 : 2;
+        if (depth == 1)
+          k.noise->median8[weighted](src.Data(), want.Data(), w, h, 0, h, step, threshold, nullptr);
+        else
+          k.noise->median16[weighted](reinterpret_cast<const int16_t*>(src.Data()), want.Data16(), w, h, 0, h,
+                                      step * 2, threshold * 2, nullptr);
+        Guarded ring(noise::MedianRingBytes(w, top));
+        for (int32_t i = std::min(bands, h) - 1; i >= 0; --i) {
+          const RowRange r = BandRows(h, std::min(bands, h), i);
+          if (depth == 1)
+            k.noise->median8[weighted](src.Data(), got.Data(), w, h, r.begin, r.end, step, threshold, ring.Data());
+          else
+            k.noise->median16[weighted](reinterpret_cast<const int16_t*>(src.Data()), got.Data16(), w, h, r.begin,
+                                        r.end, step * 2, threshold * 2, ring.Data());
+        }
+        ck.Same("bands", ("median kernel, " + tag).c_str(), level.name, want, got);
+        if (!ring.Intact()) ck.Same("bands", ("median working rows, " + tag).c_str(), level.name, want, ring);
+        TChannel wantPlane, gotPlane, spare;
+        Load(wantPlane, other, w, h, depth);
+        Load(gotPlane, other, w, h, depth);
+        if (weighted) {
+          WeightedMedian(plane, wantPlane, step, threshold, *k.noise);
+          WeightedMedian(plane, gotPlane, step, threshold, *k.noise, runner, spare);
+        } else {
+          PlainMedian(plane, wantPlane, step, threshold, *k.noise);
+          PlainMedian(plane, gotPlane, step, threshold, *k.noise, runner, spare);
+        }
+        same("median", wantPlane, gotPlane);
+      }
+      {
+        TChannel wantWork, wantHist, gotWork, gotHist;
+        Load(wantWork, src, w, h, depth);
+        Load(wantHist, other, w, h, depth);
+        Load(gotWork, src, w, h, depth);
+        Load(gotHist, other, w, h, depth);
+        TemporalSmooth(wantWork, wantHist, ts, true, *k.temporal);
+        TemporalSmooth(gotWork, gotHist, ts, true, *k.temporal, runner);
+        same("temporal smoothing", wantWork, gotWork);
+        same("temporal differences", wantHist, gotHist);
+      }
+      TChannel mask;
+      Load(mask, maskBytes, w, h, 1);
+      for (int r = 1; r <= 3; ++r) {
+        TChannel want, got, edgeA, edgeB;
+        want.SetSize(w, h, 1);
+        got.SetSize(w, h, 1);
+        CreateMask(plane, want, r, edgeA, *k.masksharp);
+        CreateMask(plane, got, r, edgeB, *k.masksharp, runner);
+        same("mask radius " + std::to_string(r), want, got);
+        if (depth == 1) {
+          // The mask replacing its source, as the mask views use it.
+          TChannel inPlaceWant, inPlaceGot;
+          Load(inPlaceWant, src, w, h, 1);
+          Load(inPlaceGot, src, w, h, 1);
+          CreateMask(inPlaceWant, inPlaceWant, r, edgeA, *k.masksharp);
+          CreateMask(inPlaceGot, inPlaceGot, r, edgeB, *k.masksharp, runner);
+          same("mask in place radius " + std::to_string(r), inPlaceWant, inPlaceGot);
+        }
+      }
+      {
+        TChannel want, got;
+        Load(want, other, w, h, depth);
+        Load(got, other, w, h, depth);
+        ApplyMask(plane, want, mask, offset, amount, *k.masksharp);
+        ApplyMask(plane, got, mask, offset, amount, *k.masksharp, runner);
+        same("apply mask", want, got);
+        ShowMask(mask, want, amount, offset, *k.masksharp);
+        ShowMask(mask, got, amount, offset, *k.masksharp, runner);
+        same("show mask", want, got);
+      }
+      for (const TChannel* m : {static_cast<const TChannel*>(nullptr), static_cast<const TChannel*>(&mask)})
+        for (bool edges : {false, true}) {
+          TChannel want, got, blurA, blurB;
+          Load(want, src, w, h, depth);
+          Load(got, src, w, h, depth);
+          if (edges) {
+            SharpenShowEdges(want, m, radius, offset, amount, levelValue, gain, blurA, *k.masksharp);
+            SharpenShowEdges(got, m, radius, offset, amount, levelValue, gain, blurB, *k.masksharp, runner);
+          } else {
+            Sharpen(want, m, radius, offset, amount, levelValue, gain, blurA, *k.masksharp);
+            Sharpen(got, m, radius, offset, amount, levelValue, gain, blurB, *k.masksharp, runner);
+          }
+          same(std::string(edges ? "edge view" : "sharpen") + (m ? " with mask" : ""), want, got);
+        }
+      if (depth != 1) continue;
+      // The colour conversions, whole frames in and out.
+      const int stride = 4 * w + 4 * Draw(rng, 0, 2);
+      Guarded frame(static_cast<size_t>(stride) * h), fourth(static_cast<size_t>(stride) * h);
+      Fill(frame, 1, c.fill, rng);
+      Fill(fourth, 1, 0, rng);
+      auto describe = [&](Guarded& g) {
+        TPixBuffer b{};
+        b.Bounds = TRect{0, 0, w, h};
+        b.RowBytes = stride;
+        b.Pixels = g.Data();
+        return b;
+      };
+      const TPixBuffer in = describe(frame), fourthFrom = describe(fourth);
+      ColourConverter whole, banded;
+      whole.SetKernels(k.colour);
+      banded.SetKernels(k.colour);
+      banded.SetRunner(&runner);
+      TChannel y1, u1, v1, y2, u2, v2;
+      bool changed = true;
+      whole.Input(in, in, colour, changed, y1, u1, v1);
+      changed = true;
+      banded.Input(in, in, colour, changed, y2, u2, v2);
+      same("colour input (Y)", y1, y2);
+      same("colour input (U)", u1, u2);
+      same("colour input (V)", v1, v2);
+      Guarded outA(static_cast<size_t>(stride) * h), outB(static_cast<size_t>(stride) * h);
+      Fill(outA, 1, 0, rng);
+      outB.CopyFrom(outA);
+      TPixBuffer a = describe(outA), b = describe(outB);
+      whole.Output(y1, u1, v1, a, colour, nullptr, &fourthFrom);
+      banded.Output(y1, u1, v1, b, colour, nullptr, &fourthFrom);
+      ck.Same("bands", ("colour output, " + tag).c_str(), level.name, outA, outB);
+    }
+  }
+}
+
 }  // namespace
 
 std::string CheckKernels(const KernelCase& c, std::mt19937& rng) {
@@ -513,6 +704,7 @@ std::string CheckKernels(const KernelCase& c, std::mt19937& rng) {
     CheckTemporal(c, depth, levels, rng, ck);
     CheckMaskSharp(c, depth, levels, rng, ck);
     if (depth == 1) CheckColour(c, levels, rng, ck);
+    CheckBands(c, depth, levels, rng, ck);
     if (!ck.Failure().empty()) return ck.Failure();
   }
   return {};
@@ -534,8 +726,8 @@ void BenchKernels(std::mt19937& rng) {
   };
   const Job jobs[] = {
       {"despeckle 4", [&](const KernelSet& k) { k.noise->despeckle8(a.Data(), b.Data(), w, h, 4); }},
-      {"plain median", [&](const KernelSet& k) { k.noise->median8[0](a.Data(), b.Data(), w, h, 20, 2); }},
-      {"weighted median", [&](const KernelSet& k) { k.noise->median8[1](a.Data(), b.Data(), w, h, 20, 2); }},
+      {"plain median", [&](const KernelSet& k) { k.noise->median8[0](a.Data(), b.Data(), w, h, 0, h, 20, 2, nullptr); }},
+      {"weighted median", [&](const KernelSet& k) { k.noise->median8[1](a.Data(), b.Data(), w, h, 0, h, 20, 2, nullptr); }},
       {"temporal flags 3",
        [&](const KernelSet& k) { k.temporal->main8(b.Data(), hist.Data(), w, w + 1, w * (h - 1) - 2, *t); }},
       {"blur radius 2", [&](const KernelSet& k) { k.masksharp->blur8[1](a.Data(), b.Data(), w, w + 1, n - w - 1); }},
