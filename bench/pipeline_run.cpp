@@ -152,7 +152,9 @@ int Stages(int w, int h, const TSpecs& s, int threads) {
     if (masked)
       time("mask " + n, true, [&](const BandRunner& r) { CreateMask(plane, mask, s.MaskRadius, edge, *k.masksharp, r); });
     if (p.despeckle > 0) {
-      time("despeckle " + n, false, [&](const BandRunner&) { Despeckle(plane, scratch, p.despeckle, *k.noise); });
+      TChannel despeckleSpare;
+      time("despeckle " + n, true,
+           [&](const BandRunner& r) { Despeckle(plane, scratch, p.despeckle, *k.noise, r, despeckleSpare); });
       if (s.NoiseMask > 0 && (p.depth == 1 || s.NoiseMaskYOnly == 0))
         time("apply mask " + n, true, [&](const BandRunner& r) {
           ApplyMask(scratch, plane, mask, s.NoiseSmooth, s.NoiseMask, *k.masksharp, r);
