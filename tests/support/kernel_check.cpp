@@ -526,12 +526,12 @@ class ReverseRunner final : public BandRunner {
 
 void Load(TChannel& c, const Guarded& g, int w, int h, int depth) {
   c.SetSize(w, h, depth);
-  std::memcpy(c.Data(), g.Data(), c.ByteSize());
+  if (c.ByteSize() > 0) std::memcpy(c.Data(), g.Data(), c.ByteSize());
 }
 
 Guarded GuardedOf(const TChannel& c) {
   Guarded g(c.ByteSize());
-  std::memcpy(g.Data(), c.Data(), c.ByteSize());
+  if (c.ByteSize() > 0) std::memcpy(g.Data(), c.Data(), c.ByteSize());
   return g;
 }
 
