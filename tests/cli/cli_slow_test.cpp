@@ -3,6 +3,7 @@
 // the lossless container path exactly what the raw path gives.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -11,6 +12,7 @@
 
 #include "cli_test_support.h"
 #include "hostkit/clip_call.h"
+#include "options/options.h"
 #include "plugin_loader.h"
 #include "types/call_record.h"
 #include "types/specs_fields.h"
@@ -329,6 +331,28 @@ TEST_F(CliVideoTest, RawPathIsExactlyTheFilterDrivenDirectlyAndLosslessFilesMatc
   ASSERT_EQ(r.code, 0) << r.err;
   EXPECT_EQ(Concat(DecodeAll(dir / "out.mkv")), expected);
 }
+TEST_F(CliVideoTest, TheFiltersThreadCountNeverChangesTheOutput) {
+  const auto frames = MakeFrames(8, 97, 41);  // odd sizes: uneven bands
+  std::vector<std::string> sets(kTypicalCleanup.begin(), kTypicalCleanup.end());
+  WriteBytes(dir / "in.raw", Concat(frames));
+  std::vector<std::vector<uint8_t>> outputs;
+  for (const char* threads : {"1", "3"}) {
+    const std::string out = dir / (std::string("out-") + threads + ".raw");
+    std::vector<std::string> args = {"render", "--raw",  "97x41",  dir / "in.raw", out,  "--op-mode",
+                                     "final",  "--threads", threads, "--stats",  "--plugin", TARVO_REAL_PLUGIN};
+    for (const auto& s : sets) args.insert(args.end(), {"--set", s});
+    const auto r = RunTarvo(args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    // --stats names the threads the filter ran with: the count asked for,
+    // at most one per core.
+    const int used = std::min(std::atoi(threads), ResolveThreadCount(0));
+    EXPECT_NE(r.err.find(std::to_string(used) + (used == 1 ? " thread)" : " threads)")), std::string::npos) << r.err;
+    outputs.push_back(ReadBytes(out));
+  }
+  EXPECT_EQ(outputs[0], outputs[1]);
+  EXPECT_NE(outputs[0], Concat(frames)) << "the record must change the picture";
+}
+
 TEST_F(CliVideoTest, RealFilterRecordRoundTripAndOperatingModes) {
   const auto frames = MakeFrames(4, 40, 30);
   WriteBytes(dir / "in.raw", Concat(frames));
