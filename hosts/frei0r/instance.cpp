@@ -91,6 +91,11 @@ TSpecs Instance::Record() {
   return clip_.Record().value_or(TSpecs{});
 }
 
+int Instance::FilterThreads() {
+  std::lock_guard lock(mutex_);
+  return engine_->GetPipeline().Threads();
+}
+
 void Instance::LoadRecord(const std::string& path) {
   if (path.empty()) return;  // clearing the path keeps the current settings
   TSpecs loaded;

@@ -45,6 +45,8 @@ class Instance {
   TSpecs Record();
   const FrameClock& Clock() const { return clock_; }
   int RenderCount() const { return renders_; }
+  // The threads the instance's engine runs a frame on.
+  int FilterThreads();
   // How many reported messages the instance remembers (at most
   // kRememberedMessages), so that each is reported once.
   size_t RememberedMessages() const { return reported_.size(); }

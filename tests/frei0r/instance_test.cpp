@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "options/options.h"
 #include "reference.h"
 #include "util/specs_file.h"
 
@@ -90,6 +92,24 @@ TEST(Frei0rInstance, ParametersAndHostTimesGiveTheReferenceRun) {
   SetAll(garbage, specs);
   const Clip got = Render(garbage, clip, std::vector<double>(clip.frames.size(), -3.6893488147419103e+20));
   EXPECT_EQ(test::FirstDifference(got, expected), "") << "garbage time";
+}
+
+TEST(Frei0rInstance, EveryCoreByDefaultAndTarvoThreadsCapsItWithTheSamePictures) {
+  const Clip clip = test::MakeClip(97, 41, 6, 23);  // odd sizes: uneven bands
+  TSpecs specs = test::TemporalRecord();
+  specs.YDespeckle = 2;
+  specs.CDespeckle = 2;
+  const Clip expected = test::ReferenceRender(clip, specs);
+  for (const char* threads : {"", "1", "3"}) {
+    SCOPED_TRACE(threads);
+    setenv("TARVO_THREADS", threads, 1);
+    Instance in(97, 41);
+    const int32_t asked = *threads ? std::atoi(threads) : ResolveThreadCount(0);
+    EXPECT_EQ(in.FilterThreads() > 1, asked > 1);
+    SetAll(in, specs);
+    EXPECT_EQ(test::FirstDifference(Render(in, clip, Times(clip.frames.size(), 0.04)), expected), "");
+  }
+  unsetenv("TARVO_THREADS");
 }
 
 TEST(Frei0rInstance, FieldOrderRendersTheClipAsFields) {
