@@ -324,7 +324,7 @@ void Instance::UpdateStrip(double time, const uint32_t* in, uint32_t* out) {
     s.count = 1;
   }
   haveCache_ = false;
-  std::memcpy(out, in, stripPixels * sizeof(uint32_t));
+  if (in != out) std::memcpy(out, in, stripPixels * sizeof(uint32_t));
   if (!whole() || (s.perFrame > 0 && s.count < s.perFrame)) return;
   if (width_ > kMaxFrameWidth || !clip_.HasRecord() || !clip_.PrivateData()) {
     Report(width_ > kMaxFrameWidth ? "frames wider than " + std::to_string(kMaxFrameWidth) + " pixels (" +
@@ -344,7 +344,11 @@ void Instance::UpdateStrip(double time, const uint32_t* in, uint32_t* out) {
   try {
     RenderRows(s.low, frameOut, rows, part);
   } catch (...) {
-    std::memcpy(frameOut, s.low, static_cast<size_t>(rows) * static_cast<size_t>(width_) * sizeof(uint32_t));
+    // The engine may have written part of the output: the input goes out
+    // (when there was no room for its copy, every strip has already put its
+    // own input rows out).
+    const size_t pixels = static_cast<size_t>(rows) * static_cast<size_t>(width_);
+    if (frameSource_.size() >= pixels) std::memcpy(frameOut, frameSource_.data(), pixels * sizeof(uint32_t));
     Report("a frame could not be processed (out of memory); passed through unchanged");
   }
 }
@@ -353,7 +357,7 @@ void Instance::RenderRows(const uint32_t* in, uint32_t* out, int32_t rows, int32
   const size_t pixels = static_cast<size_t>(width_) * static_cast<size_t>(rows);
   if (frameSource_.size() < pixels) frameSource_.resize(pixels);
   std::memcpy(frameSource_.data(), in, pixels * sizeof(uint32_t));
-  std::memcpy(out, in, pixels * sizeof(uint32_t));
+  if (out != in) std::memcpy(out, in, pixels * sizeof(uint32_t));
   frameSourceSlot_.Describe(reinterpret_cast<uint8_t*>(frameSource_.data()), width_, rows);
   frameDestinationSlot_.Describe(reinterpret_cast<uint8_t*>(out), width_, rows);
   struct Restore {
