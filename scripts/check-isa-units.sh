@@ -19,7 +19,7 @@ import json, re, shlex, sys
 db, tmp = sys.argv[1], sys.argv[2]
 for e in json.load(open(db)):
     f = e["file"]
-    if not re.search(r"_(sse2|avx2|avx512)\.cpp$", f) or "/src/" not in f:
+    if not re.search(r"_(sse2|avx2|avx512)\.cpp$", f) or not re.search(r"/(src|hosts)/", f):
         continue
     args = shlex.split(e["command"]) if "command" in e else e["arguments"]
     if args and args[0].endswith("ccache"):

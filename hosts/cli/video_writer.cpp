@@ -103,6 +103,31 @@ AVPixelFormat PixelFormatFor(const AVCodec* codec, const std::string& name, std:
   return f;
 }
 
+bool OwnYuvConversionFor(AVPixelFormat format, AVColorSpace matrix, AVColorRange range, ScaleQuality quality,
+                         YuvLayout* layout, YuvCoefficients* coefficients) {
+  if (quality != ScaleQuality::Fast) return false;
+  YuvLayout l;
+  switch (format) {
+    case AV_PIX_FMT_YUV420P: l = YuvLayout::Yuv420; break;
+    case AV_PIX_FMT_YUV422P: l = YuvLayout::Yuv422; break;
+    case AV_PIX_FMT_YUV444P: l = YuvLayout::Yuv444; break;
+    default: return false;
+  }
+  // The matrices swscale would take for these tags; any other (FCC,
+  // SMPTE 240M, BT.2020 constant luminance...) stays with swscale.
+  YuvMatrix m;
+  switch (matrix) {
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M: m = YuvMatrix::Bt601; break;
+    case AVCOL_SPC_BT709: m = YuvMatrix::Bt709; break;
+    case AVCOL_SPC_BT2020_NCL: m = YuvMatrix::Bt2020; break;
+    default: return false;
+  }
+  if (layout) *layout = l;
+  if (coefficients) *coefficients = YuvCoefficientsFor(m, range == AVCOL_RANGE_JPEG);
+  return true;
+}
+
 std::string DefaultEncoderFor(const std::string& outputName, std::string* error) {
   const std::string ext = LowerExtension(outputName);
   if (ext == ".mkv" || ext == ".nut") return "ffv1";
@@ -125,6 +150,7 @@ VideoWriter::~VideoWriter() { Close(); }
 void VideoWriter::Close() {
   sws_freeContext(sws_);
   sws_ = nullptr;
+  ownYuv_ = false;
   av_frame_free(&frame_);
   av_packet_free(&pkt_);
   avcodec_free_context(&enc_);
@@ -320,7 +346,8 @@ bool VideoWriter::Open(const std::string& displayName, const std::string& writeP
     if (error) *error = "out of memory";
     return false;
   }
-  if (pixfmt != AV_PIX_FMT_BGRA) {
+  ownYuv_ = OwnYuvConversionFor(pixfmt, matrix, range, settings.quality, &yuvLayout_, &yuvCoefficients_);
+  if (pixfmt != AV_PIX_FMT_BGRA && !ownYuv_) {
     sws_ = sws_getContext(source.width, source.height, AV_PIX_FMT_BGRA, source.width, source.height, pixfmt,
                           ScaleFlags(settings.quality), nullptr, nullptr, nullptr);
     if (!sws_) {
@@ -360,12 +387,28 @@ bool VideoWriter::Drain(bool flush, std::string* error) {
 
 bool VideoWriter::WriteVideo(const Frame& frame, std::string* error) {
   if (!open_) return false;
+  // The conversions read a whole picture of the size the file was opened with.
+  if (frame.width != frame_->width || frame.height != frame_->height ||
+      frame.bytes() < static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height) * 4) {
+    if (error)
+      *error = "cannot encode '" + name_ + "': a " + std::to_string(frame.width) + "x" + std::to_string(frame.height) +
+               " picture in a " + std::to_string(frame_->width) + "x" + std::to_string(frame_->height) + " video";
+    return false;
+  }
   int r = av_frame_make_writable(frame_);
   if (r < 0) {
     if (error) *error = "out of memory";
     return false;
   }
-  if (!sws_) {
+  if (ownYuv_) {
+    YuvPlanes planes;
+    for (int p = 0; p < 3; ++p) {
+      planes.data[p] = frame_->data[p];
+      planes.stride[p] = frame_->linesize[p];
+    }
+    ConvertBgraToYuv(frame.pixels.data(), static_cast<ptrdiff_t>(frame.width) * 4, frame.width, frame.height,
+                     yuvLayout_, yuvCoefficients_, planes, YuvRowKernelsFor(ActiveKernelLevel()));
+  } else if (!sws_) {
     for (int y = 0; y < frame.height; ++y)
       std::memcpy(frame_->data[0] + static_cast<ptrdiff_t>(y) * frame_->linesize[0], frame.row(y),
                   static_cast<size_t>(frame.width) * 4);

@@ -12,6 +12,7 @@
 #include "clip_host.h"
 #include "frame.h"
 #include "video_reader.h"
+#include "yuv_write.h"
 
 struct AVCodecContext;
 struct SwsContext;
@@ -70,7 +71,10 @@ class VideoWriter {
 
   AVFormatContext* fmt_ = nullptr;
   AVCodecContext* enc_ = nullptr;
-  SwsContext* sws_ = nullptr;
+  SwsContext* sws_ = nullptr;  // swscale's conversion, when ours does not apply
+  bool ownYuv_ = false;        // our conversion to planar YUV (the fast path)
+  YuvLayout yuvLayout_ = YuvLayout::Yuv420;
+  YuvCoefficients yuvCoefficients_;
   AVFrame* frame_ = nullptr;
   AVPacket* pkt_ = nullptr;
   AVStream* vst_ = nullptr;
@@ -89,6 +93,13 @@ class VideoWriter {
   std::string audioNote_;
   std::string encoderName_;
 };
+
+// Whether pictures for `format` with `matrix` and `range` are converted by our
+// own kernels at `quality` (planar 8-bit 4:2:0, 4:2:2 or 4:4:4; BT.601,
+// BT.709 or BT.2020 non-constant luminance; `fast`), and with what layout
+// and coefficients. Everything else goes through swscale.
+bool OwnYuvConversionFor(AVPixelFormat format, AVColorSpace matrix, AVColorRange range, ScaleQuality quality,
+                         YuvLayout* layout, YuvCoefficients* coefficients);
 
 // Writes one picture as a PNG file (atomically).
 bool WritePng(const std::string& path, const Frame& frame, std::string* error);

@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "filters/kernel_set.h"
 #include "filters/noise_internal.h"
 #include "filters/noise_kernels.h"
 #include "filters/noise_passes.h"
+#include "util/band_runner.h"
 
 namespace tarvo {
 namespace {
@@ -45,9 +47,68 @@ void ReferenceFilter(const T* src, T* data, int width, int height, int strength)
     for (const noise::TPassDir& dir : noise::kPasses) ReferencePass(data, width, height, dir, steps[c] * scale);
 }
 
+// Rows [rowBegin, rowEnd) of a group of passes, plainly: the input range the
+// group can reach is copied into scratch memory and every pass runs in place
+// over the linear range DespeckleBandRange gives it (an in-place scan away
+// from the neighbour, as in ReferencePass). A pass reads only samples the
+// pass before it computed, or samples no pass changes.
+template <typename T>
+void ReferenceBand(const T* in, T* out, int width, int height, const noise::DespeckleBand& band) {
+  const int rowBegin = std::max(band.rowBegin, 0), rowEnd = std::min(band.rowEnd, height);
+  if (rowBegin >= rowEnd) return;
+  const size_t bandStart = static_cast<size_t>(rowBegin) * width;
+  std::memcpy(out + bandStart, in + bandStart, static_cast<size_t>(rowEnd - rowBegin) * width * sizeof(T));
+  const int strength = std::clamp(band.strength, 1, 4);
+  const int total = noise::DespecklePassCount(strength);
+  const int firstPass = std::max(band.first, 0);
+  const int count = std::min(band.count, total - firstPass);
+  if (count <= 0) return;
+  int a0, b0, a, b;
+  noise::DespeckleBandRange(width, height, count, 0, rowBegin, rowEnd, a0, b0);
+  noise::DespeckleBandRange(width, height, count, count - 1, rowBegin, rowEnd, a, b);
+  if (a >= b) return;
+  // The samples the first pass reads: its range widened by one neighbour.
+  const int lo = a0 - (width + 1), hi = b0 + width + 1;
+  T* buf = reinterpret_cast<T*>(noise::Scratch(static_cast<size_t>(hi - lo) * sizeof(T)));
+  std::memcpy(buf, in + lo, static_cast<size_t>(hi - lo) * sizeof(T));
+  const int scale = static_cast<int>(sizeof(T));
+  int steps[3];
+  noise::DespeckleSteps(strength, steps);
+  for (int k = 0; k < count; ++k) {
+    const int p = firstPass + k;
+    const noise::TPassDir& dir = noise::kPasses[p % 16];
+    const int step = steps[p / 16] * scale;
+    const int off = dir.dy * width + dir.dx;
+    int pa, pb;
+    noise::DespeckleBandRange(width, height, count, k, rowBegin, rowEnd, pa, pb);
+    auto apply = [&](int i) {
+      const int v = buf[i - lo];
+      const int nb = buf[i - lo + off];
+      if (dir.raise) {
+        if (v + step < nb) buf[i - lo] = static_cast<T>(v + step);
+      } else {
+        if (nb < v - step) buf[i - lo] = static_cast<T>(v - step);
+      }
+    };
+    if (off < 0) {
+      for (int i = pb - 1; i >= pa; --i) apply(i);
+    } else {
+      for (int i = pa; i < pb; ++i) apply(i);
+    }
+  }
+  std::memcpy(out + a, buf + (a - lo), static_cast<size_t>(b - a) * sizeof(T));
+}
+
 }  // namespace
 
 namespace noise {
+
+void DespeckleBandScalar8(const uint8_t* in, uint8_t* out, int w, int h, const DespeckleBand& band) {
+  ReferenceBand(in, out, w, h, band);
+}
+void DespeckleBandScalar16(const int16_t* in, int16_t* out, int w, int h, const DespeckleBand& band) {
+  ReferenceBand(in, out, w, h, band);
+}
 
 void DespeckleScalar8(const uint8_t* src, uint8_t* dst, int w, int h, int strength) {
   ReferenceFilter(src, dst, w, h, strength);
@@ -70,6 +131,85 @@ void Despeckle(const TChannel& source, TChannel& destination, int strength, cons
     kernels.despeckle8(source.Data(), destination.Data(), w, h, strength);
   else
     kernels.despeckle16(reinterpret_cast<const int16_t*>(source.Data()), destination.Data16(), w, h, strength);
+}
+
+namespace {
+
+// Passes of group `index` of `groups` nearly equal groups over `passes`.
+int GroupPasses(int passes, int groups, int index) { return passes / groups + (index < passes % groups ? 1 : 0); }
+
+}  // namespace
+
+DespecklePlan PlanDespeckle(int width, int height, int depth, int strength, int parallelism, bool inPlace) {
+  DespecklePlan plan;
+  if (strength < 1 || width < 3 || height < 3 || parallelism <= 1) return plan;
+  const int passes = noise::DespecklePassCount(std::min(strength, 4));
+  const int group = noise::DespeckleGroupPasses(static_cast<size_t>(width) * depth);
+  // Each band recomputes about group - 1 rows beyond its own per pass (half
+  // on either side, on average over the passes): bands of at least ten times
+  // that keep the extra work near a tenth or less.
+  const int minRows = std::max(8, 10 * (group - 1));
+  const int bands = std::min(parallelism, height / minRows);
+  if (bands <= 1) return plan;
+  // The groups alternate between the destination and the spare plane and the
+  // last one must write the destination: an odd number when the first group
+  // reads a separate source, an even one when it reads the destination.
+  int groups = (passes + group - 1) / group;
+  if ((groups % 2 == 1) == inPlace) ++groups;
+  plan.groups = groups;
+  plan.bands = bands;
+  double computed = 0;
+  for (int g = 0; g < groups; ++g) {
+    const int count = GroupPasses(passes, groups, g);
+    for (int band = 0; band < bands; ++band) {
+      const RowRange rows = BandRows(height, bands, band);
+      for (int k = 0; k < count; ++k) {
+        int a, b;
+        noise::DespeckleBandRange(width, height, count, k, rows.begin, rows.end, a, b);
+        if (a < b) computed += b - a;
+      }
+    }
+  }
+  const double serial = static_cast<double>(passes) * (static_cast<double>(width) * (height - 1) - 1 - (width + 1));
+  plan.redundant = serial > 0 ? computed / serial - 1 : 0;
+  return plan;
+}
+
+void Despeckle(const TChannel& source, TChannel& destination, int strength, const noise::Kernels& kernels,
+               const BandRunner& runner, TChannel& spare) {
+  if (!noise::CheckPlanes("Despeckle", source, destination)) return;
+  const bool inPlace = source.Data() == destination.Data();
+  const DespecklePlan plan = PlanDespeckle(source.Width(), source.Height(), source.Depth(), strength,
+                                           runner.Parallelism(), inPlace);
+  if (plan.groups == 0) {
+    Despeckle(source, destination, strength, kernels);
+    return;
+  }
+  if (spare.Width() != source.Width() || spare.Height() != source.Height() || spare.Depth() != source.Depth())
+    spare.SizeLike(source);
+  if (!spare.HasBuffer() || spare.Data() == source.Data() || spare.Data() == destination.Data())
+    throw std::invalid_argument("Despeckle: the spare plane must have a buffer of its own");
+  strength = std::min(strength, 4);
+  const int w = source.Width(), h = source.Height();
+  const int passes = noise::DespecklePassCount(strength);
+  const uint8_t* in = source.Data();
+  uint8_t* const planes[2] = {destination.Data(), spare.Data()};
+  int target = inPlace ? 1 : 0;
+  int first = 0;
+  for (int g = 0; g < plan.groups; ++g) {
+    const int count = GroupPasses(passes, plan.groups, g);
+    uint8_t* out = planes[target];
+    ForEachBand(runner, h, plan.bands, [&](RowRange rows) {
+      const noise::DespeckleBand band{strength, first, count, rows.begin, rows.end};
+      if (source.Depth() == 1)
+        kernels.despeckleBand8(in, out, w, h, band);
+      else
+        kernels.despeckleBand16(reinterpret_cast<const int16_t*>(in), reinterpret_cast<int16_t*>(out), w, h, band);
+    });
+    in = out;
+    target ^= 1;
+    first += count;
+  }
 }
 
 void Despeckle(const TChannel& source, TChannel& destination, int strength) {

@@ -39,8 +39,12 @@ void Median16(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int t
   MedianScalar16(src, dst, w, h, maxStep, threshold, kWeighted);
 }
 
-constexpr Kernels kScalar = {
-    DespeckleScalar8, DespeckleScalar16, {Median8<false>, Median8<true>}, {Median16<false>, Median16<true>}};
+constexpr Kernels kScalar = {DespeckleScalar8,
+                             DespeckleScalar16,
+                             DespeckleBandScalar8,
+                             DespeckleBandScalar16,
+                             {Median8<false>, Median8<true>},
+                             {Median16<false>, Median16<true>}};
 
 }  // namespace
 

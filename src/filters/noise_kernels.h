@@ -8,6 +8,15 @@
 
 namespace tarvo::noise {
 
+// Passes and rows of one banded despeckle call (see despeckleBand8).
+struct DespeckleBand {
+  int strength = 1;
+  int first = 0;
+  int count = 0;
+  int rowBegin = 0;
+  int rowEnd = 0;
+};
+
 // Every entry works on whole gap-free planes of w x h samples with w >= 3 and
 // h >= 3, and handles any such size (vector entries hand what they do not
 // cover to the plain ones). src may equal dst (filtered in place).
@@ -15,6 +24,15 @@ struct Kernels {
   // Despeckle cycles for a strength of 1..4: dst receives the filtered src.
   void (*despeckle8)(const uint8_t* src, uint8_t* dst, int w, int h, int strength);
   void (*despeckle16)(const int16_t* src, int16_t* dst, int w, int h, int strength);
+  // Rows [band.rowBegin, band.rowEnd) of the result of passes band.first ..
+  // band.first + band.count - 1 of the despeckle sequence for band.strength
+  // (1..4), applied to in; only those rows of out are written, and samples the
+  // passes never change keep in's values. in and out are different planes.
+  // The band reads rows of in up to count + 1 rows beyond its own (more on
+  // planes narrower than count) and recomputes them in the calling thread's
+  // scratch memory, so bands of one group may run at once.
+  void (*despeckleBand8)(const uint8_t* in, uint8_t* out, int w, int h, const DespeckleBand& band);
+  void (*despeckleBand16)(const int16_t* in, int16_t* out, int w, int h, const DespeckleBand& band);
   // Limited 3 x 3 medians, index 0 plain and 1 weighted. maxStep and
   // threshold are in sample units, each 0..255 on Depth 1 and 0..65536 on
   // Depth 2. Samples outside the filtered range are copied.
@@ -29,6 +47,8 @@ const Kernels& Avx2Kernels();
 // The plain entries, which the vector ones fall back on.
 void DespeckleScalar8(const uint8_t* src, uint8_t* dst, int w, int h, int strength);
 void DespeckleScalar16(const int16_t* src, int16_t* dst, int w, int h, int strength);
+void DespeckleBandScalar8(const uint8_t* in, uint8_t* out, int w, int h, const DespeckleBand& band);
+void DespeckleBandScalar16(const int16_t* in, int16_t* out, int w, int h, const DespeckleBand& band);
 void MedianScalar8(const uint8_t* src, uint8_t* dst, int w, int h, int maxStep, int threshold, bool weighted);
 void MedianScalar16(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int threshold, bool weighted);
 

@@ -3,6 +3,8 @@
 // included by units built for different instruction sets).
 #pragma once
 
+#include <cstddef>
+
 namespace tarvo::noise {
 namespace {
 
@@ -30,6 +32,38 @@ inline int DespeckleSteps(int strength, int steps[3]) {
   int n = 0;
   for (int k = strength; k >= 2; --k) steps[n++] = k;
   return n;
+}
+
+// Number of passes in the whole sequence for a clamped strength 1..4.
+inline int DespecklePassCount(int strength) {
+  int steps[3];
+  return 16 * DespeckleSteps(strength, steps);
+}
+
+// Linear index range [a, b) that pass `pass` (0-based) of a group of `count`
+// passes must compute so that, after the last pass of the group, rows
+// [rowBegin, rowEnd) are exact. A pass reads neighbours at most width + 1
+// samples away, so each earlier pass covers width + 1 more samples on either
+// side; the range never leaves the filtered range [width + 1, width *
+// (height - 1) - 1). Empty when a >= b.
+inline void DespeckleBandRange(int width, int height, int count, int pass, int rowBegin, int rowEnd, int& a, int& b) {
+  const long long reach = static_cast<long long>(count - 1 - pass) * (width + 1);
+  const long long first = width + 1, end = static_cast<long long>(width) * (height - 1) - 1;
+  const long long lo = static_cast<long long>(rowBegin) * width - reach;
+  const long long hi = static_cast<long long>(rowEnd) * width + reach;
+  a = static_cast<int>(lo > first ? lo : first);
+  b = static_cast<int>(hi < end ? hi : end);
+}
+
+// Passes of one streaming sweep over a plane whose rows hold rowBytes bytes:
+// the rows live in one group (about 2 * 2 rows per pass in the plane and in
+// the ring of rows) stay in the level-1 data cache. An even number, 2..48.
+inline int DespeckleGroupPasses(size_t rowBytes) {
+  constexpr size_t kCacheBudget = 48 * 1024;
+  const long long rowsInBudget = static_cast<long long>(kCacheBudget / (rowBytes == 0 ? 1 : rowBytes));
+  long long groupRows = (rowsInBudget - 8) / 4;
+  groupRows = groupRows < 2 ? 2 : groupRows > 48 ? 48 : groupRows;
+  return static_cast<int>(groupRows) & ~1;
 }
 
 }  // namespace

@@ -162,18 +162,130 @@ void DespeckleVector(const typename O::T* in, typename O::T* out, int width, int
   int n = 0;
   for (int c = 0; c < cycles; ++c)
     for (const TPassDir& d : kPasses) stages[n++] = TStage{d.dy * width + d.dx, steps[c] * scale, d.raise};
-  // Passes run in groups small enough that the rows live in one group (about
-  // 2 * kLag rows per pass in the plane and in the ring) stay in the level-1
-  // data cache; each group is one streaming sweep over the plane. A group has
-  // an even number of passes so that its last pass writes the plane.
-  const size_t rowBytes = static_cast<size_t>(width) * sizeof(T);
-  constexpr size_t kCacheBudget = 48 * 1024;
-  const int64_t rowsInBudget = static_cast<int64_t>(kCacheBudget / rowBytes);
-  int64_t groupRows = (rowsInBudget - 8) / (2 * kLag);
-  groupRows = groupRows < 2 ? 2 : groupRows > 48 ? 48 : groupRows;
-  const int group = static_cast<int>(groupRows) & ~1;
+  // Passes run in groups small enough that the rows live in one group stay in
+  // the level-1 data cache; each group is one streaming sweep over the plane.
+  // A group has an even number of passes so that its last pass writes the
+  // plane.
+  const int group = DespeckleGroupPasses(static_cast<size_t>(width) * sizeof(T));
   for (int s0 = 0; s0 < n; s0 += group)
     RunDespecklePipeline<O>(s0 == 0 ? in : out, out, width, height, stages + s0, MinInt(group, n - s0));
+}
+
+// The banded form of the pipeline: rows [rowBegin, rowEnd) of the result of
+// a group of passes over the read-only plane `in`, written into `out` (a
+// different plane) and nowhere else in it. Pass s computes the linear range
+// DespeckleBandRange gives (the band widened by width + 1 samples for every
+// later pass), so the halo rows beyond the band are recomputed privately.
+// Passes alternate between two rings of rows (even passes into ring 0, odd
+// ones into ring 1) instead of writing intermediate rows into a plane that
+// other bands own; the last pass writes `out`. The schedule and the ring
+// lifetimes are those of RunDespecklePipeline: pass s trails pass s - 1 by
+// kLag rows, every ring holds the rows from the oldest one its reader still
+// needs to the newest one its writers make, and rows 0 and height - 1 and the
+// two unfiltered samples beside them are copied into a ring from `in` when a
+// pass reaches them, so a later pass reads them as it would in the plane.
+template <class O>
+void RunDespeckleBand(const typename O::T* in, typename O::T* out, int width, int height, const TStage* stages,
+                      int stageCount, int rowBegin, int rowEnd) {
+  using T = typename O::T;
+  const size_t rowBytes = static_cast<size_t>(width) * sizeof(T);
+  const int end = width * (height - 1) - 1;  // one past the last filtered index
+  // Samples of the band the passes never write keep the input values.
+  if (rowBegin == 0) __builtin_memcpy(out, in, rowBytes);
+  if (rowEnd == height) {
+    const size_t lastRow = static_cast<size_t>(height - 1) * width;
+    __builtin_memcpy(out + lastRow, in + lastRow, rowBytes);
+  }
+  if (rowBegin <= 1 && 1 < rowEnd) out[width] = in[width];
+  if (rowBegin <= height - 2 && height - 2 < rowEnd) out[end] = in[end];
+  int range[48][2];
+  for (int s = 0; s < stageCount; ++s)
+    DespeckleBandRange(width, height, stageCount, s, rowBegin, rowEnd, range[s][0], range[s][1]);
+  if (range[stageCount - 1][0] >= range[stageCount - 1][1]) return;  // nothing filtered in the band
+
+  const int ringRows = kLag * stageCount + 4;
+  const size_t ringSize = static_cast<size_t>(ringRows + 4) * width;
+  T* rings = reinterpret_cast<T*>(Scratch(2 * ringSize * sizeof(T)));
+  auto slot = [&](int y) { return y % ringRows; };
+  auto readRow = [&](int k, int y) {
+    const int s = slot(y);
+    return rings + k * ringSize + static_cast<size_t>(s < 2 ? s + ringRows : s) * width;
+  };
+  auto writeRow = [&](int k, int y) { return rings + k * ringSize + static_cast<size_t>(slot(y)) * width; };
+  auto mirror = [&](int k, int y) {
+    const int s = slot(y);
+    if (s < 4)
+      __builtin_memcpy(rings + k * ringSize + static_cast<size_t>(s + ringRows) * width,
+                       rings + k * ringSize + static_cast<size_t>(s) * width, rowBytes);
+  };
+  // Rows some pass works on: from the row before the first pass's range (the
+  // rows its successor reads) to the row after it.
+  const int rowLo = MaxInt(0, range[0][0] / width - 1);
+  const int rowHi = MinInt(height, (range[0][1] - 1) / width + 2);
+  const int lastT = (rowHi - 1 - rowLo) + kLag * (stageCount - 1);
+  for (int t = 0; t <= lastT; ++t) {
+    for (int s = 0; s < stageCount; ++s) {
+      const int r = rowLo + t - kLag * s;
+      if (r < rowLo) break;
+      if (r >= rowHi) continue;
+      const bool last = s == stageCount - 1;
+      if (r == 0 || r == height - 1) {
+        if (!last) {
+          __builtin_memcpy(writeRow(s & 1, r), in + static_cast<size_t>(r) * width, rowBytes);
+          mirror(s & 1, r);
+        }
+        continue;
+      }
+      const int a = MaxInt(r * width, range[s][0]);
+      const int b = MinInt(r * width + width, range[s][1]);
+      if (a < b) {
+        const int x0 = a - r * width;
+        const TStage& st = stages[s];
+        const T* src = s == 0 ? in + a : readRow((s - 1) & 1, r) + x0;
+        T* dst = last ? out + a : writeRow(s & 1, r) + x0;
+        if (st.raise)
+          PassRow<O, true>(dst, src, src + st.offset, b - a, st.step);
+        else
+          PassRow<O, false>(dst, src, src + st.offset, b - a, st.step);
+      }
+      if (!last) {
+        T* row = writeRow(s & 1, r);
+        if (r == 1) row[0] = in[width];
+        if (r == height - 2) row[width - 1] = in[end];
+        mirror(s & 1, r);
+      }
+    }
+  }
+}
+
+// The stages of passes first .. first + count - 1 of the sequence for a
+// strength of 1..4; returns the number of stages written.
+inline int DespeckleStages(int width, int scale, int strength, int first, int count, TStage stages[48]) {
+  int steps[3];
+  const int cycles = DespeckleSteps(strength < 1 ? 1 : strength > 4 ? 4 : strength, steps);
+  int n = 0;
+  for (int p = first; p < first + count && p < 16 * cycles; ++p) {
+    const TPassDir& d = kPasses[p % 16];
+    stages[n++] = TStage{d.dy * width + d.dx, steps[p / 16] * scale, d.raise};
+  }
+  return n;
+}
+
+template <class O>
+void DespeckleBandVector(const typename O::T* in, typename O::T* out, int width, int height,
+                         const DespeckleBand& band) {
+  using T = typename O::T;
+  TStage stages[48];
+  const int first = MaxInt(band.first, 0);
+  const int n = DespeckleStages(width, static_cast<int>(sizeof(T)), band.strength, first, band.count, stages);
+  const int rowBegin = MaxInt(band.rowBegin, 0), rowEnd = MinInt(band.rowEnd, height);
+  if (rowBegin >= rowEnd) return;
+  if (n == 0) {
+    __builtin_memcpy(out + static_cast<size_t>(rowBegin) * width, in + static_cast<size_t>(rowBegin) * width,
+                     static_cast<size_t>(rowEnd - rowBegin) * width * sizeof(T));
+    return;
+  }
+  RunDespeckleBand<O>(in, out, width, height, stages, n, rowBegin, rowEnd);
 }
 
 // ------------------------------------------------------------------- median

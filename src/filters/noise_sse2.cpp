@@ -69,6 +69,12 @@ void Despeckle8(const uint8_t* src, uint8_t* dst, int w, int h, int strength) {
 void Despeckle16(const int16_t* src, int16_t* dst, int w, int h, int strength) {
   DespeckleVector<Sse2S16>(src, dst, w, h, strength);
 }
+void DespeckleBand8(const uint8_t* in, uint8_t* out, int w, int h, const DespeckleBand& band) {
+  DespeckleBandVector<Sse2U8>(in, out, w, h, band);
+}
+void DespeckleBand16(const int16_t* in, int16_t* out, int w, int h, const DespeckleBand& band) {
+  DespeckleBandVector<Sse2S16>(in, out, w, h, band);
+}
 template <bool kWeighted>
 void Median8(const uint8_t* src, uint8_t* dst, int w, int h, int maxStep, int threshold) {
   MedianVector<Sse2U8>(kWeighted, src, dst, w, h, maxStep, threshold);
@@ -78,8 +84,12 @@ void Median16(const int16_t* src, int16_t* dst, int w, int h, int maxStep, int t
   MedianVector<Sse2S16>(kWeighted, src, dst, w, h, maxStep, threshold);
 }
 
-constexpr Kernels kTable = {
-    Despeckle8, Despeckle16, {Median8<false>, Median8<true>}, {Median16<false>, Median16<true>}};
+constexpr Kernels kTable = {Despeckle8,
+                            Despeckle16,
+                            DespeckleBand8,
+                            DespeckleBand16,
+                            {Median8<false>, Median8<true>},
+                            {Median16<false>, Median16<true>}};
 
 }  // namespace
 

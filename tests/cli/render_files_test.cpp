@@ -233,6 +233,31 @@ TEST_F(RenderFilesTest, YuvInputIsReadWithItsTagsOrTheUsualMatrixForItsHeight) {
   EXPECT_FALSE(Exists(dir / "x.mkv"));
 }
 
+// A picture of another size than the file's is refused with a message
+// (the conversion would read past it or leave the picture half written).
+TEST_F(RenderFilesTest, WriterRefusesAPictureOfAnotherSize) {
+  ASSERT_TRUE(Ffmpeg("-f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 1 -pix_fmt yuv420p -c:v rawvideo " +
+                     (dir / "in.nut")));
+  std::string error;
+  VideoReader reader;
+  ASSERT_TRUE(reader.Open(dir / "in.nut", &error)) << error;
+  for (const char* pixFmt : {"yuv420p", "yuv420p10le", "bgra"}) {
+    SCOPED_TRACE(pixFmt);
+    VideoWriter writer;
+    WriterSettings ws;
+    ws.codec = "rawvideo";
+    ws.pixFmt = pixFmt;
+    ASSERT_TRUE(writer.Open(dir / "out.nut", dir / "out.nut", reader.info(), nullptr, ws, &error)) << error;
+    Frame f;
+    f.Resize(64, 32);
+    error.clear();
+    EXPECT_FALSE(writer.WriteVideo(f, &error));
+    EXPECT_NE(error.find("a 64x32 picture in a 64x48 video"), std::string::npos) << error;
+    f.Resize(64, 48);
+    EXPECT_TRUE(writer.WriteVideo(f, &error)) << error;
+  }
+}
+
 #if defined(__x86_64__)
 // Every x86-64 processor has SSE2; newer ones add SSE4, AVX2 and AVX-512,
 // and swscale picks its code by what the processor has. Both directions of
@@ -290,6 +315,27 @@ TEST_F(RenderFilesTest, ConversionsGiveTheSameBytesOnEveryX86Processor) {
   }
   av_force_cpu_flags(-1);
   av_log_set_level(logLevel);
+  // The fast path's output is our own conversion: the same bytes with the
+  // plain kernels as with the vector ones.
+  std::string error;
+  VideoReader reader;
+  ASSERT_TRUE(reader.Open(dir / "in.nut", &error)) << error;
+  std::vector<Frame> frames;
+  for (Frame f; reader.Next(f, &error) == 1;) frames.push_back(f);
+  std::vector<uint8_t> outputs[2];
+  for (int i = 0; i < 2; ++i) {
+    SetKernelLevelCap(i == 0 ? KernelLevel::Scalar : KernelLevel::Avx2);
+    VideoWriter writer;
+    WriterSettings ws;
+    ws.codec = "rawvideo";
+    ws.pixFmt = "yuv420p";
+    ASSERT_TRUE(writer.Open(dir / "out.nut", dir / "out.nut", reader.info(), nullptr, ws, &error)) << error;
+    for (const Frame& f : frames) ASSERT_TRUE(writer.WriteVideo(f, &error)) << error;
+    ASSERT_TRUE(writer.Finish(&error)) << error;
+    outputs[i] = ReadBytes(dir / "out.nut");
+  }
+  SetKernelLevelCap(KernelLevel::Avx2);
+  EXPECT_TRUE(outputs[0] == outputs[1]) << "BGRA to YUV, plain and vector kernels";
 }
 #endif
 

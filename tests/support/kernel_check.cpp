@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -171,6 +172,58 @@ void CheckNoise(const KernelCase& c, int depth, const std::vector<Level>& levels
     got.CopyFrom(src);
     median(k, got, got, weighted, lim[0], lim[1]);
     ck.Same("noise", weighted ? "weighted median in place" : "plain median in place", levels[l].name, wantM, got);
+  }
+  // The banded entries of every level against the plain whole-plane result:
+  // the passes cut into groups of a random size, every group run band by
+  // band from one plane into another. Up to seven bands each band writes into
+  // a plane of its own, which shows any write outside its rows; with more
+  // bands than rows (some of them empty) they share one plane, last band
+  // first.
+  const int passes = strength == 1 ? 16 : 16 * (strength - 1);
+  const int group = Draw(rng, 0, 2) == 0 ? Draw(rng, 1, 4) : Draw(rng, 1, 48);
+  auto band = [&](const noise::Kernels& k, const Guarded& in, Guarded& out, const noise::DespeckleBand& b) {
+    if (depth == 1)
+      k.despeckleBand8(in.Data(), out.Data(), w, h, b);
+    else
+      k.despeckleBand16(reinterpret_cast<const int16_t*>(in.Data()), out.Data16(), w, h, b);
+  };
+  const size_t rowBytes = static_cast<size_t>(w) * depth;
+  for (const Level& level : levels) {
+    const noise::Kernels& k = *level.set.noise;
+    for (int bands : {1, 2, 3, 7, h + 2}) {
+      Guarded cur(bytes), next(bytes), own(bytes);
+      cur.CopyFrom(src);
+      bool stray = false;
+      for (int first = 0; first < passes && !stray; first += group) {
+        const int count = std::min(group, passes - first);
+        std::memset(next.Data(), 0x3C, bytes);
+        for (int j = bands - 1; j >= 0; --j) {
+          const int rows = h / bands, extra = h % bands;
+          const int begin = j * rows + std::min(j, extra), end = begin + rows + (j < extra ? 1 : 0);
+          const noise::DespeckleBand b{strength, first, count, begin, end};
+          if (bands > 7) {
+            band(k, cur, next, b);
+            continue;
+          }
+          std::memset(own.Data(), 0x5A, bytes);
+          band(k, cur, own, b);
+          for (size_t i = 0; i < bytes && !stray; ++i)
+            if ((i < begin * rowBytes || i >= end * rowBytes) && own.Data()[i] != 0x5A) stray = true;
+          if (stray || !own.Intact()) {
+            ck.Same("noise", "despeckle band (wrote outside its rows)", level.name, src, own);
+            stray = true;
+            break;
+          }
+          std::memcpy(next.Data() + begin * rowBytes, own.Data() + begin * rowBytes, (end - begin) * rowBytes);
+        }
+        cur.CopyFrom(next);
+        if (!next.Intact()) ck.Same("noise", "despeckle band", level.name, wantD, next);
+      }
+      if (stray) continue;
+      const std::string entry = "despeckle in bands of " + std::to_string(group) + " passes, " +
+                                std::to_string(bands) + " bands";
+      ck.Same("noise", entry.c_str(), level.name, wantD, cur);
+    }
   }
 }
 
