@@ -52,6 +52,8 @@ const char kHelp[] =
     "  --set FIELD=VALUE    change one record field before the first frame\n"
     "                       (repeatable; names as `tarvo record show` lists them)\n"
     "  --op-mode MODE       bypass, draft or final for this run only\n"
+    "  --threads N          threads of the filter for this run (default 0: one per\n"
+    "                       core); decoding and encoding have their own besides\n"
     "  --fields MODE        progressive, tff or bff (default: the input's order)\n"
     "  --frames FROM-TO     render frames FROM to TO (inclusive, first frame 0;\n"
     "                       FROM- renders to the end)\n"

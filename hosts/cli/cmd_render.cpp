@@ -1,6 +1,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cinttypes>
 #include <cstdlib>
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -24,6 +26,7 @@
 #include "raw_io.h"
 #include "record_source.h"
 #include "host/notify.h"
+#include "options/options.h"
 #include "types/specs_fields.h"
 #include "video_reader.h"
 #include "video_writer.h"
@@ -181,6 +184,23 @@ size_t QueueDepthFor(int width, int height) {
 
 }  // namespace
 
+int PassFilterThreads(const std::string& requested, std::string* error) {
+  std::optional<int32_t> threads;
+  if (!requested.empty()) {
+    threads = ParseThreadCount(requested);
+    if (!threads) {
+      *error = "--threads must be 0 (one per core) or a number of threads, got '" + requested + "'";
+      return 0;
+    }
+  } else if (const char* env = std::getenv("TARVO_THREADS"); env && *env) {
+    threads = ParseThreadCount(env);
+    if (!threads) Complain(std::string("TARVO_THREADS '") + env + "' is not a thread count; using one per core");
+  }
+  const int32_t count = threads.value_or(0);
+  setenv("TARVO_THREADS", std::to_string(count).c_str(), 1);
+  return std::min(ResolveThreadCount(count), ResolveThreadCount(0));
+}
+
 int RunRender(const RenderOptions& o, RenderStats* statsOut) {
   std::string error;
   auto fail = [&](const std::string& msg, int code = kExitError) {
@@ -190,6 +210,8 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
   // Check everything the user typed before touching any file.
   if (!o.opMode.empty() && o.opMode != "bypass" && o.opMode != "draft" && o.opMode != "final")
     return fail("--op-mode must be bypass, draft or final, got '" + o.opMode + "'", kExitUsage);
+  if (!o.threads.empty() && !ParseThreadCount(o.threads))
+    return fail("--threads must be 0 (one per core) or a number of threads, got '" + o.threads + "'", kExitUsage);
   FieldMode fieldMode = FieldMode::Progressive;
   const bool fieldsGiven = !o.fields.empty();
   if (o.fields == "tff") fieldMode = FieldMode::TopFirst;
@@ -229,8 +251,11 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
     if (PixelFormatFor(codec, o.pixFmt, &error) == AV_PIX_FMT_NONE) return fail("--pix-fmt: " + error, kExitUsage);
   }
 
-  // The operating mode override is read by the filter at its start-up.
+  // The operating mode override and the thread count are read by the filter
+  // at its start-up.
   if (!o.opMode.empty()) setenv("TARVO_OPMODE", o.opMode.c_str(), 1);
+  const int filterThreads = PassFilterThreads(o.threads, &error);
+  if (filterThreads == 0) return fail(error, kExitUsage);
 
   // Input.
   std::unique_ptr<VideoReader> video;
@@ -354,6 +379,7 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
   progress.Start(expected, av_q2d(info.frameRate));
 
   RenderStats st;
+  st.threads = filterThreads;
   st.width = info.width;
   st.height = info.height;
   const auto t0 = Clock::now();
@@ -610,11 +636,11 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
   if (o.stats) {
     auto perFrame = [&](double s) { return st.frames ? s * 1000.0 / static_cast<double>(st.frames) : 0.0; };
     std::fprintf(stderr,
-                 "tarvo: %" PRId64 " frames %dx%d in %.2f s: %.1f fps overall; filter %.1f fps (%.2f ms/frame); "
-                 "decode %.2f ms/frame; encode %.2f ms/frame\n",
+                 "tarvo: %" PRId64 " frames %dx%d in %.2f s: %.1f fps overall; filter %.1f fps (%.2f ms/frame, "
+                 "%d thread%s); decode %.2f ms/frame; encode %.2f ms/frame\n",
                  st.frames, st.width, st.height, st.total, st.total > 0 ? static_cast<double>(st.frames) / st.total : 0.0,
-                 st.filter > 0 ? static_cast<double>(st.frames) / st.filter : 0.0, perFrame(st.filter),
-                 perFrame(st.decode), perFrame(st.encode));
+                 st.filter > 0 ? static_cast<double>(st.frames) / st.filter : 0.0, perFrame(st.filter), st.threads,
+                 st.threads == 1 ? "" : "s", perFrame(st.decode), perFrame(st.encode));
   }
   if (statsOut) *statsOut = st;
   return kExitOk;
@@ -632,6 +658,7 @@ int CmdRender(const std::vector<std::string>& args) {
     }
     if (a.Option("--project", &o.project, &error) || a.Option("--record", &o.record, &error) ||
         a.Option("--scene", &o.scene, &error) || a.Option("--op-mode", &o.opMode, &error) ||
+        a.Option("--threads", &o.threads, &error) ||
         a.Option("--fields", &o.fields, &error) || a.Option("--frames", &o.frames, &error) ||
         a.Option("--raw", &o.raw, &error) || a.Option("--codec", &o.codec, &error) ||
         a.Option("--pix-fmt", &o.pixFmt, &error) || a.Option("--scale-quality", &o.scaleQuality, &error) ||

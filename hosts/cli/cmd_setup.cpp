@@ -209,6 +209,9 @@ int CmdSetup(const std::vector<std::string>& args) {
                     "); edit it with the version that saved it",
                 kExitError);
 
+  // The dialog's previews use every core (or TARVO_THREADS), whatever the
+  // stored option says.
+  PassFilterThreads("", &error);
   PluginLibrary* lib = LoadPlugin(a.plugin, &error);
   if (!lib) return fail(error, kExitError);
   ClipHost clip(lib->entry(), ProjectFile::ClipKey(a.clip));

@@ -22,6 +22,7 @@ struct RenderOptions {
   std::string scene;         // --scene NAME
   std::vector<std::string> sets;  // --set FIELD=VALUE
   std::string opMode;        // --op-mode bypass|draft|final
+  std::string threads;       // --threads N: the filter's threads (0 = one per core)
   std::string fields;        // --fields progressive|tff|bff
   std::string frames;        // --frames FROM-TO
   std::string raw;           // --raw WxH
@@ -43,7 +44,16 @@ struct RenderStats {
   int64_t frames = 0;
   int width = 0, height = 0;
   double total = 0, decode = 0, filter = 0, encode = 0;  // seconds
+  int threads = 0;  // the threads the filter ran with
 };
+
+// Hands the filter its thread count for this run (TARVO_THREADS, which the
+// plug-in reads at its start-up instead of the stored "Threads" option):
+// `requested` when given (0 = one per core), else a readable TARVO_THREADS
+// already set, else one per core. Returns the threads that will run (the
+// count capped at the cores), or 0 with `error` set when `requested` is not
+// a thread count. Call before the plug-in's first call.
+int PassFilterThreads(const std::string& requested, std::string* error);
 
 // Each returns the process exit code and prints its own messages.
 int RunRender(const RenderOptions& options, RenderStats* stats = nullptr);

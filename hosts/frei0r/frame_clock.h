@@ -47,6 +47,9 @@ class FrameClock {
 
   // Accounts for one rendered call and returns its Part.
   Tick Next(double time);
+  // A new run at the time of the previous call: the next Part after a break,
+  // without taking a time (a picture of the same frame rendered again, larger).
+  Tick Restart() { return Advance(false); }
 
   // The frame step derived so far (0 while unknown).
   double Step() const { return step_; }

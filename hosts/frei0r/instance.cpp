@@ -93,6 +93,11 @@ TSpecs Instance::Record() {
   return clip_.Record().value_or(TSpecs{});
 }
 
+int Instance::FilterThreads() {
+  std::lock_guard lock(mutex_);
+  return engine_->GetPipeline().Threads();
+}
+
 void Instance::LoadRecord(const std::string& path) {
   if (path.empty()) return;  // clearing the path keeps the current settings
   TSpecs loaded;
@@ -213,6 +218,21 @@ void Instance::PassThrough(const uint32_t* in, uint32_t* out) {
 void Instance::Update(double time, const uint32_t* in, uint32_t* out) {
   if (!in || !out || source_.empty()) return;
   std::lock_guard lock(mutex_);
+  struct Remember {
+    Instance& self;
+    double time;
+    const uint32_t* in;
+    uint32_t* out;
+    ~Remember() {
+      self.lastTime_ = time;
+      self.lastIn_ = in;
+      self.lastOut_ = out;
+    }
+  } remember{*this, time, in, out};
+  if (strips_.active || IsFurtherStrip(time, in, out)) {
+    UpdateStrip(time, in, out);
+    return;
+  }
   bool sourceHoldsInput = false;
   try {
     UpdateLocked(time, in, out, sourceHoldsInput);
@@ -226,6 +246,133 @@ void Instance::Update(double time, const uint32_t* in, uint32_t* out) {
     haveCache_ = false;
     Report("a frame could not be processed (out of memory); passed through unchanged");
   }
+}
+
+namespace {
+
+intptr_t Address(const void* p) { return static_cast<intptr_t>(reinterpret_cast<uintptr_t>(p)); }
+
+// More strips than any host cuts a frame into; a larger distance between two
+// calls is not taken for strips of one frame.
+constexpr intptr_t kMaxStrips = 256;
+
+}  // namespace
+
+bool Instance::IsFurtherStrip(double time, const uint32_t* in, const uint32_t* out) const {
+  // MLT cuts a frame into strips of the height the instance was made with and
+  // calls once per strip, with the frame's time, the strips lying one after
+  // another in one input and one output buffer. So a further strip of the
+  // previous call's frame has the same time, and its input and output lie the
+  // same whole number of strips away from the previous call's. Frames the
+  // host allocated one by one are never laid out like that (the allocator
+  // puts its own bookkeeping between two blocks).
+  if (!lastIn_ || in == out || lastIn_ == lastOut_ || !FrameClock::Usable(time) || time != lastTime_) return false;
+  const intptr_t strip = static_cast<intptr_t>(source_.size() * sizeof(uint32_t));
+  const intptr_t d = Address(in) - Address(lastIn_);
+  return d != 0 && d % strip == 0 && d / strip < kMaxStrips && -d / strip < kMaxStrips &&
+         Address(out) - Address(lastOut_) == d;
+}
+
+void Instance::UpdateStrip(double time, const uint32_t* in, uint32_t* out) {
+  // The strips of a frame are put together and rendered as the one frame they
+  // are, so every pixel sees its real neighbours and the temporal run goes on
+  // from frame to frame. The host's frame buffers hold the whole frame before
+  // the first strip is called and are read only after the last strip
+  // returns, so the last strip can render them all; the others leave their
+  // own rows as they came (should the last never come, the host gets the
+  // picture unprocessed rather than stale memory).
+  //
+  // How many strips make a frame is learnt from the first frame: until then
+  // each strip renders every strip of its frame seen so far, as a new run,
+  // and the last one's render is the frame's. From then on only the last
+  // strip renders, continuing the run.
+  const size_t stripPixels = source_.size();
+  const intptr_t outOffset = Address(out) - Address(in);
+  Strips& s = strips_;
+  if (!s.active) {
+    // The previous call was this frame's first strip, rendered on its own.
+    s.active = true;
+    s.started = true;
+    s.time = time;
+    s.low = lastIn_;
+    s.high = lastIn_ + stripPixels;
+    s.outOffset = Address(lastOut_) - Address(lastIn_);
+    s.count = 1;
+    s.perFrame = 0;
+  }
+  auto whole = [&] { return static_cast<size_t>(s.high - s.low) == static_cast<size_t>(s.count) * stripPixels; };
+  // A strip of the frame being put together: its time, output offset and
+  // place (a whole number of strips from the others, not too far) fit.
+  const intptr_t stripBytes = static_cast<intptr_t>(stripPixels * sizeof(uint32_t));
+  const intptr_t low = std::min(Address(in), Address(s.low));
+  const intptr_t high = std::max(Address(in) + stripBytes, Address(s.high));
+  const bool sameFrame = s.started && time == s.time && outOffset == s.outOffset &&
+                         (s.perFrame == 0 || s.count < s.perFrame) &&
+                         (Address(in) - Address(s.low)) % stripBytes == 0 && high - low <= kMaxStrips * stripBytes;
+  if (sameFrame) {
+    s.low = std::min(s.low, in);
+    s.high = std::max(s.high, in + stripPixels);
+    ++s.count;
+  } else {
+    // A new frame (or the same frame again, as a paused editor renders it):
+    // the strips of the one before, when they made a whole frame, say how
+    // many a frame has.
+    if (s.started && whole()) s.perFrame = s.count;
+    s.started = true;
+    s.time = time;
+    s.low = in;
+    s.high = in + stripPixels;
+    s.outOffset = outOffset;
+    s.count = 1;
+  }
+  haveCache_ = false;
+  if (in != out) std::memcpy(out, in, stripPixels * sizeof(uint32_t));
+  if (!whole() || (s.perFrame > 0 && s.count < s.perFrame)) return;
+  if (width_ > kMaxFrameWidth || !clip_.HasRecord() || !clip_.PrivateData()) {
+    Report(width_ > kMaxFrameWidth ? "frames wider than " + std::to_string(kMaxFrameWidth) + " pixels (" +
+                                         std::to_string(width_) + ") cannot be processed; passing them through unchanged"
+                                   : std::string("out of memory; passing frames through unchanged"));
+    return;
+  }
+
+  const int32_t rows = static_cast<int32_t>(static_cast<size_t>(s.high - s.low) / static_cast<size_t>(width_));
+  uint32_t* frameOut = reinterpret_cast<uint32_t*>(Address(s.low) + s.outOffset);
+  if (rows > kMaxFrameHeight) {
+    Report("frames cut into strips more than " + std::to_string(kMaxFrameHeight) +
+           " rows high cannot be processed; passing them through unchanged");
+    return;
+  }
+  const int32_t part = s.perFrame > 0 ? clock_.Next(time).part : clock_.Restart().part;
+  try {
+    RenderRows(s.low, frameOut, rows, part);
+  } catch (...) {
+    // The engine may have written part of the output: the input goes out
+    // (when there was no room for its copy, every strip has already put its
+    // own input rows out).
+    const size_t pixels = static_cast<size_t>(rows) * static_cast<size_t>(width_);
+    if (frameSource_.size() >= pixels) std::memcpy(frameOut, frameSource_.data(), pixels * sizeof(uint32_t));
+    Report("a frame could not be processed (out of memory); passed through unchanged");
+  }
+}
+
+void Instance::RenderRows(const uint32_t* in, uint32_t* out, int32_t rows, int32_t part) {
+  const size_t pixels = static_cast<size_t>(width_) * static_cast<size_t>(rows);
+  if (frameSource_.size() < pixels) frameSource_.resize(pixels);
+  std::memcpy(frameSource_.data(), in, pixels * sizeof(uint32_t));
+  if (out != in) std::memcpy(out, in, pixels * sizeof(uint32_t));
+  frameSourceSlot_.Describe(reinterpret_cast<uint8_t*>(frameSource_.data()), width_, rows);
+  frameDestinationSlot_.Describe(reinterpret_cast<uint8_t*>(out), width_, rows);
+  struct Restore {
+    Instance& self;
+    ~Restore() { self.clip_.SetFrames(self.sourceSlot_.handle(), self.destinationSlot_.handle()); }
+  } restore{*this};
+  clip_.SetFrames(frameSourceSlot_.handle(), frameDestinationSlot_.handle());
+  clip_.SetTotal(FrameClock::kTotal);
+  clip_.Execute(part);
+  ++renders_;
+  if (Specs().UseMaster == 1 && engine_->SceneIndex() < 0)
+    Report("scene \"" + Cp1252ToUtf8(SceneNameOf(Specs())) + "\" is not in the scene file " +
+           engine_->Scenes().FileName() + "; the clip keeps its own settings");
 }
 
 void Instance::UpdateLocked(double time, const uint32_t* in, uint32_t* out, bool& sourceHoldsInput) {

@@ -3,6 +3,7 @@
 // turns the host's time into frame numbers.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -39,12 +40,20 @@ class Instance {
   // Renders one frame: `in` and `out` hold width x height BGRA pixels, rows
   // packed. `in` may equal `out`. A frame that cannot be processed (out of
   // memory) is passed through unchanged and reported.
+  //
+  // A host that cuts each frame into horizontal strips (MLT's slice
+  // threading: the instance is made at the strip's height and called once
+  // per strip, all with the frame's time, the strips lying one after another
+  // in one frame buffer) gets the whole frame rendered as one: see
+  // UpdateStrip.
   void Update(double time, const uint32_t* in, uint32_t* out);
 
   // Test access.
   TSpecs Record();
   const FrameClock& Clock() const { return clock_; }
   int RenderCount() const { return renders_; }
+  // The threads the instance's engine runs a frame on.
+  int FilterThreads();
   // How many reported messages the instance remembers (at most
   // kRememberedMessages), so that each is reported once.
   size_t RememberedMessages() const { return reported_.size(); }
@@ -61,6 +70,11 @@ class Instance {
   TSpecs& Specs() { return *clip_.MutableRecord(); }
   static int32_t CallEngine(void* self, int16_t selector, CallRecordHandle record);
   void PassThrough(const uint32_t* in, uint32_t* out);
+  // True when this call is a further strip of the frame of the previous call.
+  bool IsFurtherStrip(double time, const uint32_t* in, const uint32_t* out) const;
+  void UpdateStrip(double time, const uint32_t* in, uint32_t* out);
+  // Renders `rows` rows from `in` to `out` as one frame with Part `part`.
+  void RenderRows(const uint32_t* in, uint32_t* out, int32_t rows, int32_t part);
 
   std::mutex mutex_;
   const int32_t width_, height_;
@@ -89,6 +103,26 @@ class Instance {
   uint64_t cachedGeneration_ = 0;
   bool haveCache_ = false;
   int renders_ = 0;
+
+  // The previous call, to recognise strips of one frame.
+  double lastTime_ = 0;
+  const uint32_t* lastIn_ = nullptr;
+  const uint32_t* lastOut_ = nullptr;
+  // The strips of the frame being assembled: the span [low, high) of the
+  // host's input they cover, how many came, and where the output lies
+  // relative to the input.
+  struct Strips {
+    bool active = false;  // the host cuts frames into strips
+    bool started = false;  // `time` holds the frame of the strips below
+    double time = 0;
+    const uint32_t* low = nullptr;
+    const uint32_t* high = nullptr;
+    ptrdiff_t outOffset = 0;  // out - in, the same for every strip of a frame
+    int count = 0;
+    int perFrame = 0;  // strips the last whole frame had; 0 while not known
+  } strips_;
+  std::vector<uint32_t> frameSource_;  // the assembled frame's source copy
+  hostkit::FrameSlot frameSourceSlot_, frameDestinationSlot_;
 };
 
 }  // namespace tarvo::frei0r

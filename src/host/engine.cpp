@@ -37,6 +37,16 @@ void Engine::Startup() {
   // new clips start from.
   options_ = ReadStartupOptions(*store_, defaults_, env_);
   pipeline_.SetOpMode(options_.OpMode);
+  // The configured thread count (or TARVO_THREADS). The output is the same
+  // for any count; should the threads not start, the frames run on the
+  // calling thread.
+  try {
+    pipeline_.SetThreads(ResolveThreadCount(options_.Threads));
+  } catch (const std::exception& e) {
+    pipeline_.SetThreads(1);
+    notifier_.Report(std::string("The filter's threads could not be started (") + e.what() +
+                     "); frames are processed on one thread");
+  }
   // The planes, tables and history belong to the pipeline, which made them;
   // the scene list starts empty and is bound to its file when first needed.
   std::memset(call_.privateBlock, 0, sizeof call_.privateBlock);

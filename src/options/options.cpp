@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
 #include "util/message_sink.h"
 
@@ -102,6 +103,35 @@ std::optional<uint8_t> OpModeFromEnvironment() {
   return mode;
 }
 
+std::optional<int32_t> ParseThreadCount(const std::string& text) {
+  if (text.empty() || text.size() > 9) return std::nullopt;
+  int32_t n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + (c - '0');
+  }
+  return n;
+}
+
+std::optional<int32_t> ThreadsFromEnvironment() {
+  const char* v = std::getenv("TARVO_THREADS");
+  if (!v || !*v) return std::nullopt;
+  std::optional<int32_t> threads = ParseThreadCount(v);
+  static bool reported = false;
+  if (!threads && !reported) {
+    reported = true;
+    ReportToProcess(Notice::Message, std::string("TARVO_THREADS '") + v +
+                                         "' is not a thread count (0 for one per core, or 1, 2, ...); ignored");
+  }
+  return threads;
+}
+
+int32_t ResolveThreadCount(int32_t threads) {
+  if (threads > 0) return threads;
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores > 0 ? static_cast<int32_t>(cores) : 1;
+}
+
 bool SetInstallPath(OptionStore& store, const std::string& pluginFile) {
   std::error_code ec;
   std::filesystem::path p = std::filesystem::absolute(pluginFile, ec);
@@ -163,9 +193,19 @@ Options ReadStartupOptions(OptionStore& store, TSpecs& defaults, const OptionsEn
     if (!helpStored || s != o.HelpFile) store.WriteString(kKeyOptions, "HelpFile", o.HelpFile);
   }
   o.USTerminology = ReadInteger(store, kKeyOptions, "USTerminology", 1);
+  // Added after the others: an older options file gets it with its default
+  // at its next start, like any other missing value. A negative count has no
+  // meaning and is repaired as a mistyped value is.
+  o.Threads = ReadInteger(store, kKeyOptions, "Threads", 0);
+  if (o.Threads < 0) {
+    o.Threads = 0;
+    store.WriteInteger(kKeyOptions, "Threads", 0);
+  }
 
   if (env.useEnvironmentOpMode)
     if (std::optional<uint8_t> forced = OpModeFromEnvironment()) o.OpMode = *forced;
+  if (env.useEnvironmentThreads)
+    if (std::optional<int32_t> forced = ThreadsFromEnvironment()) o.Threads = *forced;
   return o;
 }
 

@@ -35,6 +35,9 @@ struct Options {
   std::string SceneFile;
   std::string HelpFile;
   int32_t USTerminology = 1;
+  // Threads the filter may use inside one frame: 0 = one per core, n = at
+  // most n. Never negative here.
+  int32_t Threads = 0;
 };
 
 // What the start-up read needs to know about the running process.
@@ -47,6 +50,8 @@ struct OptionsEnvironment {
   std::string hostExecutable;
   // Whether TARVO_OPMODE may override the stored operating mode.
   bool useEnvironmentOpMode = true;
+  // Whether TARVO_THREADS may override the stored thread count.
+  bool useEnvironmentThreads = true;
 };
 
 // The start-up read, in its fixed order (a default may be a value read just
@@ -76,5 +81,17 @@ std::optional<uint8_t> ParseOpMode(const std::string& text);
 // that cannot be read is reported once to the process-wide message sink and
 // ignored.
 std::optional<uint8_t> OpModeFromEnvironment();
+
+// A thread count as users type it: a whole number from 0 (one per core) up,
+// in decimal, nothing else around it.
+std::optional<int32_t> ParseThreadCount(const std::string& text);
+
+// The thread count forced by TARVO_THREADS for this process, if any. A value
+// that cannot be read is reported once to the process-wide message sink and
+// ignored.
+std::optional<int32_t> ThreadsFromEnvironment();
+
+// The threads a count stands for: 0 becomes the number of cores (at least 1).
+int32_t ResolveThreadCount(int32_t threads);
 
 }  // namespace tarvo

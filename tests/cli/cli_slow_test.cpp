@@ -3,6 +3,7 @@
 // the lossless container path exactly what the raw path gives.
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -12,6 +13,7 @@
 
 #include "cli_test_support.h"
 #include "hostkit/clip_call.h"
+#include "options/options.h"
 #include "plugin_loader.h"
 #include "types/call_record.h"
 #include "types/specs_fields.h"
@@ -364,6 +366,28 @@ TEST_F(CliVideoTest, FramesUpTo8192WideRenderAndWiderOnesAreRefused) {
   EXPECT_NE(r.err.find("8193 pixels wide; the filter takes frames up to 8192 pixels wide"), std::string::npos)
       << r.err;
   EXPECT_FALSE(std::filesystem::exists(dir / "wide-out.raw"));
+}
+
+TEST_F(CliVideoTest, TheFiltersThreadCountNeverChangesTheOutput) {
+  const auto frames = MakeFrames(8, 97, 41);  // odd sizes: uneven bands
+  std::vector<std::string> sets(kTypicalCleanup.begin(), kTypicalCleanup.end());
+  WriteBytes(dir / "in.raw", Concat(frames));
+  std::vector<std::vector<uint8_t>> outputs;
+  for (const char* threads : {"1", "3"}) {
+    const std::string out = dir / (std::string("out-") + threads + ".raw");
+    std::vector<std::string> args = {"render", "--raw",  "97x41",  dir / "in.raw", out,  "--op-mode",
+                                     "final",  "--threads", threads, "--stats",  "--plugin", TARVO_REAL_PLUGIN};
+    for (const auto& s : sets) args.insert(args.end(), {"--set", s});
+    const auto r = RunTarvo(args);
+    ASSERT_EQ(r.code, 0) << r.err;
+    // --stats names the threads the filter ran with: the count asked for,
+    // at most one per core.
+    const int used = std::min(std::atoi(threads), ResolveThreadCount(0));
+    EXPECT_NE(r.err.find(std::to_string(used) + (used == 1 ? " thread)" : " threads)")), std::string::npos) << r.err;
+    outputs.push_back(ReadBytes(out));
+  }
+  EXPECT_EQ(outputs[0], outputs[1]);
+  EXPECT_NE(outputs[0], Concat(frames)) << "the record must change the picture";
 }
 
 TEST_F(CliVideoTest, RealFilterRecordRoundTripAndOperatingModes) {

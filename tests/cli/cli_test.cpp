@@ -147,6 +147,34 @@ TEST_F(CliTest, RecordRoundTripThroughRecordFileSetAndProject) {
   EXPECT_NE(r.out.find("ProcMode              2 (420)"), std::string::npos) << r.out;
 }
 
+TEST_F(CliTest, TheFilterGetsItsThreadCountForTheRunWithoutTheStoredOption) {
+  WriteBytes(dir / "in.raw", Concat(MakeFrames(2, 8, 8)));
+  struct Case {
+    std::vector<std::string> args;
+    std::string env;  // TARVO_THREADS in the command's environment
+    std::string passed;
+    bool complaint;
+  };
+  const std::vector<Case> cases = {
+      {{}, "", "0", false},                    // one per core by default, whatever the option says
+      {{"--threads", "3"}, "", "3", false},
+      {{"--threads", "1"}, "4", "1", false},  // the option wins over the environment
+      {{}, "2", "2", false},                   // a cap set for the process is kept
+      {{}, "lots", "0", true},                 // an unreadable one is said and not used
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"render", "--raw", "8x8", dir / "in.raw", dir / "out.raw", "--plugin", kFake};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    std::filesystem::remove(dir / "log");
+    const auto r = RunTarvo(args, {"TARVO_FAKE_LOG=" + (dir / "log"), "TARVO_THREADS=" + c.env});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const auto log = Lines(dir / "log");
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(Field(log[0], "threads"), c.passed) << c.env;
+    EXPECT_EQ(r.err.find("TARVO_THREADS 'lots' is not a thread count") != std::string::npos, c.complaint) << r.err;
+  }
+}
+
 TEST_F(CliTest, BadSettingsAreRefusedBeforeAnythingIsWritten) {
   WriteBytes(dir / "in.raw", Concat(MakeFrames(2, 8, 8)));
   struct Case {
@@ -158,6 +186,8 @@ TEST_F(CliTest, BadSettingsAreRefusedBeforeAnythingIsWritten) {
       {{"--set", "Gain=801"}, "Gain must be between 0 and 800"},
       {{"--set", "YDespeckle=x"}, "not a valid value for YDespeckle"},
       {{"--op-mode", "fast"}, "--op-mode must be bypass, draft or final"},
+      {{"--threads", "-1"}, "--threads must be 0 (one per core) or a number of threads"},
+      {{"--threads", "two"}, "--threads must be 0 (one per core) or a number of threads"},
       {{"--fields", "top"}, "--fields must be progressive, tff or bff"},
       {{"--frames", "5-2"}, "--frames expects FROM-TO"},
   };

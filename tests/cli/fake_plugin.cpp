@@ -52,9 +52,10 @@ void Log(int16_t selector, const TFilterCallRecord& r) {
   if (!path) return;
   FILE* f = std::fopen(path, "a");
   if (!f) return;
-  std::fprintf(f, "sel=%d part=%d total=%d fields=%d specs=%p cb=%d opmode=%s priv=", selector, r.Part, r.Total,
-               r.FieldFlags, static_cast<void*>(r.SpecsHandle), r.FrameCallback ? 1 : 0,
-               std::getenv("TARVO_OPMODE") ? std::getenv("TARVO_OPMODE") : "-");
+  std::fprintf(f, "sel=%d part=%d total=%d fields=%d specs=%p cb=%d opmode=%s threads=%s priv=", selector, r.Part,
+               r.Total, r.FieldFlags, static_cast<void*>(r.SpecsHandle), r.FrameCallback ? 1 : 0,
+               std::getenv("TARVO_OPMODE") ? std::getenv("TARVO_OPMODE") : "-",
+               std::getenv("TARVO_THREADS") ? std::getenv("TARVO_THREADS") : "-");
   if (r.PrivateData && *r.PrivateData)
     for (int i = 0; i < 16; ++i) std::fprintf(f, "%02x", (*r.PrivateData)[i]);
   std::fprintf(f, "\n");

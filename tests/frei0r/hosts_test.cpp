@@ -452,6 +452,27 @@ TEST_F(MeltHost, WidthsNotAMultipleOfSixteenMatchTheEngine) {
   }
 }
 
+// MLT cuts a frame into strips for a filter whose "threads" property is set
+// and calls the instance, made at the strip's height, once per strip; the
+// adapter puts the strips together again. MLT_SLICES_COUNT gives MLT more
+// slice threads than this machine has cores, so that three and four strips
+// are cut too.
+TEST_F(MeltHost, SliceThreadsGiveTheFramesOfTheCommand) {
+  REQUIRE_PROGRAM(TARVO_MELT);
+  const Clip clip = test::MakeClip(160, 96, 8, 47);
+  TSpecs specs = test::TemporalRecord();
+  specs.YDespeckle = 3;
+  const std::string melt = Prepare(clip);
+  const std::string rec = WriteRecord("clip.rec", specs);
+  for (int threads : {2, 3, 4}) {
+    SCOPED_TRACE("threads=" + std::to_string(threads));
+    RenderWithMelt("env MLT_SLICES_COUNT=4 " + melt + " -filter frei0r.tarvo 'record=" + rec +
+                       "' threads=" + std::to_string(threads) + Consumer(Path("out.raw")),
+                   clip);
+    ExpectMatches(clip, specs);
+  }
+}
+
 // Kdenlive writes every parameter of its effect file into the project, at
 // the file's defaults unless changed; the record chosen there must survive.
 TEST_F(MeltHost, KdenliveDefaultsForEveryParameterKeepTheRecord) {

@@ -8,12 +8,14 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <thread>
 
 #include <gtest/gtest.h>
 
+#include "options/options.h"
 #include "reference.h"
 #include "types/frame_view.h"
 #include "util/specs_file.h"
@@ -91,6 +93,72 @@ TEST(Frei0rInstance, ParametersAndHostTimesGiveTheReferenceRun) {
   SetAll(garbage, specs);
   const Clip got = Render(garbage, clip, std::vector<double>(clip.frames.size(), -3.6893488147419103e+20));
   EXPECT_EQ(test::FirstDifference(got, expected), "") << "garbage time";
+}
+
+TEST(Frei0rInstance, EveryCoreByDefaultAndTarvoThreadsCapsItWithTheSamePictures) {
+  const Clip clip = test::MakeClip(97, 41, 6, 23);  // odd sizes: uneven bands
+  TSpecs specs = test::TemporalRecord();
+  specs.YDespeckle = 2;
+  specs.CDespeckle = 2;
+  const Clip expected = test::ReferenceRender(clip, specs);
+  for (const char* threads : {"", "1", "3"}) {
+    SCOPED_TRACE(threads);
+    setenv("TARVO_THREADS", threads, 1);
+    Instance in(97, 41);
+    const int32_t asked = *threads ? std::atoi(threads) : ResolveThreadCount(0);
+    EXPECT_EQ(in.FilterThreads() > 1, asked > 1);
+    SetAll(in, specs);
+    EXPECT_EQ(test::FirstDifference(Render(in, clip, Times(clip.frames.size(), 0.04)), expected), "");
+  }
+  unsetenv("TARVO_THREADS");
+}
+
+// As MLT's slice threading drives a filter: the instance is made at the
+// strip's height, and each frame is handed over as `strips` strips of one
+// frame buffer (the input a copy the host made, the output another buffer),
+// all with the frame's time, in the order `order` gives, or each from its own
+// thread at once.
+Clip RenderInStrips(const Clip& clip, const TSpecs& specs, int strips, const std::vector<int>& order,
+                    bool concurrently) {
+  Instance in(static_cast<unsigned>(clip.width), static_cast<unsigned>(clip.height / strips));
+  SetAll(in, specs);
+  const size_t stripPixels = static_cast<size_t>(clip.width) * static_cast<size_t>(clip.height / strips);
+  Clip out{clip.width, clip.height, {}};
+  for (size_t f = 0; f < clip.frames.size(); ++f) {
+    const std::vector<uint32_t> source = clip.frames[f];
+    std::vector<uint32_t> dst(source.size(), 0xDEADBEEF);
+    const double time = 0.04 * static_cast<double>(f);
+    auto strip = [&](int k) { in.Update(time, source.data() + k * stripPixels, dst.data() + k * stripPixels); };
+    if (concurrently) {
+      std::vector<std::thread> threads;
+      for (int k : order) threads.emplace_back(strip, k);
+      for (auto& t : threads) t.join();
+    } else {
+      for (int k : order) strip(k);
+    }
+    out.frames.push_back(std::move(dst));
+  }
+  return out;
+}
+
+TEST(Frei0rInstance, FramesCutIntoStripsByTheHostAreRenderedWhole) {
+  const Clip clip = test::MakeClip(64, 48, 6, 29);
+  TSpecs specs = test::TemporalRecord();
+  specs.YDespeckle = 3;
+  const Clip expected = test::ReferenceRender(clip, specs);
+  struct Case {
+    int strips;
+    std::vector<int> order;
+    bool concurrently;
+  };
+  const Case cases[] = {
+      {2, {0, 1}, false}, {2, {1, 0}, false}, {3, {2, 0, 1}, false}, {4, {1, 3, 0, 2}, false},
+      {3, {0, 1, 2}, true}, {4, {0, 1, 2, 3}, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::Message() << c.strips << " strips" << (c.concurrently ? " at once" : ""));
+    EXPECT_EQ(test::FirstDifference(RenderInStrips(clip, specs, c.strips, c.order, c.concurrently), expected), "");
+  }
 }
 
 TEST(Frei0rInstance, FieldOrderRendersTheClipAsFields) {

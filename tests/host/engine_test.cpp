@@ -35,8 +35,10 @@ bool SameBytes(const TSpecs& a, const TSpecs& b) { return std::memcmp(&a, &b, si
 // folder; notices are counted instead of printed.
 class EngineTest : public ::testing::Test {
  protected:
+  void TearDown() override { ::unsetenv("TARVO_THREADS"); }
   void SetUp() override {
     ::unsetenv("TARVO_OPMODE");
+    ::unsetenv("TARVO_THREADS");
     auto store = std::make_unique<MemoryOptionStore>();
     store_ = store.get();
     store_->WriteString(kKeyOptions, "SceneFile", sceneFile_);
@@ -86,6 +88,26 @@ TEST_F(EngineTest, AClipsFirstCallGetsTheDefaultRecordWithThePreferredPage) {
   e.Filter(2, clip.handle());
   EXPECT_TRUE(e.Call().changed);
   EXPECT_EQ(e.PreviousSpecs().Gain, 150);
+}
+
+TEST_F(EngineTest, StartUpGivesThePipelineTheConfiguredThreadsOrTheEnvironments) {
+  store_->WriteInteger(kKeyOptions, "Threads", 1);
+  Engine& one = MakeEngine();
+  one.Startup();
+  EXPECT_EQ(one.GetOptions().Threads, 1);
+  EXPECT_EQ(one.GetPipeline().Threads(), 1);
+
+  // The default, one thread per core; TARVO_THREADS wins over the file.
+  for (const char* forced : {"", "2"}) {
+    auto store = std::make_unique<MemoryOptionStore>();
+    store->WriteInteger(kKeyOptions, "Threads", forced[0] ? 1 : 0);
+    if (forced[0]) ::setenv("TARVO_THREADS", forced, 1);
+    Engine e(std::move(store));
+    e.Startup();
+    const int32_t asked = forced[0] ? 2 : ResolveThreadCount(0);
+    EXPECT_EQ(e.GetPipeline().Threads() > 1, asked > 1) << forced;
+    EXPECT_EQ(e.GetOptions().Threads, forced[0] ? 2 : 0) << forced;
+  }
 }
 
 TEST_F(EngineTest, ANewClipStartsFromThePreferredDefaultScene) {

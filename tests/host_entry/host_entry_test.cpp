@@ -42,11 +42,18 @@ class HostEntry : public ::testing::Test {
   void SetUp() override {
     ::setenv("TARVO_REGISTRY", registry_.c_str(), 1);
     ::unsetenv("TARVO_OPMODE");
+    // Each test needs a library that really unloads. A filter thread that
+    // has run a kernel with per-thread scratch (a thread_local with a
+    // destructor) keeps the library loaded for as long as that thread lives,
+    // and the engine's threads live until the library goes: so these tests
+    // run the filter on the calling thread.
+    ::setenv("TARVO_THREADS", "1", 1);
   }
   void TearDown() override {
     Unload();
     ::unsetenv("TARVO_REGISTRY");
     ::unsetenv("TARVO_OPMODE");
+    ::unsetenv("TARVO_THREADS");
   }
   // Writes options before the library reads them.
   void Configure(const std::function<void(OptionStore&)>& fill) {

@@ -3,12 +3,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "options/options.h"
 #include "platform/os_registry_file.h"
 #include "support/temp_dir.h"
+#include "util/message_sink.h"
 
 namespace tarvo {
 namespace {
@@ -28,11 +32,17 @@ std::string StoredString(OptionStore& s, const char* key, const char* name) {
   return v;
 }
 
-// Keeps TARVO_OPMODE out of the tests that do not set it.
+// Keeps TARVO_OPMODE and TARVO_THREADS out of the tests that do not set them.
 class StartupOptions : public ::testing::Test {
  protected:
-  void SetUp() override { ::unsetenv("TARVO_OPMODE"); }
-  void TearDown() override { ::unsetenv("TARVO_OPMODE"); }
+  void SetUp() override {
+    ::unsetenv("TARVO_OPMODE");
+    ::unsetenv("TARVO_THREADS");
+  }
+  void TearDown() override {
+    ::unsetenv("TARVO_OPMODE");
+    ::unsetenv("TARVO_THREADS");
+  }
   OptionsEnvironment env_{"", "/nonexistent/host", true};
 };
 
@@ -55,6 +65,7 @@ TEST_F(StartupOptions, AFreshStoreGetsEveryDefaultWritten) {
   EXPECT_EQ(StoredString(store, kKeyOptions, "SceneFile"), "SCENES.KVS");
   EXPECT_EQ(StoredString(store, kKeyOptions, "HelpFile"), "FL-TARVO.HTML");
   EXPECT_EQ(StoredInt(store, kKeyOptions, "USTerminology"), 1);
+  EXPECT_EQ(StoredInt(store, kKeyOptions, "Threads"), 0);
   EXPECT_NE(store.Tree().FindKey(kKeyAppPath), nullptr);
 
   EXPECT_EQ(o.OpMode, 2);
@@ -62,6 +73,7 @@ TEST_F(StartupOptions, AFreshStoreGetsEveryDefaultWritten) {
   EXPECT_EQ(o.ShowHints, 1);
   EXPECT_EQ(o.DefaultPage, 1);
   EXPECT_EQ(o.USTerminology, 1);
+  EXPECT_EQ(o.Threads, 0);
   TSpecs expected = BuiltInDefaultSpecs();
   EXPECT_EQ(std::memcmp(&d, &expected, sizeof d), 0);
 
@@ -276,6 +288,120 @@ TEST_F(StartupOptions, TheEnvironmentForcesTheOperatingModeWithoutStoringIt) {
   noEnv.useEnvironmentOpMode = false;
   ::setenv("TARVO_OPMODE", "bypass", 1);
   EXPECT_EQ(ReadStartupOptions(store, d, noEnv).OpMode, 2);
+}
+
+TEST_F(StartupOptions, AnOptionsFileFromBeforeTheThreadCountGetsItAndNothingElseChanges) {
+  // A complete file as versions without the "Threads" value wrote it.
+  const std::string older =
+      "Windows Registry Editor Version 5.00\n"
+      "\n[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Processing]\n"
+      "\"ProcMode\"=dword:00000002\n\"OpMode\"=dword:00000001\n"
+      "\n[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Clipping]\n"
+      "\"Vmin\"=dword:00000010\n\"Vmax\"=dword:000000eb\n"
+      "\n[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Levels]\n"
+      "\"Vblank\"=dword:00000010\n\"Vblack\"=dword:00000012\n\"Vwhite\"=dword:000000eb\n"
+      "\"NTSCBlacks\"=dword:00000001\n"
+      "\n[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Options]\n"
+      "\"DefaultScene\"=\"Evening\"\n\"UseMasters\"=dword:00000001\n\"ShowHints\"=dword:00000000\n"
+      "\"DefaultPage\"=dword:00000003\n\"SceneFile\"=\"/srv/tarvo/SCENES.KVS\"\n"
+      "\"HelpFile\"=\"FL-TARVO.HTML\"\n\"USTerminology\"=dword:00000000\n"
+      "\"Top\"=dword:00000064\n\"Left\"=dword:000000c8\n"
+      "\n[HKEY_LOCAL_MACHINE\\Software\\Morlund\\Tarvo\\Preview]\n"
+      "\"Width\"=dword:00000280\n";
+  TempDir dir;
+  const std::string path = dir / "registry.reg";
+  WriteText(path, older);
+  TSpecs d = BuiltInDefaultSpecs();
+  Options o;
+  {
+    FileOptionStore store(path);
+    o = ReadStartupOptions(store, d, env_);
+  }
+  EXPECT_EQ(o.Threads, 0);
+  EXPECT_EQ(o.OpMode, 1);
+  EXPECT_EQ(o.NTSCBlacks, 1);
+  EXPECT_EQ(o.DefaultScene, "Evening");
+  EXPECT_EQ(o.UseMasters, 1);
+  EXPECT_EQ(o.ShowHints, 0);
+  EXPECT_EQ(o.DefaultPage, 3);
+  EXPECT_EQ(o.SceneFile, "/srv/tarvo/SCENES.KVS");
+  EXPECT_EQ(o.USTerminology, 0);
+  EXPECT_EQ(d.ProcMode, 2);
+  EXPECT_EQ(d.Vmin, 16);
+  EXPECT_EQ(d.Vblack, 18);
+  EXPECT_EQ(d.Vwhite, 235);
+  // The one new line goes at the end of the Options key; every other byte
+  // stays where it was.
+  const std::string line = "\"Threads\"=dword:00000000\n";
+  const std::string after = test::ReadText(path);
+  const size_t at = after.find(line);
+  ASSERT_NE(at, std::string::npos) << after;
+  EXPECT_EQ(after.substr(0, at), older.substr(0, at));
+  const std::string left = "\"Left\"=dword:000000c8\n";
+  EXPECT_EQ(after.compare(at - left.size(), left.size(), left), 0);
+  EXPECT_EQ(after.substr(0, at) + after.substr(at + line.size()), older);
+}
+
+TEST_F(StartupOptions, ANegativeOrMistypedThreadCountIsRepairedAndOthersAreKept) {
+  struct Case {
+    const char* what;
+    std::function<void(MemoryOptionStore&)> put;
+    int32_t used, stored;
+  };
+  const Case cases[] = {
+      {"negative", [](MemoryOptionStore& s) { s.WriteInteger(kKeyOptions, "Threads", -3); }, 0, 0},
+      {"a string", [](MemoryOptionStore& s) { s.WriteString(kKeyOptions, "Threads", "4"); }, 0, 0},
+      {"unreadable", [](MemoryOptionStore& s) { s.PutUnreadable(kKeyOptions, "Threads", "dword:zz"); }, 0, 0},
+      {"one", [](MemoryOptionStore& s) { s.WriteInteger(kKeyOptions, "Threads", 1); }, 1, 1},
+      // More than the machine has is kept: the pool caps it at the cores.
+      {"many", [](MemoryOptionStore& s) { s.WriteInteger(kKeyOptions, "Threads", 1000); }, 1000, 1000},
+  };
+  for (const Case& c : cases) {
+    MemoryOptionStore store;
+    c.put(store);
+    TSpecs d = BuiltInDefaultSpecs();
+    EXPECT_EQ(ReadStartupOptions(store, d, env_).Threads, c.used) << c.what;
+    EXPECT_EQ(StoredInt(store, kKeyOptions, "Threads"), c.stored) << c.what;
+  }
+}
+
+TEST_F(StartupOptions, TheEnvironmentForcesTheThreadCountWithoutStoringIt) {
+  std::vector<std::string> heard;
+  SetProcessNoticeHandler([&](Notice, const std::string& text) { heard.push_back(text); });
+  MemoryOptionStore store;
+  store.WriteInteger(kKeyOptions, "Threads", 2);
+  TSpecs d = BuiltInDefaultSpecs();
+  EXPECT_EQ(ReadStartupOptions(store, d, env_).Threads, 2);
+  ::setenv("TARVO_THREADS", "3", 1);
+  EXPECT_EQ(ReadStartupOptions(store, d, env_).Threads, 3);
+  ::setenv("TARVO_THREADS", "0", 1);  // one per core, whatever is stored
+  EXPECT_EQ(ReadStartupOptions(store, d, env_).Threads, 0);
+  EXPECT_EQ(StoredInt(store, kKeyOptions, "Threads"), 2);
+  EXPECT_TRUE(heard.empty());
+  // Unreadable values are ignored, and said once for the process.
+  for (const char* bad : {"-1", "two", "3 ", "+2", "99999999999"}) {
+    ::setenv("TARVO_THREADS", bad, 1);
+    EXPECT_EQ(ReadStartupOptions(store, d, env_).Threads, 2) << bad;
+  }
+  ASSERT_EQ(heard.size(), 1u);
+  EXPECT_NE(heard[0].find("TARVO_THREADS '-1'"), std::string::npos) << heard[0];
+  OptionsEnvironment noEnv = env_;
+  noEnv.useEnvironmentThreads = false;
+  ::setenv("TARVO_THREADS", "5", 1);
+  EXPECT_EQ(ReadStartupOptions(store, d, noEnv).Threads, 2);
+  SetProcessNoticeHandler(nullptr);
+}
+
+TEST(ThreadCount, ReadsWholeNumbersAndResolvesZeroToTheCores) {
+  EXPECT_EQ(ParseThreadCount("0"), 0);
+  EXPECT_EQ(ParseThreadCount("12"), 12);
+  EXPECT_EQ(ParseThreadCount("007"), 7);
+  for (const char* bad : {"", "-1", "+2", " 2", "2 ", "1e3", "0x4", "1234567890"})
+    EXPECT_FALSE(ParseThreadCount(bad).has_value()) << bad;
+  const unsigned cores = std::thread::hardware_concurrency();
+  EXPECT_EQ(ResolveThreadCount(0), cores > 0 ? static_cast<int32_t>(cores) : 1);
+  EXPECT_EQ(ResolveThreadCount(5), 5);
+  EXPECT_EQ(ResolveThreadCount(1), 1);
 }
 
 TEST_F(StartupOptions, TheOperatingModeIsHeldAsOneByte) {
