@@ -5,6 +5,7 @@
 
 #include "filters/noise_internal.h"
 #include "filters/noise_kernels.h"
+#include "util/thread_scratch.h"
 
 namespace tarvo::noise {
 
@@ -50,10 +51,6 @@ constexpr Kernels kScalar = {DespeckleScalar8,
 
 const Kernels& ScalarKernels() { return kScalar; }
 
-uint8_t* Scratch(size_t bytes) {
-  thread_local std::vector<uint8_t> buffer;
-  if (buffer.size() < bytes) buffer.resize(bytes);
-  return buffer.data();
-}
+uint8_t* Scratch(size_t bytes) { return ThreadScratch(ScratchUse::kNoise, bytes); }
 
 }  // namespace tarvo::noise

@@ -74,6 +74,7 @@ void Pipeline::CopyFrame(const FrameView& s, const FrameView& d) {
 
 void Pipeline::Render(PixBufferHandle source, PixBufferHandle destination, Handle specsHandle, bool dialog,
                       CallState& call) {
+  const ScopedScratch useScratch(scratch_);
   if (!source || !*source || !destination || !*destination || !specsHandle || !*specsHandle) {
     notifier_.Show(Notice::ProcessingError, kProcessingErrorText);
     return;

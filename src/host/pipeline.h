@@ -22,6 +22,7 @@
 #include "planes/inout.h"
 #include "platform/host_services.h"
 #include "types/specs.h"
+#include "util/thread_scratch.h"
 #include "util/thread_pool.h"
 
 namespace tarvo {
@@ -112,6 +113,8 @@ class Pipeline {
   RunHistory history_{reserver_};
   // Made with the pipeline, so the shared pool it refers to outlives it.
   PoolRunner runner_;
+  // Kernel scratch of the thread that calls Render (pool workers have their own).
+  ScratchArena scratch_;
 };
 
 }  // namespace tarvo

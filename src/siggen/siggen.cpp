@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "types/rounding.h"
+#include "util/thread_scratch.h"
 
 namespace tarvo {
 namespace {
@@ -38,15 +39,12 @@ int32_t FractionalPercentOfSpan(int32_t span, long double p) {
 
 uint8_t Low8(int32_t v) { return static_cast<uint8_t>(v & 0xFF); }
 
-// The working line. Its storage is kept per thread and only ever grows, so
-// drawing frames of a constant size allocates once.
+// The working line. Its storage is the thread's scratch, which only ever
+// grows, so drawing frames of a constant size allocates once.
 class Line {
  public:
   explicit Line(int32_t width) : width_(width) {
-    thread_local std::vector<uint8_t> storage;
-    const size_t bytes = static_cast<size_t>(width) * 4;
-    if (storage.size() < bytes) storage.resize(bytes);
-    px_ = storage.data();
+    px_ = ThreadScratch(ScratchUse::kSignal, static_cast<size_t>(width) * 4);
   }
 
   // Sets pixels [from, to) to (r, g, b) with fourth byte 255; the range is

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "util/thread_scratch.h"
+
 namespace tarvo {
 
 // One Run call: lives on the caller's stack; linked into the pool's list
@@ -128,6 +130,9 @@ constexpr int kSpinPauses = 2000;
 }  // namespace
 
 void ThreadPool::WorkerLoop() {
+  // The worker's scratch lives on its own stack and goes when it ends.
+  ScratchArena scratch;
+  ScopedScratch useScratch(scratch);
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     Batch* b = FindWork();

@@ -42,12 +42,9 @@ class HostEntry : public ::testing::Test {
   void SetUp() override {
     ::setenv("TARVO_REGISTRY", registry_.c_str(), 1);
     ::unsetenv("TARVO_OPMODE");
-    // Each test needs a library that really unloads. A filter thread that
-    // has run a kernel with per-thread scratch (a thread_local with a
-    // destructor) keeps the library loaded for as long as that thread lives,
-    // and the engine's threads live until the library goes: so these tests
-    // run the filter on the calling thread.
-    ::setenv("TARVO_THREADS", "1", 1);
+    // Every core: the library must unload although its threads have run
+    // kernels with scratch memory.
+    ::unsetenv("TARVO_THREADS");
   }
   void TearDown() override {
     Unload();
@@ -509,9 +506,8 @@ TEST_F(HostEntry, TwoHostThreadsCallingAtOnceGetTheResultsOfSerialCalls) {
       EXPECT_EQ(xFilter_(kSelectorExecute, clip.call.handle()), 0);
     }
   };
-  // Every call on a thread of its own: a host thread that has rendered holds
-  // the library's per-thread scratch, which keeps the library loaded until
-  // the thread ends, and the fixture checks that unloading really unloads.
+  // The expected frames come from a host thread of their own too; the
+  // fixture then checks that the library still really unloads.
   std::thread([&] {
     render(0, true);
     render(1, true);
@@ -539,6 +535,31 @@ TEST_F(HostEntry, TwoHostThreadsCallingAtOnceGetTheResultsOfSerialCalls) {
           << "clip " << c << " frame " << f;
       EXPECT_TRUE(clips[c].got[f]->GuardsIntact());
     }
+}
+
+// The filter's threads run kernels that borrow scratch memory; none of it may
+// keep the library loaded once the host lets it go (the fixture checks that
+// the library really unloads). The frame is tall enough for despeckling and
+// the medians to be cut into bands on the pool's threads.
+TEST_F(HostEntry, TheLibraryUnloadsAfterItsThreadsHaveFilteredInBands) {
+  ::setenv("TARVO_THREADS", "2", 1);
+  Configure([&](OptionStore& s) { s.WriteString(kKeyOptions, "SceneFile", sceneFile_); });
+  Load();
+  TSpecs specs = BuiltInDefaultSpecs();
+  specs.YDespeckle = 4;
+  specs.CDespeckle = 4;
+  specs.MedianLimit = 40;
+  specs.MedianWhen = 3;
+  TestClip clip;
+  clip.SetSpecs(specs);
+  std::mt19937 rng(test::TestSeed());
+  TestFrame source(320, 1200), destination(320, 1200);
+  source.FillRandom(rng);
+  clip.SetPart(0, 1);
+  clip.rec().Source = source.handle();
+  clip.rec().Destination = destination.handle();
+  EXPECT_EQ(xFilter_(kSelectorExecute, clip.handle()), 0);
+  EXPECT_NE(std::memcmp(source.desc().Pixels, destination.desc().Pixels, size_t{320} * 1200 * 4), 0);
 }
 
 }  // namespace
