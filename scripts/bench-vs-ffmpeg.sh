@@ -6,8 +6,10 @@
 # (-threads 1 -filter_threads 1) into the same kind of file.
 #   scripts/bench-vs-ffmpeg.sh [build-dir]
 # Environment: FRAMES (default 50), RECORD (light|typical|heavy, default
-# typical), CORE (default 0; for example CORE=0,1 lets tarvo's decoding,
-# filtering and encoding threads use two cores in the file-to-file run).
+# typical), CORE (default 0; for example CORE=0,1 lets tarvo use two cores:
+# its filter threads, and in the file-to-file run its decoding, filtering and
+# encoding threads). Tarvo's filter runs on as many threads as CORE names
+# cores; FFmpeg keeps one thread (-threads 1 -filter_threads 1).
 # The input is FFmpeg's testsrc2 with temporal grain, written once per size to
 # a temporary folder that is removed at the end. Both programs read the file
 # frame by frame. Frame rates are frames per second of processor time (user +
@@ -21,6 +23,8 @@ BUILD_DIR=${1:-build}
 FRAMES=${FRAMES:-50}
 RECORD=${RECORD:-typical}
 CORE=${CORE:-0}
+# nproc counts the processors the affinity mask allows.
+THREADS=$(taskset -c "$CORE" nproc)
 RUN="$BUILD_DIR/bench/pipeline_run"
 TARVO="$BUILD_DIR/hosts/cli/tarvo"
 [[ -x $RUN ]] || { echo "build $RUN first (cmake --build $BUILD_DIR --target pipeline_run)" >&2; exit 1; }
@@ -46,7 +50,7 @@ for SIZE in 1920x1080 720x576; do
   # Warm the page cache for both runs alike.
   cat "$IN" > /dev/null
 
-  OURS=$(taskset -c "$CORE" "$RUN" "$W" "$H" "$IN" "$RECORD")
+  OURS=$(TARVO_THREADS=$THREADS taskset -c "$CORE" "$RUN" "$W" "$H" "$IN" "$RECORD")
   OURS_FPS=$(sed -n 's/.*processor time: \([0-9.]*\) fps.*/\1/p' <<<"$OURS")
   OURS_WALL=$(sed -n 's/.*wall: \([0-9.]*\) fps.*/\1/p' <<<"$OURS")
 
@@ -57,8 +61,8 @@ for SIZE in 1920x1080 720x576; do
   FF_FPS=$(awk -v n="$FRAMES" -v t="$CPU" 'BEGIN { split(t, a, " "); printf "%.2f", n / (a[1] + a[2]) }')
   FF_WALL=$(awk -v n="$FRAMES" -v a="$T0" -v b="$T1" 'BEGIN { printf "%.2f", n / (b - a) }')
   RATIO=$(awk -v a="$OURS_FPS" -v b="$FF_FPS" 'BEGIN { printf "%.2f", a / b }')
-  printf '%-10s tarvo (%s): %8.2f fps   ffmpeg: %8.2f fps   ratio %sx   (wall: %s vs %s fps)\n' \
-    "$SIZE" "$RECORD" "$OURS_FPS" "$FF_FPS" "$RATIO" "$OURS_WALL" "$FF_WALL"
+  printf '%-10s cores %s: tarvo (%s): %8.2f fps   ffmpeg: %8.2f fps   ratio %sx   (wall: %s vs %s fps)\n' \
+    "$SIZE" "$CORE" "$RECORD" "$OURS_FPS" "$FF_FPS" "$RATIO" "$OURS_WALL" "$FF_WALL"
 done
 
 # File to file: decoding, the conversions to and from BGRA and encoding count.
@@ -79,7 +83,7 @@ else
 fi
 T0=$(now)
 CPU=$( { time taskset -c "$CORE" "$TARVO" render "$IN" "$TMP/ours.nut" --codec rawvideo --pix-fmt yuv420p \
-  --op-mode final "${SETS[@]}" -q ; } 2>&1 | tail -n 1 )
+  --threads "$THREADS" --op-mode final "${SETS[@]}" -q ; } 2>&1 | tail -n 1 )
 T1=$(now)
 OURS_FPS=$(awk -v n="$FRAMES" -v t="$CPU" 'BEGIN { split(t, a, " "); printf "%.2f", n / (a[1] + a[2]) }')
 OURS_WALL=$(awk -v n="$FRAMES" -v a="$T0" -v b="$T1" 'BEGIN { printf "%.2f", n / (b - a) }')
