@@ -176,6 +176,10 @@ std::string ValueNames(const SpecsField& f) {
   return names;
 }
 
+// Ranges not starting at 0 up to this many steps are offered to Kdenlive as
+// lists of their values rather than as sliders.
+constexpr int kKdenliveListedSpan = 8;
+
 }  // namespace
 
 std::string KdenliveEffectXml() {
@@ -189,7 +193,8 @@ std::string KdenliveEffectXml() {
        "render without parallel processing.</description>\n";
   x += "  <author>" + XmlEscape(kCreator) + "</author>\n";
   for (const Param& p : Params()) {
-    const std::string name = XmlEscape(p.name), title = XmlEscape(p.title), comment = XmlEscape(p.explanation);
+    const std::string name = XmlEscape(p.name);
+    std::string title = XmlEscape(p.title), comment = XmlEscape(p.explanation);
     if (!p.field) {
       if (p.name == "fields") {
         x += "  <parameter type=\"list\" name=\"fields\" default=\"progressive\" paramlist=\"progressive;tff;bff\">\n"
@@ -205,17 +210,29 @@ std::string KdenliveEffectXml() {
       const double def = ToParamValue(f, GetField(defaults, f));
       if (p.type == ParamType::Bool) {
         x += "  <parameter type=\"bool\" name=\"" + name + "\" default=\"" + (def != 0 ? "1" : "0") + "\">\n";
-      } else if (f.kind == FieldKind::Choice || f.kind == FieldKind::Bits) {
+      } else if (f.kind == FieldKind::Choice || f.kind == FieldKind::Bits ||
+                 (f.min != 0 && f.max - f.min <= kKdenliveListedSpan)) {
+        // Choices by name; a short range that does not start at 0 (the
+        // apertures, 1..3) as its record values.
         std::string list;
-        for (const std::string& v : MetadataValues(f)) list += (list.empty() ? "" : ";") + v;
+        for (const std::string& v : ListedValues(f)) list += (list.empty() ? "" : ";") + v;
         x += "  <parameter type=\"list\" name=\"" + name + "\" default=\"" + Number(def) + "\" paramlist=\"" + list +
              "\">\n    <paramlistdisplay>" + XmlEscape(ValueNames(f)) + "</paramlistdisplay>\n";
       } else {
-        // Shown in the record's units: shown = value * (max - min) + min.
-        x += "  <parameter type=\"animated\" name=\"" + name + "\" default=\"" + Precise(def) + "\" min=\"" +
-             std::to_string(f.min) + "\" max=\"" + std::to_string(f.max) + "\" factor=\"" +
-             std::to_string(f.max - f.min) + "\" offset=\"" + std::to_string(f.min) + "\"" +
+        // A slider with keyframes. Kdenlive 22.12 shows value * factor and
+        // reads no offset, so a range starting at 0 is shown in the record's
+        // units, and a signed one (-100..100) shifted to start at 0, which
+        // its title and comment say.
+        const int span = f.max - f.min;
+        x += "  <parameter type=\"animated\" name=\"" + name + "\" default=\"" + Precise(def) + "\" min=\"0\" max=\"" +
+             std::to_string(span) + "\" factor=\"" + std::to_string(span) + "\"" +
              (f.unit.empty() ? std::string() : " suffix=\"" + XmlEscape(std::string(f.unit)) + "\"") + ">\n";
+        if (f.min != 0) {
+          const std::string zero = std::to_string(-f.min);
+          title += " (" + zero + " = 0)";
+          comment += "; shown here from 0 to " + std::to_string(span) + ": " + zero +
+                     " is the record value 0, the record value is the number shown minus " + zero;
+        }
       }
     }
     x += "    <name>" + title + "</name>\n";
