@@ -334,8 +334,9 @@ class MeltHost : public Frei0rHosts {
     return std::string(TARVO_MELT) + " -silent -profile '" + Path("profile") + "' '" + Path("in.nut") +
            "' in=0 out=" + std::to_string(clip.frames.size() - 1);
   }
-  std::string Consumer(const std::string& out) {
-    return " -consumer 'avformat:" + out + "' f=rawvideo vcodec=rawvideo pix_fmt=bgra real_time=-1";
+  std::string Consumer(const std::string& out, int realTime = -1) {
+    return " -consumer 'avformat:" + out + "' f=rawvideo vcodec=rawvideo pix_fmt=bgra real_time=" +
+           std::to_string(realTime);
   }
   // A private MLT data folder (for MLT_DATA): the system's files, with our
   // generated metadata in place of any installed copy. Empty when the system
@@ -400,6 +401,33 @@ TEST_F(MeltHost, TopFieldFirstMatchesTheCommand) {
   const Clip cli = CliFields(Path("in.raw"), clip, specs);
   ASSERT_EQ(cli.frames.size(), clip.frames.size()) << Log();
   EXPECT_EQ(test::FirstDifference(got, cli), "");
+}
+
+// Kdenlive's and Shotcut's "parallel processing" is MLT's real_time below -1:
+// several render threads, each with an instance of its own, take the frames
+// in turn. The instances of one filter share one and let the frames through
+// in order, so every render matches one thread's, run after run; a second
+// filter on the clip keeps its own history.
+TEST_F(MeltHost, ParallelRendersMatchOneThread) {
+  REQUIRE_PROGRAM(TARVO_MELT);
+  const Clip clip = test::MakeClip(160, 64, 30, 53);
+  const TSpecs specs = test::TemporalRecord();
+  TSpecs second = BuiltInDefaultSpecs();
+  second.TempYThreshold = 30;
+  second.TempFlags = 3;
+  const std::string melt = Prepare(clip);
+  const std::string filters = " -filter frei0r.tarvo 'record=" + WriteRecord("clip.rec", specs) +
+                              "' -filter frei0r.tarvo 'record=" + WriteRecord("second.rec", second) + "'";
+  Clip expected = test::ReferenceRender(test::ReferenceRender(clip, specs), second);
+  for (int realTime : {-1, -2, -4}) {
+    for (int run = 0; run < (realTime == -1 ? 1 : 3); ++run) {
+      SCOPED_TRACE("real_time=" + std::to_string(realTime) + ", run " + std::to_string(run));
+      RenderWithMelt(melt + filters + Consumer(Path("out.raw"), realTime), clip);
+      const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
+      ASSERT_GE(got.frames.size() + 1, clip.frames.size()) << Log();
+      EXPECT_EQ(test::FirstDifference(got, expected), "");
+    }
+  }
 }
 
 // MLT reads a string holding '=' as a keyframe ("TIME=VALUE") and keeps only
