@@ -77,10 +77,10 @@ std::string MetadataYaml() {
              "smoothing with motion detection, masks and sharpening.") +
        "\n";
   y += "notes: " +
-       Quote("Temporal smoothing works on a run of consecutive frames of one clip and needs the frames in order: "
-             "render with one render thread (real_time=-1; in the editors: parallel processing off) and without "
-             "slice threads, or frames differ from run to run. A jump, a seek or a restarted "
-             "preview starts a new run. Interlaced clips need their field order (parameter fields: tff or bff). "
+       Quote("Temporal smoothing works on a run of consecutive frames of one clip: render without slice threads "
+             "(leave threads unset). Several render threads (real_time below -1; in the editors: parallel "
+             "processing) give the frames of one thread: the instances of one filter take the frames in order. "
+             "A jump, a seek or a restarted preview starts a new run. Interlaced clips need their field order (parameter fields: tff or bff). "
              "Numeric settings take keyframes; every number is the record value scaled so that 0..1 spans the "
              "setting's range (see each description).") +
        "\n";
@@ -189,8 +189,7 @@ std::string KdenliveEffectXml() {
   x += "<effect tag=\"frei0r.tarvo\" id=\"frei0r.tarvo\">\n";
   x += "  <name>Tarvo clean-up and colour</name>\n";
   x += "  <description>Video clean-up and colour correction: levels, colour balance, median, despeckle, temporal "
-       "smoothing with motion detection, masks and sharpening. Temporal smoothing needs the frames in order: "
-       "render without parallel processing.</description>\n";
+       "smoothing with motion detection, masks and sharpening.</description>\n";
   x += "  <author>" + XmlEscape(kCreator) + "</author>\n";
   for (const Param& p : Params()) {
     const std::string name = XmlEscape(p.name);
