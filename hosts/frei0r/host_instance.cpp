@@ -43,14 +43,21 @@ HostInstance::~HostInstance() {
   if (shared_) shared_->order.Leave(this);
 }
 
-Instance& HostInstance::Target() { return shared_ ? *shared_->instance : *own_; }
+Instance& HostInstance::Target() {
+  std::lock_guard lock(mutex_);
+  return shared_ ? *shared_->instance : *own_;
+}
 
 void HostInstance::SetParam(const void* param, int index) {
   if (!param) return;
+  std::lock_guard lock(mutex_);
   if (index == IdParam()) {
     // The filter's number; it never changes for one MLT filter.
     const double id = *static_cast<const double*>(param);
-    if (!shared_ && std::isfinite(id)) id_ = id;
+    if (!shared_ && std::isfinite(id)) {
+      id_ = id;
+      idThread_ = std::this_thread::get_id();
+    }
     return;
   }
   const auto& params = Params();
@@ -78,11 +85,12 @@ void HostInstance::SetParam(const void* param, int index) {
 
 void HostInstance::GetParam(void* param, int index) {
   if (!param) return;
+  std::lock_guard lock(mutex_);
   if (index == IdParam()) {
     *static_cast<double*>(param) = std::isfinite(id_) ? id_ : 0.0;
     return;
   }
-  Target().GetParam(param, index);
+  (shared_ ? *shared_->instance : *own_).GetParam(param, index);
 }
 
 void HostInstance::Join() {
@@ -105,10 +113,17 @@ void HostInstance::Join() {
 }
 
 void HostInstance::Update(double time, const uint32_t* in, uint32_t* out) {
-  if (!shared_ && std::isfinite(id_)) Join();
+  std::lock_guard lock(mutex_);
+  const bool onIdThread = std::this_thread::get_id() == idThread_;
+  if (!shared_ && std::isfinite(id_) && onIdThread) Join();
   if (!shared_) {
     own_->Update(time, in, out);
     settings_.clear();
+    return;
+  }
+  if (!onIdThread) {
+    // A strip from a slice thread: rendered at once, without waiting.
+    shared_->instance->Update(time, in, out);
     return;
   }
   FrameOrder& order = shared_->order;

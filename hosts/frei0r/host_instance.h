@@ -17,7 +17,9 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "frame_order.h"
@@ -52,10 +54,20 @@ class HostInstance {
  private:
   void Join();
 
+  // Slice threads may render strips of one frame through one instance at
+  // once; its own state is kept under this lock.
+  std::mutex mutex_;
   const unsigned width_, height_;
   std::unique_ptr<Instance> own_;
   std::shared_ptr<Group> shared_;
   double id_;  // NaN until the host sets it
+  // The thread that set the number. MLT renders a frame on the thread that
+  // sets the parameters, except when it cuts the frame into strips for slice
+  // threads (the filter's "threads" property): those strips are rendered
+  // apart, as before, without waiting for other frames (the waiting thread
+  // would hold MLT's lock on the filter, which the thread bringing the frame
+  // before it needs).
+  std::thread::id idThread_;
   // The parameters set since the last frame, in the order set; replayed into
   // the shared Instance when the frame's turn comes.
   struct Setting {

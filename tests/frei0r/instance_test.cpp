@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <random>
 #include <cstdio>
 #include <cstring>
@@ -423,6 +424,32 @@ TEST(Frei0rHostInstance, InstancesWithoutTheNumberStayApart) {
   double id = -1;
   a.GetParam(&id, HostInstance::IdParam());
   EXPECT_EQ(id, 0);
+}
+
+// MLT cuts a frame into strips for slice threads (the filter's "threads"
+// property) while it holds its lock on the filter: a strip rendered on a
+// thread other than the one that set the parameters must not wait for other
+// frames (their threads wait for that lock).
+TEST(Frei0rHostInstance, StripsFromSliceThreadsDoNotWait) {
+  HostInstance::SetBoundsForTests({std::chrono::hours(1), std::chrono::hours(1)});  // a wait would hang
+  const Clip clip = test::MakeClip(64, 32, 2, 64);
+  const double id = 5000;
+  HostInstance a(64, 32), b(64, 32);
+  std::vector<uint32_t> out(clip.frames[0].size());
+  a.SetParam(&id, HostInstance::IdParam());
+  a.Update(0, clip.frames[0].data(), out.data());
+  std::thread([&] {
+    std::vector<uint32_t> o(clip.frames[0].size());
+    b.SetParam(&id, HostInstance::IdParam());
+    b.Update(0, clip.frames[0].data(), o.data());
+  }).join();
+  EXPECT_TRUE(a.Shared() && b.Shared());
+  // Frame 10 after frame 0, with b a member that could bring the frames
+  // between: from the parameter thread it would wait; as a strip it goes.
+  const int before = a.Target().RenderCount();
+  std::thread([&] { a.Update(0.4, clip.frames[1].data(), out.data()); }).join();
+  EXPECT_EQ(a.Target().RenderCount(), before + 1);
+  HostInstance::SetBoundsForTests({});
 }
 
 }  // namespace

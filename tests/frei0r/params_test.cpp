@@ -139,10 +139,11 @@ TEST(Frei0rParams, MetadataGivesEditorsListsKeyframesTitlesAndDefaults) {
   std::string head;
   const auto blocks = MetadataBlocks(MetadataYaml(), &head);
   for (const char* key : {"\ncreator: ", "\nlicense: ", "\nnotes: "}) EXPECT_NE(head.find(key), std::string::npos) << key;
-  EXPECT_NE(head.find("real_time=-1"), std::string::npos);
-  // Nothing registers the filter with MLT's thread list: the editors' own
-  // switch is the way to a repeatable render.
-  EXPECT_NE(head.find("parallel processing off"), std::string::npos);
+  // Parallel renders keep the order, and the note says so (nothing registers
+  // the filter with MLT's thread list).
+  EXPECT_NE(head.find("real_time below -1"), std::string::npos);
+  EXPECT_NE(head.find("parallel processing) give the frames of one thread"), std::string::npos);
+  EXPECT_EQ(head.find("parallel processing off"), std::string::npos);
   EXPECT_EQ(head.find("thread-safe"), std::string::npos);
   EXPECT_NE(head.find("field order"), std::string::npos);
   ASSERT_EQ(blocks.size(), Params().size());
