@@ -43,10 +43,10 @@ class FrameOrder {
   struct Bounds {
     // How long the earliest frame waits, with every member waiting and the
     // step not yet known, for a thread that has not brought a frame yet.
-    Clock::duration warmUp = std::chrono::milliseconds(500);
+    Clock::duration warmUp = std::chrono::seconds(2);
     // The longest any frame waits for the frame before it; also how long a
     // member counts as active after its last frame.
-    Clock::duration limit = std::chrono::seconds(3);
+    Clock::duration limit = std::chrono::seconds(5);
   };
 
   FrameOrder() = default;
