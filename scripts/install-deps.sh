@@ -10,6 +10,7 @@ packages=(
   libavformat-dev libavcodec-dev libswscale-dev libavutil-dev ffmpeg
   frei0r-plugins-dev melt
   gstreamer1.0-plugins-bad gstreamer1.0-tools qtdeclarative5-dev-tools
+  kdenlive
   qt6-base-dev xvfb xauth
   clang libclang-rt-14-dev
 )

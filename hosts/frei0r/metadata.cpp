@@ -77,10 +77,10 @@ std::string MetadataYaml() {
              "smoothing with motion detection, masks and sharpening.") +
        "\n";
   y += "notes: " +
-       Quote("Temporal smoothing works on a run of consecutive frames of one clip and needs the frames in order: "
-             "render with one render thread (real_time=-1; in the editors: parallel processing off) and without "
-             "slice threads, or frames differ from run to run. A jump, a seek or a restarted "
-             "preview starts a new run. Interlaced clips need their field order (parameter fields: tff or bff). "
+       Quote("Temporal smoothing works on a run of consecutive frames of one clip: render without slice threads "
+             "(leave threads unset). Several render threads (real_time below -1; in the editors: parallel "
+             "processing) give the frames of one thread: the instances of one filter take the frames in order. "
+             "A jump, a seek or a restarted preview starts a new run. Interlaced clips need their field order (parameter fields: tff or bff). "
              "Numeric settings take keyframes; every number is the record value scaled so that 0..1 spans the "
              "setting's range (see each description).") +
        "\n";
@@ -176,6 +176,10 @@ std::string ValueNames(const SpecsField& f) {
   return names;
 }
 
+// Ranges not starting at 0 up to this many steps are offered to Kdenlive as
+// lists of their values rather than as sliders.
+constexpr int kKdenliveListedSpan = 8;
+
 }  // namespace
 
 std::string KdenliveEffectXml() {
@@ -185,11 +189,11 @@ std::string KdenliveEffectXml() {
   x += "<effect tag=\"frei0r.tarvo\" id=\"frei0r.tarvo\">\n";
   x += "  <name>Tarvo clean-up and colour</name>\n";
   x += "  <description>Video clean-up and colour correction: levels, colour balance, median, despeckle, temporal "
-       "smoothing with motion detection, masks and sharpening. Temporal smoothing needs the frames in order: "
-       "render without parallel processing.</description>\n";
+       "smoothing with motion detection, masks and sharpening.</description>\n";
   x += "  <author>" + XmlEscape(kCreator) + "</author>\n";
   for (const Param& p : Params()) {
-    const std::string name = XmlEscape(p.name), title = XmlEscape(p.title), comment = XmlEscape(p.explanation);
+    const std::string name = XmlEscape(p.name);
+    std::string title = XmlEscape(p.title), comment = XmlEscape(p.explanation);
     if (!p.field) {
       if (p.name == "fields") {
         x += "  <parameter type=\"list\" name=\"fields\" default=\"progressive\" paramlist=\"progressive;tff;bff\">\n"
@@ -205,17 +209,29 @@ std::string KdenliveEffectXml() {
       const double def = ToParamValue(f, GetField(defaults, f));
       if (p.type == ParamType::Bool) {
         x += "  <parameter type=\"bool\" name=\"" + name + "\" default=\"" + (def != 0 ? "1" : "0") + "\">\n";
-      } else if (f.kind == FieldKind::Choice || f.kind == FieldKind::Bits) {
+      } else if (f.kind == FieldKind::Choice || f.kind == FieldKind::Bits ||
+                 (f.min != 0 && f.max - f.min <= kKdenliveListedSpan)) {
+        // Choices by name; a short range that does not start at 0 (the
+        // apertures, 1..3) as its record values.
         std::string list;
-        for (const std::string& v : MetadataValues(f)) list += (list.empty() ? "" : ";") + v;
+        for (const std::string& v : ListedValues(f)) list += (list.empty() ? "" : ";") + v;
         x += "  <parameter type=\"list\" name=\"" + name + "\" default=\"" + Number(def) + "\" paramlist=\"" + list +
              "\">\n    <paramlistdisplay>" + XmlEscape(ValueNames(f)) + "</paramlistdisplay>\n";
       } else {
-        // Shown in the record's units: shown = value * (max - min) + min.
-        x += "  <parameter type=\"animated\" name=\"" + name + "\" default=\"" + Precise(def) + "\" min=\"" +
-             std::to_string(f.min) + "\" max=\"" + std::to_string(f.max) + "\" factor=\"" +
-             std::to_string(f.max - f.min) + "\" offset=\"" + std::to_string(f.min) + "\"" +
+        // A slider with keyframes. Kdenlive 22.12 shows value * factor and
+        // reads no offset, so a range starting at 0 is shown in the record's
+        // units, and a signed one (-100..100) shifted to start at 0, which
+        // its title and comment say.
+        const int span = f.max - f.min;
+        x += "  <parameter type=\"animated\" name=\"" + name + "\" default=\"" + Precise(def) + "\" min=\"0\" max=\"" +
+             std::to_string(span) + "\" factor=\"" + std::to_string(span) + "\"" +
              (f.unit.empty() ? std::string() : " suffix=\"" + XmlEscape(std::string(f.unit)) + "\"") + ">\n";
+        if (f.min != 0) {
+          const std::string zero = std::to_string(-f.min);
+          title += " (" + zero + " = 0)";
+          comment += "; shown here from 0 to " + std::to_string(span) + ": " + zero +
+                     " is the record value 0, the record value is the number shown minus " + zero;
+        }
       }
     }
     x += "    <name>" + title + "</name>\n";

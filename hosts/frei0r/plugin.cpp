@@ -8,11 +8,11 @@ extern "C" {
 #include <atomic>
 #include <cstdio>
 
-#include "instance.h"
+#include "host_instance.h"
 #include "types/frame_view.h"
 #include "params.h"
 
-using tarvo::frei0r::Instance;
+using tarvo::frei0r::HostInstance;
 using tarvo::frei0r::ParamType;
 
 #define TARVO_F0R_EXPORT __attribute__((visibility("default")))
@@ -50,7 +50,9 @@ TARVO_F0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info) {
       "Video clean-up and colour correction: levels, colour balance, median, despeckle, temporal smoothing "
       "with motion detection, masks and sharpening";
   try {
-    info->num_params = tarvo::frei0r::ParamCount();
+    // The listed parameters and, last, the hidden one MLT fills with its
+    // filter's number (see HostInstance).
+    info->num_params = tarvo::frei0r::ParamCount() + 1;
   } catch (...) {
     // The parameter list could not be built (out of memory): none offered.
     info->num_params = 0;
@@ -61,6 +63,12 @@ TARVO_F0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info) {
 TARVO_F0R_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int index) {
   try {
     const auto& params = tarvo::frei0r::Params();
+    if (info && index == HostInstance::IdParam()) {
+      info->name = HostInstance::kIdName;
+      info->explanation = "Set by MLT: the number of the filter the instance belongs to; leave unset";
+      info->type = F0R_PARAM_DOUBLE;
+      return;
+    }
     if (!info || index < 0 || index >= static_cast<int>(params.size())) return;
     const auto& p = params[index];
     info->name = p.name.c_str();
@@ -89,7 +97,7 @@ TARVO_F0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int h
     return nullptr;
   }
   try {
-    return new Instance(width, height);
+    return new HostInstance(width, height);
   } catch (...) {
     // The host reports that the filter could not be made.
     ReportOnce(g_saidConstruct, "the filter could not be set up (out of memory)");
@@ -97,14 +105,14 @@ TARVO_F0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int h
   }
 }
 
-TARVO_F0R_EXPORT void f0r_destruct(f0r_instance_t instance) { delete static_cast<Instance*>(instance); }
+TARVO_F0R_EXPORT void f0r_destruct(f0r_instance_t instance) { delete static_cast<HostInstance*>(instance); }
 
 // The instance keeps a parameter as it was when setting it fails, and passes
 // a frame through unchanged when it cannot be processed; it reports what it
 // can. These handlers only keep anything left from reaching the host.
 TARVO_F0R_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
   try {
-    if (instance) static_cast<Instance*>(instance)->SetParam(param, index);
+    if (instance) static_cast<HostInstance*>(instance)->SetParam(param, index);
   } catch (...) {
     ReportOnce(g_saidParam, "a parameter could not be set (out of memory); it keeps its value");
   }
@@ -112,7 +120,7 @@ TARVO_F0R_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_t p
 
 TARVO_F0R_EXPORT void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) {
   try {
-    if (instance) static_cast<Instance*>(instance)->GetParam(param, index);
+    if (instance) static_cast<HostInstance*>(instance)->GetParam(param, index);
   } catch (...) {
     ReportOnce(g_saidParam, "a parameter could not be read (out of memory)");
   }
@@ -120,7 +128,7 @@ TARVO_F0R_EXPORT void f0r_get_param_value(f0r_instance_t instance, f0r_param_t p
 
 TARVO_F0R_EXPORT void f0r_update(f0r_instance_t instance, double time, const uint32_t* inframe, uint32_t* outframe) {
   try {
-    if (instance) static_cast<Instance*>(instance)->Update(time, inframe, outframe);
+    if (instance) static_cast<HostInstance*>(instance)->Update(time, inframe, outframe);
   } catch (...) {
     ReportOnce(g_saidUpdate, "a frame could not be processed (out of memory)");
   }

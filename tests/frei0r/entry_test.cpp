@@ -18,6 +18,7 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
+#include "host_instance.h"
 #include "instance.h"
 #include "reference.h"
 #include "types/frame_view.h"
@@ -103,7 +104,8 @@ class Frei0rEntryPoints : public ::testing::Test {
     std::filesystem::remove(registry_ + ".lock");
   }
 
-  static Instance& Of(f0r_instance_t i) { return *static_cast<Instance*>(i); }
+  // The clip's instance behind a frei0r handle.
+  static Instance& Of(f0r_instance_t i) { return static_cast<HostInstance*>(i)->Target(); }
   static bool Same(const TSpecs& a, const TSpecs& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
   static std::string RecordParam(f0r_instance_t i) {
     const char* text = nullptr;

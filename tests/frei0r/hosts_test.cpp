@@ -355,8 +355,9 @@ class MeltHost : public Frei0rHosts {
     return std::string(TARVO_MELT) + " -silent -profile '" + Path("profile") + "' '" + Path("in.nut") +
            "' in=0 out=" + std::to_string(clip.frames.size() - 1);
   }
-  std::string Consumer(const std::string& out) {
-    return " -consumer 'avformat:" + out + "' f=rawvideo vcodec=rawvideo pix_fmt=bgra real_time=-1";
+  std::string Consumer(const std::string& out, int realTime = -1) {
+    return " -consumer 'avformat:" + out + "' f=rawvideo vcodec=rawvideo pix_fmt=bgra real_time=" +
+           std::to_string(realTime);
   }
   // A private MLT data folder (for MLT_DATA): the system's files, with our
   // generated metadata in place of any installed copy. Empty when the system
@@ -421,6 +422,33 @@ TEST_F(MeltHost, TopFieldFirstMatchesTheCommand) {
   const Clip cli = CliFields(Path("in.raw"), clip, specs);
   ASSERT_EQ(cli.frames.size(), clip.frames.size()) << Log();
   EXPECT_EQ(test::FirstDifference(got, cli), "");
+}
+
+// Kdenlive's and Shotcut's "parallel processing" is MLT's real_time below -1:
+// several render threads, each with an instance of its own, take the frames
+// in turn. The instances of one filter share one and let the frames through
+// in order, so every render matches one thread's, run after run; a second
+// filter on the clip keeps its own history.
+TEST_F(MeltHost, ParallelRendersMatchOneThread) {
+  REQUIRE_PROGRAM(TARVO_MELT);
+  const Clip clip = test::MakeClip(160, 64, 30, 53);
+  const TSpecs specs = test::TemporalRecord();
+  TSpecs second = BuiltInDefaultSpecs();
+  second.TempYThreshold = 30;
+  second.TempFlags = 3;
+  const std::string melt = Prepare(clip);
+  const std::string filters = " -filter frei0r.tarvo 'record=" + WriteRecord("clip.rec", specs) +
+                              "' -filter frei0r.tarvo 'record=" + WriteRecord("second.rec", second) + "'";
+  Clip expected = test::ReferenceRender(test::ReferenceRender(clip, specs), second);
+  for (int realTime : {-1, -2, -4}) {
+    for (int run = 0; run < (realTime == -1 ? 1 : 3); ++run) {
+      SCOPED_TRACE("real_time=" + std::to_string(realTime) + ", run " + std::to_string(run));
+      RenderWithMelt(melt + filters + Consumer(Path("out.raw"), realTime), clip);
+      const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
+      ASSERT_GE(got.frames.size() + 1, clip.frames.size()) << Log();
+      EXPECT_EQ(test::FirstDifference(got, expected), "");
+    }
+  }
 }
 
 // MLT reads a string holding '=' as a keyframe ("TIME=VALUE") and keeps only
@@ -525,9 +553,12 @@ class ProjectHost : public MeltHost {
   }
   // Writes project.mlt: the clip as `element` ("chain" as Shotcut writes it,
   // "producer" as Kdenlive does) with one filter holding `properties`, on
-  // one track; returns the melt command that renders it.
+  // one track; returns the melt command that renders it. With `consumer`
+  // (the attributes of a consumer element, as a render script holds them)
+  // the project also says where and how it is rendered.
   std::string Project(const Clip& clip, const std::string& element,
-                      const std::vector<std::pair<std::string, std::string>>& properties) {
+                      const std::vector<std::pair<std::string, std::string>>& properties,
+                      const std::string& consumer = "") {
     Prepare(clip);
     const std::string last = std::to_string(clip.frames.size() - 1);
     std::ofstream x(Path("project.mlt"));
@@ -535,8 +566,9 @@ class ProjectHost : public MeltHost {
       << "  <profile description=\"test\" width=\"" << clip.width << "\" height=\"" << clip.height
       << "\" progressive=\"1\" sample_aspect_num=\"1\" sample_aspect_den=\"1\" display_aspect_num=\"" << clip.width
       << "\" display_aspect_den=\"" << clip.height
-      << "\" frame_rate_num=\"25\" frame_rate_den=\"1\" colorspace=\"709\"/>\n"
-      << "  <" << element << " id=\"clip0\" in=\"0\" out=\"" << last << "\">\n"
+      << "\" frame_rate_num=\"25\" frame_rate_den=\"1\" colorspace=\"709\"/>\n";
+    if (!consumer.empty()) x << "  <consumer " << consumer << " in=\"0\" out=\"" << last << "\"/>\n";
+    x << "  <" << element << " id=\"clip0\" in=\"0\" out=\"" << last << "\">\n"
       << "    <property name=\"length\">" << clip.frames.size() << "</property>\n"
       << "    <property name=\"resource\">" << Xml(Path("in.nut")) << "</property>\n"
       << "    <property name=\"mlt_service\">avformat</property>\n"
@@ -595,43 +627,84 @@ TEST_F(ProjectHost, ShotcutProjectMatchesTheCommand) {
 
 // Kdenlive writes every parameter of its effect file (frei0r_tarvo.xml) into
 // the project: lists and check boxes as plain values, numbers as keyframe
-// strings. kdenlive_render is not installed here; melt renders the project
-// file as Kdenlive's render job would.
-TEST_F(ProjectHost, KdenliveProjectMatchesTheCommand) {
+// strings. The filter's properties as Kdenlive saves them, with `record`
+// and YDespeckle keyframed to 3.
+class KdenliveProject : public ProjectHost {
+ protected:
+  void KdenliveProperties(const std::string& record, std::vector<std::pair<std::string, std::string>>& properties) {
+    std::ifstream f(TARVO_KDENLIVE_XML);
+    ASSERT_TRUE(f) << TARVO_KDENLIVE_XML;
+    std::stringstream xml;
+    xml << f.rdbuf();
+    const std::string text = xml.str();
+    properties = {{"mlt_service", "frei0r.tarvo"}, {"kdenlive_id", "frei0r.tarvo"}, {"tag", "frei0r.tarvo"},
+                  {"kdenlive:collapsed", "0"}, {"record", record}};
+    for (const Param& p : Params()) {
+      if (p.name == "record") continue;
+      const size_t at = text.find("name=\"" + p.name + "\" default=\"");
+      ASSERT_NE(at, std::string::npos) << p.name;
+      const size_t from = text.find("default=\"", at) + 9;
+      std::string value = text.substr(from, text.find('"', from) - from);
+      const bool animated = text.rfind("<parameter type=\"animated\"", at) == text.rfind("<parameter ", at);
+      if (p.name == "YDespeckle") {
+        ASSERT_TRUE(animated);
+        value = Keyframed(Value("YDespeckle", 3));
+      } else if (animated) {
+        value = "00:00:00.000=" + value;
+      }
+      properties.emplace_back(p.name, value);
+    }
+  }
+};
+
+// melt renders the project file as Kdenlive's render job does.
+TEST_F(KdenliveProject, MeltRenderMatchesTheCommand) {
   REQUIRE_PROGRAM(TARVO_MELT);
   REQUIRE_PROGRAM(TARVO_CLI);
-  std::ifstream f(TARVO_KDENLIVE_XML);
-  ASSERT_TRUE(f) << TARVO_KDENLIVE_XML;
-  std::stringstream xml;
-  xml << f.rdbuf();
-  const std::string text = xml.str();
   const Clip clip = test::MakeClip(160, 64, 8, 49);
   const TSpecs record = test::TemporalRecord();
   TSpecs expected = record;
   expected.YDespeckle = 3;  // keyframed in the project, over the record's 2
-  std::vector<std::pair<std::string, std::string>> properties = {
-      {"mlt_service", "frei0r.tarvo"}, {"kdenlive_id", "frei0r.tarvo"}, {"tag", "frei0r.tarvo"},
-      {"kdenlive:collapsed", "0"}, {"record", WriteRecord("clip.rec", record)}};
-  for (const Param& p : Params()) {
-    if (p.name == "record") continue;
-    const size_t at = text.find("name=\"" + p.name + "\" default=\"");
-    ASSERT_NE(at, std::string::npos) << p.name;
-    const size_t from = text.find("default=\"", at) + 9;
-    std::string value = text.substr(from, text.find('"', from) - from);
-    const bool animated = text.rfind("<parameter type=\"animated\"", at) == text.rfind("<parameter ", at);
-    if (p.name == "YDespeckle") {
-      ASSERT_TRUE(animated);
-      value = Keyframed(Value("YDespeckle", 3));
-    } else if (animated) {
-      value = "00:00:00.000=" + value;
-    }
-    properties.emplace_back(p.name, value);
-  }
+  std::vector<std::pair<std::string, std::string>> properties;
+  ASSERT_NO_FATAL_FAILURE(KdenliveProperties(WriteRecord("clip.rec", record), properties));
   RenderWithMelt(Project(clip, "producer", properties) + Consumer(Path("out.raw")), clip);
   ExpectMatches(clip, expected);
   EXPECT_NE(test::FirstDifference(test::ReadRaw(Path("out.raw"), clip.width, clip.height),
                                   test::ReferenceRender(clip, record)),
             "");
+}
+
+// Kdenlive's own renderer: kdenlive_render runs melt on the render script (the
+// project with a consumer element), as the export dialog does. It needs a Qt
+// platform; the offscreen one serves without a display.
+TEST_F(KdenliveProject, KdenliveRenderMatchesTheCommand) {
+  REQUIRE_PROGRAM(TARVO_KDENLIVE_RENDER);
+  REQUIRE_PROGRAM(TARVO_MELT);
+  REQUIRE_PROGRAM(TARVO_CLI);
+  const Clip clip = test::MakeClip(160, 64, 10, 52);
+  const TSpecs record = test::TemporalRecord();
+  TSpecs expected = record;
+  expected.YDespeckle = 3;
+  std::vector<std::pair<std::string, std::string>> properties;
+  ASSERT_NO_FATAL_FAILURE(KdenliveProperties(WriteRecord("clip.rec", record), properties));
+  const std::string out = Path("out.raw");
+  Project(clip, "producer", properties,
+          "mlt_service=\"avformat\" target=\"" + Xml(out) +
+              "\" f=\"rawvideo\" vcodec=\"rawvideo\" pix_fmt=\"bgra\" real_time=\"-1\"");
+  fs::create_directories(dir_ / "runtime");
+  fs::permissions(dir_ / "runtime", fs::perms::owner_all, fs::perm_options::replace);
+  // A private home and runtime folder: the render job keeps its settings and
+  // sockets there, away from the user's.
+  RenderWithMelt("env QT_QPA_PLATFORM=offscreen HOME='" + dir_.string() + "' XDG_RUNTIME_DIR='" +
+                     (dir_ / "runtime").string() + "' XDG_CONFIG_HOME='" + (dir_ / "config").string() + "' " +
+                     TARVO_KDENLIVE_RENDER + " '" + TARVO_MELT + "' '" + Path("project.mlt") + "' '" + out + "'",
+                 clip);
+  const Clip got = test::ReadRaw(out, clip.width, clip.height);
+  // kdenlive_render renders the consumer's whole range, the last frame
+  // included.
+  ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
+  ExpectReference(got, clip, expected, Path("in.raw"));
+  EXPECT_NE(test::FirstDifference(got, test::ReferenceRender(clip, record)), "");
 }
 
 TEST_F(MeltHost, SceneFromTheSceneFileMatchesTheEngine) {

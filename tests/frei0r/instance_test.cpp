@@ -3,10 +3,15 @@
 // several instances at once.
 #include "instance.h"
 
+#include "host_instance.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <random>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -408,6 +413,112 @@ TEST(Frei0rInstance, InstancesMadeFollowingScenesAndDestroyedOnSeveralThreads) {
     });
   for (auto& t : threads) t.join();
   for (int i = 0; i < kThreads; ++i) EXPECT_EQ(test::FirstDifference(got[i], expect), "") << "instance " << i;
+}
+
+// MLT renders in parallel by giving each render thread its own instance of a
+// filter and handing the frames out to the threads in turn; it sets the
+// hidden parameter of every instance to the filter's number. Instances with
+// one number must render the clip as one instance fed in order, and two
+// filters on the same threads must keep apart.
+TEST(Frei0rHostInstance, InstancesOfOneFilterOnSeveralThreadsRenderLikeOne) {
+  const Clip clips[2] = {test::MakeClip(96, 40, 24, 61), test::MakeClip(96, 40, 24, 62)};
+  const TSpecs specs = test::TemporalRecord();
+  const std::string rec = TempPath("parallel.rec");
+  std::string error;
+  ASSERT_TRUE(WriteSpecsFile(rec, specs, &error)) << error;
+  const Clip expect[2] = {test::ReferenceRender(clips[0], specs), test::ReferenceRender(clips[1], specs)};
+  double filterNumber = 1000;
+  for (int threads : {2, 3, 4}) {
+    SCOPED_TRACE(std::to_string(threads) + " threads");
+    const double ids[2] = {++filterNumber, ++filterNumber};
+    // instances[thread][filter], as MLT makes them: one a thread and filter.
+    std::vector<std::vector<std::unique_ptr<HostInstance>>> instances(static_cast<size_t>(threads));
+    for (auto& row : instances)
+      for (int k = 0; k < 2; ++k) row.push_back(std::make_unique<HostInstance>(96, 40));
+    Clip got[2];
+    for (int k = 0; k < 2; ++k) {
+      got[k] = {96, 40, {}};
+      got[k].frames.assign(clips[k].frames.size(), std::vector<uint32_t>(clips[k].frames[0].size()));
+    }
+    std::atomic<int> next{0};
+    std::vector<std::thread> pool;
+    for (int t = 0; t < threads; ++t)
+      pool.emplace_back([&, t] {
+        std::mt19937 rng(static_cast<uint32_t>(77 + t + 10 * threads));
+        for (int f; (f = next.fetch_add(1)) < 24;) {
+          for (int k = 0; k < 2; ++k) {
+            // The work before the filter takes a varying time.
+            std::this_thread::sleep_for(std::chrono::microseconds(rng() % 500));
+            HostInstance& h = *instances[static_cast<size_t>(t)][static_cast<size_t>(k)];
+            const char* path = rec.c_str();
+            h.SetParam(&path, kRecordParam);
+            h.SetParam(&ids[k], HostInstance::IdParam());
+            h.Update(f * 0.04, clips[k].frames[static_cast<size_t>(f)].data(),
+                     got[k].frames[static_cast<size_t>(f)].data());
+          }
+        }
+      });
+    for (auto& t : pool) t.join();
+    for (int k = 0; k < 2; ++k) {
+      EXPECT_EQ(test::FirstDifference(got[k], expect[k]), "") << "filter " << k;
+      // Each filter's instances share one, which rendered every frame once.
+      EXPECT_TRUE(instances[0][static_cast<size_t>(k)]->Shared());
+      EXPECT_EQ(instances[0][static_cast<size_t>(k)]->Target().RenderCount(), 24);
+    }
+  }
+  std::remove(rec.c_str());
+}
+
+// Without the number (FFmpeg, GStreamer) every instance is its own, as before.
+TEST(Frei0rHostInstance, InstancesWithoutTheNumberStayApart) {
+  const Clip clip = test::MakeClip(64, 32, 6, 63);
+  const TSpecs specs = test::TemporalRecord();
+  HostInstance a(64, 32), b(64, 32);
+  for (HostInstance* h : {&a, &b})
+    for (const Param& p : Params())
+      if (p.field) {
+        const double v = ToParamValue(*p.field, GetField(specs, *p.field));
+        h->SetParam(&v, IndexOf(p.name));
+      }
+  Clip got{64, 32, {}};
+  for (size_t f = 0; f < clip.frames.size(); ++f) {
+    std::vector<uint32_t> out(clip.frames[f].size()), other(clip.frames[f].size());
+    a.Update(static_cast<double>(f) * 40, clip.frames[f].data(), out.data());
+    b.Update(static_cast<double>(f) * 40, clip.frames[f].data(), other.data());
+    EXPECT_EQ(out, other) << f;
+    got.frames.push_back(std::move(out));
+  }
+  EXPECT_FALSE(a.Shared());
+  EXPECT_EQ(test::FirstDifference(got, test::ReferenceRender(clip, specs)), "");
+  double id = -1;
+  a.GetParam(&id, HostInstance::IdParam());
+  EXPECT_EQ(id, 0);
+}
+
+// MLT cuts a frame into strips for slice threads (the filter's "threads"
+// property) while it holds its lock on the filter: a strip rendered on a
+// thread other than the one that set the parameters must not wait for other
+// frames (their threads wait for that lock).
+TEST(Frei0rHostInstance, StripsFromSliceThreadsDoNotWait) {
+  HostInstance::SetBoundsForTests({std::chrono::hours(1), std::chrono::hours(1)});  // a wait would hang
+  const Clip clip = test::MakeClip(64, 32, 2, 64);
+  const double id = 5000;
+  HostInstance a(64, 32), b(64, 32);
+  std::vector<uint32_t> out(clip.frames[0].size());
+  a.SetParam(&id, HostInstance::IdParam());
+  a.Update(0, clip.frames[0].data(), out.data());
+  std::thread([&] {
+    std::vector<uint32_t> o(clip.frames[0].size());
+    b.SetParam(&id, HostInstance::IdParam());
+    b.Update(0, clip.frames[0].data(), o.data());
+  }).join();
+  EXPECT_TRUE(a.Shared() && b.Shared());
+  // Frame 10 after frame 0, with b a member that could bring the frames
+  // between: from the parameter thread it would wait; as a strip it goes.
+  const int before = a.Target().RenderCount();
+  std::thread([&] { a.Update(0.4, clip.frames[1].data(), out.data()); }).join();
+  EXPECT_EQ(a.Target().RenderCount(), before + 1);
+  HostInstance::SetBoundsForTests({});
 }
 
 }  // namespace

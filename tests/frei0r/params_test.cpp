@@ -139,10 +139,11 @@ TEST(Frei0rParams, MetadataGivesEditorsListsKeyframesTitlesAndDefaults) {
   std::string head;
   const auto blocks = MetadataBlocks(MetadataYaml(), &head);
   for (const char* key : {"\ncreator: ", "\nlicense: ", "\nnotes: "}) EXPECT_NE(head.find(key), std::string::npos) << key;
-  EXPECT_NE(head.find("real_time=-1"), std::string::npos);
-  // Nothing registers the filter with MLT's thread list: the editors' own
-  // switch is the way to a repeatable render.
-  EXPECT_NE(head.find("parallel processing off"), std::string::npos);
+  // Parallel renders keep the order, and the note says so (nothing registers
+  // the filter with MLT's thread list).
+  EXPECT_NE(head.find("real_time below -1"), std::string::npos);
+  EXPECT_NE(head.find("parallel processing) give the frames of one thread"), std::string::npos);
+  EXPECT_EQ(head.find("parallel processing off"), std::string::npos);
   EXPECT_EQ(head.find("thread-safe"), std::string::npos);
   EXPECT_NE(head.find("field order"), std::string::npos);
   ASSERT_EQ(blocks.size(), Params().size());
@@ -219,7 +220,7 @@ TEST(Frei0rParams, KdenliveEffectShowsRecordUnitsListsAndDefaults) {
     if (p.type == ParamType::Bool) {
       EXPECT_EQ(a["type"], "bool");
       EXPECT_EQ(a["default"], def ? "1" : "0");
-    } else if (f.kind == FieldKind::Choice || f.kind == FieldKind::Bits) {
+    } else if (f.kind == FieldKind::Choice || f.kind == FieldKind::Bits || (f.min != 0 && f.max - f.min <= 8)) {
       EXPECT_EQ(a["type"], "list");
       // The default is one of the listed values, and the one meaning the
       // default record value.
@@ -227,16 +228,38 @@ TEST(Frei0rParams, KdenliveEffectShowsRecordUnitsListsAndDefaults) {
       int16_t back = -1;
       ASSERT_TRUE(FromParamValue(f, std::stod(a["default"]), back));
       EXPECT_EQ(back, def);
+      // Every value of the field is listed, in order.
+      std::stringstream list(a["paramlist"]);
+      std::string item;
+      int v = f.min;
+      while (std::getline(list, item, ';')) {
+        ASSERT_TRUE(FromParamValue(f, std::stod(item), back)) << item;
+        EXPECT_EQ(back, v++) << item;
+      }
+      EXPECT_EQ(v, f.max + 1);
+      if (f.kind == FieldKind::Number) {
+        const size_t at = xml.find("name=\"" + p.name + "\"");
+        EXPECT_NE(xml.find("<paramlistdisplay>" + std::to_string(f.min) + ",", at), std::string::npos);
+      }
     } else {
-      // Shown in the record's units: the ends and the default land on the
-      // field's values.
+      // Kdenlive 22.12 shows value * factor and has no offset: a range from
+      // 0 in the record's units, a signed range shifted to start at 0, with
+      // the shift in the title. No offset attribute, which a later Kdenlive
+      // could add a second time.
       EXPECT_EQ(a["type"], "animated");
-      const double factor = std::stod(a["factor"]), offset = std::stod(a["offset"]);
-      EXPECT_EQ(std::stod(a["min"]), f.min);
-      EXPECT_EQ(std::stod(a["max"]), f.max);
-      EXPECT_EQ(0 * factor + offset, f.min);
-      EXPECT_EQ(1 * factor + offset, f.max);
-      EXPECT_NEAR(std::stod(a["default"]) * factor + offset, def, 1e-6);
+      EXPECT_EQ(a.count("offset"), 0u);
+      const double factor = std::stod(a["factor"]);
+      EXPECT_EQ(std::stod(a["min"]), 0);
+      EXPECT_EQ(std::stod(a["max"]), f.max - f.min);
+      EXPECT_EQ(factor, f.max - f.min);
+      EXPECT_NEAR(std::stod(a["default"]) * factor + f.min, def, 1e-6);
+      const size_t at = xml.find("name=\"" + p.name + "\"");
+      const size_t nameAt = xml.find("<name>", at);
+      const std::string title = xml.substr(nameAt + 6, xml.find("</name>", nameAt) - nameAt - 6);
+      if (f.min != 0)
+        EXPECT_NE(title.find("(" + std::to_string(-f.min) + " = 0)"), std::string::npos) << title;
+      else
+        EXPECT_EQ(title.find(" = 0)"), std::string::npos) << title;
     }
   }
 }
