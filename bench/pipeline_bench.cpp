@@ -46,7 +46,7 @@ void RunRecord(benchmark::State& state, const TSpecs& specs, int32_t opMode, int
 void BM_PipelineLight(benchmark::State& s) { RunRecord(s, LightRecord(), kOpFinal); }
 void BM_PipelineTypical(benchmark::State& s) { RunRecord(s, TypicalRecord(), kOpFinal); }
 void BM_PipelineHeavy(benchmark::State& s) { RunRecord(s, HeavyRecord(), kOpFinal); }
-// Every stage but despeckling in row bands on the thread count of the third
+// Every stage in row bands on the thread count of the third
 // argument (results identical); real time counts here, not processor time.
 void BM_PipelineTypicalThreads(benchmark::State& s) {
   RunRecord(s, TypicalRecord(), kOpFinal, static_cast<int>(s.range(2)));
