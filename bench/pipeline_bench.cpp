@@ -1,7 +1,8 @@
 // The whole Final chain on HD and SD frames with three records, plus Draft,
 // Bypass and a plain frame copy for scale. Consecutive iterations render
 // consecutive frames of one clip, so temporal smoothing runs on a valid
-// history. Items per second = frames per second.
+// history. Items per second = frames per second; "pixels" = pixels per
+// second.
 #include <cstring>
 #include <vector>
 
@@ -38,12 +39,14 @@ void RunRecord(benchmark::State& state, const TSpecs& specs, int32_t opMode, int
   if (opMode == kOpFinal && (specs.TempYThreshold > 0) && !renderer.pipeline().LastHistoryValid())
     state.SkipWithError("temporal smoothing did not run");
   state.SetItemsProcessed(state.iterations());
+  // Pixels per second, to compare the cost per pixel across frame sizes.
+  state.counters["pixels"] = benchmark::Counter(static_cast<double>(w) * h, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 void BM_PipelineLight(benchmark::State& s) { RunRecord(s, LightRecord(), kOpFinal); }
 void BM_PipelineTypical(benchmark::State& s) { RunRecord(s, TypicalRecord(), kOpFinal); }
 void BM_PipelineHeavy(benchmark::State& s) { RunRecord(s, HeavyRecord(), kOpFinal); }
-// Every stage but despeckling in row bands on the thread count of the third
+// Every stage in row bands on the thread count of the third
 // argument (results identical); real time counts here, not processor time.
 void BM_PipelineTypicalThreads(benchmark::State& s) {
   RunRecord(s, TypicalRecord(), kOpFinal, static_cast<int>(s.range(2)));
@@ -68,8 +71,11 @@ void BM_FrameMemcpy(benchmark::State& state) {
 
 #define SIZES ->Args({1920, 1080})->Args({720, 576})->Unit(benchmark::kMillisecond)
 BENCHMARK(BM_PipelineLight) SIZES;
-BENCHMARK(BM_PipelineTypical) SIZES;
-BENCHMARK(BM_PipelineHeavy) SIZES;
+// UHD and DCI 4K beside full HD: the cost per pixel should not grow with the
+// frame.
+#define LARGE ->Args({3840, 2160})->Args({4096, 2160})
+BENCHMARK(BM_PipelineTypical) SIZES LARGE;
+BENCHMARK(BM_PipelineHeavy) SIZES LARGE;
 BENCHMARK(BM_PipelineDraft) SIZES;
 #define THREADS ->Args({1920, 1080, 1})->Args({1920, 1080, 2})->Unit(benchmark::kMillisecond)->UseRealTime()
 BENCHMARK(BM_PipelineTypicalThreads) THREADS;

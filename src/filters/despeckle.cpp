@@ -144,13 +144,24 @@ DespecklePlan PlanDespeckle(int width, int height, int depth, int strength, int 
   DespecklePlan plan;
   if (strength < 1 || width < 3 || height < 3 || parallelism <= 1) return plan;
   const int passes = noise::DespecklePassCount(std::min(strength, 4));
-  const int group = noise::DespeckleGroupPasses(static_cast<size_t>(width) * depth);
+  const size_t rowBytes = static_cast<size_t>(width) * depth;
+  int group = noise::DespeckleGroupPassesWithin(rowBytes, noise::kDespeckleLevel1Budget);
   // Each band recomputes about group - 1 rows beyond its own per pass (half
   // on either side, on average over the passes): bands of at least ten times
   // that keep the extra work near a tenth or less.
   const int minRows = std::max(8, 10 * (group - 1));
   const int bands = std::min(parallelism, height / minRows);
   if (bands <= 1) return plan;
+  // Each group is one sweep, reading one plane and writing the other, whose
+  // bands meet at a barrier. While a band's rows of both planes fit in its
+  // core's level-2 cache, sweeps are cheap and the level-1 groups above are
+  // the fastest; beyond that the sweeps of all threads compete for the outer
+  // caches, and groups as large as the level-2 cache holds keep them few,
+  // still at most a tenth of the band's rows.
+  const int bandRows = height / bands;
+  if (2 * rowBytes * static_cast<size_t>(bandRows) > noise::kDespeckleBandCheapBytes)
+    group = std::max(group, std::min(noise::DespeckleGroupPassesWithin(rowBytes, noise::kDespeckleLevel2Budget),
+                                     (bandRows / 10 + 1) & ~1));
   // The groups alternate between the destination and the spare plane and the
   // last one must write the destination: an odd number when the first group
   // reads a separate source, an even one when it reads the destination.

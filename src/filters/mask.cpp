@@ -148,25 +148,28 @@ void CreateMask(const TChannel& source, TChannel& mask, int radius, TChannel& ed
   const ptrdiff_t w = source.Width(), h = source.Height(), n = w * h;
   const int r = EffectiveRadius(radius, static_cast<int>(w), static_cast<int>(h));
   const int32_t bands = runner.Parallelism();
-  // Depth 1, radius 2 and 3: one sweep without the edge plane. Not when the
-  // mask is the source: a mask row is written while the rows below it still
-  // read the source row it replaces. The sweep cannot be cut into bands (the
-  // smoothing of a band reads edge values of the neighbouring bands); it does
-  // the work of the two banded passes below in about 40 % of their time, so
-  // it stays the faster way up to two threads.
-  constexpr int32_t kBandsThatBeatOneSweep = 3;
-  if (bands < kBandsThatBeatOneSweep && r >= 2 && source.Depth() == 1 && source.Data() != mask.Data() && k.oneSweep8[r - 2] != nullptr) {
-    // Scratch rows: the edge plane's buffer when it is large enough (it is
-    // not otherwise needed), else the stack for narrow planes; wide and low
-    // planes take the two sweeps below.
-    const ptrdiff_t need = k.oneSweepScratch(w);
+  // Depth 1, radius 2 and 3: one sweep without the edge plane, in about 40 %
+  // of the time of the two passes below. Not when the mask is the source: a
+  // mask row is written while the rows below it still read the source row it
+  // replaces. In bands, each band sweeps from a few rows above its own with a
+  // scratch ring of its own.
+  if (r >= 2 && source.Depth() == 1 && source.Data() != mask.Data() && k.oneSweep8[r - 2] != nullptr) {
+    // Scratch rings: slices of the edge plane's buffer when it is large
+    // enough (it is not otherwise needed), else, for one band, the stack for
+    // narrow planes; planes too low for the rings take the two sweeps below.
+    // Each band's ring starts on a cache line of its own.
+    const ptrdiff_t need = (k.oneSweepScratch(w) + 31) & ~ptrdiff_t{31};
+    const int32_t sweepBands = std::min<int32_t>(bands, static_cast<int32_t>(h));
     constexpr ptrdiff_t kStackEntries = 10 * (512 + 64);
     alignas(32) int16_t local[kStackEntries];
-    int16_t* scratch = static_cast<ptrdiff_t>(edge.ByteSize()) >= 2 * need ? edge.Data16()
-                       : need <= kStackEntries                             ? local
-                                                                           : nullptr;
+    int16_t* scratch = static_cast<ptrdiff_t>(edge.ByteSize()) >= 2 * need * sweepBands ? edge.Data16()
+                       : sweepBands == 1 && need <= kStackEntries                        ? local
+                                                                                         : nullptr;
     if (scratch != nullptr) {
-      k.oneSweep8[r - 2](source.Data(), mask.Data(), w, h, scratch);
+      const auto sweep = k.oneSweep8[r - 2];
+      ForEachIndexedBand(runner, static_cast<int32_t>(h), sweepBands, [&](RowRange band, int32_t index) {
+        sweep(source.Data(), mask.Data(), w, h, band.begin, band.end, scratch + need * index);
+      });
       return;
     }
   }

@@ -95,10 +95,13 @@ struct Kernels {
   void (*edge16)(const int16_t* src, uint8_t* edge, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end);
   void (*box3)(const uint8_t* edge, uint8_t* mask, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end);
   void (*box5)(const uint8_t* edge, uint8_t* mask, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end);
-  // Radius 2 (index 0) and 3 (index 1) mask of a whole Depth 1 plane in one
-  // sweep, with oneSweepScratch(W) 16-bit entries of scratch; null where an
-  // instruction set has none (the caller then goes through the edge plane).
-  void (*oneSweep8[2])(const uint8_t* src, uint8_t* mask, ptrdiff_t w, ptrdiff_t h, int16_t* scratch);
+  // Radius 2 (index 0) and 3 (index 1) mask of rows y0 .. y1 - 1 of a Depth 1
+  // plane in one sweep, with oneSweepScratch(W) 16-bit entries of scratch;
+  // only those mask rows are written (the sweep reads the source a few rows
+  // around them). Null where an instruction set has none (the caller then
+  // goes through the edge plane).
+  void (*oneSweep8[2])(const uint8_t* src, uint8_t* mask, ptrdiff_t w, ptrdiff_t h, ptrdiff_t y0, ptrdiff_t y1,
+                       int16_t* scratch);
   ptrdiff_t (*oneSweepScratch)(ptrdiff_t w);
   // Index 0..2 = radius 1..3.
   void (*blur8[3])(const uint8_t* src, uint8_t* dst, ptrdiff_t w, ptrdiff_t begin, ptrdiff_t end);

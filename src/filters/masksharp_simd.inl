@@ -234,12 +234,21 @@ struct Simd {
   // 16-bit entries of scratch the one-sweep mask needs for width w.
   static ptrdiff_t OneSweepScratch(ptrdiff_t w) { return 10 * RingStride(w); }
 
-  // The whole mask of a W x H Depth 1 plane (W, H >= 3; >= 5 for radius 3),
-  // bit-identical to the edge sweep followed by box3/box5 with the bands
-  // outside the smoothed range taken from the edge plane. `scratch` holds
-  // OneSweepScratch(W) entries.
+  // Rows y0 .. y1 - 1 of the mask of a W x H Depth 1 plane (W, H >= 3; >= 5
+  // for radius 3), bit-identical to the edge sweep followed by box3/box5 with
+  // the bands outside the smoothed range taken from the edge plane. `scratch`
+  // holds OneSweepScratch(W) entries (any contents). Only those mask rows are
+  // written, so bands of one plane may run at once, each with its own scratch.
+  //
+  // A band starts its sweep M + 2 rows above its first row from a zero ring:
+  // the first two steps leave wrong H, D and P behind, so the edge rows they
+  // make are wrong, but every later step's are right (a step needs the two
+  // before it), and the running sum C drops each edge row again kRows steps
+  // after adding it (in wrapping 16-bit sums), so by the band's first row C
+  // holds exactly the edge rows of its box.
   template <int R>
-  static void OneSweep8(const uint8_t* src, uint8_t* m, ptrdiff_t w, ptrdiff_t h, int16_t* scratch) {
+  static void OneSweep8(const uint8_t* src, uint8_t* m, ptrdiff_t w, ptrdiff_t h, ptrdiff_t y0, ptrdiff_t y1,
+                        int16_t* scratch) {
     constexpr ptrdiff_t kM = R == 3 ? 2 : 1, kRows = 2 * kM + 1;
     const ptrdiff_t n = w * h, stride = RingStride(w), lo = -kM, hi = w + kM;  // ring columns [lo, hi)
     const ptrdiff_t edgeLo = w + 1, edgeHi = n - w - 2;                    // edge range, inclusive
@@ -308,7 +317,8 @@ struct Simd {
       if (x < hi) stepChecked(t, x, hi);
     };
 
-    for (ptrdiff_t t = -kM; t < h + kM; ++t) {
+    const ptrdiff_t tBegin = y0 - kM - 2 > -kM ? y0 - kM - 2 : -kM;
+    for (ptrdiff_t t = tBegin; t < y1 + kM; ++t) {
       if (t >= 2 && t <= h - 3)
         stepInner(t);
       else
@@ -317,7 +327,7 @@ struct Simd {
       hPrev = hCur;
       hCur = hNext;
       const ptrdiff_t y = t - kM;
-      if (y < 0) continue;
+      if (y < y0) continue;
       const ptrdiff_t base = y * w;
       const int16_t* const ey = eRow(y);
       uint8_t* const out = m + base;

@@ -55,15 +55,33 @@ inline void DespeckleBandRange(int width, int height, int count, int pass, int r
   b = static_cast<int>(hi < end ? hi : end);
 }
 
-// Passes of one streaming sweep over a plane whose rows hold rowBytes bytes:
-// the rows live in one group (about 2 * 2 rows per pass in the plane and in
-// the ring of rows) stay in the level-1 data cache. An even number, 2..48.
-inline int DespeckleGroupPasses(size_t rowBytes) {
-  constexpr size_t kCacheBudget = 48 * 1024;
-  const long long rowsInBudget = static_cast<long long>(kCacheBudget / (rowBytes == 0 ? 1 : rowBytes));
+// Passes of one streaming sweep over a plane whose rows hold rowBytes bytes
+// when the rows live in one group (about 2 * 2 rows per pass in the plane and
+// in the ring of rows) are to fit in `budget` bytes. An even number, 2..48.
+inline int DespeckleGroupPassesWithin(size_t rowBytes, size_t budget) {
+  const long long rowsInBudget = static_cast<long long>(budget / (rowBytes == 0 ? 1 : rowBytes));
   long long groupRows = (rowsInBudget - 8) / 4;
   groupRows = groupRows < 2 ? 2 : groupRows > 48 ? 48 : groupRows;
   return static_cast<int>(groupRows) & ~1;
+}
+
+// The level-1 budget keeps a group's live rows in the core's first-level
+// cache; the level-2 budget trades that for fewer sweeps over the plane.
+constexpr size_t kDespeckleLevel1Budget = 48 * 1024;
+constexpr size_t kDespeckleLevel2Budget = 512 * 1024;
+// Planes up to this size are swept cheaply from the outer caches, so the
+// whole-plane kernel keeps the level-1 groups; larger ones (4K frames) cost a
+// trip through memory per sweep, and fewer, larger groups win.
+constexpr size_t kDespeckleSweepCheapBytes = 6 * 1024 * 1024;
+// The same for one band of the banded kernel, counting the band's rows of
+// both planes it alternates between: sweeps of several cores at once share
+// the outer caches, so the limit is the size of one core's level-2 cache.
+constexpr size_t kDespeckleBandCheapBytes = 2 * 1024 * 1024;
+
+// Passes per sweep of the whole-plane kernel for a plane of `rows` rows.
+inline int DespeckleGroupPasses(size_t rowBytes, size_t rows) {
+  const bool cheap = rowBytes * rows <= kDespeckleSweepCheapBytes;
+  return DespeckleGroupPassesWithin(rowBytes, cheap ? kDespeckleLevel1Budget : kDespeckleLevel2Budget);
 }
 
 }  // namespace

@@ -165,10 +165,10 @@ void DespeckleVector(const typename O::T* in, typename O::T* out, int width, int
   for (int c = 0; c < cycles; ++c)
     for (const TPassDir& d : kPasses) stages[n++] = TStage{d.dy * width + d.dx, steps[c] * scale, d.raise};
   // Passes run in groups small enough that the rows live in one group stay in
-  // the level-1 data cache; each group is one streaming sweep over the plane.
-  // A group has an even number of passes so that its last pass writes the
+  // the core's cache; each group is one streaming sweep over the plane. A
+  // group has an even number of passes so that its last pass writes the
   // plane.
-  const int group = DespeckleGroupPasses(static_cast<size_t>(width) * sizeof(T));
+  const int group = DespeckleGroupPasses(static_cast<size_t>(width) * sizeof(T), static_cast<size_t>(height));
   for (int s0 = 0; s0 < n; s0 += group)
     RunDespecklePipeline<O>(s0 == 0 ? in : out, out, width, height, stages + s0, MinInt(group, n - s0));
 }

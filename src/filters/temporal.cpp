@@ -198,11 +198,14 @@ void RunBands(Cell* cur, Cell* hist, ptrdiff_t w, ptrdiff_t h, const TemporalTab
     const LinearSpan s = SpanInBand(RowRange{static_cast<int32_t>(from), static_cast<int32_t>(to)}, w, first, end);
     if (!s.Empty()) diff(cur, hist, s.a, s.b - 1);
   };
-  const int32_t rows = static_cast<int32_t>(h), bands = runner.Parallelism();
-  ForEachBand(runner, rows, bands, [&](RowRange b) {
+  const int32_t rows = static_cast<int32_t>(h), bands = std::min(runner.Parallelism(), rows);
+  // A few rows per band: on the calling thread, which saves the threads a
+  // meeting for so little work.
+  for (int32_t i = 0; i < bands; ++i) {
+    const RowRange b = BandRows(rows, bands, i);
     diffRows(b.begin, std::min(b.begin + 2, b.end));
     diffRows(std::max(b.end - 2, b.begin + 2), b.end);
-  });
+  }
   if (t.T <= 0) return;
   ForEachBand(runner, rows, bands, [&](RowRange b) {
     // The inner rows begin + 2 .. end - 3, as a linear range; differences are

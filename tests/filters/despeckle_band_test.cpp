@@ -87,6 +87,41 @@ TEST(DespeckleBands, MatchTheReferenceWithAnyRunnerLevelDepthAndStrength) {
       }
 }
 
+// Planes too large for a core's level-2 cache take larger groups of passes:
+// the whole-plane kernel on one thread (a plane of more than 6 MB) and the
+// banded one when a band's rows of both planes exceed 2 MB. Groups of
+// unequal size (48 passes in groups of at most 30) meet here as well.
+TEST(DespeckleBands, LargePlanesWithLargerGroupsMatchTheReference) {
+  std::mt19937 rng(23);
+  const SerialRunner serial;
+  const ThreadRunner two(2);
+  const noise::Kernels& kernels = *ActiveKernelSet().noise;
+  TChannel src, want, got, spare;
+  src.SetSize(2048, 1600, 2);
+  FillSpeckled(src, rng);
+  want.SizeLike(src);
+  got.SizeLike(src);
+  for (int strength : {2, 4}) {
+    SCOPED_TRACE("strength " + std::to_string(strength));
+    DespeckleReference(src, want, strength);
+    Despeckle(src, got, strength, kernels, serial, spare);
+    EXPECT_TRUE(PlanesEqual(want, got)) << FirstDifference(want, got);
+    for (bool inPlace : {false, true}) {
+      const DespecklePlan plan = PlanDespeckle(src.Width(), src.Height(), 2, strength, 2, inPlace);
+      // Two-pass groups would sweep the plane 16 or 24 times.
+      EXPECT_LE(plan.groups, 4);
+      std::memset(got.Data(), 0x3C, got.ByteSize());
+      if (inPlace) {
+        got.CopyFrom(src);
+        Despeckle(got, got, strength, kernels, two, spare);
+      } else {
+        Despeckle(src, got, strength, kernels, two, spare);
+      }
+      EXPECT_TRUE(PlanesEqual(want, got)) << FirstDifference(want, got) << (inPlace ? " in place" : "");
+    }
+  }
+}
+
 TEST(DespeckleBands, OneThreadAndSmallPlanesTakeTheWholePlanePath) {
   std::mt19937 rng(7);
   const SerialRunner serial;

@@ -408,9 +408,30 @@ void CheckMaskSharp(const KernelCase& c, int depth, const std::vector<Level>& le
       const masksharp::Kernels& k = *levels[l].set.masksharp;
       if (k.oneSweep8[r - 2] == nullptr) continue;
       Guarded got(static_cast<size_t>(n)), scratch(2 * static_cast<size_t>(k.oneSweepScratch(w)));
-      k.oneSweep8[r - 2](s8, got.Data(), w, h, scratch.Data16());
+      k.oneSweep8[r - 2](s8, got.Data(), w, h, 0, h, scratch.Data16());
       ck.Same("masks", r == 2 ? "one-sweep mask radius 2" : "one-sweep mask radius 3", levels[l].name, wanted, got);
       if (!scratch.Intact()) ck.Same("masks", "one-sweep scratch", levels[l].name, wanted, scratch);
+      // In bands of uneven heights (one row, rows at either edge of the
+      // plane, bands starting inside the warm-up reach of the top), each
+      // band writing only its own rows (run top down and bottom up, so that a
+      // stray write lands after the rows' own band in one of the two), with
+      // the scratch left as the band before it left it.
+      std::vector<int> cuts = {0, 1, 3, h / 3, h / 3 + 1, h - 2, h};
+      for (int& c : cuts) c = std::clamp(c, 0, h);
+      std::sort(cuts.begin(), cuts.end());
+      cuts.erase(std::unique(cuts.begin(), cuts.end()), cuts.end());
+      for (bool down : {true, false}) {
+        Guarded banded(static_cast<size_t>(n));
+        std::memset(banded.Data(), 0xA5, static_cast<size_t>(n));
+        const size_t count = cuts.size() - 1;
+        for (size_t i = 0; i < count; ++i) {
+          const size_t c = down ? i : count - 1 - i;
+          k.oneSweep8[r - 2](s8, banded.Data(), w, h, cuts[c], cuts[c + 1], scratch.Data16());
+        }
+        ck.Same("masks", r == 2 ? "one-sweep mask radius 2 in bands" : "one-sweep mask radius 3 in bands",
+                levels[l].name, wanted, banded);
+      }
+      if (!scratch.Intact()) ck.Same("masks", "one-sweep scratch in bands", levels[l].name, wanted, scratch);
     }
   }
 }
