@@ -31,6 +31,7 @@
 #include "filters/median.h"
 #include "filters/sharpen.h"
 #include "filters/temporal.h"
+#include "host/chains.h"
 #include "util/thread_pool.h"
 
 namespace {
@@ -135,13 +136,7 @@ int Stages(int w, int h, const TSpecs& s, int threads) {
           PlainMedian(plane, scratch, dv.MedianMaxStep, MedianStepThreshold(s, dv), *k.noise, r, spare);
       });
     if (p.threshold > 0) {
-      TemporalSettings t;
-      t.threshold = p.threshold;
-      t.recursion = s.TempRecursion;
-      t.onset = s.TempOnset;
-      t.limit = s.TempLimit;
-      t.response = s.TempResponse;
-      t.flags = s.TempFlags;
+      const TemporalSettings t = TemporalSettingsOf(s, p.threshold);
       // The pass leaves differences in the history: a new one each run.
       timeAfter(
           "temporal " + n, true, [&] { FillPlane(other, p.w, p.h, p.depth, 2); },

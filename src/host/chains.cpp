@@ -14,17 +14,6 @@ namespace tarvo {
 
 namespace {
 
-TemporalSettings TemporalOf(const TSpecs& s, int32_t threshold) {
-  TemporalSettings t;
-  t.threshold = threshold;
-  t.recursion = s.TempRecursion;
-  t.onset = s.TempOnset;
-  t.limit = s.TempLimit;
-  t.response = s.TempResponse;
-  t.flags = s.TempFlags;
-  return t;
-}
-
 // The limited median from `plane` into `scratch`, whose buffers are then
 // exchanged.
 void Median(const ChainContext& c, TChannel& plane, TChannel& scratch) {
@@ -82,6 +71,17 @@ void CopyPlane(const BandRunner& runner, TChannel& plane, const TChannel& source
   });
 }
 
+TemporalSettings TemporalSettingsOf(const TSpecs& s, int32_t threshold) {
+  TemporalSettings t;
+  t.threshold = threshold;
+  t.recursion = s.TempRecursion;
+  t.onset = s.TempOnset;
+  t.limit = s.TempLimit;
+  t.response = s.TempResponse;
+  t.flags = s.TempFlags;
+  return t;
+}
+
 int RunLuminanceChain(const ChainContext& c) {
   const TSpecs& s = c.specs;
   const TDerived& dv = c.derived;
@@ -101,7 +101,7 @@ int RunLuminanceChain(const ChainContext& c) {
     const int mode = plan.yTempMode;
     valid = c.history.RunCovers(mode) && c.history.Usable(kChainY, mode);
     if (valid)
-      TemporalSmooth(y, c.history.Reference(kChainY, mode), TemporalOf(s, s.TempYThreshold), true,
+      TemporalSmooth(y, c.history.Reference(kChainY, mode), TemporalSettingsOf(s, s.TempYThreshold), true,
                      *c.kernels.temporal, c.runner);
   }
 
@@ -159,7 +159,7 @@ int RunColourChain(const ChainContext& c) {
     const bool run = c.history.RunCovers(mode);
     const bool uUsable = c.history.Usable(kChainU, mode), vUsable = c.history.Usable(kChainV, mode);
     valid = run && uUsable && vUsable;
-    const TemporalSettings settings = TemporalOf(s, s.TempCThreshold);
+    const TemporalSettings settings = TemporalSettingsOf(s, s.TempCThreshold);
     if (run && uUsable)
       TemporalSmooth(u, c.history.Reference(kChainU, mode), settings, true, *c.kernels.temporal, c.runner);
     if (run && vUsable)

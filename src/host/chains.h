@@ -6,6 +6,7 @@
 #pragma once
 
 #include "filters/kernel_set.h"
+#include "filters/temporal.h"
 #include "host/frame_plan.h"
 #include "host/plane_reserve.h"
 #include "host/run_history.h"
@@ -29,6 +30,9 @@ struct ChainContext {
 // Whether U and V are despeckled into scratch and blended back through their
 // own masks (rather than despeckled in place).
 inline bool ChromaDespeckleIsMasked(const TSpecs& s) { return s.NoiseMask >= 1 && s.NoiseMaskYOnly == 0; }
+
+// The temporal smoothing settings of a record for one chain's threshold.
+TemporalSettings TemporalSettingsOf(const TSpecs& s, int32_t threshold);
 
 // Median before, temporal smoothing, mask, despeckle, sharpening (with the
 // history save before it) and median after, on Y; or Y filled with 128 when
