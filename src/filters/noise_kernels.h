@@ -60,8 +60,13 @@ void MedianScalar8(const uint8_t* src, uint8_t* dst, int w, int h, int y0, int y
 void MedianScalar16(const int16_t* src, int16_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold,
                     bool weighted);
 
+// Bytes from one row of a median call's scratch to the next: a cache line
+// more than a row, so that on planes whose rows are a power of two long (4096
+// samples, say) the nine rows do not all fall into the same cache sets.
+inline size_t MedianRingRowBytes(int w, int depth) { return static_cast<size_t>(w) * depth + 64; }
+
 // Scratch a median call of a plane w samples wide needs at most (nine rows).
-inline size_t MedianRingBytes(int w, int depth) { return static_cast<size_t>(9) * w * depth; }
+inline size_t MedianRingBytes(int w, int depth) { return 9 * MedianRingRowBytes(w, depth); }
 
 // Reusable scratch memory of the calling thread; grows, never shrinks.
 uint8_t* Scratch(size_t bytes);

@@ -451,8 +451,10 @@ void MedianVector(bool weighted, const typename O::T* src, typename O::T* dst, i
   }
   const size_t rowBytes = static_cast<size_t>(width) * sizeof(T);
   const size_t copyBytes = src == dst ? static_cast<size_t>(height) * rowBytes : 0;
-  uint8_t* scratch = ringScratch != nullptr && copyBytes == 0 ? ringScratch
-                                                                : Scratch(copyBytes + (rows ? 9 * rowBytes : 0));
+  const int depth = static_cast<int>(sizeof(T));
+  uint8_t* scratch = ringScratch != nullptr && copyBytes == 0
+                         ? ringScratch
+                         : Scratch(copyBytes + (rows ? MedianRingBytes(width, depth) : 0));
   if (src == dst) {
     // Filtering in place would read samples already written: work from a copy.
     __builtin_memcpy(scratch, src, copyBytes);
@@ -467,9 +469,10 @@ void MedianVector(bool weighted, const typename O::T* src, typename O::T* dst, i
   }
   if (rows) {
     T* t = reinterpret_cast<T*>(scratch + copyBytes);
+    const size_t pitch = MedianRingRowBytes(width, depth) / sizeof(T);
     TTriples<O> ring[3];
     for (int k = 0; k < 3; ++k)
-      ring[k] = TTriples<O>{t + (3 * k) * width, t + (3 * k + 1) * width, t + (3 * k + 2) * width};
+      ring[k] = TTriples<O>{t + (3 * k) * pitch, t + (3 * k + 1) * pitch, t + (3 * k + 2) * pitch};
     if (weighted)
       MedianRows<O, true>(src, dst, width, height, y0, y1, ring, maxStep, threshold);
     else

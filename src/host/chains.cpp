@@ -25,7 +25,8 @@ void Median(const ChainContext& c, TChannel& plane, TChannel& scratch) {
     // One size for every plane of the frame (the luminance width, 16-bit
     // samples), so that the planes of both chains share one buffer.
     const int32_t w = c.planes.y.Width();
-    c.reserver.Reserve(c.planes.medianRows, w, static_cast<int32_t>(noise::MedianRingBytes(1, 2)) * bands, 1);
+    const size_t bytes = noise::MedianRingBytes(w, 2) * static_cast<size_t>(bands);
+    c.reserver.Reserve(c.planes.medianRows, w, static_cast<int32_t>((bytes + w - 1) / w), 1);
   }
   const int threshold = MedianStepThreshold(s, dv);
   if (s.MedianWeighted < 1)
