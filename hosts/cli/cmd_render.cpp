@@ -1,6 +1,4 @@
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -179,27 +177,6 @@ struct FilteredFrame {
 
 // Frames in flight between two stages: a few, fewer for very large pictures
 // so that memory stays bounded.
-// Lowers the calling thread's scheduling priority. The decoding and encoding
-// threads call it: when they compete with the filter's threads for a core,
-// the filter's band work goes first, since every thread of the filter waits
-// at the end of each stage for the slowest band, while the decoder and the
-// encoder work ahead and behind through their queues and still get every
-// moment in which a filter thread waits. The nice value is a per-thread
-// attribute on Linux; raising it needs no privilege. A refusal changes nothing
-// but the speed, so it is ignored.
-void LowerThisThreadsPriority() {
-#if defined(__linux__)
-  static const int nice = [] {
-    const char* e = std::getenv("TARVO_IO_NICE");
-    return e ? std::atoi(e) : 10;
-  }();
-  if (nice <= 0) return;
-  const auto tid = static_cast<id_t>(syscall(SYS_gettid));
-  const int now = getpriority(PRIO_PROCESS, tid);
-  (void)setpriority(PRIO_PROCESS, tid, std::min(now + nice, 19));
-#endif
-}
-
 size_t QueueDepthFor(int width, int height) {
   const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4;
   return bytes > (64u << 20) ? 2 : 4;
@@ -486,7 +463,6 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
     video->SetAudioSink([&collecting](AVPacket* p) { return collecting && collecting->Add(p); });
 
     std::thread decoder([&] {
-      LowerThisThreadsPriority();
       for (int64_t n = from; n <= to; ++n) {
         DecodedFrame item;
         if (decodedFree.Pop(item) != BoundedQueue<DecodedFrame>::PopResult::Item) return;
@@ -503,7 +479,6 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
       }
     });
     std::thread encoder([&] {
-      LowerThisThreadsPriority();
       for (;;) {
         FilteredFrame item;
         if (filtered.Pop(item) != BoundedQueue<FilteredFrame>::PopResult::Item) return;

@@ -1,7 +1,6 @@
 #include "util/thread_pool.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <utility>
 
 #include "util/thread_scratch.h"
@@ -202,19 +201,10 @@ void ThreadPool::Run(int32_t count, BandRunner::Job job, void* context, int32_t 
   if (b.error) std::rethrow_exception(b.error);
 }
 
-int32_t PoolRunner::BandsPerThread() {
-  static const int32_t k = [] {
-    const char* e = std::getenv("TARVO_BANDS_PER_THREAD");
-    return e ? std::max(1, std::atoi(e)) : 2;
-  }();
-  return k;
-}
-
 void PoolRunner::SetThreads(int32_t threads) {
   const int32_t n = threads >= 1 ? threads : ThreadPool::HardwareThreads();
   if (n > 1) pool_->Reserve(n);
   threads_ = n;
-  bands_ = n > 1 ? n * BandsPerThread() : 1;
 }
 
 void PoolRunner::Run(int32_t count, Job job, void* context) const { pool_->Run(count, job, context, threads_); }

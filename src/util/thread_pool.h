@@ -87,13 +87,9 @@ class ThreadPool {
   std::vector<std::thread> workers_;
 };
 
-// A view of a pool with one engine's thread count: Run lets at most that many
-// jobs of a call run at once. With more than one thread, Parallelism() (the
-// number of bands the stages cut) is a few times the thread count: the bands
-// are claimed by whichever thread is free, so a thread that the system
-// preempts (for the decoder or encoder of a host, say) holds up a small band
-// and not a whole share of the frame. With a count of 1 every job runs in
-// turn on the calling thread, in one band.
+// A view of a pool with one engine's thread count: Parallelism() is that
+// count, and Run lets at most that many jobs of a call run at once. With a
+// count of 1 every job runs in turn on the calling thread.
 class PoolRunner final : public BandRunner {
  public:
   explicit PoolRunner(ThreadPool& pool = ThreadPool::Shared()) : pool_(&pool) {}
@@ -102,16 +98,12 @@ class PoolRunner final : public BandRunner {
   void SetThreads(int32_t threads);
   int32_t Threads() const { return threads_; }
 
-  int32_t Parallelism() const override { return bands_; }
+  int32_t Parallelism() const override { return threads_; }
   void Run(int32_t count, Job job, void* context) const override;
-
-  // Bands cut for each thread when there is more than one.
-  static int32_t BandsPerThread();
 
  private:
   ThreadPool* pool_;
   int32_t threads_ = 1;
-  int32_t bands_ = 1;
 };
 
 }  // namespace tarvo
