@@ -125,10 +125,7 @@ inline void Relax() {
 // 150 microseconds, long enough to bridge the gap between two stages of a
 // frame (so a worker is not woken by the system two dozen times a frame), far
 // too short to matter to an idle machine.
-const int kSpinPauses = [] {
-  const char* e = std::getenv("TARVO_SPIN");
-  return e ? std::atoi(e) : 2000;
-}();
+constexpr int kSpinPauses = 2000;
 
 }  // namespace
 
