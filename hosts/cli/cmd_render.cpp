@@ -1,3 +1,4 @@
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -175,9 +176,22 @@ struct FilteredFrame {
   bool first = false;  // its time stamp becomes the output's zero
 };
 
-// Frames in flight between two stages: a few, fewer for very large pictures
-// so that memory stays bounded.
-size_t QueueDepthFor(int width, int height) {
+// The cores this process may run on (its affinity mask, as taskset sets it).
+int UsableCores() {
+  cpu_set_t set;
+  if (sched_getaffinity(0, sizeof(set), &set) == 0) return std::max(1, CPU_COUNT(&set));
+  return ResolveThreadCount(0);
+}
+
+// Frames in flight between two stages. When the filter's threads take every
+// core, one: a frame decoded or encoded ahead would only be worked on by
+// preempting a filter thread, which holds up the whole stage at its end, and
+// the extra frames in flight push each other out of the caches (on two cores,
+// one frame in flight renders about 15 % more frames per second than four).
+// Otherwise a few, fewer for very large pictures so that memory stays
+// bounded.
+size_t QueueDepthFor(int width, int height, int filterThreads) {
+  if (filterThreads + 2 > UsableCores()) return 1;
   const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4;
   return bytes > (64u << 20) ? 2 : 4;
 }
@@ -440,7 +454,7 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
     // Decoding, filtering and encoding overlap on three threads; frames go
     // through two small queues in order, and their buffers come back through
     // two more, so the bytes written are those of the one-thread loop above.
-    const size_t depth = QueueDepthFor(info.width, info.height);
+    const size_t depth = QueueDepthFor(info.width, info.height, filterThreads);
     BoundedQueue<DecodedFrame> decoded(depth), decodedFree(depth);
     BoundedQueue<FilteredFrame> filtered(depth), filteredFree(depth);
     for (size_t i = 0; i < depth; ++i) {
