@@ -484,5 +484,39 @@ void MedianVector(bool weighted, const typename O::T* src, typename O::T* dst, i
   }
 }
 
+// The kernel table of one instruction set, from its 8-bit and 16-bit lane
+// types.
+template <class U8, class S16>
+struct VectorKernels {
+  static void Despeckle8(const uint8_t* src, uint8_t* dst, int w, int h, int strength) {
+    DespeckleVector<U8>(src, dst, w, h, strength);
+  }
+  static void Despeckle16(const int16_t* src, int16_t* dst, int w, int h, int strength) {
+    DespeckleVector<S16>(src, dst, w, h, strength);
+  }
+  static void DespeckleBand8(const uint8_t* in, uint8_t* out, int w, int h, const DespeckleBand& band) {
+    DespeckleBandVector<U8>(in, out, w, h, band);
+  }
+  static void DespeckleBand16(const int16_t* in, int16_t* out, int w, int h, const DespeckleBand& band) {
+    DespeckleBandVector<S16>(in, out, w, h, band);
+  }
+  template <bool kWeighted>
+  static void Median8(const uint8_t* src, uint8_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold,
+                      uint8_t* ring) {
+    MedianVector<U8>(kWeighted, src, dst, w, h, y0, y1, maxStep, threshold, ring);
+  }
+  template <bool kWeighted>
+  static void Median16(const int16_t* src, int16_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold,
+                       uint8_t* ring) {
+    MedianVector<S16>(kWeighted, src, dst, w, h, y0, y1, maxStep, threshold, ring);
+  }
+  static constexpr Kernels kTable = {Despeckle8,
+                                     Despeckle16,
+                                     DespeckleBand8,
+                                     DespeckleBand16,
+                                     {Median8<false>, Median8<true>},
+                                     {Median16<false>, Median16<true>}};
+};
+
 }  // namespace
 }  // namespace tarvo::noise

@@ -63,39 +63,9 @@ struct Sse2S16 {
   static V FloorAvg(V a, V b) { return _mm_add_epi16(And(a, b), _mm_srai_epi16(_mm_xor_si128(a, b), 1)); }
 };
 
-void Despeckle8(const uint8_t* src, uint8_t* dst, int w, int h, int strength) {
-  DespeckleVector<Sse2U8>(src, dst, w, h, strength);
-}
-void Despeckle16(const int16_t* src, int16_t* dst, int w, int h, int strength) {
-  DespeckleVector<Sse2S16>(src, dst, w, h, strength);
-}
-void DespeckleBand8(const uint8_t* in, uint8_t* out, int w, int h, const DespeckleBand& band) {
-  DespeckleBandVector<Sse2U8>(in, out, w, h, band);
-}
-void DespeckleBand16(const int16_t* in, int16_t* out, int w, int h, const DespeckleBand& band) {
-  DespeckleBandVector<Sse2S16>(in, out, w, h, band);
-}
-template <bool kWeighted>
-void Median8(const uint8_t* src, uint8_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold,
-             uint8_t* ring) {
-  MedianVector<Sse2U8>(kWeighted, src, dst, w, h, y0, y1, maxStep, threshold, ring);
-}
-template <bool kWeighted>
-void Median16(const int16_t* src, int16_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold,
-              uint8_t* ring) {
-  MedianVector<Sse2S16>(kWeighted, src, dst, w, h, y0, y1, maxStep, threshold, ring);
-}
-
-constexpr Kernels kTable = {Despeckle8,
-                            Despeckle16,
-                            DespeckleBand8,
-                            DespeckleBand16,
-                            {Median8<false>, Median8<true>},
-                            {Median16<false>, Median16<true>}};
-
 }  // namespace
 
-const Kernels& Sse2Kernels() { return kTable; }
+const Kernels& Sse2Kernels() { return VectorKernels<Sse2U8, Sse2S16>::kTable; }
 
 }  // namespace tarvo::noise
 
