@@ -1,4 +1,3 @@
-#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,6 +27,7 @@
 #include "record_source.h"
 #include "host/notify.h"
 #include "options/options.h"
+#include "util/thread_pool.h"
 #include "types/specs_fields.h"
 #include "video_reader.h"
 #include "video_writer.h"
@@ -176,13 +176,6 @@ struct FilteredFrame {
   bool first = false;  // its time stamp becomes the output's zero
 };
 
-// The cores this process may run on (its affinity mask, as taskset sets it).
-int UsableCores() {
-  cpu_set_t set;
-  if (sched_getaffinity(0, sizeof(set), &set) == 0) return std::max(1, CPU_COUNT(&set));
-  return ResolveThreadCount(0);
-}
-
 // Frames in flight between two stages. When the filter's threads take every
 // core, one: a frame decoded or encoded ahead would only be worked on by
 // preempting a filter thread, which holds up the whole stage at its end, and
@@ -191,7 +184,7 @@ int UsableCores() {
 // Otherwise a few, fewer for very large pictures so that memory stays
 // bounded.
 size_t QueueDepthFor(int width, int height, int filterThreads) {
-  if (filterThreads + 2 > UsableCores()) return 1;
+  if (filterThreads + 2 > ThreadPool::HardwareThreads()) return 1;
   const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4;
   return bytes > (64u << 20) ? 2 : 4;
 }

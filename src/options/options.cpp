@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <thread>
 
 #include "util/message_sink.h"
+#include "util/thread_pool.h"
 
 namespace tarvo {
 
@@ -127,9 +127,7 @@ std::optional<int32_t> ThreadsFromEnvironment() {
 }
 
 int32_t ResolveThreadCount(int32_t threads) {
-  if (threads > 0) return threads;
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores > 0 ? static_cast<int32_t>(cores) : 1;
+  return threads > 0 ? threads : ThreadPool::HardwareThreads();
 }
 
 bool SetInstallPath(OptionStore& store, const std::string& pluginFile) {

@@ -91,7 +91,8 @@ std::optional<int32_t> ParseThreadCount(const std::string& text);
 // ignored.
 std::optional<int32_t> ThreadsFromEnvironment();
 
-// The threads a count stands for: 0 becomes the number of cores (at least 1).
+// The threads a count stands for: 0 becomes the number of cores this process
+// may run on (at least 1).
 int32_t ResolveThreadCount(int32_t threads);
 
 }  // namespace tarvo

@@ -1,5 +1,7 @@
 #include "util/thread_pool.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <utility>
 
@@ -38,7 +40,12 @@ ThreadPool& ThreadPool::Shared() {
 }
 
 int32_t ThreadPool::HardwareThreads() {
-  const unsigned n = std::thread::hardware_concurrency();
+  // The affinity mask (taskset, a container's cpuset) bounds what may run at
+  // once; hardware_concurrency counts every core of the machine.
+  cpu_set_t set;
+  unsigned n = 0;
+  if (sched_getaffinity(0, sizeof(set), &set) == 0) n = static_cast<unsigned>(CPU_COUNT(&set));
+  if (n == 0) n = std::thread::hardware_concurrency();
   return n == 0 ? 1 : static_cast<int32_t>(std::min(n, 1024u));
 }
 

@@ -47,7 +47,7 @@ class ThreadPool {
   // in their constructor, which makes it outlive them.
   static ThreadPool& Shared();
 
-  // The cores of the machine (at least 1).
+  // The cores this process may run on (its affinity mask; at least 1).
   static int32_t HardwareThreads();
 
   // Makes sure that `threads` jobs can run at once (the calling thread counts
