@@ -22,11 +22,11 @@ bool FrameOrder::Ready(double time) const {
   if (!haveLast_) return time == 0;
   if (time <= last_) return true;
   const double d = time - last_;
-  if (step_ > 0) return SameStep(d, step_);
-  // Step unknown: a later waiting frame the same distance beyond confirms it.
-  for (double later : waiting_)
-    if (later > time && SameStep(later - time, d)) return true;
-  return false;
+  // Step unknown: nothing tells whether frames lie between the last one and
+  // this one (waiting frames 2 and 4 after frame 0 may come every second
+  // frame, or frame 1 may still be on its way), so only the members' rule
+  // below lets it go.
+  return step_ > 0 && SameStep(d, step_);
 }
 
 bool FrameOrder::CanGo(double time, Clock::time_point now, Clock::time_point arrival, bool& expired) const {
