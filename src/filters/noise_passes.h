@@ -78,6 +78,10 @@ constexpr size_t kDespeckleSweepCheapBytes = 6 * 1024 * 1024;
 // the outer caches, so the limit is the size of one core's level-2 cache.
 constexpr size_t kDespeckleBandCheapBytes = 2 * 1024 * 1024;
 
+// The rings of the strip kernel's passes (noise_simd.h) are to fill about
+// this much of the core's first-level cache.
+constexpr size_t kDespeckleStripBudget = 36 * 1024;
+
 // Passes per sweep of the whole-plane kernel for a plane of `rows` rows.
 inline int DespeckleGroupPasses(size_t rowBytes, size_t rows) {
   const bool cheap = rowBytes * rows <= kDespeckleSweepCheapBytes;
