@@ -188,7 +188,7 @@ void RunDespecklePipeline(const typename O::T* in, typename O::T* dst, int width
 // and, in the last strip, the n columns beyond the end of a row (the first
 // columns of the next row, written by the first strip). Those inputs are
 // saved, a row at a time, just before a strip overwrites them.
-constexpr int kStripMaxPasses = 16;
+constexpr int kStripMaxPasses = kDespeckleStripMaxPasses;
 
 // Columns per strip for a group of n passes on samples of `bytes` bytes: the
 // rings of all passes (three rows of the strip and its halos each) fill
@@ -201,11 +201,16 @@ inline int DespeckleStripColumns(int n, int bytes, size_t budget) {
 // Rows narrower than this take the row pipeline: a strip must be at least as
 // wide as the halo it saves for its neighbour, and short rows fit the
 // first-level cache anyway.
-constexpr int kStripMinWidth = 256;
+constexpr int kStripMinWidth = kDespeckleStripMinWidth;
 
+//
+// A band computes only the rows rowBegin .. rowEnd - 1 of the result (src and
+// dst are then different planes): pass s works on the rows its successors
+// reach, rowBegin - h .. rowEnd + h - 1, and the band's halo rows are
+// recomputed privately, as in RunDespeckleBand.
 template <class O>
 void RunDespeckleStrips(const typename O::T* src, typename O::T* dst, int width, int height, const TStage* stages,
-                        int n, int stripCols) {
+                        int n, int stripCols, int rowBegin, int rowEnd) {
   using T = typename O::T;
   const long long first = width + 1, end = static_cast<long long>(width) * (height - 1) - 1;
   const long long size = static_cast<long long>(width) * height;
@@ -292,17 +297,19 @@ void RunDespeckleStrips(const typename O::T* src, typename O::T* dst, int width,
       else
         PassRow<O, false>(out(x), ring(s, r, x), nb, static_cast<int>(b - a), st.step);
     };
-    for (int t = -1; t <= height + 2 * n - 2; ++t) {
-      if (t <= height) {
+    const int gatherFirst = MaxInt(-1, rowBegin - n), gatherLast = MinInt(height, rowEnd + n - 1);
+    const int fastFirst = MaxInt(2, rowBegin), fastLast = MinInt(height - 3, rowEnd + n - 2);
+    for (int t = gatherFirst; t <= rowEnd + 2 * n - 2; ++t) {
+      if (t <= gatherLast) {
         // The input rows a few steps ahead, which the cache's own prefetcher
         // does not foresee across the jump from one strip row to the next.
-        if (t + 4 < height) {
+        if (t + 4 <= gatherLast && t + 4 < height) {
           const T* p = src + static_cast<long long>(t + 4) * width + (c0 > n ? c0 - n : 0);
           for (int c = 0; c < c1 - c0 + 2 * n; c += kLine) __builtin_prefetch(p + c);
         }
         gather(t);
       }
-      if (t - 1 - 2 * (n - 1) >= 2 && t - 1 <= height - 3) {
+      if (t - 1 - 2 * (n - 1) >= fastFirst && t - 1 <= fastLast) {
         // Every pass on a row inside the filtered range: no edges to mind.
         const int r = t - 1 - 2 * (n - 1);
         if (save) {
@@ -330,8 +337,9 @@ void RunDespeckleStrips(const typename O::T* src, typename O::T* dst, int width,
         continue;
       }
       for (int s = n - 1; s >= 0; --s) {
-        const int r = t - 1 - 2 * s;
-        if (r < -1 || r > height || (s == n - 1 && (r < 0 || r >= height))) continue;
+        const int r = t - 1 - 2 * s, h = n - 1 - s;
+        if (r < MaxInt(-1, rowBegin - h) || r > MinInt(height, rowEnd + h - 1)) continue;
+        if (s == n - 1 && (r < 0 || r >= height)) continue;
         pass(s, r);
       }
     }
@@ -356,7 +364,8 @@ void DespeckleVector(const typename O::T* in, typename O::T* out, int width, int
     const int group = MinInt(kStripMaxPasses, n);
     const int cols = DespeckleStripColumns(group, static_cast<int>(sizeof(T)), kDespeckleStripBudget);
     for (int s0 = 0; s0 < n; s0 += group)
-      RunDespeckleStrips<O>(s0 == 0 ? in : out, out, width, height, stages + s0, MinInt(group, n - s0), cols);
+      RunDespeckleStrips<O>(s0 == 0 ? in : out, out, width, height, stages + s0, MinInt(group, n - s0), cols, 0,
+                            height);
     return;
   }
   const int group = DespeckleGroupPasses(static_cast<size_t>(width) * sizeof(T), static_cast<size_t>(height));
@@ -476,6 +485,11 @@ void DespeckleBandVector(const typename O::T* in, typename O::T* out, int width,
   if (n == 0) {
     __builtin_memcpy(out + static_cast<size_t>(rowBegin) * width, in + static_cast<size_t>(rowBegin) * width,
                      static_cast<size_t>(rowEnd - rowBegin) * width * sizeof(T));
+    return;
+  }
+  if (width >= kStripMinWidth && n <= kStripMaxPasses) {
+    const int cols = DespeckleStripColumns(n, static_cast<int>(sizeof(T)), kDespeckleStripBudget);
+    RunDespeckleStrips<O>(in, out, width, height, stages, n, cols, rowBegin, rowEnd);
     return;
   }
   RunDespeckleBand<O>(in, out, width, height, stages, n, rowBegin, rowEnd);
