@@ -14,7 +14,7 @@ KernelSet KernelSetFor(KernelLevel level, bool wide) {
     case KernelLevel::Avx2:
       k.wide = wide && inout_kernels::Avx512Supported();
       k.noise = k.wide ? &noise::Avx512Kernels() : &noise::Avx2Kernels();
-      k.temporal = &temporal_detail::Avx2Kernels();
+      k.temporal = k.wide ? &temporal_detail::Avx512Kernels() : &temporal_detail::Avx2Kernels();
       k.masksharp = &masksharp::Avx2Kernels();
       k.colour = k.wide ? &inout_kernels::Avx512Kernels() : &inout_kernels::Avx2Kernels();
       break;

@@ -22,7 +22,7 @@ struct Kernels;
 
 struct KernelSet {
   KernelLevel level = KernelLevel::Scalar;
-  bool wide = false;                                   // the colour conversion and the noise filters run 512-bit kernels
+  bool wide = false;                                   // the colour conversion, the noise and temporal filters run 512-bit kernels
   const noise::Kernels* noise = nullptr;               // despeckle, medians
   const temporal_detail::Kernels* temporal = nullptr;  // temporal smoothing
   const masksharp::Kernels* masksharp = nullptr;       // masks, sharpening
