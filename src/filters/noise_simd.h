@@ -59,6 +59,22 @@ void PassRow(typename O::T* out, const typename O::T* in, const typename O::T* n
   if (i < count) one(count - O::kLanes);
 }
 
+// PassRow into a ring row in whole vectors: count rounded up to a multiple
+// of kLanes. The lanes beyond count compute values nobody reads, from samples
+// that the ring's padding and its next rows hold; this saves the remainder
+// and the overlapping last vector on the short rows of the strip kernel.
+template <class O, bool kRaise>
+inline void PassRowWhole(typename O::T* out, const typename O::T* in, const typename O::T* nb, int count,
+                         int step) {
+  const auto k = O::MakeStep(step);
+#pragma GCC unroll 4
+  for (int i = 0; i < count; i += O::kLanes) {
+    const auto p = O::Load(in + i);
+    const auto q = O::Load(nb + i);
+    O::Store(out + i, kRaise ? O::Raise(p, q, k) : O::Lower(p, q, k));
+  }
+}
+
 struct TStage {
   int offset;  // dy * width + dx
   int step;
@@ -328,10 +344,16 @@ void RunDespeckleStrips(const typename O::T* src, typename O::T* dst, int width,
           const T* nb = ringIn + static_cast<size_t>(nbSlot) * pitch + 1 + st.dx;
           T* out = s == n - 1 ? dst + (static_cast<long long>(r) * width + c0)
                               : rings + (s + 1) * ringSize + static_cast<size_t>(slot) * pitch;
-          if (st.raise)
-            PassRow<O, true>(out, in, nb, cols + 2 * h, st.step);
-          else
-            PassRow<O, false>(out, in, nb, cols + 2 * h, st.step);
+          if (s == n - 1) {
+            if (st.raise)
+              PassRow<O, true>(out, in, nb, cols, st.step);
+            else
+              PassRow<O, false>(out, in, nb, cols, st.step);
+          } else if (st.raise) {
+            PassRowWhole<O, true>(out, in, nb, cols + 2 * h, st.step);
+          } else {
+            PassRowWhole<O, false>(out, in, nb, cols + 2 * h, st.step);
+          }
           slot = slot == 0 ? 2 : slot - 1;  // row r + 2
         }
         continue;
