@@ -15,7 +15,7 @@ KernelSet KernelSetFor(KernelLevel level, bool wide) {
       k.wide = wide && inout_kernels::Avx512Supported();
       k.noise = k.wide ? &noise::Avx512Kernels() : &noise::Avx2Kernels();
       k.temporal = k.wide ? &temporal_detail::Avx512Kernels() : &temporal_detail::Avx2Kernels();
-      k.masksharp = &masksharp::Avx2Kernels();
+      k.masksharp = k.wide ? &masksharp::Avx512Kernels() : &masksharp::Avx2Kernels();
       k.colour = k.wide ? &inout_kernels::Avx512Kernels() : &inout_kernels::Avx2Kernels();
       break;
     case KernelLevel::Sse2:
