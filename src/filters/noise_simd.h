@@ -378,10 +378,11 @@ void DespeckleVector(const typename O::T* in, typename O::T* out, int width, int
   int n = 0;
   for (int c = 0; c < cycles; ++c)
     for (const TPassDir& d : kPasses) stages[n++] = TStage{d.dy * width + d.dx, steps[c] * scale, d.raise, d.dy, d.dx};
-  // Passes run in groups small enough that the rows live in one group stay in
-  // the core's cache; each group is one streaming sweep over the plane. A
-  // group has an even number of passes so that its last pass writes the
-  // plane.
+  // Rows of kStripMinWidth samples or more run in column strips, sixteen
+  // passes per sweep over the plane. Narrower planes run the row pipeline in
+  // groups small enough that the rows live in one group stay in the core's
+  // cache; each group is one streaming sweep over the plane, with an even
+  // number of passes so that its last pass writes the plane.
   if (width >= kStripMinWidth) {
     const int group = MinInt(kStripMaxPasses, n);
     const int cols = DespeckleStripColumns(group, static_cast<int>(sizeof(T)), kDespeckleStripBudget);
