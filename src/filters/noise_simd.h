@@ -318,10 +318,14 @@ void RunDespeckleStrips(const typename O::T* src, typename O::T* dst, int width,
     for (int t = gatherFirst; t <= rowEnd + 2 * n - 2; ++t) {
       if (t <= gatherLast) {
         // The input rows a few steps ahead, which the cache's own prefetcher
-        // does not foresee across the jump from one strip row to the next.
+        // does not foresee across the jump from one strip row to the next. A
+        // hint only: it never faults, and the addresses are formed as
+        // integers, since the last ones may lie past the end of the plane.
         if (t + 4 <= gatherLast && t + 4 < height) {
-          const T* p = src + static_cast<long long>(t + 4) * width + (c0 > n ? c0 - n : 0);
-          for (int c = 0; c < c1 - c0 + 2 * n; c += kLine) __builtin_prefetch(p + c);
+          const uintptr_t p = reinterpret_cast<uintptr_t>(src + static_cast<long long>(t + 4) * width +
+                                                          (c0 > n ? c0 - n : 0));
+          for (int c = 0; c < c1 - c0 + 2 * n; c += kLine)
+            __builtin_prefetch(reinterpret_cast<const void*>(p + static_cast<uintptr_t>(c) * sizeof(T)));
         }
         gather(t);
       }
