@@ -44,16 +44,18 @@ constexpr void (*kDespeckle)(const TChannel&, TChannel&, int) = Despeckle;
 constexpr void (*kPlainMedian)(const TChannel&, TChannel&, int, int) = PlainMedian;
 constexpr void (*kWeightedMedian)(const TChannel&, TChannel&, int, int) = WeightedMedian;
 
-enum Kind { kReference = 0, kSse2 = 1, kAvx2 = 2 };
+enum Kind { kReference = 0, kSse2 = 1, kAvx2 = 2, kAvx512 = 3 };
 
 void SetLevel(benchmark::State& state, int kind) {
-  const KernelLevel want = kind == kAvx2 ? KernelLevel::Avx2 : KernelLevel::Sse2;
+  const KernelLevel want = kind >= kAvx2 ? KernelLevel::Avx2 : KernelLevel::Sse2;
   SetKernelLevelCap(want);
+  AllowWideVectors(kind == kAvx512);
   if (kind != kReference && ActiveKernelLevel() != want) state.SkipWithError("kernel level not available");
+  if (kind == kAvx512 && !ActiveKernelSet().wide) state.SkipWithError("512-bit kernels not available");
 }
 
 void Label(benchmark::State& state, int kind) {
-  state.SetLabel(kind == kReference ? "reference" : kind == kSse2 ? "sse2" : "avx2");
+  state.SetLabel(kind == kReference ? "reference" : kind == kSse2 ? "sse2" : kind == kAvx2 ? "avx2" : "avx512");
 }
 
 // Args: depth, kind, strength.
@@ -70,6 +72,7 @@ void BM_Despeckle(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
   SetKernelLevelCap(KernelLevel::Avx2);
+  AllowWideVectors(true);
   Label(state, kind);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(src.ByteSize()));
 }
@@ -90,6 +93,7 @@ void BM_Median(benchmark::State& state) {
     benchmark::ClobberMemory();
   }
   SetKernelLevelCap(KernelLevel::Avx2);
+  AllowWideVectors(true);
   Label(state, kind);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(src.ByteSize()));
 }
@@ -247,14 +251,14 @@ void DespeckleArgs(benchmark::internal::Benchmark* b) {
   b->ArgNames({"depth", "kind", "strength"});
   for (int depth : {1, 2})
     for (int strength = 1; strength <= 4; ++strength)
-      for (int kind : {kReference, kSse2, kAvx2}) b->Args({depth, kind, strength});
+      for (int kind : {kReference, kSse2, kAvx2, kAvx512}) b->Args({depth, kind, strength});
 }
 
 void MedianArgs(benchmark::internal::Benchmark* b) {
   b->ArgNames({"depth", "kind", "weighted"});
   for (int depth : {1, 2})
     for (int weighted : {0, 1})
-      for (int kind : {kReference, kSse2, kAvx2}) b->Args({depth, kind, weighted});
+      for (int kind : {kReference, kSse2, kAvx2, kAvx512}) b->Args({depth, kind, weighted});
 }
 
 BENCHMARK(BM_Memcpy)->ArgName("depth")->Arg(1)->Arg(2)->Unit(benchmark::kMicrosecond);

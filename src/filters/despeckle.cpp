@@ -159,9 +159,15 @@ DespecklePlan PlanDespeckle(int width, int height, int depth, int strength, int 
   // caches, and groups as large as the level-2 cache holds keep them few,
   // still at most a tenth of the band's rows.
   const int bandRows = height / bands;
-  if (2 * rowBytes * static_cast<size_t>(bandRows) > noise::kDespeckleBandCheapBytes)
+  if (width >= noise::kDespeckleStripMinWidth) {
+    // Rows this wide run in column strips whose live rows stay in the
+    // first-level cache for up to sixteen passes (noise_simd.h), so groups
+    // that large cost no more per pass and save sweeps and barriers.
+    group = std::max(group, std::min(noise::kDespeckleStripMaxPasses, (bandRows / 10 + 1) & ~1));
+  } else if (2 * rowBytes * static_cast<size_t>(bandRows) > noise::kDespeckleBandCheapBytes) {
     group = std::max(group, std::min(noise::DespeckleGroupPassesWithin(rowBytes, noise::kDespeckleLevel2Budget),
                                      (bandRows / 10 + 1) & ~1));
+  }
   // The groups alternate between the destination and the spare plane and the
   // last one must write the destination: an odd number when the first group
   // reads a separate source, an even one when it reads the destination.

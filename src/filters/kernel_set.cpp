@@ -13,9 +13,9 @@ KernelSet KernelSetFor(KernelLevel level, bool wide) {
   switch (level) {
     case KernelLevel::Avx2:
       k.wide = wide && inout_kernels::Avx512Supported();
-      k.noise = &noise::Avx2Kernels();
-      k.temporal = &temporal_detail::Avx2Kernels();
-      k.masksharp = &masksharp::Avx2Kernels();
+      k.noise = k.wide ? &noise::Avx512Kernels() : &noise::Avx2Kernels();
+      k.temporal = k.wide ? &temporal_detail::Avx512Kernels() : &temporal_detail::Avx2Kernels();
+      k.masksharp = k.wide ? &masksharp::Avx512Kernels() : &masksharp::Avx2Kernels();
       k.colour = k.wide ? &inout_kernels::Avx512Kernels() : &inout_kernels::Avx2Kernels();
       break;
     case KernelLevel::Sse2:

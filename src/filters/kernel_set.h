@@ -22,14 +22,14 @@ struct Kernels;
 
 struct KernelSet {
   KernelLevel level = KernelLevel::Scalar;
-  bool wide = false;                                   // the colour conversion runs its 512-bit kernels
+  bool wide = false;                                   // every family runs its 512-bit kernels
   const noise::Kernels* noise = nullptr;               // despeckle, medians
   const temporal_detail::Kernels* temporal = nullptr;  // temporal smoothing
   const masksharp::Kernels* masksharp = nullptr;       // masks, sharpening
   const inout_kernels::Kernels* colour = nullptr;      // colour input and output
 };
 
-// The tables of one level. wide asks for the 512-bit colour kernels on top of
+// The tables of one level. wide asks for the 512-bit kernels on top of
 // the AVX2 level; it is honoured only at that level and where the CPU runs
 // them. The caller makes sure the CPU runs the level (ActiveKernelLevel()
 // never exceeds it).

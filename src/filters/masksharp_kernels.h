@@ -125,5 +125,7 @@ struct Kernels {
 const Kernels& ScalarKernels();
 const Kernels& Sse2Kernels();
 const Kernels& Avx2Kernels();
+// 512-bit kernels: only where the processor has AVX-512 F, BW and VL.
+const Kernels& Avx512Kernels();
 
 }  // namespace tarvo::masksharp

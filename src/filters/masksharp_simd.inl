@@ -228,7 +228,7 @@ struct Simd {
   // t W + x, and the rows cover x = -M .. W + M - 1, the reach of the box
   // sums into the neighbouring rows.
 
-  static constexpr ptrdiff_t kRingPad = 32;  // 16-bit slack either side of a ring row (>= kN + 2)
+  static constexpr ptrdiff_t kRingPad = kN + 2 > 32 ? 64 : 32;  // 16-bit slack either side of a ring row (>= kN + 2)
 
   static ptrdiff_t RingStride(ptrdiff_t w) { return w + 2 * kRingPad; }
   // 16-bit entries of scratch the one-sweep mask needs for width w.

@@ -49,6 +49,8 @@ struct Kernels {
 const Kernels& ScalarKernels();
 const Kernels& Sse2Kernels();
 const Kernels& Avx2Kernels();
+// 512-bit kernels: only where the processor has AVX-512 F, BW and VL.
+const Kernels& Avx512Kernels();
 
 // The plain entries, which the vector ones fall back on.
 void DespeckleScalar8(const uint8_t* src, uint8_t* dst, int w, int h, int strength);

@@ -78,6 +78,15 @@ constexpr size_t kDespeckleSweepCheapBytes = 6 * 1024 * 1024;
 // the outer caches, so the limit is the size of one core's level-2 cache.
 constexpr size_t kDespeckleBandCheapBytes = 2 * 1024 * 1024;
 
+// The strip kernel (noise_simd.h) of the vector levels: rows at least
+// kDespeckleStripMinWidth samples long run in column strips, groups of up to
+// kDespeckleStripMaxPasses passes in one sweep, and the rings of a group's
+// passes are to fill about kDespeckleStripBudget bytes of the core's
+// first-level cache.
+constexpr int kDespeckleStripMinWidth = 256;
+constexpr int kDespeckleStripMaxPasses = 16;
+constexpr size_t kDespeckleStripBudget = 36 * 1024;
+
 // Passes per sweep of the whole-plane kernel for a plane of `rows` rows.
 inline int DespeckleGroupPasses(size_t rowBytes, size_t rows) {
   const bool cheap = rowBytes * rows <= kDespeckleSweepCheapBytes;

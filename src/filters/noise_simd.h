@@ -59,10 +59,27 @@ void PassRow(typename O::T* out, const typename O::T* in, const typename O::T* n
   if (i < count) one(count - O::kLanes);
 }
 
+// PassRow into a ring row in whole vectors: count rounded up to a multiple
+// of kLanes. The lanes beyond count compute values nobody reads, from samples
+// that the ring's padding and its next rows hold; this saves the remainder
+// and the overlapping last vector on the short rows of the strip kernel.
+template <class O, bool kRaise>
+inline void PassRowWhole(typename O::T* out, const typename O::T* in, const typename O::T* nb, int count,
+                         int step) {
+  const auto k = O::MakeStep(step);
+#pragma GCC unroll 4
+  for (int i = 0; i < count; i += O::kLanes) {
+    const auto p = O::Load(in + i);
+    const auto q = O::Load(nb + i);
+    O::Store(out + i, kRaise ? O::Raise(p, q, k) : O::Lower(p, q, k));
+  }
+}
+
 struct TStage {
-  int offset;
+  int offset;  // dy * width + dx
   int step;
   bool raise;
+  int dy, dx;
 };
 
 // A group of consecutive passes runs as one pipeline over the rows. Each pass is a
@@ -154,6 +171,207 @@ void RunDespecklePipeline(const typename O::T* in, typename O::T* dst, int width
   }
 }
 
+// The strip form of a group of passes. The live rows of a whole group over
+// rows of full width outgrow the core's first-level cache, and groups small
+// enough to fit it sweep the plane through the outer caches many times; so
+// the plane is cut into strips of columns c0 .. c1 - 1, and each strip runs
+// the whole group as one pipeline down its rows, on rows short enough to stay
+// in the first-level cache.
+//
+// Column c of strip row r is linear index r * width + c, for any integer c:
+// neighbour offsets are linear (dy * width + dx), so the neighbour of (r, c)
+// is (r + dy, c + dx) also where c + dx leaves 0 .. width - 1 and the index
+// wraps into the next or previous row. A pass reads one column further to
+// either side than the pass after it needs, so pass s of a group of n
+// computes the columns c0 - h .. c1 + h - 1 with h = n - 1 - s, a halo the
+// later passes consume.
+//
+// Each pass writes its rows into a ring of three rows of its own, which the
+// next pass reads two rows behind it: at step t input row t is gathered into
+// ring 0 and pass s works on row r = t - 1 - 2 s, reading the rows r - 1 ..
+// r + 1 that pass s - 1 made in earlier steps. The passes of a step run from
+// the last to the first, so pass s - 1 overwrites row r - 1 with row r + 2
+// only after pass s has read it, and a row is read a whole step after it was
+// written (reading it while its stores are still in flight would stall). Rows -1
+// and height take part so that the halo columns of rows 0 and height - 1
+// (which wrap into them) exist. Only the filtered range [width + 1,
+// width * (height - 1) - 1) is computed; every other index inside the plane
+// keeps its input value, and indices outside the plane are never read. The
+// last pass writes the strip's own columns of the destination.
+//
+// In place, a strip's gather would read input that earlier strips have
+// already overwritten: the n columns left of c0 (written by the strip before)
+// and, in the last strip, the n columns beyond the end of a row (the first
+// columns of the next row, written by the first strip). Those inputs are
+// saved, a row at a time, just before a strip overwrites them.
+constexpr int kStripMaxPasses = kDespeckleStripMaxPasses;
+
+// Columns per strip for a group of n passes on samples of `bytes` bytes: the
+// rings of all passes (three rows of the strip and its halos each) fill
+// about `budget` bytes.
+inline int DespeckleStripColumns(int n, int bytes, size_t budget) {
+  const long long cols = static_cast<long long>(budget) / (3LL * n * bytes) - 2LL * n;
+  return static_cast<int>(cols < 64 ? 64 : cols);
+}
+
+// Rows narrower than this take the row pipeline: a strip must be at least as
+// wide as the halo it saves for its neighbour, and short rows fit the
+// first-level cache anyway.
+constexpr int kStripMinWidth = kDespeckleStripMinWidth;
+
+//
+// A band computes only the rows rowBegin .. rowEnd - 1 of the result (src and
+// dst are then different planes): pass s works on the rows its successors
+// reach, rowBegin - h .. rowEnd + h - 1, and the band's halo rows are
+// recomputed privately, as in RunDespeckleBand.
+template <class O>
+void RunDespeckleStrips(const typename O::T* src, typename O::T* dst, int width, int height, const TStage* stages,
+                        int n, int stripCols, int rowBegin, int rowEnd) {
+  using T = typename O::T;
+  const long long first = width + 1, end = static_cast<long long>(width) * (height - 1) - 1;
+  const long long size = static_cast<long long>(width) * height;
+  const int strips = (width + stripCols - 1) / stripCols;
+  const bool save = src == dst && strips > 1;
+  // Ring s holds the columns c0 - n + s .. c1 + n - s - 1 (the input of pass
+  // s, which pass s - 1 computes) from the start of a row, so that every
+  // pass stores from a cache-line boundary. Rows are whole cache lines, plus
+  // one so that the rows of different rings fall on different cache sets.
+  constexpr int kLine = 64 / static_cast<int>(sizeof(T));
+  const int widest = (width + strips - 1) / strips;
+  const size_t pitch = static_cast<size_t>(((widest + 2 * n + kLine - 1) / kLine + 1) * kLine);
+  const size_t ringSize = 3 * pitch;
+  const size_t saveSize = save ? static_cast<size_t>(height) * n : 0;
+  uint8_t* raw = Scratch((n * ringSize + 3 * saveSize) * sizeof(T) + 64);
+  T* const rings = reinterpret_cast<T*>(raw + (64 - reinterpret_cast<uintptr_t>(raw) % 64) % 64);
+  // Saved inputs: the n columns left of the next strip (two buffers, the one
+  // the current strip reads and the one it fills) and the first n columns of
+  // every row, which the last strip reads.
+  T* const saved[2] = {rings + n * ringSize, rings + n * ringSize + saveSize};
+  T* const wrap = rings + n * ringSize + 2 * saveSize;
+
+  for (int k = 0; k < strips; ++k) {
+    const int c0 = static_cast<int>(static_cast<long long>(width) * k / strips);
+    const int c1 = static_cast<int>(static_cast<long long>(width) * (k + 1) / strips);
+    const T* const leftSaved = saved[k & 1];
+    T* const nextSaved = saved[(k + 1) & 1];
+    const bool last = k == strips - 1;
+    // Row r (-1 .. height) of ring s, at column c.
+    auto ring = [&](int s, int r, long long c) {
+      return rings + s * ringSize + static_cast<size_t>((r + 3) % 3) * pitch + (c - (c0 - n + s));
+    };
+    // Columns ca .. cb - 1 of input row r into ring 0, from `from(c)`, the
+    // input at column c; the part outside the plane is left out.
+    auto piece = [&](int r, int ca, int cb, auto from) {
+      const long long base = static_cast<long long>(r) * width;
+      const long long ja = base + ca > 0 ? base + ca : 0, jb = base + cb < size ? base + cb : size;
+      if (ja < jb)
+        __builtin_memcpy(ring(0, r, ja - base), from(static_cast<int>(ja - base)),
+                         static_cast<size_t>(jb - ja) * sizeof(T));
+    };
+    auto gather = [&](int r) {
+      const long long base = static_cast<long long>(r) * width;
+      auto plane = [&](int c) { return src + (base + c); };
+      const bool savedLeft = save && k > 0, savedRight = save && last;
+      if (savedLeft)
+        piece(r, c0 - n, c0, [&](int c) { return leftSaved + static_cast<size_t>(r) * n + (c - (c0 - n)); });
+      piece(r, savedLeft ? c0 : c0 - n, savedRight ? c1 : c1 + n, plane);
+      if (savedRight)
+        piece(r, c1, c1 + n, [&](int c) { return wrap + static_cast<size_t>(r + 1) * n + (c - width); });
+    };
+    // Pass s on strip row r.
+    auto pass = [&](int s, int r) {
+      const int h = n - 1 - s;
+      const long long base = static_cast<long long>(r) * width;
+      const long long lo = base + c0 - h, hi = base + c1 + h;
+      const bool toPlane = s == n - 1;
+      if (toPlane && save) {
+        if (!last) __builtin_memcpy(nextSaved + static_cast<size_t>(r) * n, src + base + c1 - n, n * sizeof(T));
+        if (k == 0) __builtin_memcpy(wrap + static_cast<size_t>(r) * n, src + base, n * sizeof(T));
+      }
+      auto out = [&](long long c) { return toPlane ? dst + (base + c) : ring(s + 1, r, c); };
+      const long long a = lo > first ? lo : first, b = hi < end ? hi : end;
+      if (a != lo || b != hi) {
+        // In-plane samples outside the filtered range keep their input
+        // value, which every ring holds there.
+        auto keep = [&](long long from, long long to) {
+          if (from < to)
+            __builtin_memcpy(out(from - base), ring(s, r, from - base), static_cast<size_t>(to - from) * sizeof(T));
+        };
+        const long long lo0 = lo > 0 ? lo : 0, hi0 = hi < size ? hi : size;
+        if (a >= b) {
+          keep(lo0, hi0);
+          return;
+        }
+        keep(lo0, a);
+        keep(b, hi0);
+      }
+      const TStage& st = stages[s];
+      const long long x = a - base;
+      const T* nb = ring(s, r + st.dy, x + st.dx);
+      if (st.raise)
+        PassRow<O, true>(out(x), ring(s, r, x), nb, static_cast<int>(b - a), st.step);
+      else
+        PassRow<O, false>(out(x), ring(s, r, x), nb, static_cast<int>(b - a), st.step);
+    };
+    const int gatherFirst = MaxInt(-1, rowBegin - n), gatherLast = MinInt(height, rowEnd + n - 1);
+    const int fastFirst = MaxInt(2, rowBegin), fastLast = MinInt(height - 3, rowEnd + n - 2);
+    for (int t = gatherFirst; t <= rowEnd + 2 * n - 2; ++t) {
+      if (t <= gatherLast) {
+        // The input rows a few steps ahead, which the cache's own prefetcher
+        // does not foresee across the jump from one strip row to the next. A
+        // hint only: it never faults, and the addresses are formed as
+        // integers, since the last ones may lie past the end of the plane.
+        if (t + 4 <= gatherLast && t + 4 < height) {
+          const uintptr_t p = reinterpret_cast<uintptr_t>(src + static_cast<long long>(t + 4) * width +
+                                                          (c0 > n ? c0 - n : 0));
+          for (int c = 0; c < c1 - c0 + 2 * n; c += kLine)
+            __builtin_prefetch(reinterpret_cast<const void*>(p + static_cast<uintptr_t>(c) * sizeof(T)));
+        }
+        gather(t);
+      }
+      if (t - 1 - 2 * (n - 1) >= fastFirst && t - 1 <= fastLast) {
+        // Every pass on a row inside the filtered range: no edges to mind.
+        const int r = t - 1 - 2 * (n - 1);
+        if (save) {
+          const long long base = static_cast<long long>(r) * width;
+          if (!last) __builtin_memcpy(nextSaved + static_cast<size_t>(r) * n, src + base + c1 - n, n * sizeof(T));
+          if (k == 0) __builtin_memcpy(wrap + static_cast<size_t>(r) * n, src + base, n * sizeof(T));
+        }
+        int slot = (r + 3) % 3;  // of row t - 1 - 2 s, for s = n - 1
+        const int cols = c1 - c0;
+        for (int s = n - 1; s >= 0; --s) {
+          const TStage& st = stages[s];
+          const int h = n - 1 - s;
+          const T* const ringIn = rings + s * ringSize;
+          const int nbSlot = slot + st.dy < 0 ? slot + st.dy + 3 : slot + st.dy > 2 ? slot + st.dy - 3 : slot + st.dy;
+          const T* in = ringIn + static_cast<size_t>(slot) * pitch + 1;
+          const T* nb = ringIn + static_cast<size_t>(nbSlot) * pitch + 1 + st.dx;
+          T* out = s == n - 1 ? dst + (static_cast<long long>(r) * width + c0)
+                              : rings + (s + 1) * ringSize + static_cast<size_t>(slot) * pitch;
+          if (s == n - 1) {
+            if (st.raise)
+              PassRow<O, true>(out, in, nb, cols, st.step);
+            else
+              PassRow<O, false>(out, in, nb, cols, st.step);
+          } else if (st.raise) {
+            PassRowWhole<O, true>(out, in, nb, cols + 2 * h, st.step);
+          } else {
+            PassRowWhole<O, false>(out, in, nb, cols + 2 * h, st.step);
+          }
+          slot = slot == 0 ? 2 : slot - 1;  // row r + 2
+        }
+        continue;
+      }
+      for (int s = n - 1; s >= 0; --s) {
+        const int r = t - 1 - 2 * s, h = n - 1 - s;
+        if (r < MaxInt(-1, rowBegin - h) || r > MinInt(height, rowEnd + h - 1)) continue;
+        if (s == n - 1 && (r < 0 || r >= height)) continue;
+        pass(s, r);
+      }
+    }
+  }
+}
+
 template <class O>
 void DespeckleVector(const typename O::T* in, typename O::T* out, int width, int height, int strength) {
   using T = typename O::T;
@@ -163,11 +381,20 @@ void DespeckleVector(const typename O::T* in, typename O::T* out, int width, int
   TStage stages[48];
   int n = 0;
   for (int c = 0; c < cycles; ++c)
-    for (const TPassDir& d : kPasses) stages[n++] = TStage{d.dy * width + d.dx, steps[c] * scale, d.raise};
-  // Passes run in groups small enough that the rows live in one group stay in
-  // the core's cache; each group is one streaming sweep over the plane. A
-  // group has an even number of passes so that its last pass writes the
-  // plane.
+    for (const TPassDir& d : kPasses) stages[n++] = TStage{d.dy * width + d.dx, steps[c] * scale, d.raise, d.dy, d.dx};
+  // Rows of kStripMinWidth samples or more run in column strips, sixteen
+  // passes per sweep over the plane. Narrower planes run the row pipeline in
+  // groups small enough that the rows live in one group stay in the core's
+  // cache; each group is one streaming sweep over the plane, with an even
+  // number of passes so that its last pass writes the plane.
+  if (width >= kStripMinWidth) {
+    const int group = MinInt(kStripMaxPasses, n);
+    const int cols = DespeckleStripColumns(group, static_cast<int>(sizeof(T)), kDespeckleStripBudget);
+    for (int s0 = 0; s0 < n; s0 += group)
+      RunDespeckleStrips<O>(s0 == 0 ? in : out, out, width, height, stages + s0, MinInt(group, n - s0), cols, 0,
+                            height);
+    return;
+  }
   const int group = DespeckleGroupPasses(static_cast<size_t>(width) * sizeof(T), static_cast<size_t>(height));
   for (int s0 = 0; s0 < n; s0 += group)
     RunDespecklePipeline<O>(s0 == 0 ? in : out, out, width, height, stages + s0, MinInt(group, n - s0));
@@ -268,7 +495,7 @@ inline int DespeckleStages(int width, int scale, int strength, int first, int co
   int n = 0;
   for (int p = first; p < first + count && p < 16 * cycles; ++p) {
     const TPassDir& d = kPasses[p % 16];
-    stages[n++] = TStage{d.dy * width + d.dx, steps[p / 16] * scale, d.raise};
+    stages[n++] = TStage{d.dy * width + d.dx, steps[p / 16] * scale, d.raise, d.dy, d.dx};
   }
   return n;
 }
@@ -285,6 +512,11 @@ void DespeckleBandVector(const typename O::T* in, typename O::T* out, int width,
   if (n == 0) {
     __builtin_memcpy(out + static_cast<size_t>(rowBegin) * width, in + static_cast<size_t>(rowBegin) * width,
                      static_cast<size_t>(rowEnd - rowBegin) * width * sizeof(T));
+    return;
+  }
+  if (width >= kStripMinWidth && n <= kStripMaxPasses) {
+    const int cols = DespeckleStripColumns(n, static_cast<int>(sizeof(T)), kDespeckleStripBudget);
+    RunDespeckleStrips<O>(in, out, width, height, stages, n, cols, rowBegin, rowEnd);
     return;
   }
   RunDespeckleBand<O>(in, out, width, height, stages, n, rowBegin, rowEnd);

@@ -80,6 +80,12 @@ void BuildTemporalTables(const TemporalLevels& levels, int32_t flags, TemporalTa
     out.jointStart[K] = 0x80;
     out.jointSlices = (K * out.jointRow + 15) / 16;
   }
+  out.hasWideJoint = (flags & 1) && out.T > 0 && K * out.jointRow <= 512;
+  if (out.hasWideJoint) {
+    for (int a = 0; a < K; ++a)
+      for (int j = 0; j < out.jointRow; ++j)
+        out.wideJoint[a * out.jointRow + j] = out.transferBytes[out.levelByMedian[a] * kTransferColumns + j];
+  }
 }
 
 namespace {

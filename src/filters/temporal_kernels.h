@@ -43,6 +43,10 @@ struct TemporalTables {
   int32_t jointSlices = 0;  // 16-entry slices the joint table spans
   alignas(16) uint8_t jointStart[16] = {};
   alignas(32) uint8_t joint[128] = {};
+  // The same for the 512-bit kernels when K * jointRow <= 512 (any K):
+  // wideJoint[a * jointRow + j].
+  bool hasWideJoint = false;
+  alignas(64) uint8_t wideJoint[512] = {};
   // False only if the motion thresholds fall outside the range the
   // level-by-median table covers; the caller then takes the plain path.
   bool usable = false;
@@ -61,6 +65,8 @@ struct Kernels {
 const Kernels& ScalarKernels();
 const Kernels& Sse2Kernels();
 const Kernels& Avx2Kernels();
+// 512-bit kernels: only where the processor has AVX-512 F, BW, VL and VBMI.
+const Kernels& Avx512Kernels();
 
 // The plain entries, which the vector ones use for row tails.
 void Diff8Scalar(const uint8_t* cur, uint8_t* hist, ptrdiff_t a, ptrdiff_t b);

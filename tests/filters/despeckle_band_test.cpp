@@ -87,10 +87,11 @@ TEST(DespeckleBands, MatchTheReferenceWithAnyRunnerLevelDepthAndStrength) {
       }
 }
 
-// Planes too large for a core's level-2 cache take larger groups of passes:
-// the whole-plane kernel on one thread (a plane of more than 6 MB) and the
-// banded one when a band's rows of both planes exceed 2 MB. Groups of
-// unequal size (48 passes in groups of at most 30) meet here as well.
+// Large planes are swept a few times, not once for every two passes: the
+// whole-plane kernel on one thread runs sixteen passes per sweep in column
+// strips, and the banded one takes groups as large as its halo rule allows
+// (strips again on rows this wide): 48 passes in three groups, or four in
+// place.
 TEST(DespeckleBands, LargePlanesWithLargerGroupsMatchTheReference) {
   std::mt19937 rng(23);
   const SerialRunner serial;

@@ -19,11 +19,15 @@ TEST(KernelTables, EveryEntryMatchesThePlainOneOnEdgeSizes) {
   std::mt19937 rng(seed);
   // Tiny planes, odd widths, widths one either side of the vector widths, and
   // rows long enough for the multi-group paths; tall narrow planes and wide
-  // short ones for the banded entries.
+  // short ones for the banded entries; wide planes of a few dozen rows for the
+  // despeckle strips.
   const int sizes[][2] = {{1, 1},   {2, 5},   {3, 3},   {4, 3},   {3, 7},   {5, 5},    {15, 4},   {16, 3},
                           {17, 5},  {31, 6},  {32, 3},  {33, 7},  {34, 4},  {63, 5},   {64, 3},   {65, 9},
                           {95, 31}, {257, 6}, {601, 5}, {640, 4}, {643, 7}, {1300, 6}, {3100, 4}, {17, 123},
-                          {3, 41},  {1920, 7}, {4096, 6}, {4095, 3}, {37, 101}};
+                          {3, 41},  {1920, 7}, {4096, 6}, {4095, 3}, {37, 101},
+                          // Tall enough for the despeckle strips' steady rows,
+                          // one strip and several, edges that fall anywhere.
+                          {256, 40}, {300, 41}, {705, 38}, {1475, 36}, {1921, 39}};
   for (const auto& sz : sizes)
     for (int fill = 0; fill < 4; ++fill) {
       const std::string failure = test::CheckKernels({sz[0], sz[1], fill}, rng);
