@@ -1,5 +1,9 @@
 #include "video_writer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -148,6 +152,8 @@ std::string DefaultEncoderFor(const std::string& outputName, std::string* error)
 VideoWriter::~VideoWriter() { Close(); }
 
 void VideoWriter::Close() {
+  if (syncFd_ >= 0) ::close(syncFd_);
+  syncFd_ = -1;
   useSws_ = false;
   ownYuv_ = false;
   av_frame_free(&frame_);
@@ -325,6 +331,12 @@ bool VideoWriter::Open(const std::string& displayName, const std::string& writeP
       if (error) *error = "cannot write '" + displayName + "': " + AvError(r);
       return false;
     }
+    // A second descriptor of a regular output file, through which what has
+    // been written is sent on to the disk while the render goes on.
+    const int fd = ::open(writePath.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) syncFd_ = fd;
+    else if (fd >= 0) ::close(fd);
   }
   r = avformat_write_header(fmt_, nullptr);
   if (r < 0) {
@@ -477,7 +489,30 @@ bool VideoWriter::EncodePicture(AVFrame* picture, int64_t sourcePts, std::string
   picture->interlaced_frame = enc_->field_order != AV_FIELD_PROGRESSIVE;
   picture->top_field_first = enc_->field_order == AV_FIELD_TT;
   ++count_;
-  return Drain(picture, error);
+  if (!Drain(picture, error)) return false;
+  WriteBehind();
+  return true;
+}
+
+void VideoWriter::WriteBehind() {
+  // The system keeps what a render writes in memory and writes most of it
+  // out only when the file is closed and synchronised at the end, which then
+  // takes a while on one thread; started every few megabytes, the writing
+  // goes on beside the render instead. It only starts the writing (nothing
+  // waits for the disk), and its result changes nothing: the file is
+  // synchronised before it is kept.
+  if (syncFd_ < 0 || !fmt_->pb) return;
+  constexpr int64_t kStep = 16 << 20;
+  const int64_t written = avio_tell(fmt_->pb);
+  if (written - syncedBytes_ < kStep) return;
+  const int64_t upTo = written & ~(int64_t{1 << 20} - 1);
+  if (::sync_file_range(syncFd_, syncedBytes_, upTo - syncedBytes_, SYNC_FILE_RANGE_WRITE) == 0) {
+    syncedBytes_ = upTo;
+  } else {
+    // Not possible here: all is left to the end.
+    ::close(syncFd_);
+    syncFd_ = -1;
+  }
 }
 
 bool VideoWriter::WriteAudio(AVPacket* packet, std::string* error) {

@@ -77,6 +77,8 @@ class VideoWriter {
 
  private:
   bool Drain(AVFrame* picture, std::string* error);  // nullptr: flush
+  // Starts writing out to the disk what the file has got so far.
+  void WriteBehind();
   // Gives `picture` a writable buffer of the file's format and size.
   bool ReadyPicture(AVFrame* picture, std::string* error);
   void Close();
@@ -104,6 +106,8 @@ class VideoWriter {
   AVRational frameRate_{25, 1};
   bool open_ = false;
   bool headerWritten_ = false;
+  int syncFd_ = -1;           // the output file, for WriteBehind; -1 when not a regular file
+  int64_t syncedBytes_ = 0;   // bytes sent on to the disk so far
   std::string name_;
   std::string audioNote_;
   std::string encoderName_;
