@@ -78,6 +78,11 @@ bool BandedScaler::Convert(const AVFrame* src, AVFrame* dst, const BandRunner& r
   // picture whose height is not one is converted whole.
   int bands = static_cast<int>(contexts_.size());
   if (rows % align_ != 0) bands = 1;
+  // swscale 6 (FFmpeg 5.1) places an output slice's luma rows as if they were
+  // subsampled like its colour rows when the output's colour is subsampled
+  // vertically: such pictures are converted whole.
+  const AVPixFmtDescriptor* to = av_pix_fmt_desc_get(setup_.to);
+  if (!to || to->log2_chroma_h != 0) bands = 1;
   bands = std::min(bands, (rows + align_ - 1) / align_);
   int results[64] = {};
   bands = std::min(bands, 64);
