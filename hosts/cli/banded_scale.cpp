@@ -84,8 +84,8 @@ bool BandedScaler::Convert(const AVFrame* src, AVFrame* dst, const BandRunner& r
   const AVPixFmtDescriptor* to = av_pix_fmt_desc_get(setup_.to);
   if (!to || to->log2_chroma_h != 0) bands = 1;
   bands = std::min(bands, (rows + align_ - 1) / align_);
-  int results[64] = {};
-  bands = std::min(bands, 64);
+  int results[kMaxConversionBands] = {};
+  bands = std::min(bands, kMaxConversionBands);
   ForEachIndexedBand(runner, bands, bands, [&](RowRange, int32_t index) {
     const RowRange r = AlignedBand(rows, align_, bands, index);
     SwsContext* c = contexts_[static_cast<size_t>(index)];

@@ -19,6 +19,17 @@ struct SwsContext;
 
 namespace tarvo::cli {
 
+// The most bands a picture's conversion is cut into: a 1080p conversion
+// takes about half a millisecond, which more bands would cut into pieces too
+// small to be worth handing out (and each swscale band keeps a converter).
+constexpr int kMaxConversionBands = 16;
+
+// The number of bands a conversion on `runner` is cut into.
+inline int ConversionBands(const BandRunner& runner) {
+  const int n = runner.Parallelism();
+  return n < 1 ? 1 : n > kMaxConversionBands ? kMaxConversionBands : n;
+}
+
 // How a converter is set up: sizes, formats, swscale flags and, for
 // conversions between YUV and RGB, the matrices and ranges of both sides
 // (as sws_setColorspaceDetails takes them).

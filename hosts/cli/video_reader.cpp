@@ -178,7 +178,7 @@ bool VideoReader::ConvertPicture(const AVFrame* in, Frame& out, const BandRunner
   const auto fmt = static_cast<AVPixelFormat>(in->format);
   if (fmt == AV_PIX_FMT_BGRA) {
     const size_t rowBytes = static_cast<size_t>(in->width) * 4;
-    ForEachBand(runner, in->height, runner.Parallelism(), [&](RowRange r) {
+    ForEachBand(runner, in->height, ConversionBands(runner), [&](RowRange r) {
       for (int y = r.begin; y < r.end; ++y)
         std::memcpy(out.row(y), in->data[0] + static_cast<ptrdiff_t>(y) * in->linesize[0], rowBytes);
     });
@@ -207,7 +207,7 @@ bool VideoReader::ConvertPicture(const AVFrame* in, Frame& out, const BandRunner
   }
   // The converters are kept while the format, matrix and range stay: setting
   // them up builds swscale's tables.
-  if (!scaler_.Prepare(setup, runner.Parallelism(), error)) {
+  if (!scaler_.Prepare(setup, ConversionBands(runner), error)) {
     if (error)
       *error = "cannot convert pictures of format " + std::string(av_get_pix_fmt_name(fmt) ? av_get_pix_fmt_name(fmt) : "?");
     return false;

@@ -431,7 +431,7 @@ bool VideoWriter::ConvertPicture(const Frame& frame, AVFrame* picture, const Ban
     return false;
   }
   if (!ReadyPicture(picture, error)) return false;
-  const int bands = runner.Parallelism();
+  const int bands = ConversionBands(runner);
   if (ownYuv_) {
     YuvPlanes planes;
     for (int p = 0; p < 3; ++p) {
