@@ -9,7 +9,10 @@
 # typical), CORE (default 0; for example CORE=0,1 lets tarvo use two cores:
 # its filter threads, and in the file-to-file run its decoding, filtering and
 # encoding threads). Tarvo's filter runs on as many threads as CORE names
-# cores; FFmpeg keeps one thread (-threads 1 -filter_threads 1).
+# cores; FFmpeg keeps one thread (-threads 1 -filter_threads 1). With more
+# than one core the file-to-file run is repeated with one thread on the first
+# of them, and the scaling printed: the wall-clock rate on all of them against
+# the processor-time rate of the one thread.
 # The input is FFmpeg's testsrc2 with temporal grain, written once per size to
 # a temporary folder that is removed at the end. Both programs read the file
 # frame by frame. Frame rates are frames per second of processor time (user +
@@ -71,15 +74,23 @@ IN="$TMP/in-420.nut"
 ffmpeg -v error -f lavfi -i "testsrc2=size=$SIZE:rate=25" -frames:v "$FRAMES" \
   -vf "noise=alls=12:allf=t" -pix_fmt yuv420p -c:v rawvideo -f nut -y "$IN"
 cat "$IN" > /dev/null
+# The record as pipeline_run builds it (bench/bench_records.h): the typical
+# record of bench/typical-record.txt, the heavy one on top of it, or the
+# light one.
 SETS=()
-if [[ $RECORD == typical ]]; then
+if [[ $RECORD == light ]]; then
+  SETS=(--set Gamma=-5 --set Sat=120 --set ProcMode=420)
+else
   while IFS= read -r line; do
     [[ -z $line || $line == \#* ]] && continue
     SETS+=(--set "$line")
   done < bench/typical-record.txt
-else
-  echo "file to file: only the typical record is set up here; skipped for $RECORD" >&2
-  exit 0
+  if [[ $RECORD == heavy ]]; then
+    for line in YDespeckle=4 CDespeckle=4 NoiseMaskYOnly=0 MedianLimit=50 MedianThreshold=5 MedianWhen=3 \
+                MedianWeighted=1 TempFlags=3 YSharpness=40 CSharpness=20; do
+      SETS+=(--set "$line")
+    done
+  fi
 fi
 T0=$(now)
 CPU=$( { time taskset -c "$CORE" "$TARVO" render "$IN" "$TMP/ours.nut" --codec rawvideo --pix-fmt yuv420p \
@@ -98,3 +109,16 @@ RATIO=$(awk -v a="$OURS_FPS" -v b="$FF_FPS" 'BEGIN { printf "%.2f", a / b }')
 RATIO_WALL=$(awk -v a="$OURS_WALL" -v b="$FF_WALL" 'BEGIN { printf "%.2f", a / b }')
 printf '%-10s file to file, 4:2:0 NUT in and out, cores %s: tarvo (%s): %8.2f fps   ffmpeg: %8.2f fps   ratio %sx   (wall: %s vs %s fps, ratio %sx)\n' \
   "$SIZE" "$CORE" "$RECORD" "$OURS_FPS" "$FF_FPS" "$RATIO" "$OURS_WALL" "$FF_WALL" "$RATIO_WALL"
+
+# With more than one core: the wall-clock rate on them against the rate of
+# one thread on one core (processor time), the scaling users see.
+if (( THREADS > 1 )); then
+  ONE_CORE=${CORE%%[,-]*}
+  CPU=$( { time taskset -c "$ONE_CORE" "$TARVO" render "$IN" "$TMP/one.nut" --codec rawvideo --pix-fmt yuv420p \
+    --threads 1 --op-mode final "${SETS[@]}" -q ; } 2>&1 | tail -n 1 )
+  ONE_FPS=$(awk -v n="$FRAMES" -v t="$CPU" 'BEGIN { split(t, a, " "); printf "%.2f", n / (a[1] + a[2]) }')
+  cmp -s "$TMP/one.nut" "$TMP/ours.nut" || { echo "one thread and $THREADS threads wrote different files" >&2; exit 1; }
+  SCALE=$(awk -v a="$OURS_WALL" -v b="$ONE_FPS" 'BEGIN { printf "%.2f", a / b }')
+  printf '%-10s file to file, %s threads on cores %s: %s fps (wall) against one thread on core %s: %s fps (processor time): %sx\n' \
+    "$SIZE" "$THREADS" "$CORE" "$OURS_WALL" "$ONE_CORE" "$ONE_FPS" "$SCALE"
+fi

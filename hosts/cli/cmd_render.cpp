@@ -158,19 +158,27 @@ class AudioPackets {
   std::vector<AVPacket*> packets_;
 };
 
-// A frame on its way from the decoding thread to the filter.
+struct FreePicture {
+  void operator()(AVFrame* f) const { av_frame_free(&f); }
+};
+using Picture = std::unique_ptr<AVFrame, FreePicture>;
+
+// A picture on its way from the decoding thread to the filter's, as the
+// decoder made it (the filter's thread converts it).
 struct DecodedFrame {
-  Frame frame;
+  Picture picture{av_frame_alloc()};
   int result = 0;  // as VideoReader::Next: 1 a frame, 0 the end, -1 an error
   bool damaged = false;
   std::string error;
   AudioPackets audio;
 };
 
-// A frame on its way from the filter to the encoding thread; `last` carries
-// only the audio read at the end of the input.
+// A picture on its way from the filter's thread to the encoding thread,
+// converted to the file's format; `last` carries only the audio read at the
+// end of the input.
 struct FilteredFrame {
-  Frame frame;
+  Picture picture{av_frame_alloc()};
+  int64_t pts = kNoTimestamp;
   AudioPackets audio;
   bool last = false;
   bool first = false;  // its time stamp becomes the output's zero
@@ -447,7 +455,16 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
     // Decoding, filtering and encoding overlap on three threads; frames go
     // through two small queues in order, and their buffers come back through
     // two more, so the bytes written are those of the one-thread loop above.
+    // The decoding thread only decodes and the encoding thread only encodes:
+    // the conversions to BGRA and back run on the filter's thread, each cut
+    // into as many row bands as the filter has threads and run on workers of
+    // the command's own, so that they take every core for a moment instead
+    // of one core beside the filter's bands (a band held up by another
+    // thread holds up the whole stage at its end).
     const size_t depth = QueueDepthFor(info.width, info.height, filterThreads);
+    ThreadPool convertPool;
+    PoolRunner convert(convertPool);
+    convert.SetThreads(filterThreads);
     BoundedQueue<DecodedFrame> decoded(depth), decodedFree(depth);
     BoundedQueue<FilteredFrame> filtered(depth), filteredFree(depth);
     for (size_t i = 0; i < depth; ++i) {
@@ -475,9 +492,15 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
         if (decodedFree.Pop(item) != BoundedQueue<DecodedFrame>::PopResult::Item) return;
         item.audio.Clear();
         item.error.clear();
+        if (!item.picture) {
+          item.result = -1;
+          item.error = "out of memory";
+          decoded.Push(item);
+          return;
+        }
         collecting = &item.audio;
         const auto t = Clock::now();
-        item.result = video->Next(item.frame, &item.error);
+        item.result = video->NextPicture(item.picture.get(), &item.error);
         decodeSeconds += Since(t);
         collecting = nullptr;
         item.damaged = video->damaged();
@@ -500,9 +523,9 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
         }
         item.audio.Clear();
         if (good && !item.last) {
-          if (item.first) writer.SetFirstPts(item.frame.pts);
+          if (item.first) writer.SetFirstPts(item.pts);
           const auto t = Clock::now();
-          good = writer.WriteVideo(item.frame, &why);
+          good = writer.EncodePicture(item.picture.get(), item.pts, &why);
           encodeSeconds += Since(t);
           if (good) ++written;
         }
@@ -527,6 +550,8 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
       }
     };
     int64_t filteredCount = 0;
+    double convertSeconds = 0, unconvertSeconds = 0;
+    Frame in, out;
     while (part <= to) {
       DecodedFrame item;
       if (!take(decoded, item)) {
@@ -554,16 +579,18 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
         ok = false;
         break;
       }
-      FilteredFrame outItem;
-      if (!take(filteredFree, outItem)) {
+      auto t = Clock::now();
+      if (!video->ConvertPicture(item.picture.get(), in, convert, &loopError)) {
         ok = false;
         break;
       }
-      Frame& in = item.frame;
-      Frame& out = outItem.frame;
+      convertSeconds += Since(t);
+      AudioPackets audio = std::move(item.audio);
+      // The decoder may go on into the picture's buffer.
+      av_frame_unref(item.picture.get());
+      decodedFree.Push(item);
       out.Resize(in.width, in.height);
-      out.pts = in.pts;
-      auto t = Clock::now();
+      t = Clock::now();
       clip.Execute(static_cast<int32_t>(part), in.pixels.data(), out.pixels.data(), in.width, in.height);
       st.filter += Since(t);
       if (!filterMessages.failure().empty()) {
@@ -571,10 +598,21 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
         ok = false;
         break;
       }
-      outItem.audio = std::move(item.audio);
+      FilteredFrame outItem;
+      if (!take(filteredFree, outItem)) {
+        ok = false;
+        break;
+      }
+      t = Clock::now();
+      if (!writer.ConvertPicture(out, outItem.picture.get(), convert, &loopError)) {
+        ok = false;
+        break;
+      }
+      unconvertSeconds += Since(t);
+      outItem.pts = in.pts;
+      outItem.audio = std::move(audio);
       outItem.first = in.pts != kNoTimestamp && from > 0 && filteredCount == 0;
       outItem.last = false;
-      decodedFree.Push(item);
       if (!filtered.Push(outItem)) {
         ok = false;
         break;
@@ -594,8 +632,8 @@ int RunRender(const RenderOptions& o, RenderStats* statsOut) {
     encoder.join();
     decoder.join();
     video->SetAudioSink(nullptr);
-    st.decode += decodeSeconds;
-    st.encode += encodeSeconds;
+    st.decode += decodeSeconds + convertSeconds;
+    st.encode += encodeSeconds + unconvertSeconds;
     st.frames = written;
     if (encodeFailed) {
       ok = false;

@@ -49,7 +49,7 @@ bool ParseRangeName(const std::string& text, AVColorRange* out) {
 }
 
 VideoReader::~VideoReader() {
-  sws_freeContext(sws_);
+  av_frame_free(&bgra_);
   av_frame_free(&frame_);
   av_packet_free(&pkt_);
   avcodec_free_context(&dec_);
@@ -164,32 +164,32 @@ int VideoReader::DecodeOne(AVFrame* out, std::string* error) {
   }
 }
 
-bool VideoReader::Convert(const AVFrame* in, Frame& out, std::string* error) {
-  if (in->width != info_.width || in->height != info_.height) {
-    if (error)
-      *error = "'" + path_ + "' changes its picture size at frame " + std::to_string(nextIndex_) +
-               " (" + std::to_string(in->width) + "x" + std::to_string(in->height) + ")";
-    return false;
-  }
+bool VideoReader::CheckSize(const AVFrame* in, std::string* error) const {
+  if (in->width == info_.width && in->height == info_.height) return true;
+  if (error)
+    *error = "'" + path_ + "' changes its picture size at frame " + std::to_string(nextIndex_) + " (" +
+             std::to_string(in->width) + "x" + std::to_string(in->height) + ")";
+  return false;
+}
+
+bool VideoReader::ConvertPicture(const AVFrame* in, Frame& out, const BandRunner& runner, std::string* error) {
   out.Resize(in->width, in->height);
   out.pts = in->best_effort_timestamp == AV_NOPTS_VALUE ? kNoTimestamp : in->best_effort_timestamp;
   const auto fmt = static_cast<AVPixelFormat>(in->format);
   if (fmt == AV_PIX_FMT_BGRA) {
-    for (int y = 0; y < in->height; ++y)
-      std::memcpy(out.row(y), in->data[0] + static_cast<ptrdiff_t>(y) * in->linesize[0], static_cast<size_t>(in->width) * 4);
+    const size_t rowBytes = static_cast<size_t>(in->width) * 4;
+    ForEachBand(runner, in->height, ConversionBands(runner), [&](RowRange r) {
+      for (int y = r.begin; y < r.end; ++y)
+        std::memcpy(out.row(y), in->data[0] + static_cast<ptrdiff_t>(y) * in->linesize[0], rowBytes);
+    });
     return true;
   }
-  sws_ = sws_getCachedContext(sws_, in->width, in->height, fmt, in->width, in->height, AV_PIX_FMT_BGRA,
-                              ScaleFlags(conversion_.quality), nullptr, nullptr, nullptr);
-  if (!sws_) {
-    if (error) *error = "cannot convert pictures of format " + std::string(av_get_pix_fmt_name(fmt) ? av_get_pix_fmt_name(fmt) : "?");
-    return false;
-  }
-  if (fmt != swsFormat_) {
-    // A new converter starts with the default details.
-    swsFormat_ = fmt;
-    swsSpace_ = swsFullRange_ = -1;
-  }
+  ScaleSetup setup;
+  setup.width = in->width;
+  setup.height = in->height;
+  setup.from = fmt;
+  setup.to = AV_PIX_FMT_BGRA;
+  setup.flags = ScaleFlags(conversion_.quality);
   const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(fmt);
   if (desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB)) {
     // The user's choice first, then the picture's tags, then the usual
@@ -199,18 +199,30 @@ bool VideoReader::Convert(const AVFrame* in, Frame& out, std::string* error) {
     int fullRange = in->color_range == AVCOL_RANGE_JPEG || fmt == AV_PIX_FMT_YUVJ420P ||
                     fmt == AV_PIX_FMT_YUVJ422P || fmt == AV_PIX_FMT_YUVJ444P;
     if (conversion_.range != AVCOL_RANGE_UNSPECIFIED) fullRange = conversion_.range == AVCOL_RANGE_JPEG;
-    // Setting the details rebuilds the converter's tables: only on a change.
-    if (space != swsSpace_ || fullRange != swsFullRange_) {
-      sws_setColorspaceDetails(sws_, sws_getCoefficients(space), fullRange, sws_getCoefficients(SWS_CS_DEFAULT), 1, 0,
-                               1 << 16, 1 << 16);
-      swsSpace_ = space;
-      swsFullRange_ = fullRange;
-    }
+    setup.details = true;
+    setup.fromSpace = space;
+    setup.fromFullRange = fullRange;
+    setup.toSpace = SWS_CS_DEFAULT;
+    setup.toFullRange = 1;
   }
-  uint8_t* dst[4] = {out.pixels.data(), nullptr, nullptr, nullptr};
-  int dstStride[4] = {in->width * 4, 0, 0, 0};
-  sws_scale(sws_, in->data, in->linesize, 0, in->height, dst, dstStride);
-  return true;
+  // The converters are kept while the format, matrix and range stay: setting
+  // them up builds swscale's tables.
+  if (!scaler_.Prepare(setup, ConversionBands(runner), error)) {
+    if (error)
+      *error = "cannot convert pictures of format " + std::string(av_get_pix_fmt_name(fmt) ? av_get_pix_fmt_name(fmt) : "?");
+    return false;
+  }
+  if (!bgra_ && !(bgra_ = av_frame_alloc())) {
+    if (error) *error = "out of memory";
+    return false;
+  }
+  if (!WrapPicture(bgra_, out.pixels.data(), in->width, in->height, AV_PIX_FMT_BGRA, in->width * 4)) {
+    if (error) *error = "out of memory";
+    return false;
+  }
+  const bool ok = scaler_.Convert(in, bgra_, runner, error);
+  av_frame_unref(bgra_);
+  return ok;
 }
 
 int64_t VideoReader::IndexOf(int64_t pts) const {
@@ -226,9 +238,25 @@ int VideoReader::Next(Frame& out, std::string* error) {
     if (r <= 0) return r;
   }
   pending_ = false;
-  const bool ok = Convert(frame_, out, error);
+  const bool ok = CheckSize(frame_, error) && ConvertPicture(frame_, out, SerialRunner(), error);
   av_frame_unref(frame_);
   if (!ok) return -1;
+  ++nextIndex_;
+  return 1;
+}
+
+int VideoReader::NextPicture(AVFrame* out, std::string* error) {
+  if (!pending_) {
+    const int r = DecodeOne(frame_, error);
+    if (r <= 0) return r;
+  }
+  pending_ = false;
+  av_frame_unref(out);
+  if (!CheckSize(frame_, error)) {
+    av_frame_unref(frame_);
+    return -1;
+  }
+  av_frame_move_ref(out, frame_);
   ++nextIndex_;
   return 1;
 }

@@ -7,8 +7,10 @@
 #include <functional>
 #include <string>
 
+#include "banded_scale.h"
 #include "clip_host.h"
 #include "frame.h"
+#include "util/band_runner.h"
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -82,6 +84,15 @@ class VideoReader final : public FrameSource {
   // The next frame: 1 with a frame, 0 at the end of the stream, -1 on a read
   // or decode error (message in *error).
   int Next(Frame& out, std::string* error);
+  // The next frame as the decoder gave it, not yet converted (moved into
+  // `out`, which ConvertPicture then takes): returns as Next. Decoding and
+  // converting can so run on different threads: this and ConvertPicture
+  // share nothing but the settings made before the first frame.
+  int NextPicture(AVFrame* out, std::string* error);
+  // Converts a picture from NextPicture to BGRA (with its time stamp), cut
+  // into as many row bands as `runner` runs at once; the bytes are those of
+  // Next whatever the number of bands.
+  bool ConvertPicture(const AVFrame* in, Frame& out, const BandRunner& runner, std::string* error);
   // Whether the last error was damage in the stream (a packet the decoder
   // refused), rather than a failure to read at all.
   bool damaged() const { return damaged_; }
@@ -110,12 +121,14 @@ class VideoReader final : public FrameSource {
   // when `afterSeek` and the first frame that came out is past n, or none
   // came out at all (the seek went too far).
   int DecodeUpTo(int64_t n, bool afterSeek, std::string* error);
-  bool Convert(const AVFrame* in, Frame& out, std::string* error);
+  // Whether a decoded picture has the stream's size; a message if not.
+  bool CheckSize(const AVFrame* in, std::string* error) const;
   int64_t IndexOf(int64_t pts) const;
 
   AVFormatContext* fmt_ = nullptr;
   AVCodecContext* dec_ = nullptr;
-  SwsContext* sws_ = nullptr;
+  BandedScaler scaler_;          // used by ConvertPicture only
+  AVFrame* bgra_ = nullptr;      // the BGRA picture being converted into, as swscale takes it
   AVPacket* pkt_ = nullptr;
   AVFrame* frame_ = nullptr;
   int stream_ = -1;
@@ -127,9 +140,6 @@ class VideoReader final : public FrameSource {
   int64_t decoded_ = 0;
   VideoInfo info_;
   InputConversion conversion_;
-  int swsFormat_ = -1;
-  int swsSpace_ = -1;  // the matrix and range the cached converter was set up with
-  int swsFullRange_ = -1;
   std::string path_;
   std::function<bool(AVPacket*)> audioSink_;
 };

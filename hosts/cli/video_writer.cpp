@@ -1,5 +1,9 @@
 #include "video_writer.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
@@ -148,10 +152,12 @@ std::string DefaultEncoderFor(const std::string& outputName, std::string* error)
 VideoWriter::~VideoWriter() { Close(); }
 
 void VideoWriter::Close() {
-  sws_freeContext(sws_);
-  sws_ = nullptr;
+  if (syncFd_ >= 0) ::close(syncFd_);
+  syncFd_ = -1;
+  useSws_ = false;
   ownYuv_ = false;
   av_frame_free(&frame_);
+  av_frame_free(&bgra_);
   av_packet_free(&pkt_);
   avcodec_free_context(&enc_);
   if (fmt_) {
@@ -192,8 +198,9 @@ bool VideoWriter::Open(const std::string& displayName, const std::string& writeP
   }
 
   frame_ = av_frame_alloc();
+  bgra_ = av_frame_alloc();
   pkt_ = av_packet_alloc();
-  if (!frame_ || !pkt_) {
+  if (!frame_ || !bgra_ || !pkt_) {
     if (error) *error = "out of memory";
     return false;
   }
@@ -324,6 +331,12 @@ bool VideoWriter::Open(const std::string& displayName, const std::string& writeP
       if (error) *error = "cannot write '" + displayName + "': " + AvError(r);
       return false;
     }
+    // A second descriptor of a regular output file, through which what has
+    // been written is sent on to the disk while the render goes on.
+    const int fd = ::open(writePath.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) syncFd_ = fd;
+    else if (fd >= 0) ::close(fd);
   }
   r = avformat_write_header(fmt_, nullptr);
   if (r < 0) {
@@ -332,38 +345,34 @@ bool VideoWriter::Open(const std::string& displayName, const std::string& writeP
   }
   headerWritten_ = true;
 
-  frame_->format = pixfmt;
-  frame_->width = source.width;
-  frame_->height = source.height;
-  // Some encoders (ProRes) write the colour description from the frame.
-  frame_->color_primaries = enc_->color_primaries;
-  frame_->color_trc = enc_->color_trc;
-  frame_->colorspace = enc_->colorspace;
-  frame_->color_range = enc_->color_range;
-  frame_->chroma_location = enc_->chroma_sample_location;
-  r = av_frame_get_buffer(frame_, 0);
-  if (r < 0) {
-    if (error) *error = "out of memory";
-    return false;
-  }
+  if (!ReadyPicture(frame_, error)) return false;
   ownYuv_ = OwnYuvConversionFor(pixfmt, matrix, range, settings.quality, &yuvLayout_, &yuvCoefficients_);
   if (pixfmt != AV_PIX_FMT_BGRA && !ownYuv_) {
-    sws_ = sws_getContext(source.width, source.height, AV_PIX_FMT_BGRA, source.width, source.height, pixfmt,
-                          ScaleFlags(settings.quality), nullptr, nullptr, nullptr);
-    if (!sws_) {
+    scaleSetup_.width = source.width;
+    scaleSetup_.height = source.height;
+    scaleSetup_.from = AV_PIX_FMT_BGRA;
+    scaleSetup_.to = pixfmt;
+    scaleSetup_.flags = ScaleFlags(settings.quality);
+    if (!IsRgb(pixfmt)) {
+      scaleSetup_.details = true;
+      scaleSetup_.fromSpace = SWS_CS_DEFAULT;
+      scaleSetup_.fromFullRange = 1;
+      scaleSetup_.toSpace = matrix;
+      scaleSetup_.toFullRange = range == AVCOL_RANGE_JPEG ? 1 : 0;
+    }
+    if (!scaler_.Prepare(scaleSetup_, 1, nullptr)) {
       if (error) *error = "cannot convert to " + std::string(av_get_pix_fmt_name(pixfmt));
       return false;
     }
-    if (!IsRgb(pixfmt))
-      sws_setColorspaceDetails(sws_, sws_getCoefficients(SWS_CS_DEFAULT), 1, sws_getCoefficients(matrix),
-                               range == AVCOL_RANGE_JPEG ? 1 : 0, 0, 1 << 16, 1 << 16);
+    useSws_ = true;
   }
   open_ = true;
   return true;
 }
 
-bool VideoWriter::Drain(bool flush, std::string* error) {
-  int r = avcodec_send_frame(enc_, flush ? nullptr : frame_);
+bool VideoWriter::Drain(AVFrame* picture, std::string* error) {
+  const bool flush = picture == nullptr;
+  int r = avcodec_send_frame(enc_, picture);
   if (r < 0 && !(flush && r == AVERROR_EOF)) {
     if (error) *error = "cannot encode '" + name_ + "': " + AvError(r);
     return false;
@@ -385,41 +394,87 @@ bool VideoWriter::Drain(bool flush, std::string* error) {
   }
 }
 
-bool VideoWriter::WriteVideo(const Frame& frame, std::string* error) {
-  if (!open_) return false;
-  // The conversions read a whole picture of the size the file was opened with.
-  if (frame.width != frame_->width || frame.height != frame_->height ||
-      frame.bytes() < static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height) * 4) {
-    if (error)
-      *error = "cannot encode '" + name_ + "': a " + std::to_string(frame.width) + "x" + std::to_string(frame.height) +
-               " picture in a " + std::to_string(frame_->width) + "x" + std::to_string(frame_->height) + " video";
-    return false;
-  }
-  int r = av_frame_make_writable(frame_);
-  if (r < 0) {
+bool VideoWriter::ReadyPicture(AVFrame* picture, std::string* error) {
+  if (picture->buf[0] && av_frame_is_writable(picture)) return true;
+  // A buffer the encoder still holds is left to it: a fresh one costs less
+  // than a copy of the old picture, which is overwritten anyway.
+  av_frame_unref(picture);
+  picture->format = enc_->pix_fmt;
+  picture->width = enc_->width;
+  picture->height = enc_->height;
+  // Some encoders (ProRes) write the colour description from the frame.
+  picture->color_primaries = enc_->color_primaries;
+  picture->color_trc = enc_->color_trc;
+  picture->colorspace = enc_->colorspace;
+  picture->color_range = enc_->color_range;
+  picture->chroma_location = enc_->chroma_sample_location;
+  if (av_frame_get_buffer(picture, 0) < 0) {
     if (error) *error = "out of memory";
     return false;
   }
+  return true;
+}
+
+bool VideoWriter::WriteVideo(const Frame& frame, std::string* error) {
+  return ConvertPicture(frame, frame_, SerialRunner(), error) && EncodePicture(frame_, frame.pts, error);
+}
+
+bool VideoWriter::ConvertPicture(const Frame& frame, AVFrame* picture, const BandRunner& runner,
+                                 std::string* error) {
+  if (!open_) return false;
+  // The conversions read a whole picture of the size the file was opened with.
+  if (frame.width != enc_->width || frame.height != enc_->height ||
+      frame.bytes() < static_cast<size_t>(frame.width) * static_cast<size_t>(frame.height) * 4) {
+    if (error)
+      *error = "cannot encode '" + name_ + "': a " + std::to_string(frame.width) + "x" + std::to_string(frame.height) +
+               " picture in a " + std::to_string(enc_->width) + "x" + std::to_string(enc_->height) + " video";
+    return false;
+  }
+  if (!ReadyPicture(picture, error)) return false;
+  const int bands = ConversionBands(runner);
   if (ownYuv_) {
     YuvPlanes planes;
     for (int p = 0; p < 3; ++p) {
-      planes.data[p] = frame_->data[p];
-      planes.stride[p] = frame_->linesize[p];
+      planes.data[p] = picture->data[p];
+      planes.stride[p] = picture->linesize[p];
     }
-    ConvertBgraToYuv(frame.pixels.data(), static_cast<ptrdiff_t>(frame.width) * 4, frame.width, frame.height,
-                     yuvLayout_, yuvCoefficients_, planes, YuvRowKernelsFor(ActiveKernelLevel()));
-  } else if (!sws_) {
-    for (int y = 0; y < frame.height; ++y)
-      std::memcpy(frame_->data[0] + static_cast<ptrdiff_t>(y) * frame_->linesize[0], frame.row(y),
-                  static_cast<size_t>(frame.width) * 4);
-  } else {
-    const uint8_t* src[4] = {frame.pixels.data(), nullptr, nullptr, nullptr};
-    const int srcStride[4] = {frame.width * 4, 0, 0, 0};
-    sws_scale(sws_, src, srcStride, 0, frame.height, frame_->data, frame_->linesize);
+    const YuvRowKernels& kernels = YuvRowKernelsFor(ActiveKernelLevel());
+    // 4:2:0 is made from pairs of rows: bands start on even rows.
+    const int align = yuvLayout_ == YuvLayout::Yuv420 ? 2 : 1;
+    const int units = (frame.height + align - 1) / align;
+    ForEachBand(runner, units, bands, [&](RowRange u) {
+      ConvertBgraToYuvRows(frame.pixels.data(), static_cast<ptrdiff_t>(frame.width) * 4, frame.width, frame.height,
+                           u.begin * align, std::min(u.end * align, frame.height), yuvLayout_, yuvCoefficients_,
+                           planes, kernels);
+    });
+    return true;
   }
+  if (!useSws_) {
+    const size_t rowBytes = static_cast<size_t>(frame.width) * 4;
+    ForEachBand(runner, frame.height, bands, [&](RowRange r) {
+      for (int y = r.begin; y < r.end; ++y)
+        std::memcpy(picture->data[0] + static_cast<ptrdiff_t>(y) * picture->linesize[0], frame.row(y), rowBytes);
+    });
+    return true;
+  }
+  if (!scaler_.Prepare(scaleSetup_, bands, error)) return false;
+  // swscale only reads the frame.
+  if (!WrapPicture(bgra_, const_cast<uint8_t*>(frame.pixels.data()), frame.width, frame.height, AV_PIX_FMT_BGRA,
+                   frame.width * 4)) {
+    if (error) *error = "out of memory";
+    return false;
+  }
+  const bool ok = scaler_.Convert(bgra_, picture, runner, error);
+  av_frame_unref(bgra_);
+  if (!ok && error) *error = "cannot encode '" + name_ + "': " + *error;
+  return ok;
+}
+
+bool VideoWriter::EncodePicture(AVFrame* picture, int64_t sourcePts, std::string* error) {
+  if (!open_) return false;
   // Source time stamps are kept (shifted when a frame range starts later);
   // frames without one, or out of order, continue the frame rate.
-  int64_t pts = frame.pts;
+  int64_t pts = sourcePts;
   if (pts != kNoTimestamp && firstPts_ != kNoTimestamp) pts -= firstPts_;
   if (pts != kNoTimestamp)
     pts = av_rescale_q_rnd(pts, videoInTb_, enc_->time_base,
@@ -429,12 +484,35 @@ bool VideoWriter::WriteVideo(const Frame& frame, std::string* error) {
                                 : lastPts_ + std::max<int64_t>(1, av_rescale_q(1, av_inv_q(frameRate_), enc_->time_base));
   }
   lastPts_ = pts;
-  frame_->pts = pts;
-  frame_->pkt_duration = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(frameRate_), enc_->time_base));
-  frame_->interlaced_frame = enc_->field_order != AV_FIELD_PROGRESSIVE;
-  frame_->top_field_first = enc_->field_order == AV_FIELD_TT;
+  picture->pts = pts;
+  picture->pkt_duration = std::max<int64_t>(1, av_rescale_q(1, av_inv_q(frameRate_), enc_->time_base));
+  picture->interlaced_frame = enc_->field_order != AV_FIELD_PROGRESSIVE;
+  picture->top_field_first = enc_->field_order == AV_FIELD_TT;
   ++count_;
-  return Drain(false, error);
+  if (!Drain(picture, error)) return false;
+  WriteBehind();
+  return true;
+}
+
+void VideoWriter::WriteBehind() {
+  // The system keeps what a render writes in memory and writes most of it
+  // out only when the file is closed and synchronised at the end, which then
+  // takes a while on one thread; started every few megabytes, the writing
+  // goes on beside the render instead. It only starts the writing (nothing
+  // waits for the disk), and its result changes nothing: the file is
+  // synchronised before it is kept.
+  if (syncFd_ < 0 || !fmt_->pb) return;
+  constexpr int64_t kStep = 16 << 20;
+  const int64_t written = avio_tell(fmt_->pb);
+  if (written - syncedBytes_ < kStep) return;
+  const int64_t upTo = written & ~(int64_t{1 << 20} - 1);
+  if (::sync_file_range(syncFd_, syncedBytes_, upTo - syncedBytes_, SYNC_FILE_RANGE_WRITE) == 0) {
+    syncedBytes_ = upTo;
+  } else {
+    // Not possible here: all is left to the end.
+    ::close(syncFd_);
+    syncFd_ = -1;
+  }
 }
 
 bool VideoWriter::WriteAudio(AVPacket* packet, std::string* error) {
@@ -463,7 +541,7 @@ void VideoWriter::SetFirstPts(int64_t pts) {
 
 bool VideoWriter::Finish(std::string* error) {
   if (!open_) return false;
-  if (!Drain(true, error)) return false;
+  if (!Drain(nullptr, error)) return false;
   int r = av_write_trailer(fmt_);
   if (r < 0) {
     if (error) *error = "cannot finish '" + name_ + "': " + AvError(r);

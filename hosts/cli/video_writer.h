@@ -9,8 +9,10 @@
 #include <utility>
 #include <vector>
 
+#include "banded_scale.h"
 #include "clip_host.h"
 #include "frame.h"
+#include "util/band_runner.h"
 #include "video_reader.h"
 #include "yuv_write.h"
 
@@ -53,6 +55,14 @@ class VideoWriter {
   bool Open(const std::string& displayName, const std::string& writePath, const VideoInfo& source, AVStream* audio,
             const WriterSettings& settings, std::string* error);
   bool WriteVideo(const Frame& frame, std::string* error);
+  // WriteVideo in two steps, which may run on different threads: the
+  // conversion of a frame into a picture of the file's format (`picture`
+  // is given a buffer of its own when it has none or shares it, with the
+  // encoder, say), cut into as many row bands as `runner` runs at once, the
+  // bytes the same for any number; then the encoding of that picture with
+  // the frame's time stamp. Pictures are encoded in the order converted.
+  bool ConvertPicture(const Frame& frame, AVFrame* picture, const BandRunner& runner, std::string* error);
+  bool EncodePicture(AVFrame* picture, int64_t pts, std::string* error);
   // Copies one packet of the source's audio stream (time stamps in the
   // source stream's time base). Packets before the first frame are dropped.
   bool WriteAudio(AVPacket* packet, std::string* error);
@@ -66,16 +76,23 @@ class VideoWriter {
   const std::string& encoderName() const { return encoderName_; }
 
  private:
-  bool Drain(bool flush, std::string* error);
+  bool Drain(AVFrame* picture, std::string* error);  // nullptr: flush
+  // Starts writing out to the disk what the file has got so far.
+  void WriteBehind();
+  // Gives `picture` a writable buffer of the file's format and size.
+  bool ReadyPicture(AVFrame* picture, std::string* error);
   void Close();
 
   AVFormatContext* fmt_ = nullptr;
   AVCodecContext* enc_ = nullptr;
-  SwsContext* sws_ = nullptr;  // swscale's conversion, when ours does not apply
+  bool useSws_ = false;         // swscale's conversion, when ours does not apply
+  ScaleSetup scaleSetup_;
+  BandedScaler scaler_;
+  AVFrame* bgra_ = nullptr;     // the frame being converted, as swscale takes it
   bool ownYuv_ = false;        // our conversion to planar YUV (the fast path)
   YuvLayout yuvLayout_ = YuvLayout::Yuv420;
   YuvCoefficients yuvCoefficients_;
-  AVFrame* frame_ = nullptr;
+  AVFrame* frame_ = nullptr;    // the picture of WriteVideo
   AVPacket* pkt_ = nullptr;
   AVStream* vst_ = nullptr;
   AVStream* ast_ = nullptr;
@@ -89,6 +106,8 @@ class VideoWriter {
   AVRational frameRate_{25, 1};
   bool open_ = false;
   bool headerWritten_ = false;
+  int syncFd_ = -1;           // the output file, for WriteBehind; -1 when not a regular file
+  int64_t syncedBytes_ = 0;   // bytes sent on to the disk so far
   std::string name_;
   std::string audioNote_;
   std::string encoderName_;

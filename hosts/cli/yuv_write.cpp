@@ -78,12 +78,20 @@ const YuvRowKernels& YuvRowKernelsFor(KernelLevel level) {
 
 void ConvertBgraToYuv(const uint8_t* bgra, ptrdiff_t srcStride, int width, int height, YuvLayout layout,
                       const YuvCoefficients& c, const YuvPlanes& out, const YuvRowKernels& kernels) {
+  ConvertBgraToYuvRows(bgra, srcStride, width, height, 0, height, layout, c, out, kernels);
+}
+
+void ConvertBgraToYuvRows(const uint8_t* bgra, ptrdiff_t srcStride, int width, int height, int rowBegin, int rowEnd,
+                          YuvLayout layout, const YuvCoefficients& c, const YuvPlanes& out,
+                          const YuvRowKernels& kernels) {
+  if (rowBegin < 0) rowBegin = 0;
+  if (rowEnd > height) rowEnd = height;
   auto src = [&](int y) { return bgra + static_cast<ptrdiff_t>(y) * srcStride; };
   auto plane = [&](int p, int y) { return out.data[p] + static_cast<ptrdiff_t>(y) * out.stride[p]; };
   if (layout == YuvLayout::Yuv420) {
     // Two rows at a time, so that the colour differences read rows still in
     // the cache from their luma.
-    for (int y = 0; y < height; y += 2) {
+    for (int y = rowBegin & ~1; y < rowEnd; y += 2) {
       const uint8_t* r0 = src(y);
       const uint8_t* r1 = y + 1 < height ? src(y + 1) : r0;  // an odd height repeats its last row
       kernels.pixels(r0, plane(0, y), width, c.y, c.yBias);
@@ -92,7 +100,7 @@ void ConvertBgraToYuv(const uint8_t* bgra, ptrdiff_t srcStride, int width, int h
     }
     return;
   }
-  for (int y = 0; y < height; ++y) {
+  for (int y = rowBegin; y < rowEnd; ++y) {
     const uint8_t* r = src(y);
     kernels.pixels(r, plane(0, y), width, c.y, c.yBias);
     if (layout == YuvLayout::Yuv422) {

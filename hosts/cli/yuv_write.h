@@ -72,6 +72,13 @@ struct YuvPlanes {
 // Converts a whole picture (`srcStride` bytes from row to row).
 void ConvertBgraToYuv(const uint8_t* bgra, ptrdiff_t srcStride, int width, int height, YuvLayout layout,
                       const YuvCoefficients& c, const YuvPlanes& out, const YuvRowKernels& kernels);
+// Converts rows [rowBegin, rowEnd) of a picture `height` rows high, writing
+// only the output rows that come from them: bands of a picture converted
+// separately (in parallel, say) give the bytes of the whole conversion. At
+// 4:2:0 a band starts on an even row (and ends on one, or at the bottom).
+void ConvertBgraToYuvRows(const uint8_t* bgra, ptrdiff_t srcStride, int width, int height, int rowBegin, int rowEnd,
+                          YuvLayout layout, const YuvCoefficients& c, const YuvPlanes& out,
+                          const YuvRowKernels& kernels);
 
 namespace yuv_kernels {
 // Defined in the units built for each instruction set.

@@ -3,6 +3,7 @@
 // the SSE2 and AVX2 kernels against the plain ones, bit for bit.
 #include "yuv_write.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -261,6 +262,55 @@ TEST(YuvWrite, SameBytesAtEveryLevel) {
         Picture p(w, h, layout);
         ConvertBgraToYuv(src.data(), w * 4, w, h, layout, c, p.View(), YuvRowKernelsFor(level));
         for (int i = 0; i < 3; ++i) EXPECT_EQ(ref.planes[i], p.planes[i]) << Name(cs) << " plane " << i;
+      }
+    }
+  }
+}
+
+// A picture converted in row bands (as the render does on several threads)
+// gives the bytes of the whole conversion and writes nothing outside its
+// bands' rows: bands of every height (even ones at 4:2:0, where a band
+// starts on an even row), odd and even picture heights.
+TEST(YuvWrite, RowBandsGiveTheBytesOfTheWholePicture) {
+  const uint32_t seed = test::TestSeed();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  const YuvCoefficients c = YuvCoefficientsFor(YuvMatrix::Bt709, false);
+  const YuvRowKernels& kernels = YuvRowKernelsFor(ActiveKernelLevel());
+  for (const int h : {1, 2, 7, 36, 37}) {
+    const int w = 67;
+    const std::vector<uint8_t> src = RandomPixels(rng, static_cast<size_t>(w) * h);
+    for (YuvLayout layout : kLayouts) {
+      Picture whole(w, h, layout);
+      ConvertBgraToYuv(src.data(), w * 4, w, h, layout, c, whole.View(), kernels);
+      const int align = layout == YuvLayout::Yuv420 ? 2 : 1;
+      for (const int bands : {2, 3, 7}) {
+        SCOPED_TRACE("height " + std::to_string(h) + ", " + std::to_string(bands) + " bands, layout " +
+                     std::to_string(static_cast<int>(layout)));
+        Picture banded(w, h, layout);
+        // Cut at random rows, each a multiple of the alignment; converted
+        // last band first, so that no band relies on the one above it.
+        std::vector<int> cuts = {0, h};
+        std::uniform_int_distribution<int> row(1, std::max(1, (h - 1) / align));
+        for (int i = 1; i < bands; ++i) cuts.push_back(std::min(h, row(rng) * align));
+        std::sort(cuts.begin(), cuts.end());
+        for (size_t i = cuts.size() - 1; i > 0; --i)
+          ConvertBgraToYuvRows(src.data(), w * 4, w, h, cuts[i - 1], cuts[i], layout, c, banded.View(), kernels);
+        for (int p = 0; p < 3; ++p) EXPECT_EQ(whole.planes[p], banded.planes[p]) << "plane " << p;
+        // One band alone writes its own rows and nothing else.
+        if (cuts.size() > 3 && cuts[1] < cuts[2]) {
+          Picture one(w, h, layout);
+          ConvertBgraToYuvRows(src.data(), w * 4, w, h, cuts[1], cuts[2], layout, c, one.View(), kernels);
+          for (int y = 0; y < h; ++y) {
+            const bool inside = y >= cuts[1] && y < cuts[2];
+            const uint8_t* got = one.planes[0].data() + static_cast<size_t>(y) * w;
+            const uint8_t* want = whole.planes[0].data() + static_cast<size_t>(y) * w;
+            EXPECT_EQ(std::equal(got, got + w, want), inside) << "luma row " << y;
+            if (!inside) {
+              EXPECT_EQ(got[0], 0xA5) << "luma row " << y;
+            }
+          }
+        }
       }
     }
   }
