@@ -16,19 +16,25 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "filters/median3x3.h"
+#include "filters/temporal_simd.h"
 
 namespace tarvo::temporal_detail {
 namespace {
 
-inline __m512i Load(const void* p) { return _mm512_loadu_si512(p); }
-inline void Store(void* p, __m512i v) { _mm512_storeu_si512(p, v); }
+struct Vec512 {
+  using V = __m512i;
+  static constexpr int kBytes = 64;
+  static V Load(const void* p) { return _mm512_loadu_si512(p); }
+  static void Store(void* p, V v) { _mm512_storeu_si512(p, v); }
+};
+inline __m512i Load(const void* p) { return Vec512::Load(p); }
+inline void Store(void* p, __m512i v) { Vec512::Store(p, v); }
 
-struct OrderS8 {
+struct OrderS8 : Vec512 {
   static __m512i Min(__m512i a, __m512i b) { return _mm512_min_epi8(a, b); }
   static __m512i Max(__m512i a, __m512i b) { return _mm512_max_epi8(a, b); }
 };
-struct OrderS16 {
+struct OrderS16 : Vec512 {
   static __m512i Min(__m512i a, __m512i b) { return _mm512_min_epi16(a, b); }
   static __m512i Max(__m512i a, __m512i b) { return _mm512_max_epi16(a, b); }
 };
@@ -63,46 +69,6 @@ struct Lut512 {
   }
 };
 
-inline ptrdiff_t MinSpan(ptrdiff_t a, ptrdiff_t b) { return a < b ? a : b; }
-
-template <typename Cell>
-inline void Prefetch(const Cell* a, const Cell* b, ptrdiff_t offset) {
-  const auto at = [offset](const Cell* p) {
-    return reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(p) + static_cast<uintptr_t>(offset) * sizeof(Cell));
-  };
-  _mm_prefetch(at(a), _MM_HINT_T0);
-  _mm_prefetch(at(b), _MM_HINT_T0);
-}
-
-// Sorted columns of the stored differences for a stretch of one row: entry q
-// describes linear column c - 1 + q, sorted once and shared by the three
-// samples whose blocks contain it.
-template <typename Cell, int Chunk, class O>
-struct SortedColumns {
-  static constexpr int kLanes = 64 / sizeof(Cell);
-  alignas(64) Cell lo[Chunk + kLanes], mid[Chunk + kLanes], hi[Chunk + kLanes];
-
-  void SortAt(const Cell* h, ptrdiff_t w, ptrdiff_t k, ptrdiff_t q) {
-    __m512i l, m, u;
-    median3x3::SortColumn<O>(Load(h + k - w), Load(h + k), Load(h + k + w), l, m, u);
-    Store(lo + q, l);
-    Store(mid + q, m);
-    Store(hi + q, u);
-  }
-  // Columns c - 1 .. c + n for a multiple n of kLanes; the last vector
-  // overlaps its predecessor so that nothing past column c + n is read.
-  void Build(const Cell* h, ptrdiff_t w, ptrdiff_t c, ptrdiff_t n) {
-    ptrdiff_t q = 0;
-    for (; q + kLanes <= n + 2; q += kLanes) SortAt(h, w, c - 1 + q, q);
-    if (q < n + 2) SortAt(h, w, c - 1 + (n + 2 - kLanes), n + 2 - kLanes);
-  }
-  __m512i Median(ptrdiff_t o) const {
-    return median3x3::MedianOfColumns<O>(Load(lo + o), Load(lo + o + 1), Load(lo + o + 2), Load(mid + o),
-                                         Load(mid + o + 1), Load(mid + o + 2), Load(hi + o), Load(hi + o + 1),
-                                         Load(hi + o + 2));
-  }
-};
-
 // Flags as in TemporalSettings. With motion detection the transfer comes
 // from the wide joint table (t.hasWideJoint): index a * jointRow + |s| for a
 // median magnitude a below K, identity (full motion) from K up.
@@ -116,53 +82,43 @@ void Main16Impl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptr
   const __m512i c127 = _mm512_set1_epi16(127);
   const __m512i weights = _mm512_set1_epi32(7 | (9 << 16));
   SortedColumns<int16_t, kChunk, OrderS16> cols;
-  ptrdiff_t c = a;
-  while (c + 31 <= b) {
-    const ptrdiff_t n = MinSpan(kChunk, ((b - c + 1) / 32) * 32);
-    if (Flags != 0) cols.Build(hist, w, c, n);
-    for (ptrdiff_t o = 0; o < n; o += 32) {
-      const ptrdiff_t i = c + o;
-      // Row y + 2 is differenced next; asking for it now overlaps the fetch
-      // with this row's arithmetic.
-      Prefetch(cur, hist, i + 2 * w);
-      const __m512i d = Load(hist + i);
-      const __m512i ad = _mm512_abs_epi16(d);             // unsigned 0..32768
-      const __mmask32 act = _mm512_cmplt_epu16_mask(ad, vT);  // |d| < T
-      if (act == 0) continue;
-      const __m512i cv = Load(cur + i);
-      const __m512i hv = _mm512_sub_epi16(cv, d);  // modulo 2^16, as the stored difference
-      __m512i s = d, f;
-      if constexpr (Flags == 0) {
-        f = lut.Lookup(ad);  // |d| < T <= 123 wherever it counts
-      } else {
-        const __m512i med = cols.Median(o);
-        if constexpr ((Flags & 2) != 0) {
-          // 7 d + 9 med in 32-bit lanes; the shifted result fits 16 bits.
-          const __m512i lo = _mm512_srai_epi32(_mm512_madd_epi16(_mm512_unpacklo_epi16(d, med), weights), 4);
-          const __m512i hi = _mm512_srai_epi32(_mm512_madd_epi16(_mm512_unpackhi_epi16(d, med), weights), 4);
-          s = _mm512_packs_epi32(lo, hi);
-        }
-        const __m512i j = _mm512_abs_epi16(s);  // unsigned 0..32768
-        if constexpr ((Flags & 1) != 0) {
-          // Below full motion j < jointRow, so a * jointRow + j indexes the
-          // table; full motion transfers as the identity.
-          const __m512i am = _mm512_min_epu16(_mm512_abs_epi16(med), vK);
-          const __mmask32 full = _mm512_cmpeq_epi16_mask(am, vK);
-          const __m512i idx = _mm512_add_epi16(_mm512_mullo_epi16(am, vRow), j);
-          f = _mm512_mask_mov_epi16(lut.Lookup(idx), full, j);
-        } else {
-          // Row 0 holds |s| 0..127, the identity beyond T; larger |s| too.
-          f = _mm512_mask_mov_epi16(lut.Lookup(j), _mm512_cmpgt_epu16_mask(j, c127), j);
-        }
+  const ptrdiff_t c = ForEachVector<Flags>(cols, cur, hist, w, a, b, [&](ptrdiff_t o, ptrdiff_t i) {
+    const __m512i d = Load(hist + i);
+    const __m512i ad = _mm512_abs_epi16(d);             // unsigned 0..32768
+    const __mmask32 act = _mm512_cmplt_epu16_mask(ad, vT);  // |d| < T
+    if (act == 0) return;
+    const __m512i cv = Load(cur + i);
+    const __m512i hv = _mm512_sub_epi16(cv, d);  // modulo 2^16, as the stored difference
+    __m512i s = d, f;
+    if constexpr (Flags == 0) {
+      f = lut.Lookup(ad);  // |d| < T <= 123 wherever it counts
+    } else {
+      const __m512i med = cols.Median(o);
+      if constexpr ((Flags & 2) != 0) {
+        // 7 d + 9 med in 32-bit lanes; the shifted result fits 16 bits.
+        const __m512i lo = _mm512_srai_epi32(_mm512_madd_epi16(_mm512_unpacklo_epi16(d, med), weights), 4);
+        const __m512i hi = _mm512_srai_epi32(_mm512_madd_epi16(_mm512_unpackhi_epi16(d, med), weights), 4);
+        s = _mm512_packs_epi32(lo, hi);
       }
-      // f(0) is 0, so adding f where s >= 0 and subtracting it where s < 0
-      // is the signed transfer.
-      const __mmask32 negative = _mm512_movepi16_mask(s);
-      const __m512i out = _mm512_mask_sub_epi16(_mm512_add_epi16(hv, f), negative, hv, f);
-      _mm512_mask_storeu_epi16(cur + i, act, out);
+      const __m512i j = _mm512_abs_epi16(s);  // unsigned 0..32768
+      if constexpr ((Flags & 1) != 0) {
+        // Below full motion j < jointRow, so a * jointRow + j indexes the
+        // table; full motion transfers as the identity.
+        const __m512i am = _mm512_min_epu16(_mm512_abs_epi16(med), vK);
+        const __mmask32 full = _mm512_cmpeq_epi16_mask(am, vK);
+        const __m512i idx = _mm512_add_epi16(_mm512_mullo_epi16(am, vRow), j);
+        f = _mm512_mask_mov_epi16(lut.Lookup(idx), full, j);
+      } else {
+        // Row 0 holds |s| 0..127, the identity beyond T; larger |s| too.
+        f = _mm512_mask_mov_epi16(lut.Lookup(j), _mm512_cmpgt_epu16_mask(j, c127), j);
+      }
     }
-    c += n;
-  }
+    // f(0) is 0, so adding f where s >= 0 and subtracting it where s < 0
+    // is the signed transfer.
+    const __mmask32 negative = _mm512_movepi16_mask(s);
+    const __m512i out = _mm512_mask_sub_epi16(_mm512_add_epi16(hv, f), negative, hv, f);
+    _mm512_mask_storeu_epi16(cur + i, act, out);
+  });
   if (c <= b) Avx2Kernels().main16(cur, hist, w, c, b, t);
 }
 
@@ -180,54 +136,45 @@ void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrd
   const __m512i weights = _mm512_set1_epi16(7 | (9 << 8));
   const __m512i zero = _mm512_setzero_si512();
   SortedColumns<int8_t, kChunk, OrderS8> cols;
-  const auto* h8 = reinterpret_cast<const int8_t*>(hist);
-  ptrdiff_t c = a;
-  while (c + 63 <= b) {
-    const ptrdiff_t n = MinSpan(kChunk, ((b - c + 1) / 64) * 64);
-    if (Flags != 0) cols.Build(h8, w, c, n);
-    for (ptrdiff_t o = 0; o < n; o += 64) {
-      const ptrdiff_t i = c + o;
-      Prefetch(cur, hist, i + 2 * w);
-      const __m512i d = Load(hist + i);
-      const __m512i ad = _mm512_abs_epi8(d);                 // unsigned 0..128
-      const __mmask64 act = _mm512_cmplt_epu8_mask(ad, vT);  // |d| < T
-      if (act == 0) continue;
-      const __m512i cv = Load(cur + i);
-      const __m512i hv = _mm512_sub_epi8(_mm512_xor_si512(cv, top), d);
-      __m512i s = d, f;
-      if constexpr (Flags == 0) {
-        f = _mm512_permutex2var_epi8(lut.lo[0], ad, lut.hi[0]);
-      } else {
-        const __m512i med = cols.Median(o);
-        if constexpr ((Flags & 2) != 0) {
-          // s = (7 d + 9 med) >> 4: byte pairs (d, med) times (7, 9) summed
-          // into 16-bit lanes; |s| <= 126 wherever |d| < T.
-          const __m512i lo = _mm512_maddubs_epi16(weights, _mm512_unpacklo_epi8(d, med));
-          const __m512i hi = _mm512_maddubs_epi16(weights, _mm512_unpackhi_epi8(d, med));
-          s = _mm512_packs_epi16(_mm512_srai_epi16(lo, 4), _mm512_srai_epi16(hi, 4));
-        }
-        const __m512i j = (Flags & 2) ? _mm512_abs_epi8(s) : ad;
-        if constexpr ((Flags & 1) != 0) {
-          // The table index a * jointRow + j needs 16-bit lanes.
-          const __m512i am = _mm512_min_epu8(_mm512_abs_epi8(med), vK);
-          const __mmask64 full = _mm512_cmpeq_epi8_mask(am, vK);
-          const __m512i idxLo =
-              _mm512_add_epi16(_mm512_mullo_epi16(_mm512_unpacklo_epi8(am, zero), vRow), _mm512_unpacklo_epi8(j, zero));
-          const __m512i idxHi =
-              _mm512_add_epi16(_mm512_mullo_epi16(_mm512_unpackhi_epi8(am, zero), vRow), _mm512_unpackhi_epi8(j, zero));
-          f = _mm512_mask_mov_epi8(_mm512_packus_epi16(lut.Lookup(idxLo), lut.Lookup(idxHi)), full, j);
-        } else {
-          // Row 0 holds |s| 0..127, the identity beyond T.
-          f = _mm512_permutex2var_epi8(lut.lo[0], j, lut.hi[0]);
-        }
+  const ptrdiff_t c = ForEachVector<Flags>(cols, cur, hist, w, a, b, [&](ptrdiff_t o, ptrdiff_t i) {
+    const __m512i d = Load(hist + i);
+    const __m512i ad = _mm512_abs_epi8(d);                 // unsigned 0..128
+    const __mmask64 act = _mm512_cmplt_epu8_mask(ad, vT);  // |d| < T
+    if (act == 0) return;
+    const __m512i cv = Load(cur + i);
+    const __m512i hv = _mm512_sub_epi8(_mm512_xor_si512(cv, top), d);
+    __m512i s = d, f;
+    if constexpr (Flags == 0) {
+      f = _mm512_permutex2var_epi8(lut.lo[0], ad, lut.hi[0]);
+    } else {
+      const __m512i med = cols.Median(o);
+      if constexpr ((Flags & 2) != 0) {
+        // s = (7 d + 9 med) >> 4: byte pairs (d, med) times (7, 9) summed
+        // into 16-bit lanes; |s| <= 126 wherever |d| < T.
+        const __m512i lo = _mm512_maddubs_epi16(weights, _mm512_unpacklo_epi8(d, med));
+        const __m512i hi = _mm512_maddubs_epi16(weights, _mm512_unpackhi_epi8(d, med));
+        s = _mm512_packs_epi16(_mm512_srai_epi16(lo, 4), _mm512_srai_epi16(hi, 4));
       }
-      // f <= 126, so the signed transfer fits a byte.
-      const __m512i signedF = _mm512_mask_sub_epi8(f, _mm512_movepi8_mask(s), zero, f);
-      const __m512i out = _mm512_xor_si512(_mm512_adds_epi8(hv, signedF), top);
-      _mm512_mask_storeu_epi8(cur + i, act, out);
+      const __m512i j = (Flags & 2) ? _mm512_abs_epi8(s) : ad;
+      if constexpr ((Flags & 1) != 0) {
+        // The table index a * jointRow + j needs 16-bit lanes.
+        const __m512i am = _mm512_min_epu8(_mm512_abs_epi8(med), vK);
+        const __mmask64 full = _mm512_cmpeq_epi8_mask(am, vK);
+        const __m512i idxLo =
+            _mm512_add_epi16(_mm512_mullo_epi16(_mm512_unpacklo_epi8(am, zero), vRow), _mm512_unpacklo_epi8(j, zero));
+        const __m512i idxHi =
+            _mm512_add_epi16(_mm512_mullo_epi16(_mm512_unpackhi_epi8(am, zero), vRow), _mm512_unpackhi_epi8(j, zero));
+        f = _mm512_mask_mov_epi8(_mm512_packus_epi16(lut.Lookup(idxLo), lut.Lookup(idxHi)), full, j);
+      } else {
+        // Row 0 holds |s| 0..127, the identity beyond T.
+        f = _mm512_permutex2var_epi8(lut.lo[0], j, lut.hi[0]);
+      }
     }
-    c += n;
-  }
+    // f <= 126, so the signed transfer fits a byte.
+    const __m512i signedF = _mm512_mask_sub_epi8(f, _mm512_movepi8_mask(s), zero, f);
+    const __m512i out = _mm512_xor_si512(_mm512_adds_epi8(hv, signedF), top);
+    _mm512_mask_storeu_epi8(cur + i, act, out);
+  });
   if (c <= b) Avx2Kernels().main8(cur, hist, w, c, b, t);
 }
 
