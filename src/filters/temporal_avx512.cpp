@@ -69,11 +69,21 @@ struct Lut512 {
   }
 };
 
-// Flags as in TemporalSettings. With motion detection the transfer comes
-// from the wide joint table (t.hasWideJoint): index a * jointRow + |s| for a
-// median magnitude a below K, identity (full motion) from K up.
+// The AVX2 kernels, for the row tails and the settings these leave to them.
+inline void Avx2Main(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b,
+                     const TemporalTables& t) {
+  Avx2Kernels().main8(cur, hist, w, a, b, t);
+}
+inline void Avx2Main(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b,
+                     const TemporalTables& t) {
+  Avx2Kernels().main16(cur, hist, w, a, b, t);
+}
+
+// Depth 2, Flags as in TemporalSettings. With motion detection the transfer
+// comes from the wide joint table (t.hasWideJoint): index a * jointRow + |s|
+// for a median magnitude a below K, identity (full motion) from K up.
 template <int Flags>
-void Main16Impl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
+void MainImpl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
   constexpr int kChunk = 1024;
   const Lut512 lut((Flags & 1) ? t.wideJoint : t.transfer0, (Flags & 1) ? t.fullFromMedian * t.jointRow : 128);
   const __m512i vT = _mm512_set1_epi16(static_cast<short>(t.T));
@@ -119,14 +129,14 @@ void Main16Impl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptr
     const __m512i out = _mm512_mask_sub_epi16(_mm512_add_epi16(hv, f), negative, hv, f);
     _mm512_mask_storeu_epi16(cur + i, act, out);
   });
-  if (c <= b) Avx2Kernels().main16(cur, hist, w, c, b, t);
+  if (c <= b) Avx2Main(cur, hist, w, c, b, t);
 }
 
 // Depth 1: the differences are signed bytes. The history sample, offset by
 // -128, plus the signed transfer with signed saturation is the result
 // limited to 0..255, offset by -128.
 template <int Flags>
-void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
+void MainImpl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
   constexpr int kChunk = 2048;
   const Lut512 lut((Flags & 1) ? t.wideJoint : t.transfer0, (Flags & 1) ? t.fullFromMedian * t.jointRow : 128);
   const __m512i top = _mm512_set1_epi8(static_cast<char>(0x80));
@@ -175,24 +185,7 @@ void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrd
     const __m512i out = _mm512_xor_si512(_mm512_adds_epi8(hv, signedF), top);
     _mm512_mask_storeu_epi8(cur + i, act, out);
   });
-  if (c <= b) Avx2Kernels().main8(cur, hist, w, c, b, t);
-}
-
-void Main16Avx512(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b,
-                  const TemporalTables& t) {
-  switch (t.flags) {
-    case 0: Main16Impl<0>(cur, hist, w, a, b, t); return;
-    case 2: Main16Impl<2>(cur, hist, w, a, b, t); return;
-    default:
-      if (t.hasWideJoint) {
-        if (t.flags == 1)
-          Main16Impl<1>(cur, hist, w, a, b, t);
-        else
-          Main16Impl<3>(cur, hist, w, a, b, t);
-        return;
-      }
-      Avx2Kernels().main16(cur, hist, w, a, b, t);
-  }
+  if (c <= b) Avx2Main(cur, hist, w, c, b, t);
 }
 
 void Diff16Avx512(const int16_t* cur, int16_t* hist, ptrdiff_t a, ptrdiff_t b) {
@@ -203,23 +196,27 @@ void Diff16Avx512(const int16_t* cur, int16_t* hist, ptrdiff_t a, ptrdiff_t b) {
 
 // The Depth 1 difference pass as at the AVX2 level.
 void Diff8Avx512(const uint8_t* cur, uint8_t* hist, ptrdiff_t a, ptrdiff_t b) { Avx2Kernels().diff8(cur, hist, a, b); }
-void Main8Avx512(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
+
+// Flags 1 and 3 need the wide joint table; settings without one take the
+// AVX2 kernels.
+template <typename Cell>
+void MainAvx512(Cell* cur, const Cell* hist, ptrdiff_t w, ptrdiff_t a, ptrdiff_t b, const TemporalTables& t) {
   switch (t.flags) {
-    case 0: Main8Impl<0>(cur, hist, w, a, b, t); return;
-    case 2: Main8Impl<2>(cur, hist, w, a, b, t); return;
+    case 0: MainImpl<0>(cur, hist, w, a, b, t); return;
+    case 2: MainImpl<2>(cur, hist, w, a, b, t); return;
     default:
       if (t.hasWideJoint) {
         if (t.flags == 1)
-          Main8Impl<1>(cur, hist, w, a, b, t);
+          MainImpl<1>(cur, hist, w, a, b, t);
         else
-          Main8Impl<3>(cur, hist, w, a, b, t);
+          MainImpl<3>(cur, hist, w, a, b, t);
         return;
       }
-      Avx2Kernels().main8(cur, hist, w, a, b, t);
+      Avx2Main(cur, hist, w, a, b, t);
   }
 }
 
-constexpr Kernels kTable = {Diff8Avx512, Diff16Avx512, Main8Avx512, Main16Avx512};
+constexpr Kernels kTable = {Diff8Avx512, Diff16Avx512, MainAvx512<uint8_t>, MainAvx512<int16_t>};
 
 }  // namespace
 
