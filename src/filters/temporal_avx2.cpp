@@ -11,6 +11,7 @@
 namespace tarvo::temporal_detail {
 namespace {
 
+// Loads and stores of one register, for the parts in temporal_simd.h.
 struct Vec256 {
   using V = __m256i;
   static constexpr int kBytes = 32;

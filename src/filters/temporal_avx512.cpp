@@ -21,6 +21,7 @@
 namespace tarvo::temporal_detail {
 namespace {
 
+// Loads and stores of one register, for the parts in temporal_simd.h.
 struct Vec512 {
   using V = __m512i;
   static constexpr int kBytes = 64;
