@@ -5,14 +5,21 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "filters/median3x3.h"
 #include "filters/temporal_kernels.h"
+#include "filters/temporal_simd.h"
 
 namespace tarvo::temporal_detail {
 namespace {
 
-inline __m256i Load(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
-inline void Store(void* p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+// Loads and stores of one register, for the parts in temporal_simd.h.
+struct Vec256 {
+  using V = __m256i;
+  static constexpr int kBytes = 32;
+  static V Load(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
+  static void Store(void* p, V v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+};
+inline __m256i Load(const void* p) { return Vec256::Load(p); }
+inline void Store(void* p, __m256i v) { Vec256::Store(p, v); }
 
 // A 128-entry byte table for vpshufb in eight 16-entry slices, slice k
 // stored as t_k XOR t_(k-1): for an index j < 16 n, XOR-ing the lookups of
@@ -41,11 +48,11 @@ struct Lut128 {
 
 // Lane orders for the shared median block: signed bytes and signed 16-bit
 // samples.
-struct OrderS8 {
+struct OrderS8 : Vec256 {
   static __m256i Min(__m256i a, __m256i b) { return _mm256_min_epi8(a, b); }
   static __m256i Max(__m256i a, __m256i b) { return _mm256_max_epi8(a, b); }
 };
-struct OrderS16 {
+struct OrderS16 : Vec256 {
   static __m256i Min(__m256i a, __m256i b) { return _mm256_min_epi16(a, b); }
   static __m256i Max(__m256i a, __m256i b) { return _mm256_max_epi16(a, b); }
 };
@@ -59,21 +66,7 @@ inline __m256i GatherTransfer16(const int32_t* table, __m256i idx16) {
   return _mm256_packus_epi32(lo, hi);
 }
 
-inline ptrdiff_t MinSpan(ptrdiff_t a, ptrdiff_t b) { return a < b ? a : b; }
-
 inline int SlicesFor(int maxIndex) { return maxIndex / 16 + 1; }
-
-// Asks for the cache lines `offset` samples beyond two pointers. A hint only:
-// it never faults, and the address is formed as an integer so that it may lie
-// past the end of the buffer.
-template <typename Cell>
-inline void Prefetch(const Cell* a, const Cell* b, ptrdiff_t offset) {
-  const auto at = [offset](const Cell* p) {
-    return reinterpret_cast<const char*>(reinterpret_cast<uintptr_t>(p) + static_cast<uintptr_t>(offset) * sizeof(Cell));
-  };
-  _mm_prefetch(at(a), _MM_HINT_T0);
-  _mm_prefetch(at(b), _MM_HINT_T0);
-}
 
 }  // namespace
 
@@ -99,36 +92,6 @@ void Diff16Avx2(const int16_t* cur, int16_t* hist, ptrdiff_t a, ptrdiff_t b) {
   if (i <= b) Diff16Scalar(cur, hist, i, b);
 }
 
-// Sorted columns of the stored differences for a stretch of one row: entry q
-// describes linear column c - 1 + q. Each column is sorted once and shared by
-// the three samples whose blocks contain it.
-template <typename Cell, int Chunk, class O>
-struct SortedColumns {
-  static constexpr int kLanes = 32 / sizeof(Cell);
-  alignas(32) Cell lo[Chunk + kLanes], mid[Chunk + kLanes], hi[Chunk + kLanes];
-
-  void SortAt(const Cell* h, ptrdiff_t w, ptrdiff_t k, ptrdiff_t q) {
-    __m256i l, m, u;
-    median3x3::SortColumn<O>(Load(h + k - w), Load(h + k), Load(h + k + w), l, m, u);
-    Store(lo + q, l);
-    Store(mid + q, m);
-    Store(hi + q, u);
-  }
-  // Columns c - 1 .. c + n for a multiple n of kLanes; the last vector
-  // overlaps its predecessor so that nothing past column c + n is read.
-  void Build(const Cell* h, ptrdiff_t w, ptrdiff_t c, ptrdiff_t n) {
-    ptrdiff_t q = 0;
-    for (; q + kLanes <= n + 2; q += kLanes) SortAt(h, w, c - 1 + q, q);
-    if (q < n + 2) SortAt(h, w, c - 1 + (n + 2 - kLanes), n + 2 - kLanes);
-  }
-  // Median of the blocks of the kLanes samples from c + o.
-  __m256i Median(ptrdiff_t o) const {
-    return median3x3::MedianOfColumns<O>(Load(lo + o), Load(lo + o + 1), Load(lo + o + 2), Load(mid + o),
-                                         Load(mid + o + 1), Load(mid + o + 2), Load(hi + o), Load(hi + o + 1),
-                                         Load(hi + o + 2));
-  }
-};
-
 struct Consts8 {
   __m256i top, ones, vTm1, vT, vK, weights, jointStart;
   int levelSlices, noiseSlices, curveSlices;
@@ -151,62 +114,51 @@ void Main8Impl(uint8_t* cur, const uint8_t* hist, ptrdiff_t w, ptrdiff_t a, ptrd
   const Lut128 levelLut(t.levelByMedian), curveLut(t.transfer0), jointLut(t.joint);
   const Consts8 k(t);
   SortedColumns<int8_t, kChunk, OrderS8> cols;
-  const auto* h8 = reinterpret_cast<const int8_t*>(hist);
-  ptrdiff_t c = a;
-  while (c + 31 <= b) {
-    const ptrdiff_t n = MinSpan(kChunk, ((b - c + 1) / 32) * 32);
-    if (Flags != 0) cols.Build(h8, w, c, n);
-    for (ptrdiff_t o = 0; o < n; o += 32) {
-      const ptrdiff_t i = c + o;
-      // Row y + 2 is differenced next; asking for it now overlaps the fetch
-      // with this row's arithmetic.
-      if ((o & 63) == 0) Prefetch(cur, hist, i + 2 * w);
-      const __m256i d = Load(hist + i);
-      const __m256i ad = _mm256_abs_epi8(d);
-      const __m256i act = _mm256_cmpeq_epi8(_mm256_min_epu8(ad, k.vTm1), ad);  // |d| < T
-      if (_mm256_testz_si256(act, act)) continue;
-      const __m256i cv = Load(cur + i);
-      // The history sample wherever |d| < T, offset by -128 so that a signed
-      // saturating add clamps the result to 0..255.
-      const __m256i hv = _mm256_sub_epi8(_mm256_xor_si256(cv, k.top), d);
-      __m256i s = d, f;
-      if constexpr (Flags == 0) {
-        f = curveLut.Lookup(ad, k.noiseSlices);
-      } else {
-        const __m256i med = cols.Median(o);
-        if constexpr ((Flags & 2) != 0) {
-          // s = (7 d + 9 med) >> 4: byte pairs (d, med) times (7, 9) summed
-          // into 16-bit lanes; |s| <= 126 wherever |d| < T.
-          const __m256i lo = _mm256_maddubs_epi16(k.weights, _mm256_unpacklo_epi8(d, med));
-          const __m256i hi = _mm256_maddubs_epi16(k.weights, _mm256_unpackhi_epi8(d, med));
-          s = _mm256_packs_epi16(_mm256_srai_epi16(lo, 4), _mm256_srai_epi16(hi, 4));
-        }
-        const __m256i j = (Flags & 2) ? _mm256_abs_epi8(s) : ad;
-        if constexpr ((Flags & 1) != 0) {
-          const __m256i am = _mm256_min_epu8(_mm256_abs_epi8(med), k.vK);
-          if constexpr (Joint) {
-            // Below full motion j < jointRow, so jointStart[am] + j indexes
-            // the joint table; full motion transfers as the identity.
-            const __m256i full = _mm256_cmpeq_epi8(am, k.vK);
-            const __m256i idx = _mm256_add_epi8(_mm256_shuffle_epi8(k.jointStart, am), j);
-            f = _mm256_blendv_epi8(jointLut.Lookup(idx, t.jointSlices), j, full);
-          } else {
-            const __m256i level = levelLut.Lookup(am, k.levelSlices);
-            const __m256i fl = GatherTransfer16(t.transfer, _mm256_unpacklo_epi8(j, level));
-            const __m256i fh = GatherTransfer16(t.transfer, _mm256_unpackhi_epi8(j, level));
-            f = _mm256_packus_epi16(fl, fh);
-          }
-        } else {
-          const __m256i beyond = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(j, k.vT), j), k.ones);  // j > T
-          f = _mm256_blendv_epi8(curveLut.Lookup(j, k.curveSlices), j, beyond);
-        }
+  const ptrdiff_t c = ForEachVector<Flags>(cols, cur, hist, w, a, b, [&](ptrdiff_t o, ptrdiff_t i) {
+    const __m256i d = Load(hist + i);
+    const __m256i ad = _mm256_abs_epi8(d);
+    const __m256i act = _mm256_cmpeq_epi8(_mm256_min_epu8(ad, k.vTm1), ad);  // |d| < T
+    if (_mm256_testz_si256(act, act)) return;
+    const __m256i cv = Load(cur + i);
+    // The history sample wherever |d| < T, offset by -128 so that a signed
+    // saturating add clamps the result to 0..255.
+    const __m256i hv = _mm256_sub_epi8(_mm256_xor_si256(cv, k.top), d);
+    __m256i s = d, f;
+    if constexpr (Flags == 0) {
+      f = curveLut.Lookup(ad, k.noiseSlices);
+    } else {
+      const __m256i med = cols.Median(o);
+      if constexpr ((Flags & 2) != 0) {
+        // s = (7 d + 9 med) >> 4: byte pairs (d, med) times (7, 9) summed
+        // into 16-bit lanes; |s| <= 126 wherever |d| < T.
+        const __m256i lo = _mm256_maddubs_epi16(k.weights, _mm256_unpacklo_epi8(d, med));
+        const __m256i hi = _mm256_maddubs_epi16(k.weights, _mm256_unpackhi_epi8(d, med));
+        s = _mm256_packs_epi16(_mm256_srai_epi16(lo, 4), _mm256_srai_epi16(hi, 4));
       }
-      // f <= 126, so the signed transfer fits a byte.
-      const __m256i out = _mm256_xor_si256(_mm256_adds_epi8(hv, _mm256_sign_epi8(f, s)), k.top);
-      Store(cur + i, _mm256_blendv_epi8(cv, out, act));
+      const __m256i j = (Flags & 2) ? _mm256_abs_epi8(s) : ad;
+      if constexpr ((Flags & 1) != 0) {
+        const __m256i am = _mm256_min_epu8(_mm256_abs_epi8(med), k.vK);
+        if constexpr (Joint) {
+          // Below full motion j < jointRow, so jointStart[am] + j indexes
+          // the joint table; full motion transfers as the identity.
+          const __m256i full = _mm256_cmpeq_epi8(am, k.vK);
+          const __m256i idx = _mm256_add_epi8(_mm256_shuffle_epi8(k.jointStart, am), j);
+          f = _mm256_blendv_epi8(jointLut.Lookup(idx, t.jointSlices), j, full);
+        } else {
+          const __m256i level = levelLut.Lookup(am, k.levelSlices);
+          const __m256i fl = GatherTransfer16(t.transfer, _mm256_unpacklo_epi8(j, level));
+          const __m256i fh = GatherTransfer16(t.transfer, _mm256_unpackhi_epi8(j, level));
+          f = _mm256_packus_epi16(fl, fh);
+        }
+      } else {
+        const __m256i beyond = _mm256_xor_si256(_mm256_cmpeq_epi8(_mm256_min_epu8(j, k.vT), j), k.ones);  // j > T
+        f = _mm256_blendv_epi8(curveLut.Lookup(j, k.curveSlices), j, beyond);
+      }
     }
-    c += n;
-  }
+    // f <= 126, so the signed transfer fits a byte.
+    const __m256i out = _mm256_xor_si256(_mm256_adds_epi8(hv, _mm256_sign_epi8(f, s)), k.top);
+    Store(cur + i, _mm256_blendv_epi8(cv, out, act));
+  });
   if (c <= b) Main8Scalar(cur, hist, w, c, b, t);
 }
 
@@ -233,55 +185,47 @@ void Main16Impl(int16_t* cur, const int16_t* hist, ptrdiff_t w, ptrdiff_t a, ptr
   const Lut128 levelLut(t.levelByMedian), curveLut(t.transfer0), jointLut(t.joint);
   const Consts16 k(t);
   SortedColumns<int16_t, kChunk, OrderS16> cols;
-  ptrdiff_t c = a;
-  while (c + 15 <= b) {
-    const ptrdiff_t n = MinSpan(kChunk, ((b - c + 1) / 16) * 16);
-    if (Flags != 0) cols.Build(hist, w, c, n);
-    for (ptrdiff_t o = 0; o < n; o += 16) {
-      const ptrdiff_t i = c + o;
-      if ((o & 31) == 0) Prefetch(cur, hist, i + 2 * w);
-      const __m256i d = Load(hist + i);
-      const __m256i act = _mm256_and_si256(_mm256_cmpgt_epi16(d, k.vNegT), _mm256_cmpgt_epi16(k.vT, d));
-      if (_mm256_testz_si256(act, act)) continue;
-      const __m256i cv = Load(cur + i);
-      const __m256i hv = _mm256_sub_epi16(cv, d);  // modulo 2^16, as the stored difference
-      __m256i s = d, f;
-      if constexpr (Flags == 0) {
-        f = curveLut.Lookup(_mm256_or_si256(_mm256_abs_epi16(d), k.highOff), k.noiseSlices);
-      } else {
-        const __m256i med = cols.Median(o);
-        if constexpr ((Flags & 2) != 0) {
-          // 7 d + 9 med in 32-bit lanes; the shifted result fits 16 bits.
-          const __m256i lo = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(d, med), k.weights), 4);
-          const __m256i hi = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(d, med), k.weights), 4);
-          s = _mm256_packs_epi32(lo, hi);
-        }
-        const __m256i j = _mm256_abs_epi16(s);  // unsigned 0..32768
-        if constexpr ((Flags & 1) != 0) {
-          const __m256i am = _mm256_min_epu16(_mm256_abs_epi16(med), k.vK);
-          if constexpr (Joint) {
-            // As on Depth 1; the high bytes of the index stay 0xFF.
-            const __m256i full = _mm256_cmpeq_epi16(am, k.vK);
-            const __m256i start = _mm256_shuffle_epi8(k.jointStart, _mm256_or_si256(am, k.highOff));
-            const __m256i idx = _mm256_or_si256(_mm256_add_epi16(start, j), k.highOff);
-            f = _mm256_blendv_epi8(jointLut.Lookup(idx, t.jointSlices), j, full);
-          } else {
-            const __m256i lv = levelLut.Lookup(_mm256_or_si256(am, k.highOff), k.levelSlices);
-            const __m256i idx = _mm256_or_si256(_mm256_min_epu16(j, k.c255), _mm256_slli_epi16(lv, 8));
-            const __m256i wide = _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(j, k.c255), j), k.ones);
-            f = _mm256_blendv_epi8(GatherTransfer16(t.transfer, idx), j, wide);
-          }
-        } else {
-          const __m256i small = _mm256_or_si256(_mm256_min_epu16(j, k.vT), k.highOff);
-          const __m256i beyond = _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(j, k.vT), j), k.ones);  // j > T
-          f = _mm256_blendv_epi8(curveLut.Lookup(small, k.curveSlices), j, beyond);
-        }
+  const ptrdiff_t c = ForEachVector<Flags>(cols, cur, hist, w, a, b, [&](ptrdiff_t o, ptrdiff_t i) {
+    const __m256i d = Load(hist + i);
+    const __m256i act = _mm256_and_si256(_mm256_cmpgt_epi16(d, k.vNegT), _mm256_cmpgt_epi16(k.vT, d));
+    if (_mm256_testz_si256(act, act)) return;
+    const __m256i cv = Load(cur + i);
+    const __m256i hv = _mm256_sub_epi16(cv, d);  // modulo 2^16, as the stored difference
+    __m256i s = d, f;
+    if constexpr (Flags == 0) {
+      f = curveLut.Lookup(_mm256_or_si256(_mm256_abs_epi16(d), k.highOff), k.noiseSlices);
+    } else {
+      const __m256i med = cols.Median(o);
+      if constexpr ((Flags & 2) != 0) {
+        // 7 d + 9 med in 32-bit lanes; the shifted result fits 16 bits.
+        const __m256i lo = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpacklo_epi16(d, med), k.weights), 4);
+        const __m256i hi = _mm256_srai_epi32(_mm256_madd_epi16(_mm256_unpackhi_epi16(d, med), k.weights), 4);
+        s = _mm256_packs_epi32(lo, hi);
       }
-      const __m256i out = _mm256_add_epi16(hv, _mm256_sign_epi16(f, s));
-      Store(cur + i, _mm256_blendv_epi8(cv, out, act));
+      const __m256i j = _mm256_abs_epi16(s);  // unsigned 0..32768
+      if constexpr ((Flags & 1) != 0) {
+        const __m256i am = _mm256_min_epu16(_mm256_abs_epi16(med), k.vK);
+        if constexpr (Joint) {
+          // As on Depth 1; the high bytes of the index stay 0xFF.
+          const __m256i full = _mm256_cmpeq_epi16(am, k.vK);
+          const __m256i start = _mm256_shuffle_epi8(k.jointStart, _mm256_or_si256(am, k.highOff));
+          const __m256i idx = _mm256_or_si256(_mm256_add_epi16(start, j), k.highOff);
+          f = _mm256_blendv_epi8(jointLut.Lookup(idx, t.jointSlices), j, full);
+        } else {
+          const __m256i lv = levelLut.Lookup(_mm256_or_si256(am, k.highOff), k.levelSlices);
+          const __m256i idx = _mm256_or_si256(_mm256_min_epu16(j, k.c255), _mm256_slli_epi16(lv, 8));
+          const __m256i wide = _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(j, k.c255), j), k.ones);
+          f = _mm256_blendv_epi8(GatherTransfer16(t.transfer, idx), j, wide);
+        }
+      } else {
+        const __m256i small = _mm256_or_si256(_mm256_min_epu16(j, k.vT), k.highOff);
+        const __m256i beyond = _mm256_xor_si256(_mm256_cmpeq_epi16(_mm256_min_epu16(j, k.vT), j), k.ones);  // j > T
+        f = _mm256_blendv_epi8(curveLut.Lookup(small, k.curveSlices), j, beyond);
+      }
     }
-    c += n;
-  }
+    const __m256i out = _mm256_add_epi16(hv, _mm256_sign_epi16(f, s));
+    Store(cur + i, _mm256_blendv_epi8(cv, out, act));
+  });
   if (c <= b) Main16Scalar(cur, hist, w, c, b, t);
 }
 
