@@ -87,9 +87,8 @@ TEST_F(RenderFilesTest, OverlappedThreadsWriteTheSameBytesAsOneThread) {
                      (dir / "in.nut")));
   std::vector<std::string> record;
   for (const auto& s : kTypicalCleanup) record.insert(record.end(), {std::string("--set"), std::string(s)});
-  // Our own conversion to 4:2:0, and swscale's to 10-bit 4:2:0 (whose
-  // pictures came out wrong from a quarter of their height down when the
-  // encoding thread converted them beside the filter).
+  // Our own conversion to 4:2:0, cut into bands, and swscale's to 10-bit
+  // 4:2:0, which runs whole on the filter's thread.
   for (const std::string pixFmt : {"yuv420p", "yuv420p10le"}) {
     SCOPED_TRACE(pixFmt);
     auto render = [&](const std::string& out, std::vector<std::string> extra) {
