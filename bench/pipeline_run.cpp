@@ -3,6 +3,7 @@
 //
 //   pipeline_run WIDTH HEIGHT INPUT.bgra [light|typical|heavy] [OUTPUT.bgra]
 //   pipeline_run --stages WIDTH HEIGHT [light|typical|heavy] [THREADS]
+//   pipeline_run --scaling WIDTH HEIGHT [light|typical|heavy] [THREADS] [ROUNDS]
 //
 // TARVO_THREADS=N runs the stages in row bands on N threads (0: one per core;
 // default 1); the output is the same for any N.
@@ -16,6 +17,13 @@
 // 2), and prints each stage's share of the frame and its serial fraction f
 // (Amdahl: time on n threads = time on one x (f + (1 - f) / n)), from which
 // the rate on more cores can be read. Wall time, the best of several runs.
+//
+// --scaling renders the same synthetic clip on two engines by turns, one on
+// one thread and one on THREADS (default 2), a frame each per round, and
+// prints the median frame time of each and the speed-up. Taking turns
+// frame by frame lets both see the same machine, which on a shared or
+// throttled machine drifts more between separate runs than the speed-up
+// itself differs.
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -179,6 +187,44 @@ int Stages(int w, int h, const TSpecs& s, int threads) {
   return 0;
 }
 
+int Scaling(int w, int h, const TSpecs& specs, int threads, int rounds) {
+  constexpr int kClip = 8;  // distinct source frames, so temporal smoothing sees motion and grain
+  std::vector<std::vector<uint8_t>> sources;
+  for (int i = 0; i < kClip; ++i) sources.push_back(bench::SyntheticFrame(w, h, i));
+  std::vector<uint8_t> dst(static_cast<size_t>(w) * h * 4);
+  bench::Renderer one(specs, kOpFinal, 1), many(specs, kOpFinal, threads);
+  std::vector<double> oneMs, manyMs;
+  auto timed = [&](bench::Renderer& r, int frame) {
+    const auto start = std::chrono::steady_clock::now();
+    r.Render(sources[frame % kClip].data(), dst.data(), w, h);
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+  };
+  // The first frames set up planes, history and the threads.
+  for (int f = 0; f < 3; ++f) {
+    timed(one, f);
+    timed(many, f);
+  }
+  for (int f = 3; f < 3 + rounds; ++f) {
+    // Alternating who goes first keeps either from always finding the
+    // caches as the other left them.
+    if (f % 2) {
+      oneMs.push_back(timed(one, f));
+      manyMs.push_back(timed(many, f));
+    } else {
+      manyMs.push_back(timed(many, f));
+      oneMs.push_back(timed(one, f));
+    }
+  }
+  auto median = [](std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+  };
+  const double a = median(oneMs), b = median(manyMs);
+  std::printf("%dx%d, %d rounds by turns (wall ms, median): 1 thread %.2f, %d threads %.2f: %.2fx\n", w, h, rounds,
+              a, threads, b, a / b);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -191,6 +237,17 @@ int main(int argc, char** argv) {
       return 2;
     }
     return Stages(w, h, specs, argc > 5 ? std::max(2, std::atoi(argv[5])) : 2);
+  }
+  if (argc >= 4 && std::string(argv[1]) == "--scaling") {
+    const int w = std::atoi(argv[2]), h = std::atoi(argv[3]);
+    TSpecs specs;
+    if (w < 8 || h < 8 || w > kMaxOwnFrameWidth || h > kMaxOwnFrameHeight ||
+        !bench::RecordByName(argc > 4 ? argv[4] : "typical", specs)) {
+      std::fprintf(stderr, "usage: %s --scaling WIDTH HEIGHT [light|typical|heavy] [THREADS] [ROUNDS]\n", argv[0]);
+      return 2;
+    }
+    return Scaling(w, h, specs, argc > 5 ? std::max(2, std::atoi(argv[5])) : 2,
+                   argc > 6 ? std::max(1, std::atoi(argv[6])) : 101);
   }
   if (argc < 4) {
     std::fprintf(stderr, "usage: %s WIDTH HEIGHT INPUT.bgra [light|typical|heavy] [OUTPUT.bgra]\n", argv[0]);
