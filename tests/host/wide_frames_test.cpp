@@ -8,47 +8,22 @@
 #include <cstring>
 #include <random>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "host/pipeline.h"
 #include "siggen/siggen.h"
+#include "speed_records.h"
 #include "support/kernel_level.h"
 #include "support/test_support.h"
-#include "tarvo_typical_record.h"
 #include "types/frame_view.h"
-#include "types/specs_fields.h"
 
 namespace tarvo {
 namespace {
 
 using test::TestFrame;
 
-// The clean-up settings the speed figures are quoted for.
-TSpecs TypicalRecord() {
-  TSpecs s = BuiltInDefaultSpecs();
-  for (std::string_view setting : kTypicalRecordSettings) {
-    std::string error;
-    EXPECT_TRUE(ApplyFieldAssignment(s, setting, &error)) << error;
-  }
-  return s;
-}
-
-// Every stage on, the medians and the colour chain's despeckle and mask too.
-TSpecs HeavyRecord() {
-  TSpecs s = TypicalRecord();
-  s.YDespeckle = 4;
-  s.CDespeckle = 4;
-  s.NoiseMaskYOnly = 0;
-  s.MedianLimit = 50;
-  s.MedianThreshold = 5;
-  s.MedianWhen = 3;
-  s.MedianWeighted = 1;
-  s.TempFlags = 3;
-  s.YSharpness = 40;
-  s.CSharpness = 20;
-  return s;
-}
+using bench::HeavyRecord;
+using bench::TypicalRecord;
 
 // One clip through one pipeline, its frames read by `rules`.
 struct Clip {
