@@ -94,6 +94,27 @@ class Frei0rHosts : public testing::Test {
   }
   static std::string RawOut(const std::string& path) { return " -f rawvideo -pix_fmt bgra -y '" + path + "'"; }
 
+  // The clip, written to in.raw, through FFmpeg's frei0r filter with these
+  // filter_params. An empty clip, with the failure reported, when FFmpeg
+  // fails or gives back another number of frames.
+  Clip FfmpegRender(const Clip& clip, const std::string& params) {
+    if (!test::WriteRaw(Path("in.raw"), clip)) {
+      ADD_FAILURE() << "cannot write " << Path("in.raw");
+      return {};
+    }
+    if (Run(FfmpegInput(Path("in.raw"), clip) + " -vf 'frei0r=filter_name=tarvo:filter_params=" + params + "'" +
+            RawOut(Path("out.raw"))) != 0) {
+      ADD_FAILURE() << "ffmpeg failed\n" << Log();
+      return {};
+    }
+    Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
+    if (got.frames.size() != clip.frames.size()) {
+      ADD_FAILURE() << "ffmpeg gave " << got.frames.size() << " frames of " << clip.frames.size() << "\n" << Log();
+      return {};
+    }
+    return got;
+  }
+
   // The same clip through the tarvo command (`tarvo render --raw`) with a
   // copy of the record (the command writes the record back after the run).
   // Returns an empty clip when the command is not built.
@@ -134,13 +155,8 @@ TEST_F(Frei0rHosts, FfmpegWithARecordMatchesTheEngine) {
   for (int width : {320, 720}) {
     SCOPED_TRACE("width " + std::to_string(width));
     const Clip clip = test::MakeClip(width, 48, 8, 31);
-    ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
-    ASSERT_EQ(Run(FfmpegInput(Path("in.raw"), clip) + " -vf 'frei0r=filter_name=tarvo:filter_params=" + rec +
-                  "'" + RawOut(Path("out.raw"))),
-              0)
-        << Log();
-    const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
-    ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
+    const Clip got = FfmpegRender(clip, rec);
+    ASSERT_FALSE(got.frames.empty());
     ExpectReference(got, clip, specs, Path("in.raw"));
     // A run broken at every frame would differ from the second frame on.
     TSpecs still = specs;
@@ -154,17 +170,12 @@ TEST_F(Frei0rHosts, FfmpegWithEveryParameterGivenPositionallyMatchesTheEngine) {
   const Clip clip = test::MakeClip(160, 64, 6, 32);
   TSpecs specs = test::TemporalRecord();
   specs.NoiseMaskYOnly = 0;  // a switch that differs from its default
-  ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
   // filter_params: values separated by '|', in parameter order; strings as
   // they are (empty: none), doubles as numbers, booleans as y/n.
   const std::string params = FfmpegParams(specs);
   EXPECT_EQ(params.substr(0, 2), "||");
-  ASSERT_EQ(Run(FfmpegInput(Path("in.raw"), clip) + " -vf 'frei0r=filter_name=tarvo:filter_params=" + params + "'" +
-                RawOut(Path("out.raw"))),
-            0)
-      << Log();
-  const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
-  ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
+  const Clip got = FfmpegRender(clip, params);
+  ASSERT_FALSE(got.frames.empty());
   EXPECT_EQ(test::FirstDifference(got, test::ReferenceRender(clip, specs)), "");
 }
 
@@ -173,18 +184,13 @@ TEST_F(Frei0rHosts, FfmpegWithTopFieldFirstMatchesTheCommand) {
   REQUIRE_PROGRAM(TARVO_CLI);
   const Clip clip = test::MakeClip(160, 64, 8, 36);
   const TSpecs specs = test::TemporalRecord();
-  ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
   const std::string rec = WriteRecord("clip.rec", specs);
   // The installed command writes the whole positional list.
   const std::string params =
       Output(std::string(TARVO_CLI) + " frei0r-params --record '" + rec + "' --fields tff");
   ASSERT_EQ(params, FfmpegParams(specs, FieldOrder::TopFirst)) << Log();
-  ASSERT_EQ(Run(FfmpegInput(Path("in.raw"), clip) + " -vf 'frei0r=filter_name=tarvo:filter_params=" + params + "'" +
-                RawOut(Path("out.raw"))),
-            0)
-      << Log();
-  const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
-  ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
+  const Clip got = FfmpegRender(clip, params);
+  ASSERT_FALSE(got.frames.empty());
   const Clip cli = CliFields(Path("in.raw"), clip, specs);
   ASSERT_EQ(cli.frames.size(), clip.frames.size()) << Log();
   EXPECT_EQ(test::FirstDifference(got, cli), "");
@@ -199,13 +205,8 @@ TEST_F(Frei0rHosts, FfmpegAtWidths4096And7680MatchesTheCommand) {
   for (int width : {4096, 7680}) {
     SCOPED_TRACE("width " + std::to_string(width));
     const Clip clip = test::MakeClip(width, 32, 3, 38);
-    ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
-    ASSERT_EQ(Run(FfmpegInput(Path("in.raw"), clip) + " -vf 'frei0r=filter_name=tarvo:filter_params=" + rec +
-                  "'" + RawOut(Path("out.raw"))),
-              0)
-        << Log();
-    const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
-    ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
+    const Clip got = FfmpegRender(clip, rec);
+    ASSERT_FALSE(got.frames.empty());
     ExpectReference(got, clip, specs, Path("in.raw"));
     EXPECT_NE(test::FirstDifference(got, clip), "") << "passed through unprocessed";
   }
@@ -276,16 +277,11 @@ TEST_F(Frei0rHosts, InstallIntoAFreshPrefixServesTheHosts) {
   const Clip clip = test::MakeClip(160, 64, 6, 38);
   TSpecs specs = test::TemporalRecord();
   specs.NoiseMaskYOnly = 0;
-  ASSERT_TRUE(test::WriteRaw(Path("in.raw"), clip));
   const std::string params = Output((prefix / "bin" / "tarvo").string() + " frei0r-params --record '" +
                                     WriteRecord("clip.rec", specs) + "'");
   ASSERT_EQ(params, FfmpegParams(specs)) << Log();
-  ASSERT_EQ(Run(FfmpegInput(Path("in.raw"), clip) + " -vf 'frei0r=filter_name=tarvo:filter_params=" + params + "'" +
-                RawOut(Path("out.raw"))),
-            0)
-      << Log();
-  const Clip got = test::ReadRaw(Path("out.raw"), clip.width, clip.height);
-  ASSERT_EQ(got.frames.size(), clip.frames.size()) << Log();
+  const Clip got = FfmpegRender(clip, params);
+  ASSERT_FALSE(got.frames.empty());
   EXPECT_EQ(test::FirstDifference(got, test::ReferenceRender(clip, specs)), "");
 }
 
