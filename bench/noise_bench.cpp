@@ -22,9 +22,11 @@
 namespace tarvo {
 namespace {
 
-// A picture-like plane: a smooth ramp with some grain and a few specks.
-void MakePlane(TChannel& p, int depth) {
-  p.SetSize(depth == 1 ? 1920 : 960, 1080, depth);
+// A picture-like plane: a smooth ramp with some grain and a few specks. Depth
+// 1 is a full-HD luminance plane, Depth 2 a 4:2:2 colour plane, or a 4:4:4 one
+// (as wide as the luminance) with `fullWidth`.
+void MakePlane(TChannel& p, int depth, bool fullWidth = false) {
+  p.SetSize(depth == 1 || fullWidth ? 1920 : 960, 1080, depth);
   std::mt19937 rng(12345);
   std::uniform_int_distribution<int> grain(-6, 6), speck(0, 199);
   for (int y = 0; y < p.Height(); ++y)
@@ -180,19 +182,19 @@ class BenchRunner final : public BandRunner {
   bool stop_ = false;
 };
 
-// Banded despeckle of the full-HD luminance plane (Depth 1) or the 4:2:2
-// colour plane (Depth 2) at the best level this CPU runs, on 1 or 2 threads
-// (1 takes the whole-plane path; 0 runs the two bands of the 2-thread cut one
-// after the other on one thread, which shows the cost of the banded kernels
-// against the whole-plane ones). "redundant" is the share of pass work the
-// band halos add.
-// Args: depth, strength, threads, in place.
+// Banded despeckle of the full-HD luminance plane (Depth 1) or a colour plane
+// (Depth 2: 4:2:2, or 4:4:4 with "full") at the best level this CPU runs, on 1
+// or 2 threads (1 takes the whole-plane path; 0 runs the two bands of the
+// 2-thread cut one after the other on one thread, which shows the cost of the
+// banded kernels against the whole-plane ones). "redundant" is the share of
+// pass work the band halos add.
+// Args: depth, strength, threads, in place, full.
 void BM_DespeckleThreads(benchmark::State& state) {
   const int depth = static_cast<int>(state.range(0)), strength = static_cast<int>(state.range(1));
   const int threads = static_cast<int>(state.range(2));
   const bool inPlace = state.range(3) != 0;
   TChannel src, dst, spare;
-  MakePlane(src, depth);
+  MakePlane(src, depth, state.range(4) != 0);
   dst.SizeLike(src);
   dst.CopyFrom(src);
   const BenchRunner runner(threads == 0 ? 1 : threads, threads == 0 ? 2 : threads);
@@ -205,6 +207,7 @@ void BM_DespeckleThreads(benchmark::State& state) {
   const DespecklePlan plan = PlanDespeckle(src.Width(), src.Height(), depth, strength, runner.Parallelism(), inPlace);
   state.counters["bands"] = plan.groups == 0 ? 1 : plan.bands;
   state.counters["sweeps"] = plan.groups;
+  state.counters["halos"] = plan.halos;
   state.counters["redundant"] = plan.redundant;
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(src.ByteSize()));
 }
@@ -270,9 +273,10 @@ BENCHMARK(BM_DespeckleSize)
     ->ArgsProduct({{3840, 4096}, {2160}, {1, 2}, {2, 4}})
     ->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_DespeckleThreads)
-    ->ArgNames({"depth", "strength", "threads", "inplace"})
-    ->ArgsProduct({{1}, {2, 4}, {1, 0, 2}, {0, 1}})
-    ->ArgsProduct({{2}, {4}, {1, 0, 2}, {1}})
+    ->ArgNames({"depth", "strength", "threads", "inplace", "full"})
+    ->ArgsProduct({{1}, {2, 4}, {1, 0, 2}, {0, 1}, {0}})
+    ->ArgsProduct({{2}, {4}, {1, 0, 2}, {1}, {0}})
+    ->ArgsProduct({{2}, {2, 4}, {1, 0, 2}, {0, 1}, {1}})
     ->UseRealTime()
     ->Unit(benchmark::kMicrosecond);
 

@@ -48,7 +48,8 @@ void ReferenceFilter(const T* src, T* data, int width, int height, int strength)
 }
 
 // Rows [rowBegin, rowEnd) of a group of passes, plainly: the input range the
-// group can reach is copied into scratch memory and every pass runs in place
+// group can reach is copied into scratch memory (in place, the rows beyond the
+// band's from its halo copies) and every pass runs in place
 // over the linear range DespeckleBandRange gives it (an in-place scan away
 // from the neighbour, as in ReferencePass). A pass reads only samples the
 // pass before it computed, or samples no pass changes.
@@ -56,8 +57,10 @@ template <typename T>
 void ReferenceBand(const T* in, T* out, int width, int height, const noise::DespeckleBand& band) {
   const int rowBegin = std::max(band.rowBegin, 0), rowEnd = std::min(band.rowEnd, height);
   if (rowBegin >= rowEnd) return;
+  const bool inPlace = in == out;
   const size_t bandStart = static_cast<size_t>(rowBegin) * width;
-  std::memcpy(out + bandStart, in + bandStart, static_cast<size_t>(rowEnd - rowBegin) * width * sizeof(T));
+  if (!inPlace)
+    std::memcpy(out + bandStart, in + bandStart, static_cast<size_t>(rowEnd - rowBegin) * width * sizeof(T));
   const int strength = std::clamp(band.strength, 1, 4);
   const int total = noise::DespecklePassCount(strength);
   const int firstPass = std::max(band.first, 0);
@@ -70,7 +73,7 @@ void ReferenceBand(const T* in, T* out, int width, int height, const noise::Desp
   // The samples the first pass reads: its range widened by one neighbour.
   const int lo = a0 - (width + 1), hi = b0 + width + 1;
   T* buf = reinterpret_cast<T*>(noise::Scratch(static_cast<size_t>(hi - lo) * sizeof(T)));
-  std::memcpy(buf, in + lo, static_cast<size_t>(hi - lo) * sizeof(T));
+  noise::CopyBandInput(buf, in, lo, hi, width, band, inPlace);
   const int scale = static_cast<int>(sizeof(T));
   int steps[3];
   noise::DespeckleSteps(strength, steps);
@@ -168,11 +171,20 @@ DespecklePlan PlanDespeckle(int width, int height, int depth, int strength, int 
     group = std::max(group, std::min(noise::DespeckleGroupPassesWithin(rowBytes, noise::kDespeckleLevel2Budget),
                                      (bandRows / 10 + 1) & ~1));
   }
-  // The groups alternate between the destination and the spare plane and the
-  // last one must write the destination: an odd number when the first group
-  // reads a separate source, an even one when it reads the destination.
   int groups = (passes + group - 1) / group;
-  if ((groups % 2 == 1) == inPlace) ++groups;
+  // Rows this wide run the groups in place on the destination (all but a
+  // first one that reads a separate source): before each group, the rows
+  // around every edge between two bands are copied into the spare plane,
+  // and each band reads the input beyond its own rows from those copies. A
+  // copy of a few dozen rows per edge replaces a sweep through the spare
+  // plane, and no group is added to end in the destination. Narrower rows,
+  // or bands so many that the copies outgrow the spare plane, alternate
+  // between the destination and the spare plane instead, and the last group
+  // must write the destination: an odd number of groups when the first one
+  // reads a separate source, an even one when it reads the destination.
+  const int haloRows = noise::DespeckleHaloRows(width, group);
+  plan.halos = width >= noise::kDespeckleStripMinWidth && 2LL * haloRows * (bands - 1) <= height;
+  if (!plan.halos && (groups % 2 == 1) == inPlace) ++groups;
   plan.groups = groups;
   plan.bands = bands;
   double computed = 0;
@@ -210,9 +222,48 @@ void Despeckle(const TChannel& source, TChannel& destination, int strength, cons
   const int w = source.Width(), h = source.Height();
   const int passes = noise::DespecklePassCount(strength);
   const uint8_t* in = source.Data();
+  int first = 0;
+  if (plan.halos) {
+    uint8_t* const out = destination.Data();
+    const size_t rowBytes = static_cast<size_t>(w) * source.Depth();
+    for (int g = 0; g < plan.groups; ++g) {
+      const int count = GroupPasses(passes, plan.groups, g);
+      const bool here = in == out;
+      // Copies of the rows around each edge between bands: block e - 1 holds
+      // rows edge - halo .. edge + halo - 1 of edge e (clipped to the plane).
+      const int halo = noise::DespeckleHaloRows(w, count);
+      auto block = [&](int e) { return spare.Data() + static_cast<size_t>(e - 1) * 2 * halo * rowBytes; };
+      auto blockRow = [&](int e) { return std::max(0, BandRows(h, plan.bands, e).begin - halo); };
+      if (here) {
+        for (int e = 1; e < plan.bands; ++e) {
+          const int r0 = blockRow(e), r1 = std::min(h, BandRows(h, plan.bands, e).begin + halo);
+          std::memcpy(block(e), out + r0 * rowBytes, static_cast<size_t>(r1 - r0) * rowBytes);
+        }
+      }
+      ForEachIndexedBand(runner, h, plan.bands, [&](RowRange rows, int32_t index) {
+        noise::DespeckleBand band{strength, first, count, rows.begin, rows.end};
+        if (here) {
+          if (index > 0) {
+            band.above = block(index);
+            band.aboveRow = blockRow(index);
+          }
+          if (index + 1 < plan.bands) {
+            band.below = block(index + 1);
+            band.belowRow = blockRow(index + 1);
+          }
+        }
+        if (source.Depth() == 1)
+          kernels.despeckleBand8(in, out, w, h, band);
+        else
+          kernels.despeckleBand16(reinterpret_cast<const int16_t*>(in), reinterpret_cast<int16_t*>(out), w, h, band);
+      });
+      in = out;
+      first += count;
+    }
+    return;
+  }
   uint8_t* const planes[2] = {destination.Data(), spare.Data()};
   int target = inPlace ? 1 : 0;
-  int first = 0;
   for (int g = 0; g < plan.groups; ++g) {
     const int count = GroupPasses(passes, plan.groups, g);
     uint8_t* out = planes[target];

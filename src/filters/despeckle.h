@@ -15,23 +15,28 @@ class BandRunner;
 // Planes smaller than 3 x 3 are copied and left unfiltered.
 void Despeckle(const TChannel& source, TChannel& destination, int strength, const noise::Kernels& kernels);
 // The same result, bit for bit, with the work cut into row bands run on
-// `runner`. The passes run in groups, each one sweep that reads one plane and
-// writes the other; every band of a group recomputes the few rows beyond its
-// own edges that the group's passes reach, so bands never wait for each other
-// within a group. The groups alternate between destination and `spare`, which
-// is given the source's size when it differs and must not share a buffer with
-// either plane (std::invalid_argument otherwise); the result always ends in
-// destination. With one thread, or a plane too small to share out, this is the
-// whole-plane version and `spare` is left untouched.
+// `runner`. The passes run in groups, each one sweep over the plane; every
+// band of a group recomputes the few rows beyond its own edges that the
+// group's passes reach, so bands never wait for each other within a group.
+// On rows of 256 samples or more the groups run in place on destination, the
+// bands reading the rows beyond their own from copies kept in `spare`;
+// narrower rows alternate between destination and `spare`. `spare` is given
+// the source's size when it differs and must not share a buffer with either
+// plane (std::invalid_argument otherwise); the result always ends in
+// destination. With one thread, or a plane too small to share out, this is
+// the whole-plane version and `spare` is left untouched.
 void Despeckle(const TChannel& source, TChannel& destination, int strength, const noise::Kernels& kernels,
                const BandRunner& runner, TChannel& spare);
 
 // How the banded version cuts the work for a plane: `groups` sweeps of `bands`
-// bands (groups == 0: the whole-plane version runs), and the pass-samples the
-// halos add, as a fraction of those a whole-plane run computes.
+// bands (groups == 0: the whole-plane version runs), whether they run in
+// place with copies of the band edges (`halos`) or alternate with the spare
+// plane, and the pass-samples the halos add, as a fraction of those a
+// whole-plane run computes.
 struct DespecklePlan {
   int groups = 0;
   int bands = 1;
+  bool halos = false;
   double redundant = 0;
 };
 DespecklePlan PlanDespeckle(int width, int height, int depth, int strength, int parallelism, bool inPlace);

@@ -9,12 +9,25 @@
 namespace tarvo::noise {
 
 // Passes and rows of one banded despeckle call (see despeckleBand8).
+//
+// A band may also run in place (in == out), on a plane whose other bands are
+// being filtered at the same time: the input rows it reads beyond its own
+// then come from copies taken before any band of the group wrote. `above`
+// holds rows aboveRow .. rowBegin - 1 of the input (at least
+// DespeckleHaloRows(w, count) of them, fewer only where the plane begins) and
+// `below` rows rowEnd .. belowRow + that many - 1 starting at row belowRow, as
+// whole rows of w samples; each is needed unless the band touches that edge
+// of the plane.
 struct DespeckleBand {
   int strength = 1;
   int first = 0;
   int count = 0;
   int rowBegin = 0;
   int rowEnd = 0;
+  const void* above = nullptr;
+  int aboveRow = 0;
+  const void* below = nullptr;
+  int belowRow = 0;
 };
 
 // Every entry works on whole gap-free planes of w x h samples with w >= 3 and
@@ -27,7 +40,8 @@ struct Kernels {
   // Rows [band.rowBegin, band.rowEnd) of the result of passes band.first ..
   // band.first + band.count - 1 of the despeckle sequence for band.strength
   // (1..4), applied to in; only those rows of out are written, and samples the
-  // passes never change keep in's values. in and out are different planes.
+  // passes never change keep in's values. in and out are different planes,
+  // or the same one with the band's halo copies given (see DespeckleBand).
   // The band reads rows of in up to count + 1 rows beyond its own (more on
   // planes narrower than count) and recomputes them in the calling thread's
   // scratch memory, so bands of one group may run at once.

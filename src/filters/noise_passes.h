@@ -4,6 +4,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
+
+#include "filters/noise_kernels.h"
 
 namespace tarvo::noise {
 namespace {
@@ -53,6 +56,38 @@ inline void DespeckleBandRange(int width, int height, int count, int pass, int r
   const long long hi = static_cast<long long>(rowEnd) * width + reach;
   a = static_cast<int>(lo > first ? lo : first);
   b = static_cast<int>(hi < end ? hi : end);
+}
+
+// Rows beyond its own on either side whose input a band of a group of
+// `count` passes may read: each pass reaches width + 1 samples further, and
+// the first one reads its neighbours; one row more for good measure.
+inline int DespeckleHaloRows(int width, int count) {
+  const long long reach = static_cast<long long>(count + 1) * (width + 1);
+  return static_cast<int>((reach + width - 1) / width) + 1;
+}
+
+// Copies the input samples [a, b) (linear indices) that a band reads into
+// `to`. A band that reads a separate plane takes them all from `plane`; a band
+// run in place takes those beyond its own rows from its halo copies, since its
+// neighbours may already have filtered them.
+template <typename T>
+void CopyBandInput(T* to, const T* plane, long long a, long long b, int width, const DespeckleBand& band,
+                   bool inPlace) {
+  if (a >= b) return;
+  const long long lo = inPlace ? static_cast<long long>(band.rowBegin) * width : a;
+  const long long hi = inPlace ? static_cast<long long>(band.rowEnd) * width : b;
+  if (a < lo) {
+    const long long e = b < lo ? b : lo;
+    std::memcpy(to, static_cast<const T*>(band.above) + (a - static_cast<long long>(band.aboveRow) * width),
+                static_cast<size_t>(e - a) * sizeof(T));
+  }
+  const long long s = a > lo ? a : lo, e = b < hi ? b : hi;
+  if (s < e) std::memcpy(to + (s - a), plane + s, static_cast<size_t>(e - s) * sizeof(T));
+  if (b > hi) {
+    const long long f = a > hi ? a : hi;
+    std::memcpy(to + (f - a), static_cast<const T*>(band.below) + (f - static_cast<long long>(band.belowRow) * width),
+                static_cast<size_t>(b - f) * sizeof(T));
+  }
 }
 
 // Passes of one streaming sweep over a plane whose rows hold rowBytes bytes

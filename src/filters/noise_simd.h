@@ -22,6 +22,8 @@ namespace {
 
 inline int MinInt(int a, int b) { return a < b ? a : b; }
 inline int MaxInt(int a, int b) { return a > b ? a : b; }
+inline long long MinLL(long long a, long long b) { return a < b ? a : b; }
+inline long long MaxLL(long long a, long long b) { return a > b ? a : b; }
 
 // The plain entries for what a vector entry leaves to them.
 inline void MedianFallback(const uint8_t* src, uint8_t* dst, int w, int h, int y0, int y1, int maxStep, int threshold,
@@ -224,12 +226,21 @@ constexpr int kStripMinWidth = kDespeckleStripMinWidth;
 // dst are then different planes): pass s works on the rows its successors
 // reach, rowBegin - h .. rowEnd + h - 1, and the band's halo rows are
 // recomputed privately, as in RunDespeckleBand.
+//
+// A band may also run in place (`halo` given, src == dst): its input beyond
+// its own rows then comes from the halo copies, and inside them as in the
+// whole-plane case (the band's last pass writes only its own rows, in the
+// same order).
 template <class O>
 void RunDespeckleStrips(const typename O::T* src, typename O::T* dst, int width, int height, const TStage* stages,
-                        int n, int stripCols, int rowBegin, int rowEnd) {
+                        int n, int stripCols, int rowBegin, int rowEnd, const DespeckleBand* halo = nullptr) {
   using T = typename O::T;
   const long long first = width + 1, end = static_cast<long long>(width) * (height - 1) - 1;
   const long long size = static_cast<long long>(width) * height;
+  // The samples read from the plane itself: in a band run in place, only
+  // those of its own rows.
+  const long long planeLo = halo ? static_cast<long long>(rowBegin) * width : 0;
+  const long long planeHi = halo ? static_cast<long long>(rowEnd) * width : size;
   const int strips = (width + stripCols - 1) / stripCols;
   const bool save = src == dst && strips > 1;
   // Ring s holds the columns c0 - n + s .. c1 + n - s - 1 (the input of pass
@@ -263,13 +274,23 @@ void RunDespeckleStrips(const typename O::T* src, typename O::T* dst, int width,
     // input at column c; the part outside the plane is left out.
     auto piece = [&](int r, int ca, int cb, auto from) {
       const long long base = static_cast<long long>(r) * width;
-      const long long ja = base + ca > 0 ? base + ca : 0, jb = base + cb < size ? base + cb : size;
+      const long long ja = base + ca > planeLo ? base + ca : planeLo, jb = base + cb < planeHi ? base + cb : planeHi;
       if (ja < jb)
         __builtin_memcpy(ring(0, r, ja - base), from(static_cast<int>(ja - base)),
                          static_cast<size_t>(jb - ja) * sizeof(T));
     };
     auto gather = [&](int r) {
       const long long base = static_cast<long long>(r) * width;
+      if (halo) {
+        // The parts beyond the band's rows, from the halo copies.
+        const long long ja = base + c0 - n > 0 ? base + c0 - n : 0;
+        const long long jb = base + c1 + n < size ? base + c1 + n : size;
+        if (ja < planeLo) CopyBandInput(ring(0, r, ja - base), src, ja, MinLL(jb, planeLo), width, *halo, true);
+        if (jb > planeHi) {
+          const long long f = MaxLL(ja, planeHi);
+          CopyBandInput(ring(0, r, f - base), src, f, jb, width, *halo, true);
+        }
+      }
       auto plane = [&](int c) { return src + (base + c); };
       const bool savedLeft = save && k > 0, savedRight = save && last;
       if (savedLeft)
@@ -510,13 +531,24 @@ void DespeckleBandVector(const typename O::T* in, typename O::T* out, int width,
   const int rowBegin = MaxInt(band.rowBegin, 0), rowEnd = MinInt(band.rowEnd, height);
   if (rowBegin >= rowEnd) return;
   if (n == 0) {
-    __builtin_memcpy(out + static_cast<size_t>(rowBegin) * width, in + static_cast<size_t>(rowBegin) * width,
-                     static_cast<size_t>(rowEnd - rowBegin) * width * sizeof(T));
+    if (in != out)
+      __builtin_memcpy(out + static_cast<size_t>(rowBegin) * width, in + static_cast<size_t>(rowBegin) * width,
+                       static_cast<size_t>(rowEnd - rowBegin) * width * sizeof(T));
     return;
   }
+  const bool inPlace = in == out;
   if (width >= kStripMinWidth && n <= kStripMaxPasses) {
     const int cols = DespeckleStripColumns(n, static_cast<int>(sizeof(T)), kDespeckleStripBudget);
-    RunDespeckleStrips<O>(in, out, width, height, stages, n, cols, rowBegin, rowEnd);
+    RunDespeckleStrips<O>(in, out, width, height, stages, n, cols, rowBegin, rowEnd, inPlace ? &band : nullptr);
+    return;
+  }
+  if (inPlace) {
+    // Narrow rows in place: banded despeckle cuts them into bands of their
+    // own planes, so this is the plain version's rare case.
+    if constexpr (sizeof(T) == 1)
+      DespeckleBandScalar8(in, out, width, height, band);
+    else
+      DespeckleBandScalar16(in, out, width, height, band);
     return;
   }
   RunDespeckleBand<O>(in, out, width, height, stages, n, rowBegin, rowEnd);

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "filters/kernel_set.h"
@@ -14,6 +15,7 @@
 #include "filters/median.h"
 #include "filters/masksharp_kernels.h"
 #include "filters/noise_kernels.h"
+#include "filters/noise_passes.h"
 #include "filters/temporal_kernels.h"
 #include "filters/temporal_tables.h"
 #include "planes/channel.h"
@@ -225,6 +227,49 @@ void CheckNoise(const KernelCase& c, int depth, const std::vector<Level>& levels
       }
       if (stray) continue;
       const std::string entry = "despeckle in bands of " + std::to_string(group) + " passes, " +
+                                std::to_string(bands) + " bands";
+      ck.Same("noise", entry.c_str(), level.name, wantD, cur);
+    }
+    // In place on one plane: before each group the rows around every edge
+    // between bands are copied into buffers of just that size, and the bands
+    // run last first in even groups and first first in odd ones, so that
+    // each band meets neighbours already filtered on one side or the other.
+    for (int bands : {2, 3, 7}) {
+      if (bands > h) continue;
+      auto rowsOf = [&](int j) {
+        const int rows = h / bands, extra = h % bands;
+        const int begin = j * rows + std::min(j, extra);
+        return std::pair<int, int>{begin, begin + rows + (j < extra ? 1 : 0)};
+      };
+      Guarded cur(bytes);
+      cur.CopyFrom(src);
+      int g = 0;
+      for (int first = 0; first < passes; first += group, ++g) {
+        const int count = std::min(group, passes - first);
+        const int halo = noise::DespeckleHaloRows(w, count);
+        std::vector<std::vector<uint8_t>> copies(bands);
+        std::vector<int> copyRow(bands, 0);
+        for (int e = 1; e < bands; ++e) {
+          const int edge = rowsOf(e).first;
+          const int r0 = std::max(0, edge - halo), r1 = std::min(h, edge + halo);
+          copies[e].assign(cur.Data() + r0 * rowBytes, cur.Data() + r1 * rowBytes);
+          copyRow[e] = r0;
+        }
+        for (int i = 0; i < bands; ++i) {
+          const int j = g % 2 == 0 ? bands - 1 - i : i;
+          noise::DespeckleBand b{strength, first, count, rowsOf(j).first, rowsOf(j).second};
+          if (j > 0) {
+            b.above = copies[j].data();
+            b.aboveRow = copyRow[j];
+          }
+          if (j + 1 < bands) {
+            b.below = copies[j + 1].data();
+            b.belowRow = copyRow[j + 1];
+          }
+          band(k, cur, cur, b);
+        }
+      }
+      const std::string entry = "despeckle in place in bands of " + std::to_string(group) + " passes, " +
                                 std::to_string(bands) + " bands";
       ck.Same("noise", entry.c_str(), level.name, wantD, cur);
     }
