@@ -6,13 +6,15 @@
 # (-threads 1 -filter_threads 1) into the same kind of file.
 #   scripts/bench-vs-ffmpeg.sh [build-dir]
 # Environment: FRAMES (default 50), RECORD (light|typical|heavy, default
-# typical), CORE (default 0; for example CORE=0,1 lets tarvo use two cores:
+# typical), ROUNDS (default 3: renders by turns for the scaling below),
+# CORE (default 0; for example CORE=0,1 lets tarvo use two cores:
 # its filter threads, and in the file-to-file run its decoding, filtering and
 # encoding threads). Tarvo's filter runs on as many threads as CORE names
 # cores; FFmpeg keeps one thread (-threads 1 -filter_threads 1). With more
-# than one core the file-to-file run is repeated with one thread on the first
-# of them, and the scaling printed: the wall-clock rate on all of them against
-# the processor-time rate of the one thread.
+# than one core the file-to-file run and one with one thread on the first of
+# them take turns ROUNDS times, and the scaling is printed for each round and
+# as the median: the wall-clock rate on all of them against the
+# processor-time rate of the one thread.
 # The input is FFmpeg's testsrc2 with temporal grain, written once per size to
 # a temporary folder that is removed at the end. Both programs read the file
 # frame by frame. Frame rates are frames per second of processor time (user +
@@ -114,14 +116,31 @@ printf '%-10s file to file, 4:2:0 NUT in and out, cores %s: tarvo (%s): %8.2f fp
   "$SIZE" "$CORE" "$RECORD" "$OURS_FPS" "$FF_FPS" "$RATIO" "$OURS_WALL" "$FF_WALL" "$RATIO_WALL"
 
 # With more than one core: the wall-clock rate on them against the rate of
-# one thread on one core (processor time), the scaling users see.
+# one thread on one core (processor time), the scaling users see. The two
+# renders take turns, ROUNDS times (default 3), and each round gives a ratio:
+# this machine's speed drifts between runs a minute apart by more than the
+# threads change it, and two renders run back to back see nearly the same
+# machine.
 if (( THREADS > 1 )); then
   ONE_CORE=${CORE%%[,-]*}
-  CPU=$( { time taskset -c "$ONE_CORE" "$TARVO" render "$IN" "$TMP/one.nut" --codec rawvideo --pix-fmt yuv420p \
-    --threads 1 --op-mode final "${SETS[@]}" -q ; } 2>&1 | tail -n 1 )
-  ONE_FPS=$(awk -v n="$FRAMES" -v t="$CPU" 'BEGIN { split(t, a, " "); printf "%.2f", n / (a[1] + a[2]) }')
-  cmp -s "$TMP/one.nut" "$TMP/ours.nut" || { echo "one thread and $THREADS threads wrote different files" >&2; exit 1; }
-  SCALE=$(awk -v a="$OURS_WALL" -v b="$ONE_FPS" 'BEGIN { printf "%.2f", a / b }')
-  printf '%-10s file to file, %s threads on cores %s: %s fps (wall) against one thread on core %s: %s fps (processor time): %sx\n' \
-    "$SIZE" "$THREADS" "$CORE" "$OURS_WALL" "$ONE_CORE" "$ONE_FPS" "$SCALE"
+  RATIOS=()
+  for (( round = 0; round < ${ROUNDS:-3}; ++round )); do
+    if (( round > 0 )); then
+      T0=$(now)
+      taskset -c "$CORE" "$TARVO" render "$IN" "$TMP/ours.nut" --codec rawvideo --pix-fmt yuv420p \
+        --threads "$THREADS" --op-mode final "${SETS[@]}" -q 2>/dev/null
+      T1=$(now)
+      OURS_WALL=$(awk -v n="$FRAMES" -v a="$T0" -v b="$T1" 'BEGIN { printf "%.2f", n / (b - a) }')
+    fi
+    CPU=$( { time taskset -c "$ONE_CORE" "$TARVO" render "$IN" "$TMP/one.nut" --codec rawvideo --pix-fmt yuv420p \
+      --threads 1 --op-mode final "${SETS[@]}" -q ; } 2>&1 | tail -n 1 )
+    ONE_FPS=$(awk -v n="$FRAMES" -v t="$CPU" 'BEGIN { split(t, a, " "); printf "%.2f", n / (a[1] + a[2]) }')
+    cmp -s "$TMP/one.nut" "$TMP/ours.nut" || { echo "one thread and $THREADS threads wrote different files" >&2; exit 1; }
+    RATIOS+=("$(awk -v a="$OURS_WALL" -v b="$ONE_FPS" 'BEGIN { printf "%.2f", a / b }')")
+    printf '%-10s file to file, %s threads on cores %s: %s fps (wall) against one thread on core %s: %s fps (processor time): %sx\n' \
+      "$SIZE" "$THREADS" "$CORE" "$OURS_WALL" "$ONE_CORE" "$ONE_FPS" "${RATIOS[-1]}"
+  done
+  MEDIAN=$(printf '%s\n' "${RATIOS[@]}" | sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }')
+  printf '%-10s file to file, %s threads against one, by turns over %s rounds: median %sx\n' \
+    "$SIZE" "$THREADS" "${#RATIOS[@]}" "$MEDIAN"
 fi
