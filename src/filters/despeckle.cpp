@@ -187,6 +187,7 @@ DespecklePlan PlanDespeckle(int width, int height, int depth, int strength, int 
   if (!plan.halos && (groups % 2 == 1) == inPlace) ++groups;
   plan.groups = groups;
   plan.bands = bands;
+  plan.spareRows = plan.halos ? 2 * haloRows * (bands - 1) : height;
   double computed = 0;
   for (int g = 0; g < groups; ++g) {
     const int count = GroupPasses(passes, groups, g);
@@ -214,8 +215,8 @@ void Despeckle(const TChannel& source, TChannel& destination, int strength, cons
     Despeckle(source, destination, strength, kernels);
     return;
   }
-  if (spare.Width() != source.Width() || spare.Height() != source.Height() || spare.Depth() != source.Depth())
-    spare.SizeLike(source);
+  if (spare.Width() != source.Width() || spare.Depth() != source.Depth() || spare.Height() < plan.spareRows)
+    spare.SetSize(source.Width(), plan.spareRows, source.Depth());
   if (!spare.HasBuffer() || spare.Data() == source.Data() || spare.Data() == destination.Data())
     throw std::invalid_argument("Despeckle: the spare plane must have a buffer of its own");
   strength = std::min(strength, 4);

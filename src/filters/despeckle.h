@@ -21,22 +21,25 @@ void Despeckle(const TChannel& source, TChannel& destination, int strength, cons
 // On rows of 256 samples or more the groups run in place on destination, the
 // bands reading the rows beyond their own from copies kept in `spare`;
 // narrower rows alternate between destination and `spare`. `spare` is given
-// the source's size when it differs and must not share a buffer with either
-// plane (std::invalid_argument otherwise); the result always ends in
-// destination. With one thread, or a plane too small to share out, this is
-// the whole-plane version and `spare` is left untouched.
+// the source's width and depth and the rows it needs (PlanDespeckle's
+// spareRows) when it has other ones or fewer rows, and must not share a
+// buffer with either plane (std::invalid_argument otherwise); the result
+// always ends in destination. With one thread, or a plane too small to share
+// out, this is the whole-plane version and `spare` is left untouched.
 void Despeckle(const TChannel& source, TChannel& destination, int strength, const noise::Kernels& kernels,
                const BandRunner& runner, TChannel& spare);
 
 // How the banded version cuts the work for a plane: `groups` sweeps of `bands`
 // bands (groups == 0: the whole-plane version runs), whether they run in
 // place with copies of the band edges (`halos`) or alternate with the spare
-// plane, and the pass-samples the halos add, as a fraction of those a
+// plane, the rows of the plane's width the spare plane needs for that
+// (`spareRows`), and the pass-samples the halos add, as a fraction of those a
 // whole-plane run computes.
 struct DespecklePlan {
   int groups = 0;
   int bands = 1;
   bool halos = false;
+  int spareRows = 0;
   double redundant = 0;
 };
 DespecklePlan PlanDespeckle(int width, int height, int depth, int strength, int parallelism, bool inPlace);

@@ -193,16 +193,20 @@ void Pipeline::ReservePlanes(const FramePlan& p, const TSpecs& specs) {
   if (p.chromaMask) reserver_.Reserve(wp.chromaMask, cw, ch, 1);
   if (p.chromaEdge) reserver_.Reserve(wp.chromaEdge, cw, ch, 1);
   if (p.chromaBlur) reserver_.Reserve(wp.chromaBlur, cw, ch, 2);
-  // Despeckling on several threads alternates between its destination and a
-  // second plane; it needs one only when it will cut the plane into bands.
+  // Despeckling cut into bands needs a second plane: a whole one to
+  // alternate with on narrow rows, a few rows for copies of the band edges
+  // on wide ones.
   if (p.branch == FramePlan::kNormal) {
     const int32_t threads = runner_.Parallelism();
-    if (p.lumaChain && specs.YDespeckle > 0 &&
-        PlanDespeckle(w, h, 1, specs.YDespeckle, threads, specs.NoiseMask < 1).groups > 0)
-      reserver_.Reserve(wp.lumaSpare, w, h, 1);
-    if (p.colourChain && specs.CDespeckle > 0 &&
-        PlanDespeckle(cw, ch, 2, specs.CDespeckle, threads, !ChromaDespeckleIsMasked(specs)).groups > 0)
-      reserver_.Reserve(wp.chromaSpare, cw, ch, 2);
+    if (p.lumaChain && specs.YDespeckle > 0) {
+      const DespecklePlan luma = PlanDespeckle(w, h, 1, specs.YDespeckle, threads, specs.NoiseMask < 1);
+      if (luma.groups > 0) reserver_.Reserve(wp.lumaSpare, w, luma.spareRows, 1);
+    }
+    if (p.colourChain && specs.CDespeckle > 0) {
+      const DespecklePlan colour =
+          PlanDespeckle(cw, ch, 2, specs.CDespeckle, threads, !ChromaDespeckleIsMasked(specs));
+      if (colour.groups > 0) reserver_.Reserve(wp.chromaSpare, cw, colour.spareRows, 2);
+    }
   }
   history_.Reserve(kChainY, p.yHistory, w, h, 1);
   history_.Reserve(kChainU, p.cHistory, cw, ch, 2);
