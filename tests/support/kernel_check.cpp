@@ -7,7 +7,6 @@
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <utility>
 #include <vector>
 
 #include "filters/kernel_set.h"
@@ -236,11 +235,6 @@ void CheckNoise(const KernelCase& c, int depth, const std::vector<Level>& levels
     // each band meets neighbours already filtered on one side or the other.
     for (int bands : {2, 3, 7}) {
       if (bands > h) continue;
-      auto rowsOf = [&](int j) {
-        const int rows = h / bands, extra = h % bands;
-        const int begin = j * rows + std::min(j, extra);
-        return std::pair<int, int>{begin, begin + rows + (j < extra ? 1 : 0)};
-      };
       Guarded cur(bytes);
       cur.CopyFrom(src);
       int g = 0;
@@ -250,14 +244,15 @@ void CheckNoise(const KernelCase& c, int depth, const std::vector<Level>& levels
         std::vector<std::vector<uint8_t>> copies(bands);
         std::vector<int> copyRow(bands, 0);
         for (int e = 1; e < bands; ++e) {
-          const int edge = rowsOf(e).first;
+          const int edge = BandRows(h, bands, e).begin;
           const int r0 = std::max(0, edge - halo), r1 = std::min(h, edge + halo);
           copies[e].assign(cur.Data() + r0 * rowBytes, cur.Data() + r1 * rowBytes);
           copyRow[e] = r0;
         }
         for (int i = 0; i < bands; ++i) {
           const int j = g % 2 == 0 ? bands - 1 - i : i;
-          noise::DespeckleBand b{strength, first, count, rowsOf(j).first, rowsOf(j).second};
+          const RowRange rows = BandRows(h, bands, j);
+          noise::DespeckleBand b{strength, first, count, rows.begin, rows.end};
           if (j > 0) {
             b.above = copies[j].data();
             b.aboveRow = copyRow[j];
